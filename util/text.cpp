@@ -1,0 +1,229 @@
+#include "util/text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace igxl::util {
+
+std::vector<std::string_view> split(std::string_view s, char sep) {
+    std::vector<std::string_view> out;
+    size_t start = 0;
+    for (;;) {
+        size_t pos = s.find(sep, start);
+        if (pos == std::string_view::npos) {
+            out.push_back(s.substr(start));
+            return out;
+        }
+        out.push_back(s.substr(start, pos - start));
+        start = pos + 1;
+    }
+}
+
+std::vector<std::string_view> split(std::string_view s, std::string_view sep) {
+    if (sep.size() == 1) return split(s, sep[0]);
+    std::vector<std::string_view> out;
+    if (sep.empty()) {
+        out.push_back(s);
+        return out;
+    }
+    size_t start = 0;
+    for (;;) {
+        size_t pos = s.find(sep, start);
+        if (pos == std::string_view::npos) {
+            out.push_back(s.substr(start));
+            return out;
+        }
+        out.push_back(s.substr(start, pos - start));
+        start = pos + sep.size();
+    }
+}
+
+std::vector<std::string> split_copy(std::string_view s, char sep) {
+    std::vector<std::string> out;
+    for (auto p : split(s, sep)) out.emplace_back(p);
+    return out;
+}
+
+bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' ||
+           c == '\x1c' || c == '\x1d' || c == '\x1e' || c == '\x1f';
+}
+
+std::vector<std::string_view> split_ws(std::string_view s) {
+    std::vector<std::string_view> out;
+    size_t i = 0, n = s.size();
+    while (i < n) {
+        while (i < n && is_space(s[i])) ++i;
+        size_t b = i;
+        while (i < n && !is_space(s[i])) ++i;
+        if (i > b) out.push_back(s.substr(b, i - b));
+    }
+    return out;
+}
+
+template <class T>
+static std::string join_impl(const std::vector<T>& parts, std::string_view sep) {
+    std::string out;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i) out += sep;
+        out += parts[i];
+    }
+    return out;
+}
+std::string join(const std::vector<std::string>& p, std::string_view sep) { return join_impl(p, sep); }
+std::string join(const std::vector<std::string_view>& p, std::string_view sep) {
+    return join_impl(p, sep);
+}
+
+std::string_view lstrip(std::string_view s) {
+    size_t i = 0;
+    while (i < s.size() && is_space(s[i])) ++i;
+    return s.substr(i);
+}
+std::string_view rstrip(std::string_view s) {
+    size_t n = s.size();
+    while (n > 0 && is_space(s[n - 1])) --n;
+    return s.substr(0, n);
+}
+std::string_view strip(std::string_view s) { return rstrip(lstrip(s)); }
+
+std::string_view strip_chars(std::string_view s, std::string_view chars) {
+    size_t b = s.find_first_not_of(chars);
+    if (b == std::string_view::npos) return {};
+    size_t e = s.find_last_not_of(chars);
+    return s.substr(b, e - b + 1);
+}
+
+std::string to_upper(std::string_view s) {
+    std::string out(s);
+    for (auto& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    return out;
+}
+std::string to_lower(std::string_view s) {
+    std::string out(s);
+    for (auto& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return out;
+}
+bool iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
+        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::string replace_all(std::string_view s, std::string_view from, std::string_view to) {
+    std::string out;
+    if (from.empty()) return std::string(s);
+    out.reserve(s.size());
+    size_t start = 0;
+    for (;;) {
+        size_t pos = s.find(from, start);
+        if (pos == std::string_view::npos) break;
+        out.append(s.substr(start, pos - start));
+        out.append(to);
+        start = pos + from.size();
+    }
+    out.append(s.substr(start));
+    return out;
+}
+
+bool contains(std::string_view s, std::string_view part) {
+    return s.find(part) != std::string_view::npos;
+}
+
+std::string format_double(double v) {
+    if (std::isnan(v)) return "nan";
+    if (std::isinf(v)) return v < 0 ? "-inf" : "inf";
+    if (v == 0) return std::signbit(v) ? "-0.0" : "0.0";
+    // Shortest round-trip digits, then laid out the way Python's repr does.
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+    std::string_view sci(buf, static_cast<size_t>(r.ptr - buf));
+    bool neg = sci[0] == '-';
+    if (neg) sci.remove_prefix(1);
+    size_t epos = sci.find('e');
+    std::string digits;
+    for (char c : sci.substr(0, epos))
+        if (c != '.') digits += c;
+    int exp10 = std::atoi(std::string(sci.substr(epos + 1)).c_str());
+    std::string out = neg ? "-" : "";
+    if (exp10 < -4 || exp10 >= 16) {
+        out += digits[0];
+        if (digits.size() > 1) {
+            out += '.';
+            out += digits.substr(1);
+        }
+        out += 'e';
+        out += exp10 < 0 ? '-' : '+';
+        int a = std::abs(exp10);
+        if (a < 10) out += '0';
+        out += std::to_string(a);
+        return out;
+    }
+    if (exp10 < 0) {
+        out += "0.";
+        out.append(static_cast<size_t>(-exp10 - 1), '0');
+        out += digits;
+    } else if (static_cast<size_t>(exp10) + 1 >= digits.size()) {
+        out += digits;
+        out.append(static_cast<size_t>(exp10) + 1 - digits.size(), '0');
+        out += ".0";
+    } else {
+        out += digits.substr(0, static_cast<size_t>(exp10) + 1);
+        out += '.';
+        out += digits.substr(static_cast<size_t>(exp10) + 1);
+    }
+    return out;
+}
+
+bool parse_int(std::string_view s, int64_t& out) {
+    s = strip(s);
+    if (s.empty()) return false;
+    std::string_view body = s;
+    if (body[0] == '+') body.remove_prefix(1);
+    auto r = std::from_chars(body.data(), body.data() + body.size(), out);
+    return r.ec == std::errc() && r.ptr == body.data() + body.size() && !body.empty();
+}
+
+bool parse_double(std::string_view s, double& out) {
+    s = strip(s);
+    if (s.empty()) return false;
+    std::string t(s);
+    for (auto& c : t)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    std::string_view b = t;
+    bool neg = false;
+    if (b[0] == '+' || b[0] == '-') {
+        neg = b[0] == '-';
+        b.remove_prefix(1);
+    }
+    if (b == "inf" || b == "infinity") {
+        out = neg ? -HUGE_VAL : HUGE_VAL;
+        return true;
+    }
+    if (b == "nan") {
+        out = std::nan("");
+        return true;
+    }
+    if (b.empty() || b[0] == '+' || b[0] == '-') return false;
+    double v;
+    auto r = std::from_chars(b.data(), b.data() + b.size(), v);
+    if (r.ec == std::errc::result_out_of_range) {
+        v = std::strtod(std::string(b).c_str(), nullptr);
+    } else if (r.ec != std::errc() || r.ptr != b.data() + b.size()) {
+        return false;
+    }
+    out = neg ? -v : v;
+    return true;
+}
+
+}  // namespace igxl::util

@@ -1,0 +1,44 @@
+// Small text helpers with the semantics the sheet readers expect (Python-like split and strip).
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace igxl::util {
+
+// Split at every occurrence of sep, keeping empty pieces ("a,,b" -> "a","","b"; "" -> "").
+std::vector<std::string_view> split(std::string_view s, char sep);
+std::vector<std::string_view> split(std::string_view s, std::string_view sep);
+std::vector<std::string> split_copy(std::string_view s, char sep);
+
+// Split at runs of white space, dropping empty pieces (Python's str.split()).
+std::vector<std::string_view> split_ws(std::string_view s);
+
+std::string join(const std::vector<std::string>& parts, std::string_view sep);
+std::string join(const std::vector<std::string_view>& parts, std::string_view sep);
+
+bool is_space(char c);
+std::string_view strip(std::string_view s);
+std::string_view lstrip(std::string_view s);
+std::string_view rstrip(std::string_view s);
+std::string_view strip_chars(std::string_view s, std::string_view chars);
+
+// ASCII case mapping: every name the sheets compare is ASCII.
+std::string to_upper(std::string_view s);
+std::string to_lower(std::string_view s);
+bool iequals(std::string_view a, std::string_view b);
+
+std::string replace_all(std::string_view s, std::string_view from, std::string_view to);
+bool contains(std::string_view s, std::string_view part);
+
+// Shortest text that reads back to the same double, in Python's repr form:
+// '2.0', '0.5', '1e-09', '2.5e-05', '1e+16', 'nan', 'inf'.
+std::string format_double(double v);
+
+// Python's str(int) for a parsed integer text; returns false when s is not a plain integer.
+bool parse_int(std::string_view s, int64_t& out);
+// Python float() of a text: optional blanks, sign, digits, '.', exponent, inf/nan.
+bool parse_double(std::string_view s, double& out);
+
+}  // namespace igxl::util
