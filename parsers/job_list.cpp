@@ -1,0 +1,52 @@
+#include "parsers/job_list.h"
+
+#include <iostream>
+
+#include "util/error.h"
+#include "util/lines.h"
+#include "util/text.h"
+
+namespace igxl {
+
+namespace {
+std::vector<std::string> split_list(std::string_view field) {
+    return util::split_copy(field, ',');
+}
+}  // namespace
+
+JobRecord get_job_list_content(const std::vector<std::string_view>& f, const std::string& file,
+                               size_t line) {
+    if (f.size() < 8) {
+        throw ShortRowError(file + ":" + std::to_string(line) +
+                            ": job row has " + std::to_string(f.size()) +
+                            " fields, expected at least 8 (columns A to H)");
+    }
+    JobRecord r;
+    r.TestInstanceList = split_list(f[3]);
+    r.FlowTable = std::string(f[4]);
+    r.DCSpec = std::string(f[6]);
+    r.ACSpec = std::string(f[5]);
+    r.PatternSet = split_list(f[7]);
+    return r;
+}
+
+void Kestine::read_job_list(const std::string& job_list_path) {
+    util::LineReader reader(job_list_path);
+    std::string_view line;
+    size_t index = 0;
+    while (reader.next(line)) {
+        if (index++ < 4) continue;  // title and header rows
+        auto fields = util::split(line, '\t');
+        if (fields.size() < 5) {
+            std::cout << "Warning: No flow table found in this line: " << line
+                      << (reader.had_break() ? "\n" : "") << std::endl;
+            continue;
+        }
+        if (fields[1].empty()) continue;
+        JobRecord rec = get_job_list_content(fields, job_list_path, reader.line_number());
+        // A repeated job name replaces the record but keeps its first position.
+        job_list_dict[std::string(fields[1])] = std::move(rec);
+    }
+}
+
+}  // namespace igxl
