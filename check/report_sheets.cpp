@@ -1,0 +1,64 @@
+#include <xlsxwriter.h>
+
+#include "check/vantor.h"
+#include "check/xlsx_out.h"
+#include "util/error.h"
+
+namespace igxl {
+
+void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const PatternTsetMap& my_dict,
+                                lxw_worksheet* ws) {
+    const std::string value_head = cycle_mode == "Period" ? "Period_" : "Frequency_";
+    write_text(ws, 0, 0, "Instances");
+    write_text(ws, 0, 1, "Pattern");
+    write_text(ws, 0, 2, "Tset_0");
+    write_text(ws, 0, 3, value_head + "0");
+    lxw_row_t r = 1;
+    size_t k = 0;
+    const double n = static_cast<double>(my_dict.size());
+    for (const auto& [pattern, tests] : pat2inst) {
+        std::string joined;
+        for (size_t i = 0; i < tests.size(); ++i) joined += (i ? "," : "") + tests[i];
+        write_text(ws, r, 0, joined);
+        write_text(ws, r, 1, pattern);
+        auto found = my_dict.find(pattern);
+        if (found != my_dict.end()) {
+            const auto& tsets = found->second;
+            if (tsets.size() > 1) {
+                for (size_t i = 0; i < tsets.size(); ++i) {
+                    write_text(ws, 0, static_cast<lxw_col_t>(2 + 2 * i), "Tset_" + std::to_string(i));
+                    write_text(ws, 0, static_cast<lxw_col_t>(3 + 2 * i), value_head + std::to_string(i));
+                }
+            }
+            lxw_col_t c = 2;
+            for (const auto& [tset, values] : tsets) {
+                write_text(ws, r, c++, tset);
+                write_text(ws, r, c++, values);
+            }
+        }
+        // A pattern without time sets (no pattern folder was given) keeps its row without them.
+        ++k;
+        if (n > 0) update_progressbar(90 + 10 * static_cast<double>(k) / n);
+        ++r;
+    }
+}
+
+void Vantor::write_bin_descrp(lxw_worksheet* ws) {
+    for (size_t i = 0; i < sort_bin_dscrp.size(); ++i) {
+        write_text(ws, static_cast<lxw_row_t>(i), 0, sort_bin_dscrp[i][0]);
+        write_text(ws, static_cast<lxw_row_t>(i), 1, sort_bin_dscrp[i][1]);
+    }
+    if (sort_bin_dscrp.empty()) return;
+    lxw_conditional_format cf{};
+    cf.type = LXW_CONDITIONAL_TYPE_DUPLICATE;
+    cf.format = format_red;
+    xlsx_check(worksheet_conditional_format_range(
+                   ws, 0, 0, static_cast<lxw_row_t>(sort_bin_dscrp.size() - 1), 0, &cf),
+               "mark duplicate sort bins");
+}
+
+void Vantor::write_inst_para(lxw_worksheet* ws) { excel_file_optimise(ws); }
+
+void Vantor::write_power_pin_clamp(lxw_worksheet*) {}
+
+}  // namespace igxl

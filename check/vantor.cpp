@@ -1,0 +1,253 @@
+#include "check/vantor.h"
+
+#include <dlfcn.h>
+#include <xlsxwriter.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <iostream>
+
+#include "check/xlsx_out.h"
+#include "export/common.h"
+#include "util/error.h"
+#include "util/lines.h"
+#include "util/regex.h"
+
+namespace igxl {
+
+namespace fs = std::filesystem;
+
+Vantor::Vantor(std::string device_dir) : device_directory(std::move(device_dir)) {}
+
+Vantor::~Vantor() {
+    if (workbook_) workbook_close(workbook_);
+}
+
+void Vantor::reset() {
+    std::string keep = std::move(device_directory);
+    if (workbook_) {
+        workbook_close(workbook_);
+        workbook_ = nullptr;
+    }
+    power_order_path.clear();
+    pattern_path.clear();
+    job_list_dict.clear();
+    work_sheet = nullptr;
+    text = nullptr;
+    last_flow_info = LastFlowInfo{};
+    MAX_DSP_CNT = 0;
+    platform = "UltraFLEX";
+    print_inst_info_col_cnt = 6;
+    write_row_index = 0;
+    cycle_mode.clear();
+    tset_dict.clear();
+    pat2inst_dict.clear();
+    progressbarOne = nullptr;
+    power_list.clear();
+    sort_bin_dscrp.clear();
+    power_pin_clamp_dict.clear();
+    enable_orvane = false;
+    context_env.clear();
+    format_red = format_yellow = format_orange = format_bold = nullptr;
+    last_run_failed = false;
+    reset_walk_state();
+    device_directory = std::move(keep);
+}
+
+void Vantor::put_data_log(const std::string& data_log) {
+    if (text) text(data_log);
+}
+
+void Vantor::update_progressbar(double val) {
+    if (progressbarOne) progressbarOne(val);
+}
+
+void Vantor::save_max_col(int col_cnt) {
+    if (MAX_DSP_CNT < col_cnt) MAX_DSP_CNT = col_cnt;
+}
+
+namespace {
+bool ends_with(const std::string& s, const std::string& suffix) {
+    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::string base_name(const std::string& path) {
+    size_t p = path.find_last_of('/');
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+std::string drop_extension(const std::string& name) {
+    size_t p = name.find_last_of('.');
+    return (p == std::string::npos || p == 0) ? name : name.substr(0, p);
+}
+}  // namespace
+
+void Vantor::read_device(const std::string& device_path, const std::string& power_order,
+                         const std::string& pattern_dir, const std::string& platform_text,
+                         LogCallback log, const std::string& cycle, const std::string& context,
+                         int orvane, ProgressCallback progress) {
+    reset();
+    text = std::move(log);
+    platform = platform_text;
+    cycle_mode = cycle;
+    progressbarOne = std::move(progress);
+    if (!context.empty()) put_data_log("Import Context Environment: " + context);
+    context_env = context;
+    if (!power_order.empty()) put_data_log("Import Power Order File: " + power_order);
+    power_order_path = power_order;
+    if (!pattern_dir.empty()) put_data_log("Import Pattern Path: " + pattern_dir);
+    pattern_path = pattern_dir;
+
+    if (util::is_directory(device_path)) {
+        device_directory = device_path;
+    } else {
+        if (ends_with(device_path, ".igxl") || ends_with(device_path, ".zip")) {
+            unzip(device_path, device_directory);
+        } else if (ends_with(device_path, ".xlsm")) {
+            export_sheets_to_txt(device_path, device_directory);
+        } else {
+            put_data_log("Error: file extension is not supported.");
+        }
+        std::string own_folder =
+            (fs::path(device_directory) / drop_extension(base_name(device_path))).string();
+        if (util::is_directory(own_folder)) device_directory = own_folder;
+    }
+
+    if (orvane == 1) {
+        enable_orvane = true;
+        put_data_log("Orvane Enabled!");
+    } else {
+        enable_orvane = false;
+    }
+
+    // The first entry whose name mentions a job list; sorted so the choice does not depend on
+    // the file system's listing order.
+    std::string job_list_path;
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(device_directory, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec))
+        names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end());
+    static const util::Regex job_list_re("job.*list", util::Regex::ICASE);
+    for (const auto& n : names) {
+        if (job_list_re.search(n)) {
+            job_list_path = (fs::path(device_directory) / n).string();
+            break;
+        }
+    }
+
+    Kestine reader;
+    try {
+        reader.read_job_list(job_list_path);
+    } catch (const FileNotFoundError&) {
+        // No job list: the job list stays empty.
+    }
+    job_list_dict = std::move(reader.get_test_job_list_info());
+}
+
+std::string Vantor::report_file_name(const std::tm& t) {
+    char date[16];
+    std::strftime(date, sizeof date, "%Y-%m-%d", &t);
+    return "Vantor_" + std::string(date) + "__" + std::to_string(t.tm_hour) +
+           std::to_string(t.tm_min) + std::to_string(t.tm_sec) + ".xlsm";
+}
+
+std::string Vantor::vba_project_path() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&Vantor::vba_project_path), &info) && info.dli_fname) {
+        fs::path lib = fs::weakly_canonical(fs::path(info.dli_fname));
+        return (lib.parent_path() / "bin" / "vbaProject.bin").string();
+    }
+    return "bin/vbaProject.bin";
+}
+
+void Vantor::excel_file_optimise(lxw_worksheet* worksheet, const std::string& freezePane) {
+    xlsx_check(worksheet_autofilter(worksheet, 0, 0, 0, 100), "set the autofilter");
+    lxw_row_t row;
+    lxw_col_t col;
+    cell_from_name(freezePane, row, col);
+    worksheet_freeze_panes(worksheet, row, col);
+    xlsx_check(worksheet_set_row(worksheet, 0, 20, format_bold), "format the header row");
+}
+
+void Vantor::init() {
+    static const char* headers[] = {"Opcode", "Parameter", "TestNumber",
+                                    "HardBinNumber", "SortBinNumber", "Result"};
+    for (int c = 0; c < 6; ++c) write_text(work_sheet, 0, c, headers[c]);
+    xlsx_check(worksheet_set_column(work_sheet, 1, 1, 20, nullptr), "set a column width");
+    xlsx_check(worksheet_set_column(work_sheet, 2, 5, 15, nullptr), "set a column width");
+    write_row_index = 0;
+}
+
+void Vantor::fail_run(const std::string& message) {
+    last_run_failed = true;
+    put_data_log("An exception occurred!Please check!!!");
+    put_data_log(message);
+    std::cerr << "Traceback (check run): " << message << std::endl;
+    if (workbook_) {
+        lxw_workbook* wb = workbook_;
+        workbook_ = nullptr;
+        workbook_close(wb);  // saves what was written so far
+    }
+}
+
+std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_set,
+                                     const std::string& work_dir) {
+    std::vector<std::string> result;
+    last_run_failed = false;
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::string output = (fs::path(work_dir) / report_file_name(local)).string();
+
+    if (workbook_) {
+        workbook_close(workbook_);
+        workbook_ = nullptr;
+    }
+    workbook_ = workbook_new(output.c_str());
+    if (!workbook_) throw Error("cannot create the report workbook '" + output + "'");
+    format_red = workbook_add_format(workbook_);
+    format_set_bg_color(format_red, 0xFFC7CE);
+    format_yellow = workbook_add_format(workbook_);
+    format_set_bg_color(format_yellow, 0xF7D674);
+    format_orange = workbook_add_format(workbook_);
+    format_set_bg_color(format_orange, 0xFFAA33);
+    format_bold = workbook_add_format(workbook_);
+    format_set_bold(format_bold);
+    update_progressbar(0);
+
+    try {
+        const std::string* last_job = nullptr;
+        for (const auto& job_name : job_name_set) {
+            work_sheet = add_sheet(workbook_, job_name);
+            worksheet_outline_settings(work_sheet, LXW_TRUE, LXW_FALSE, LXW_TRUE, LXW_FALSE);
+            run_each_flow(job_name);
+            excel_file_optimise(work_sheet);
+            last_job = &job_name;
+        }
+        if (!last_job) throw Error("no job was chosen: the pattern map sheet has no job to be named after");
+        lxw_worksheet* map_sheet = add_sheet(workbook_, "PatTsetMap_" + utf8_prefix(*last_job, 20));
+        write_pat_tset_map(pat2inst_dict, tset_dict, map_sheet);
+        write_bin_descrp(add_sheet(workbook_, "SortBinDescrp"));
+        write_inst_para(add_sheet(workbook_, "InstParametersCheck"));
+        std::string vba = vba_project_path();
+        if (util::file_exists(vba)) xlsx_check(workbook_add_vba_project(workbook_, vba.c_str()), "embed " + vba);
+        write_power_pin_clamp(add_sheet(workbook_, "PowerPinClampCheck"));
+        lxw_workbook* wb = workbook_;
+        workbook_ = nullptr;  // closed below whatever happens: closing twice must be harmless
+        xlsx_check(workbook_close(wb), "save the report workbook '" + output + "'");
+        result.push_back(output);
+        put_data_log("Output file path is: " + output);
+        put_data_log("Execution successful!!!");
+        put_data_log("===============================END===============================");
+        if (enable_orvane) run_vbt_step(work_dir, result);
+    } catch (const std::exception& e) {
+        fail_run(e.what());
+    } catch (...) {
+        fail_run("unknown failure");
+    }
+    return result;
+}
+
+}  // namespace igxl

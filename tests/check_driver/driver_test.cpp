@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+#include <xlsxwriter.h>
+#include <zip.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "check/vantor.h"
+
+namespace fs = std::filesystem;
+using igxl::Vantor;
+
+namespace {
+
+const char* kJobList =
+    "DTJobListSheet,version=2.5:platform=Jaguar:toprow=-1:leftcol=-1:rightcol=-1\tJob List\t\t\t\t\t\t\n"
+    "\t\t\t\t\t\t\t\n"
+    "\t\tSheet Parameters\t\t\t\t\t\n"
+    "\tJob Name\tPin Map\tTest Instances\tFlow Table\tAC Specs\tDC Specs\tPattern Sets\n"
+    "\tJobA\tPins\tInstances\tFlow Table\tAC Specs\tDC Specs\tPatSets\n"
+    "\tJobB\tPins\tInstances\tFlow Table\tAC Specs\tDC Specs\tPatSets\n"
+    "\tABCDEFGHIJKLMNOPQRSTUVWXYZ\tPins\tInstances\tFlow Table\tAC Specs\tDC Specs\tPatSets\n";
+
+fs::path fresh_dir(const std::string& name) {
+    auto d = fs::temp_directory_path() / "igxl_driver_test" / name;
+    fs::remove_all(d);
+    fs::create_directories(d);
+    return d;
+}
+
+void write(const fs::path& p, const std::string& body) { std::ofstream(p, std::ios::binary) << body; }
+
+struct Recorder {
+    std::vector<std::string> lines;
+    std::vector<double> progress;
+    Vantor::LogCallback log() {
+        return [this](const std::string& l) { lines.push_back(l); };
+    }
+    Vantor::ProgressCallback bar() {
+        return [this](double v) { progress.push_back(v); };
+    }
+    bool has(const std::string& l) const {
+        return std::find(lines.begin(), lines.end(), l) != lines.end();
+    }
+};
+
+std::string run_cmd(const std::string& cmd) {
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return out;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+    pclose(p);
+    return out;
+}
+
+// Sheet names of a workbook as an independent reader (openpyxl) sees them.
+std::vector<std::string> sheet_names(const std::string& path) {
+    std::string out = run_cmd("/usr/bin/python3 -c \"import sys,openpyxl; "
+                              "print('\\n'.join(openpyxl.load_workbook(sys.argv[1]).sheetnames))\" '" +
+                              path + "' 2>&1");
+    std::vector<std::string> names;
+    size_t start = 0;
+    while (start < out.size()) {
+        size_t nl = out.find('\n', start);
+        if (nl == std::string::npos) nl = out.size();
+        names.push_back(out.substr(start, nl - start));
+        start = nl + 1;
+    }
+    return names;
+}
+
+}  // namespace
+
+TEST(ReadDevice, FolderIsUsedDirectlyAndTheJobListFoundIgnoringCase) {
+    auto dir = fresh_dir("folder");
+    write(dir / "JOB_LIST.txt", kJobList);
+    write(dir / "Flow Table.txt", "x\n");
+    Recorder rec;
+    Vantor v((dir / "unused").string());
+    v.read_device(dir.string(), "", "", "UltraFLEX", rec.log(), "Period", "", 0, rec.bar());
+    EXPECT_EQ(v.device_directory, dir.string());
+    EXPECT_FALSE(fs::exists(dir / "unused"));
+    ASSERT_EQ(v.get_job_list().size(), 3u);
+    EXPECT_EQ(v.get_job_list().begin()->first, "JobA");
+    for (const auto& l : rec.lines) EXPECT_NE(l.rfind("Import ", 0), 0u) << l;
+    EXPECT_FALSE(v.enable_orvane);
+}
+
+TEST(ReadDevice, ImportLinesInOrderAndTheVbtSwitch) {
+    auto dir = fresh_dir("imports");
+    Recorder rec;
+    Vantor v(dir.string());
+    v.read_device(dir.string(), "power.xls", "/pats", "J750", rec.log(), "Frequency", "ctx", 1, nullptr);
+    ASSERT_GE(rec.lines.size(), 4u);
+    EXPECT_EQ(rec.lines[0], "Import Context Environment: ctx");
+    EXPECT_EQ(rec.lines[1], "Import Power Order File: power.xls");
+    EXPECT_EQ(rec.lines[2], "Import Pattern Path: /pats");
+    EXPECT_EQ(rec.lines[3], "Orvane Enabled!");
+    EXPECT_TRUE(v.enable_orvane);
+    EXPECT_EQ(v.platform, "J750");
+    EXPECT_EQ(v.cycle_mode, "Frequency");
+    EXPECT_TRUE(v.get_job_list().empty());  // no job list file: empty, nothing logged about it
+
+    for (int flag : {0, 2}) {
+        Recorder r2;
+        v.read_device(dir.string(), "", "", "UltraFLEX", r2.log(), "", "", flag, nullptr);
+        EXPECT_FALSE(v.enable_orvane);
+        EXPECT_TRUE(r2.lines.empty());
+        EXPECT_EQ(v.power_order_path, "");  // reset cleared it
+    }
+}
+
+TEST(ReadDevice, UnsupportedExtensionIsOnlyLogged) {
+    auto dir = fresh_dir("ext");
+    write(dir / "prog.xlsx", "not used");
+    Recorder rec;
+    Vantor v((dir / "work").string());
+    v.read_device((dir / "prog.xlsx").string(), "", "", "UltraFLEX", rec.log(), "", "", 0, nullptr);
+    EXPECT_TRUE(rec.has("Error: file extension is not supported."));
+    EXPECT_TRUE(v.get_job_list().empty());
+}
+
+TEST(ReadDevice, ZipIsUnpackedFlatAndAnOwnFolderIsTaken) {
+    auto dir = fresh_dir("zip");
+    auto archive = dir / "prog.zip";
+    int err = 0;
+    zip_t* z = zip_open(archive.string().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+    ASSERT_NE(z, nullptr);
+    std::string body = kJobList;
+    zip_source_t* src = zip_source_buffer(z, body.data(), body.size(), 0);
+    ASSERT_GE(zip_file_add(z, "deep/folder/Job List.txt", src, ZIP_FL_OVERWRITE), 0);
+    ASSERT_EQ(zip_close(z), 0);
+
+    auto work = dir / "work";
+    Vantor v(work.string());
+    v.read_device(archive.string(), "", "", "UltraFLEX", nullptr, "", "", 0, nullptr);
+    EXPECT_EQ(v.device_directory, work.string());
+    EXPECT_TRUE(fs::exists(work / "Job List.txt"));
+    EXPECT_EQ(v.get_job_list().size(), 3u);
+
+    // A folder named after the archive inside the working folder becomes the device folder.
+    fs::create_directories(work / "prog");
+    write(work / "prog" / "job_list.txt", kJobList);
+    Vantor v2(work.string());
+    v2.read_device(archive.string(), "", "", "UltraFLEX", nullptr, "", "", 0, nullptr);
+    EXPECT_EQ(v2.device_directory, (work / "prog").string());
+}
+
+TEST(ReadDevice, WorkbookIsExportedSheetBySheet) {
+    auto dir = fresh_dir("xlsm");
+    auto book = dir / "prog.xlsm";
+    lxw_workbook* wb = workbook_new(book.string().c_str());
+    lxw_worksheet* jobs = workbook_add_worksheet(wb, "Job List");
+    lxw_worksheet* flow = workbook_add_worksheet(wb, "Flow Table");
+    worksheet_write_string(jobs, 0, 0, "DTJobListSheet,version=2.5:platform=Jaguar");
+    worksheet_write_string(jobs, 3, 1, "Job Name");
+    const char* row[] = {"", "JobX", "Pins", "TI", "Flow Table", "AC", "DC", "PS"};
+    for (int c = 1; c < 8; ++c) worksheet_write_string(jobs, 4, c, row[c]);
+    worksheet_write_number(flow, 0, 0, 3);
+    ASSERT_EQ(workbook_close(wb), LXW_NO_ERROR);
+
+    auto work = dir / "work";
+    Vantor v(work.string());
+    v.read_device(book.string(), "", "", "UltraFLEX", nullptr, "", "", 0, nullptr);
+    EXPECT_TRUE(fs::exists(work / "Job List.txt"));
+    EXPECT_TRUE(fs::exists(work / "Flow Table.txt"));
+    ASSERT_EQ(v.get_job_list().size(), 1u);
+    EXPECT_EQ(v.get_job_list().at("JobX").FlowTable, "Flow Table");
+}
+
+TEST(Run, ReportNameRule) {
+    std::tm t{};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 6;
+    t.tm_hour = 9;
+    t.tm_min = 7;
+    t.tm_sec = 5;
+    EXPECT_EQ(Vantor::report_file_name(t), "Vantor_2026-12-06__975.xlsm");
+    t.tm_hour = 23;
+    t.tm_min = 0;
+    t.tm_sec = 59;
+    EXPECT_EQ(Vantor::report_file_name(t), "Vantor_2026-12-06__23059.xlsm");
+}
+
+class RunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fresh_dir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        write(dir / "Job List.txt", kJobList);
+        out = dir / "out";
+        fs::create_directories(out);
+    }
+    fs::path dir, out;
+};
+
+TEST_F(RunTest, SheetsInOrderAndTheClosingLines) {
+    Recorder rec;
+    Vantor v(dir.string());
+    v.read_device(dir.string(), "", "", "UltraFLEX", rec.log(), "Period", "", 0, rec.bar());
+    auto paths = v.run({"JobA", "JobB"}, out.string());
+    ASSERT_EQ(paths.size(), 1u);
+    EXPECT_FALSE(v.last_run_failed);
+    EXPECT_EQ(fs::path(paths[0]).parent_path(), out);
+    EXPECT_EQ(fs::path(paths[0]).extension(), ".xlsm");
+    EXPECT_EQ(sheet_names(paths[0]),
+              (std::vector<std::string>{"JobA", "JobB", "PatTsetMap_JobB", "SortBinDescrp",
+                                        "InstParametersCheck", "PowerPinClampCheck"}));
+    ASSERT_GE(rec.lines.size(), 3u);
+    EXPECT_EQ(rec.lines[rec.lines.size() - 3], "Output file path is: " + paths[0]);
+    EXPECT_EQ(rec.lines[rec.lines.size() - 2], "Execution successful!!!");
+    EXPECT_EQ(rec.lines.back(), "===============================END===============================");
+    ASSERT_FALSE(rec.progress.empty());
+    EXPECT_EQ(rec.progress.front(), 0);
+}
+
+TEST_F(RunTest, MapSheetTakesTwentyCharactersOfTheLastJobAndNoCallbacksAreNeeded) {
+    Vantor v(dir.string());
+    v.read_device(dir.string(), "", "", "UltraFLEX", nullptr, "", "", 0, nullptr);
+    auto paths = v.run({"ABCDEFGHIJKLMNOPQRSTUVWXYZ"}, out.string());
+    ASSERT_EQ(paths.size(), 1u);
+    auto names = sheet_names(paths[0]);
+    ASSERT_GE(names.size(), 2u);
+    EXPECT_EQ(names[1], "PatTsetMap_ABCDEFGHIJKLMNOPQRST");
+}
+
+TEST_F(RunTest, FailuresEndTheRunThroughTheCatchAll) {
+    for (auto jobs : {std::vector<std::string>{}, std::vector<std::string>{"NoSuchJob"},
+                      std::vector<std::string>{"A_job_name_that_is_far_too_long_for_a_sheet"}}) {
+        Recorder rec;
+        Vantor v(dir.string());
+        v.read_device(dir.string(), "", "", "UltraFLEX", rec.log(), "", "", 0, nullptr);
+        auto paths = v.run(jobs, out.string());
+        EXPECT_TRUE(paths.empty());
+        EXPECT_TRUE(v.last_run_failed);
+        ASSERT_GE(rec.lines.size(), 2u);
+        EXPECT_EQ(rec.lines[rec.lines.size() - 2], "An exception occurred!Please check!!!");
+        EXPECT_FALSE(rec.has("Execution successful!!!"));
+    }
+}

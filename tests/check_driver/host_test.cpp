@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int status;
+    std::string out;  // standard output and standard error together
+};
+
+Result vantor(const std::string& args) {
+    std::string cmd = std::string(IGXL_BINARY_DIR) + "/bin/vantor " + args + " 2>&1";
+    Result r{-1, {}};
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+size_t count_lines(const std::string& s) { return static_cast<size_t>(std::count(s.begin(), s.end(), '\n')); }
+
+class HostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / "igxl_host_test";
+        fs::remove_all(dir);
+        fs::create_directories(dir / "prog");
+        std::ofstream(dir / "prog" / "Job List.txt")
+            << "title\n\n\n\tJob Name\tPin Map\tTest Instances\tFlow Table\tAC\tDC\tPS\n"
+               "\tFT\tPins\tTI\tFlow\tAC\tDC\tPS\n"
+               "\tWT\tPins\tTI\tFlow\tAC\tDC\tPS\n";
+        prog = (dir / "prog").string();
+    }
+    fs::path dir;
+    std::string prog;
+};
+
+}  // namespace
+
+TEST_F(HostTest, VersionAndHelp) {
+    auto r = vantor("--version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("vantor "), std::string::npos);
+    r = vantor("check --help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("--pattern-path"), std::string::npos);
+}
+
+TEST_F(HostTest, BadInputGetsOneLineAndStatusTwo) {
+    struct Case {
+        std::string args, says;
+    } cases[] = {
+        {"check /no/such/program --all", "program not found"},
+        {"check " + prog, "no job chosen"},
+        {"check " + prog + " --jobs ,", "no job chosen"},
+        {"check " + prog + " --jobs XX", "unknown job 'XX'"},
+        {"check " + prog + " --jobs 'A[1]'", "cannot be a sheet name"},
+        {"check " + prog + " --jobs ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456", "longer than 31"},
+        {"check " + prog + " --jobs FT --cycle-mode Weekly", "Weekly"},
+        {"check " + prog + " --jobs FT --power-order /no/file.xls", "power order file not found"},
+    };
+    for (const auto& c : cases) {
+        auto r = vantor(c.args + " --work-dir " + (dir / "w").string() + " --out " + (dir / "o").string());
+        EXPECT_EQ(r.status, 2) << c.args << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
+        EXPECT_LE(count_lines(r.out), 2u) << r.out;
+    }
+}
+
+TEST_F(HostTest, ListsJobsAndChecksThemAll) {
+    auto r = vantor("jobs " + prog);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "FT\nWT\n");
+
+    r = vantor("check " + prog + " --all --out " + (dir / "out").string());
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Execution successful!!!"), std::string::npos) << r.out;
+    auto at = r.out.find("Report: ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    std::string path = r.out.substr(at + 8, r.out.find('\n', at) - at - 8);
+    EXPECT_TRUE(fs::exists(path)) << path;
+}
