@@ -1,0 +1,36 @@
+#include "parsers/spec_common.h"
+#include "parsers/spec_sheets.h"
+#include "util/lines.h"
+#include "util/text.h"
+
+namespace igxl {
+
+void ParseGlobalSpec::read_spec(const std::string& spec_path, const std::string& platform) {
+    util::LineReader reader(util::resolve_sheet_path(spec_path));
+    std::string_view line;
+    size_t index = 0;
+    for (; reader.next(line); ++index) {
+        if (index == 0) {
+            spec_version = detail::read_sheet_version(line, platform, reader.path());
+            continue;
+        }
+        if (index < 3) continue;  // blank row and column headers
+        auto f = util::split(line, '\t');
+        std::string_view symbol = f.size() > 1 ? f[1] : std::string_view();
+        if (index == 3) {
+            // Exported sheets put the first symbol in sheet row 4; older layouts carry one
+            // more header row there, which must not become a symbol.
+            if (symbol.empty() || util::iequals(symbol, "Symbol")) continue;
+        }
+        if (f.size() < 4 && !symbol.empty()) {
+            throw ShortRowError(reader.path() + ":" + std::to_string(reader.line_number()) +
+                                ": global spec '" + std::string(symbol) +
+                                "' has no value column (column D)");
+        }
+        // Like the categorised sheets there is no end-of-table test; blank rows share the
+        // empty symbol.
+        spec_dict[util::to_upper(symbol)] = f.size() > 3 ? util::to_upper(f[3]) : std::string();
+    }
+}
+
+}  // namespace igxl

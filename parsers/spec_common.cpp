@@ -1,0 +1,87 @@
+#include "parsers/spec_common.h"
+
+#include "parsers/spec_sheets.h"
+#include "util/lines.h"
+#include "util/text.h"
+
+namespace igxl {
+
+namespace {
+
+void upper_into(std::string_view s, std::string& out) {
+    out.assign(s);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+}
+
+// The symbol map for keys that are already upper case (read_spec builds them once per sheet).
+SpecSymbolMap symbol_map(const std::vector<std::string_view>& fields,
+                         const std::vector<std::string>& upper_keys) {
+    SpecSymbolMap out;
+    if (upper_keys.size() > 3) out.reserve(upper_keys.size() - 3);
+    std::string value;
+    for (size_t i = 3; i < upper_keys.size(); ++i) {
+        if (i < fields.size()) {
+            upper_into(fields[i], value);
+        } else {
+            value.clear();
+        }
+        // A repeated key keeps its first position and the right-most value.
+        out[upper_keys[i]] = value;
+    }
+    return out;
+}
+
+}  // namespace
+
+SpecSymbolMap get_spec_info(const std::vector<std::string_view>& line_list,
+                            const std::vector<std::string>& key_list) {
+    std::vector<std::string> upper_keys;
+    upper_keys.reserve(key_list.size());
+    for (const auto& k : key_list) upper_keys.push_back(util::to_upper(k));
+    return symbol_map(line_list, upper_keys);
+}
+
+void Halvard::read_spec(const std::string& spec_path, const std::string& platform) {
+    util::LineReader reader(util::resolve_sheet_path(spec_path));
+    std::vector<std::string> keys;
+    std::string_view line;
+    size_t index = 0;
+    for (; reader.next(line); ++index) {
+        if (index == 0) {
+            spec_version = detail::read_sheet_version(line, platform, reader.path());
+            continue;
+        }
+        if (index == 1) continue;
+        auto f = util::split(line, '\t');
+        if (index == 2) {
+            // Category headings span the empty cells to their right (merged cells export
+            // their text only in the first one).
+            for (size_t i = 0; i < f.size(); ++i) {
+                if (!f[i].empty() || i == 0) {
+                    keys.emplace_back(f[i]);
+                } else {
+                    keys.push_back(keys.back());
+                }
+            }
+            continue;
+        }
+        if (index == 3) {
+            // A selector row wider than the category row continues the last heading.
+            for (size_t i = 0; i < f.size(); ++i) {
+                if (i >= keys.size()) keys.push_back(keys.empty() ? std::string() : keys.back());
+            }
+            for (size_t i = 0; i < f.size(); ++i) {
+                keys[i] = util::to_upper(keys[i] + " " + std::string(f[i]));
+            }
+            for (size_t i = f.size(); i < keys.size(); ++i) keys[i] = util::to_upper(keys[i]);
+            continue;
+        }
+        // No end-of-table test: every row below the headers is a symbol row.
+        std::string symbol = f.size() > 1 ? util::to_upper(f[1]) : std::string();
+        spec_dict[std::move(symbol)] = symbol_map(f, keys);
+    }
+}
+
+}  // namespace igxl

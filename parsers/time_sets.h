@@ -1,0 +1,33 @@
+// Time set reader: the period expression of every time set and the clock pins of each.
+#pragma once
+#include <string>
+
+#include <tsl/ordered_map.h>
+
+namespace igxl {
+
+// Time set name (upper case) -> period expression ("=" removed, upper case).
+using TimingPeriodMap = tsl::ordered_map<std::string, std::string>;
+// Clock key -> clock expression.
+using ClockMap = tsl::ordered_map<std::string, std::string>;
+// Time set name (upper case) -> its clocks (possibly none).
+using TimingClockMap = tsl::ordered_map<std::string, ClockMap>;
+
+class ParseTIM {
+public:
+    ParseTIM() = default;
+
+    // Adds the time sets of one sheet text file. The platform text picks the layout:
+    // containing "UltraFLEX" (UltraFLEXplus too) or "J750"; any other platform records nothing.
+    // Throws FileNotFoundError when the file is missing (after the "%20" retry).
+    void read_timing(const std::string& timing_path, const std::string& platform);
+
+    TimingPeriodMap& get_timing_info() { return timing_period; }
+    TimingClockMap& get_clk_info() { return clk_dic; }
+
+private:
+    TimingPeriodMap timing_period;
+    TimingClockMap clk_dic;
+};
+
+}  // namespace igxl
