@@ -1,0 +1,139 @@
+#include "parsers/flow_table.h"
+
+#include <filesystem>
+#include <iostream>
+#include <optional>
+
+#include "util/error.h"
+#include "util/lines.h"
+#include "util/text.h"
+
+namespace igxl {
+
+namespace {
+
+bool is_test_opcode(std::string_view op) {
+    return op == "Test" || op == "Test-defer-limits" || op == "nop" || op == "Test-defer-all";
+}
+
+std::string_view field(const std::vector<std::string_view>& f, size_t i) {
+    return i < f.size() ? f[i] : std::string_view{};
+}
+
+void quote_into(std::string& out, std::string_view s) {
+    out.push_back('\'');
+    for (char c : s) {
+        if (c == '\\' || c == '\'') out.push_back('\\');
+        out.push_back(c);
+    }
+    out.push_back('\'');
+}
+
+// Identity of a flow file for the cycle check: the same file reached by different spellings.
+std::string identity(const std::string& path) {
+    std::error_code ec;
+    auto canon = std::filesystem::weakly_canonical(path, ec);
+    return ec ? path : canon.string();
+}
+
+}  // namespace
+
+std::string FlowEntry::to_text() const {
+    std::string out = "{";
+    bool first = true;
+    for (auto [key, value] : fields()) {
+        if (!first) out += ", ";
+        first = false;
+        quote_into(out, key);
+        out += ": ";
+        quote_into(out, value);
+    }
+    if (write_row_start >= 0) out += ", 'write_row_start': " + std::to_string(write_row_start);
+    out += "}";
+    return out;
+}
+
+FlowEntry get_flow_content(const std::vector<std::string_view>& f, const std::string& platform) {
+    FlowEntry e;
+    e.Opcode = std::string(field(f, 6));
+    e.Parameter = util::to_upper(field(f, 7));
+    if (f.size() > 8) {
+        const bool uflex = util::contains(platform, "UltraFLEX");
+        e.TestNumber = std::string(field(f, 9));
+        e.HardBin = std::string(field(f, uflex ? 16 : 11));
+        e.SortBin = std::string(field(f, uflex ? 18 : 13));
+        e.Result = std::string(field(f, uflex ? 19 : 14));
+    }
+    return e;
+}
+
+void Fennick::read_flow_table(const std::string& flow_path, const std::string& platform) {
+    std::vector<std::pair<std::string, std::string>> chain;
+    read_flow(flow_path, platform, chain);
+}
+
+void Fennick::read_flow(const std::string& flow_path, const std::string& platform,
+                        std::vector<std::pair<std::string, std::string>>& chain) {
+    const std::string path = util::resolve_sheet_path(flow_path);
+    const std::string id = identity(path);
+    for (const auto& [seen_id, seen_path] : chain) {
+        if (seen_id == id) {
+            std::string names;
+            for (const auto& c : chain) names += c.second + " -> ";
+            throw Error("flow table calls itself: " + names + path);
+        }
+    }
+    util::LineReader reader(path);
+    chain.emplace_back(id, path);
+
+    const size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+
+    // A test row without both bins waits for the next row, which may be its Use-Limit row.
+    std::optional<FlowEntry> pending;
+    std::string pending_line;
+    auto settle = [&](const std::vector<std::string_view>* next) {
+        bool found = false;
+        if (next) {
+            FlowEntry limit = get_flow_content(*next, platform);
+            if (limit.Opcode == "Use-Limit" && !limit.HardBin.empty() && !limit.SortBin.empty()) {
+                pending->HardBin = std::move(limit.HardBin);
+                pending->SortBin = std::move(limit.SortBin);
+                pending->TestNumber = std::move(limit.TestNumber);
+                found = true;
+            }
+        }
+        if (!found) std::cout << "No SortBin test found: " << pending_line << std::endl;
+        test_suite_list.push_back(std::move(*pending));
+        pending.reset();
+    };
+
+    std::string_view line;
+    size_t index = 0;
+    while (reader.next(line)) {
+        if (index++ < 4) continue;  // title and header rows
+        auto fields = util::split(line, '\t');
+        if (pending) settle(&fields);
+
+        const std::string_view opcode = field(fields, 6);
+        if (opcode.empty()) break;  // the flow ends at its first row without an opcode
+        const bool env_empty = field(fields, 5).empty();
+        if (is_test_opcode(opcode) && env_empty && !field(fields, 7).empty()) {
+            FlowEntry entry = get_flow_content(fields, platform);
+            if (entry.HardBin.empty() || entry.SortBin.empty()) {
+                pending = std::move(entry);
+                pending_line = std::string(line);
+                if (reader.had_break()) pending_line.push_back('\n');
+            } else {
+                test_suite_list.push_back(std::move(entry));
+            }
+        } else if (opcode == "call" && env_empty) {
+            read_flow(directory + std::string(field(fields, 7)) + ".txt", platform, chain);
+        }
+    }
+    // A test row on the last line has no Use-Limit row to complete it.
+    if (pending) settle(nullptr);
+    chain.pop_back();
+}
+
+}  // namespace igxl

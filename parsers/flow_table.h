@@ -1,0 +1,64 @@
+// Flow table reader: the test steps of a flow in execution order, sub-flows expanded in place,
+// bins and test numbers completed from a following Use-Limit row.
+#pragma once
+#include <array>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace igxl {
+
+struct FlowEntry {
+    std::string Opcode;
+    std::string Parameter;  // upper-cased instance name
+    std::string TestNumber;
+    std::string HardBin;
+    std::string SortBin;
+    std::string Result;
+    // Job sheet row where the entry's rows begin; set by the flow walk, -1 until then.
+    int write_row_start = -1;
+
+    static constexpr std::array<std::string_view, 6> KEYS = {
+        "Opcode", "Parameter", "TestNumber", "HardBin", "SortBin", "Result"};
+
+    // (key, value) pairs in key order.
+    std::array<std::pair<std::string_view, std::string_view>, 6> fields() const {
+        return {{{KEYS[0], Opcode},
+                 {KEYS[1], Parameter},
+                 {KEYS[2], TestNumber},
+                 {KEYS[3], HardBin},
+                 {KEYS[4], SortBin},
+                 {KEYS[5], Result}}};
+    }
+    // One-line text for logs: {'Opcode': 'Test', ..., 'write_row_start': 3} (the row only once
+    // it is set).
+    std::string to_text() const;
+
+    bool operator==(const FlowEntry&) const = default;
+};
+
+using FlowEntryList = std::vector<FlowEntry>;
+
+// Builds a flow entry from a row's fields by the platform's layout ("UltraFLEX" anywhere in
+// platform: bins in columns Q and S, result in T; otherwise L, N and O). A row of 8 fields or
+// fewer gives only Opcode and Parameter; fields a row lacks read as empty.
+FlowEntry get_flow_content(const std::vector<std::string_view>& line_list,
+                           const std::string& platform);
+
+class Fennick {
+public:
+    Fennick() = default;
+    // Appends the flow's entries. Throws FileNotFoundError for a missing flow or sub-flow file
+    // and Error for a flow that calls itself (directly or through other flows).
+    void read_flow_table(const std::string& flow_path, const std::string& platform);
+    FlowEntryList& get_test_suite_info() { return test_suite_list; }
+
+private:
+    void read_flow(const std::string& flow_path, const std::string& platform,
+                   std::vector<std::pair<std::string, std::string>>& chain);
+
+    FlowEntryList test_suite_list;
+};
+
+}  // namespace igxl

@@ -1,0 +1,80 @@
+// Test instance reader: per instance name, what each row defines, with the patterns it runs.
+#pragma once
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <tsl/ordered_map.h>
+
+#include "parsers/pattern_sets.h"
+
+namespace igxl {
+
+namespace util {
+class Regex;
+}
+
+struct InstanceRecord {
+    std::string Method;        // column D
+    std::string DCCategory;    // column F
+    std::string DCSelector;    // column G
+    std::string TimeSet;       // column J
+    std::string ACCategory;    // column H
+    std::string ACSelector;    // column I
+    std::string PinLevel;      // column L
+    std::string Pattern;       // pattern names joined with ","; may be empty
+    std::string ArgList;       // column O
+    std::vector<std::string> ArgDetails;  // one field per argument name, from column P on
+
+    // Key texts in record order; they head the instance parameter report.
+    static constexpr std::array<std::string_view, 10> KEYS = {
+        "Method",      "DC Category", "DC Selector", "TimeSet", "AC Category",
+        "AC Selector", "PinLevel",    "Pattern",     "ArgList", "ArgDetails"};
+
+    // Calls f(key, value) for every field in key order; value is a const std::string& for every
+    // key but "ArgDetails", which gives its const std::vector<std::string>&.
+    template <class F>
+    void visit_fields(F&& f) const {
+        f(KEYS[0], Method);
+        f(KEYS[1], DCCategory);
+        f(KEYS[2], DCSelector);
+        f(KEYS[3], TimeSet);
+        f(KEYS[4], ACCategory);
+        f(KEYS[5], ACSelector);
+        f(KEYS[6], PinLevel);
+        f(KEYS[7], Pattern);
+        f(KEYS[8], ArgList);
+        f(KEYS[9], ArgDetails);
+    }
+
+    bool operator==(const InstanceRecord&) const = default;
+};
+
+// Upper-cased instance name -> the records of the rows carrying it, in file order.
+using InstanceMap = tsl::ordered_map<std::string, std::vector<InstanceRecord>>;
+
+class Delmora {
+public:
+    Delmora() = default;
+
+    // Adds the sheet's rows. pattern_set_dict is the resolved pattern set map (may be empty);
+    // without a set named in columns O to T the pattern names are found in the row's fields.
+    // Throws FileNotFoundError for a missing file. Fields a short row lacks read as empty.
+    void read_test_instance(const std::string& test_instance_path,
+                            const PatternSetMap& pattern_set_dict, const std::string& platform);
+    InstanceMap& get_instance_info() { return test_instance_dict; }
+
+    // Finds the pattern file names in test_instance_line (the row's fields joined with tabs)
+    // and adds the row's record under its upper-cased instance name (field 1).
+    void find_pat_path(const util::Regex& pat_pattern, std::string_view test_instance_line,
+                       const std::vector<std::string_view>& line_list);
+
+private:
+    static InstanceRecord get_instance_content(const std::vector<std::string_view>& line_list,
+                                               std::string pattern_info);
+
+    InstanceMap test_instance_dict;
+};
+
+}  // namespace igxl
