@@ -9,6 +9,7 @@ PKGS=(
   libxlsxwriter-dev libzip-dev libpcre2-dev libfreexl-dev
   libtsl-ordered-map-dev libcli11-dev libfmt-dev libexpat1-dev zlib1g-dev libisal-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libgsf-1-dev
   python3 python3-openpyxl
 )
 # Extra packages some later test needs can be appended by name in EXTRA_PKGS.
