@@ -1,0 +1,52 @@
+#include "vbt/model.h"
+
+namespace igxl::vbt {
+
+std::string_view to_text(VariableScope scope) {
+    switch (scope) {
+        case VariableScope::LOCAL: return "local";
+        case VariableScope::MODULE_PRIVATE: return "module_private";
+        case VariableScope::GLOBAL: return "global";
+        case VariableScope::CLASS_PRIVATE: return "class_private";
+        case VariableScope::CLASS_PUBLIC: return "class_public";
+        case VariableScope::CLASS_EXTERNAL: return "class_external";
+    }
+    return "";
+}
+
+std::string_view to_text(VariableType type) {
+    switch (type) {
+        case VariableType::INTEGER: return "Integer";
+        case VariableType::LONG: return "Long";
+        case VariableType::SINGLE: return "Single";
+        case VariableType::DOUBLE: return "Double";
+        case VariableType::STRING: return "String";
+        case VariableType::BOOLEAN: return "Boolean";
+        case VariableType::VARIANT: return "Variant";
+        case VariableType::SITELONG: return "SiteLong";
+        case VariableType::SITEDOUBLE: return "SiteDouble";
+        case VariableType::SITEBOOLEAN: return "SiteBoolean";
+        case VariableType::DSPWAVE: return "DspWave";
+        case VariableType::ENUM: return "Enum";
+        case VariableType::TYPE: return "Type";
+        case VariableType::PINDATA: return "PinData";
+        case VariableType::PINLISTDATA: return "PinListData";
+        case VariableType::CSL: return "CSL";
+        case VariableType::USERCLASS: return "UserClass";
+        case VariableType::PINLIST: return "PinList";
+        case VariableType::PATTERN: return "Pattern";
+    }
+    return "";
+}
+
+std::string_view to_text(FunctionType kind) {
+    switch (kind) {
+        case FunctionType::VBT: return "VBT";
+        case FunctionType::DSP: return "DSP";
+        case FunctionType::IP: return "IP";
+        case FunctionType::OTHER: return "OTHER";
+    }
+    return "";
+}
+
+}  // namespace igxl::vbt

@@ -1,0 +1,93 @@
+// Reads a directory of VBT modules (.bas) into the code model: variables and constants by scope,
+// procedures with their parameters, Type and Enum definitions, each checked against the naming
+// rules; then scans the text again for variable uses and Type/Enum name counts.
+#pragma once
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vbt/model.h"
+#include "vbt/source.h"
+
+namespace igxl::vbt {
+
+// Every record that carries a naming issue, by kind. The pointers are the parser's own records.
+struct VariableIssues {
+    std::vector<const VariableInfo*> global_variables;
+    std::vector<const VariableInfo*> module_variables;
+    std::vector<const VariableInfo*> local_variables;
+    std::vector<const TypeInfo*> type_definitions;
+    std::vector<const TypeInfo*> enum_definitions;
+
+    size_t total() const {
+        return global_variables.size() + module_variables.size() + local_variables.size() +
+               type_definitions.size() + enum_definitions.size();
+    }
+};
+
+class VBAParser {
+public:
+    VBAParser() = default;
+
+    // Parses every .bas file under the directory (any letter case, sub-directories included),
+    // then collects references and checks parameters. Prints progress and per-file errors to
+    // standard output; a failing file is reported and skipped.
+    void parse_files(const std::string& directory_path);
+
+    // The uses of exactly this identifier (case-sensitive); empty when there are none.
+    const std::vector<VariableReference>& get_variable_references(std::string_view var_name) const;
+    VariableIssues get_all_variable_issues() const;
+
+    // Keys: files by path as found by the walk; functions by path + ":" + name; types and enums
+    // by path + ":" + definition name; local_variables by the function key.
+    OrderedMap<SourceLines> files;
+    std::vector<VariableInfo> global_variables;
+    OrderedMap<std::vector<VariableInfo>> module_variables;
+    OrderedMap<std::vector<VariableInfo>> local_variables;
+    OrderedMap<FunctionInfo> functions;
+    OrderedMap<TypeInfo> types;
+    OrderedMap<TypeInfo> enums;
+    ReferenceMap variable_references;
+
+private:
+    friend struct TestAccess;
+    struct WordLookup;
+
+    void parse_file(const std::string& file_path, const SourceLines& lines);
+    static bool is_function_definition(std::string_view line);
+    static FunctionInfo parse_function_definition(std::string_view line, const std::string& file_path,
+                                                  int line_num);
+    static std::vector<Parameter> parse_function_parameters(std::string_view params_str);
+    static bool is_variable_declaration(std::string_view line);
+    void parse_variable_declaration(std::string_view line, const std::string& file_path, int line_num,
+                                    const std::optional<std::string>& function_name);
+    static VariableType parse_variable_type(std::string_view type_str);
+    void parse_type_definition(std::string_view line, const SourceLines& all_lines, int line_num,
+                               const std::string& file_path);
+    void parse_enum_definition(std::string_view line, const SourceLines& all_lines, int line_num,
+                               const std::string& file_path);
+    void check_function_parameters();
+
+    void collect_variable_references();
+    void collect_references_in_file(std::string_view file_path, const SourceLines& lines,
+                                    const WordLookup& all_variables);
+    void find_variable_references_in_line(std::string_view line, int line_num, std::string_view file_path,
+                                          std::optional<std::string_view> function_name,
+                                          const WordLookup& all_variables);
+    void collect_type_enum_references();
+
+    // Texts that references view: kept for the parser's life, also when a re-parse replaces a
+    // file's entry, and shared by copies of the parser.
+    std::string_view retain(std::string text);
+    std::vector<std::shared_ptr<const std::string>> retained_;
+};
+
+namespace detail {
+// The line tests of the parser, for code that classifies module lines the same way.
+bool is_function_definition(std::string_view line);
+bool is_variable_declaration(std::string_view line);
+}  // namespace detail
+
+}  // namespace igxl::vbt

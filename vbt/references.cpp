@@ -1,0 +1,224 @@
+// The reference scan: variable uses and Type/Enum name counts, one pass over each line. A line is
+// split once into its word runs and every run is looked up in a hash map, instead of running one
+// regular expression per line and name.
+#include <array>
+#include <iostream>
+#include <unordered_map>
+
+#include "util/regex.h"
+#include "vbt/parser.h"
+
+namespace igxl::vbt {
+
+using util::Match;
+using util::Regex;
+
+namespace {
+
+bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+
+constexpr std::array<std::string_view, 44> KEYWORDS = {
+    "If",     "Then",  "Else",     "ElseIf", "End",     "Select",   "Case",  "For",    "To",
+    "Next",   "While", "Wend",     "Do",     "Loop",    "Until",    "Exit",  "Goto",   "On",
+    "Error",  "Resume", "With",    "Function", "Sub",   "Property", "Get",   "Let",    "Set",
+    "Public", "Private", "Friend", "Global", "Dim",     "Const",    "As",    "ByVal",  "ByRef",
+    "Optional", "ParamArray", "Type", "Enum", "Nothing", "True",    "False", "Me",
+};
+
+// A definition header line ("Public Type X", "Enum Y", ...) names a definition without using it.
+bool is_definition_header(std::string_view line) {
+    for (char ch : line) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c == ' ' || (c >= '\t' && c <= '\r')) continue;
+        if (c < 0x80) {
+            c = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+            if (c != 'p' && c != 't' && c != 'e') return false;
+        }
+        break;
+    }
+    static const Regex header("^\\s*(Public|Private)?\\s*(Type|Enum)\\s+", Regex::ICASE);
+    return header.match(line);
+}
+
+// Regular-expression text that matches the name literally.
+std::string escape(std::string_view name) {
+    std::string out;
+    for (char c : name) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 0x80 && !detail::is_ascii_word(u)) out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+bool all_word_characters(std::string_view name) {
+    if (name.empty()) return false;
+    bool whole = true;
+    size_t runs = 0;
+    detail::for_each_word_run(name, [&](std::string_view run, bool) {
+        ++runs;
+        if (run.size() != name.size()) whole = false;
+    });
+    return whole && runs == 1;
+}
+
+}  // namespace
+
+// Word -> what a use of it means to the variable scan.
+struct VBAParser::WordLookup {
+    struct Entry {
+        bool variable = false;  // false: a keyword or procedure name, never a reference
+        mutable std::vector<VariableReference>* refs = nullptr;  // filled on first use
+    };
+    std::unordered_map<std::string_view, Entry> words;
+};
+
+void VBAParser::collect_variable_references() {
+    std::cout << "正在收集变量引用信息..." << std::endl;
+    WordLookup lookup;
+    auto add_variable = [&](const VariableInfo& v) {
+        lookup.words[v.original_name].variable = true;
+        lookup.words[v.name].variable = true;
+    };
+    for (const auto& v : global_variables) add_variable(v);
+    for (const auto& [path, list] : module_variables)
+        for (const auto& v : list) add_variable(v);
+    for (const auto& [key, list] : local_variables)
+        for (const auto& v : list) add_variable(v);
+    // Keywords and procedure names are never references, even when a variable bears the name.
+    for (std::string_view k : KEYWORDS) lookup.words[k].variable = false;
+    for (const auto& [key, f] : functions) {
+        lookup.words[f.name].variable = false;
+        lookup.words[f.original_name].variable = false;
+    }
+    for (const auto& [path, lines] : files) collect_references_in_file(retain(path), lines, lookup);
+    collect_type_enum_references();
+    std::cout << "收集到 " << variable_references.size() << " 个变量的引用信息" << std::endl;
+}
+
+void VBAParser::collect_references_in_file(std::string_view file_path, const SourceLines& lines,
+                                           const WordLookup& all_variables) {
+    static const Regex header("^\\s*(Public|Private|Friend)?\\s*(Function|Sub)\\s+(?P<name>\\w+)", Regex::ICASE);
+    static const int name_group = header.group_index("name");
+    Match m;
+    std::optional<std::string_view> current;
+    int line_num = 0;
+    for (std::string_view line : lines) {
+        ++line_num;
+        const std::string_view l = detail::strip(line);
+        if (is_function_definition(l)) {
+            if (header.match(l, m)) current = m.group(static_cast<size_t>(name_group));
+            continue;
+        }
+        if (starts_with(l, "End Function") || starts_with(l, "End Sub")) {
+            current.reset();
+            continue;
+        }
+        if (!is_variable_declaration(l) && !starts_with(l, "Type ") && !starts_with(l, "Enum "))
+            find_variable_references_in_line(line, line_num, file_path, current, all_variables);
+    }
+}
+
+void VBAParser::find_variable_references_in_line(std::string_view line, int line_num, std::string_view file_path,
+                                                 std::optional<std::string_view> function_name,
+                                                 const WordLookup& all_variables) {
+    std::string_view context;
+    bool have_context = false;
+    detail::for_each_word_run(line, [&](std::string_view word, bool identifier) {
+        if (!identifier) return;
+        auto it = all_variables.words.find(word);
+        if (it == all_variables.words.end() || !it->second.variable) return;
+        const auto& entry = it->second;
+        if (!entry.refs) {
+            auto found = variable_references.find(word);
+            if (found == variable_references.end())
+                found = variable_references.try_emplace(std::string(word)).first;
+            entry.refs = &found.value();  // values stay in place as the map grows
+        }
+        if (!have_context) {
+            context = detail::strip(line);
+            have_context = true;
+        }
+        entry.refs->push_back(VariableReference{word, file_path, line_num, function_name, context});
+    });
+}
+
+void VBAParser::collect_type_enum_references() {
+    struct Entry {
+        TypeInfo* record;
+        size_t last_line = 0;  // the scan's running line id that counted last
+        std::string_view last_path;
+    };
+    std::vector<Entry> entries;
+    std::unordered_map<std::string_view, size_t> by_name;
+    auto add = [&](const std::string& name, TypeInfo& record) {
+        auto [it, fresh] = by_name.try_emplace(name, entries.size());
+        if (fresh)
+            entries.push_back(Entry{&record, 0, {}});
+        else
+            entries[it->second].record = &record;  // a later definition of the name takes the counts
+    };
+    for (auto it = types.begin(); it != types.end(); ++it) {
+        add(it.value().name, it.value());
+        add(it.value().original_name, it.value());
+    }
+    for (auto it = enums.begin(); it != enums.end(); ++it) {
+        add(it.value().name, it.value());
+        add(it.value().original_name, it.value());
+    }
+    // A name that is not one run of word characters cannot be found by the run lookup; such
+    // names (none come from the parser itself) keep the regular-expression search.
+    std::vector<std::pair<size_t, Regex>> odd;
+    for (const auto& [name, index] : by_name)
+        if (!all_word_characters(name)) odd.emplace_back(index, Regex("\\b" + escape(name) + "\\b"));
+
+    auto count = [](Entry& e, size_t line_id, std::string_view path) {
+        if (e.last_line == line_id) return;  // once per line and name
+        e.last_line = line_id;
+        ++e.record->reference_count;
+        if (e.last_path.data() != path.data() || e.last_path.size() != path.size()) {
+            e.record->referenced_files.emplace(path);
+            e.last_path = path;
+        }
+    };
+    if (entries.empty()) return;
+    size_t line_id = 0;
+    for (const auto& [path, lines] : files) {
+        std::string_view file_path = path;
+        for (std::string_view line : lines) {
+            ++line_id;
+            if (is_definition_header(line)) continue;
+            detail::for_each_word_run(line, [&](std::string_view run, bool) {
+                auto it = by_name.find(run);
+                if (it != by_name.end()) count(entries[it->second], line_id, file_path);
+            });
+            for (auto& [index, re] : odd)
+                if (re.search(line)) count(entries[index], line_id, file_path);
+        }
+    }
+}
+
+const std::vector<VariableReference>& VBAParser::get_variable_references(std::string_view var_name) const {
+    static const std::vector<VariableReference> none;
+    auto it = variable_references.find(var_name);
+    return it == variable_references.end() ? none : it->second;
+}
+
+VariableIssues VBAParser::get_all_variable_issues() const {
+    VariableIssues out;
+    for (const auto& v : global_variables)
+        if (v.has_issue()) out.global_variables.push_back(&v);
+    for (const auto& [path, list] : module_variables)
+        for (const auto& v : list)
+            if (v.has_issue()) out.module_variables.push_back(&v);
+    for (const auto& [key, list] : local_variables)
+        for (const auto& v : list)
+            if (v.has_issue()) out.local_variables.push_back(&v);
+    for (const auto& [key, t] : types)
+        if (t.has_issue()) out.type_definitions.push_back(&t);
+    for (const auto& [key, t] : enums)
+        if (t.has_issue()) out.enum_definitions.push_back(&t);
+    return out;
+}
+
+}  // namespace igxl::vbt

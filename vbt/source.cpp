@@ -1,0 +1,162 @@
+#include "vbt/source.h"
+
+#include <stdexcept>
+#include <unordered_map>
+
+#include "util/error.h"
+#include "util/regex.h"
+
+namespace igxl::vbt {
+
+SourceLines::SourceLines(std::string text) {
+    if (text.size() >= UINT32_MAX) throw Error("module text too large (4 GiB or more)");
+    auto shared = std::make_shared<const std::string>(std::move(text));
+    const std::string& t = *shared;
+    size_t lines = 0;
+    for (char c : t) lines += c == '\n';
+    starts_.reserve(lines + 2);
+    starts_.push_back(0);
+    for (size_t i = 0; i < t.size(); ++i)
+        if (t[i] == '\n') starts_.push_back(static_cast<uint32_t>(i + 1));
+    if (starts_.back() != t.size()) starts_.push_back(static_cast<uint32_t>(t.size()));
+    if (starts_.size() == 1) starts_.clear();  // empty text: no lines
+    text_ = std::move(shared);
+}
+
+std::string_view SourceLines::at(size_t i) const {
+    if (i >= size()) throw std::out_of_range("line index " + std::to_string(i) + " out of range");
+    return (*this)[i];
+}
+
+const std::string& SourceLines::text() const {
+    static const std::string empty;
+    return text_ ? *text_ : empty;
+}
+
+std::vector<std::string> SourceLines::to_vector() const {
+    std::vector<std::string> out;
+    out.reserve(size());
+    for (std::string_view line : *this) out.emplace_back(line);
+    return out;
+}
+
+namespace detail {
+
+uint32_t decode_at(std::string_view s, size_t i, size_t& len) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const size_t n = s.size();
+    unsigned char c = p[i];
+    len = 1;
+    if (c < 0x80) return c;
+    auto cont = [&](size_t k) { return i + k < n && (p[i + k] & 0xC0) == 0x80; };
+    if (c >= 0xC2 && c <= 0xDF) {
+        if (!cont(1)) return 0xFFFFFFFF;
+        len = 2;
+        return ((c & 0x1Fu) << 6) | (p[i + 1] & 0x3Fu);
+    }
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (!cont(1) || !cont(2)) return 0xFFFFFFFF;
+        unsigned char c1 = p[i + 1];
+        if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 > 0x9F)) return 0xFFFFFFFF;  // overlong, surrogate
+        len = 3;
+        return ((c & 0x0Fu) << 12) | ((c1 & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu);
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3)) return 0xFFFFFFFF;
+        unsigned char c1 = p[i + 1];
+        if ((c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 > 0x8F)) return 0xFFFFFFFF;  // overlong, > U+10FFFF
+        len = 4;
+        return ((c & 0x07u) << 18) | ((c1 & 0x3Fu) << 12) | ((p[i + 2] & 0x3Fu) << 6) | (p[i + 3] & 0x3Fu);
+    }
+    return 0xFFFFFFFF;
+}
+
+bool is_word_code_point(uint32_t cp) {
+    if (cp < 0x80) return is_ascii_word(static_cast<unsigned char>(cp));
+    if (cp > 0x10FFFF) return false;
+    // Ask the regular-expression engine itself, once per code point, so the scans agree with
+    // \w and \b exactly, whatever Unicode tables the installed PCRE2 carries.
+    thread_local std::unordered_map<uint32_t, bool> cache;
+    auto it = cache.find(cp);
+    if (it != cache.end()) return it->second;
+    static const util::Regex word("\\w");
+    std::string utf8;
+    if (cp < 0x800) {
+        utf8 += static_cast<char>(0xC0 | (cp >> 6));
+        utf8 += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        utf8 += static_cast<char>(0xE0 | (cp >> 12));
+        utf8 += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        utf8 += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        utf8 += static_cast<char>(0xF0 | (cp >> 18));
+        utf8 += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        utf8 += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        utf8 += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    bool w = word.full_match(utf8);
+    cache.emplace(cp, w);
+    return w;
+}
+
+namespace {
+// White space as str.strip() knows it.
+bool is_space_code_point(uint32_t cp) {
+    if (cp <= 0x20) return cp == 0x20 || (cp >= 0x09 && cp <= 0x0D) || (cp >= 0x1C && cp <= 0x1F);
+    return cp == 0x85 || cp == 0xA0 || cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 ||
+           cp == 0x2029 || cp == 0x202F || cp == 0x205F || cp == 0x3000;
+}
+}  // namespace
+
+std::string_view strip(std::string_view s) {
+    size_t b = 0, len = 1;
+    while (b < s.size() && is_space_code_point(decode_at(s, b, len))) b += len;
+    size_t e = s.size();
+    while (e > b) {
+        // Step back to the start of the last character.
+        size_t k = e - 1;
+        while (k > b && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80 && e - k < 4) --k;
+        uint32_t cp = decode_at(s, k, len);
+        if (k + len != e) {  // not one whole character: treat the last byte alone
+            k = e - 1;
+            cp = static_cast<unsigned char>(s[k]) < 0x80 ? static_cast<unsigned char>(s[k]) : 0xFFFFFFFF;
+        }
+        if (!is_space_code_point(cp)) break;
+        e = k;
+    }
+    return s.substr(b, e - b);
+}
+
+}  // namespace detail
+
+std::string decode_source(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    size_t i = 0, len = 1;
+    const size_t n = bytes.size();
+    while (i < n) {
+        unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        uint32_t cp = detail::decode_at(bytes, i, len);
+        if (cp != 0xFFFFFFFF) text.append(bytes.substr(i, len));
+        i += len;  // an undecodable byte is dropped alone; the next byte starts afresh
+    }
+    // Line ends: CR LF and lone CR become LF, in place.
+    size_t w = 0;
+    for (size_t r = 0; r < text.size(); ++r) {
+        if (text[r] == '\r') {
+            text[w++] = '\n';
+            if (r + 1 < text.size() && text[r + 1] == '\n') ++r;
+        } else {
+            text[w++] = text[r];
+        }
+    }
+    text.resize(w);
+    return text;
+}
+
+}  // namespace igxl::vbt
