@@ -71,7 +71,8 @@ TimeSetUse scan(const std::string& path, const std::string& text) {
             continue;
         }
         if (line.starts_with("import ")) {
-            auto words = split_ws(igxl::util::replace_all(line, ",", " "));
+            const std::string spaced = igxl::util::replace_all(line, ",", " ");
+            auto words = split_ws(spaced);
             if (words.size() < 2 || words[1] != "tset")
                 throw Failure{where() + "expected 'import tset <name>, ...;'"};
             for (size_t i = 2; i < words.size(); ++i) {

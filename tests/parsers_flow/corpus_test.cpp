@@ -1,0 +1,150 @@
+// Real sheet exports written by other tools: every flow table, instance sheet and pattern set
+// sheet must read, and what can be seen in them must come out.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "parsers/flow_table.h"
+#include "parsers/pattern_sets.h"
+#include "parsers/test_instances.h"
+#include "util/text.h"
+
+namespace fs = std::filesystem;
+using namespace igxl;
+
+namespace {
+
+const std::string CORPUS = IGXL_SHARED_DIR "/corpus/igxl/";
+const std::string ORIGEN = CORPUS + "origen-testers-generated/approved/";
+const std::string CSRA = CORPUS + "teradyne-csra-demo/Demo/ASCIIProgram/";
+
+std::string platform_of(const fs::path& p) {
+    return p.parent_path().filename().string().starts_with("j750") ? "J750" : "UltraFLEX";
+}
+
+std::vector<fs::path> corpus_files(const std::string& suffix) {
+    std::vector<fs::path> out;
+    if (!fs::exists(CORPUS)) return out;
+    for (const auto& e : fs::recursive_directory_iterator(CORPUS)) {
+        const std::string name = e.path().filename().string();
+        if (e.is_regular_file() && (name.ends_with(suffix) ||
+                                    (suffix == "_flow.txt" && name.starts_with("Subflow_"))))
+            out.push_back(e.path());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST(Corpus, EveryFlowTableReads) {
+    // Test rows counted by hand in the exports (no flow of the corpus calls another).
+    const std::map<std::string, size_t> expected = {
+        {"j750/prb1_flow.txt", 110},          {"j750/flow_control_flow.txt", 180},
+        {"ultraflex/prb1_flow.txt", 110},     {"ultraflex/flow_control_flow.txt", 172},
+        {"ultraflex/test_flow.txt", 12},      {"j750/custom_tests_flow.txt", 0},
+        {"spCS/Subflow_CS.txt", 43},          {"spCSRA/Subflow_CSRA.txt", 44},
+        {"spVBT/Subflow_VBT.txt", 43},
+    };
+    auto files = corpus_files("_flow.txt");
+    if (files.empty()) GTEST_SKIP() << "no corpus at " << CORPUS;
+    size_t checked = 0;
+    for (const auto& f : files) {
+        Fennick flow;
+        testing::internal::CaptureStdout();
+        EXPECT_NO_THROW(flow.read_flow_table(f.string(), platform_of(f))) << f;
+        testing::internal::GetCapturedStdout();
+        const std::string key = f.parent_path().filename().string() + "/" + f.filename().string();
+        if (auto it = expected.find(key); it != expected.end()) {
+            EXPECT_EQ(flow.get_test_suite_info().size(), it->second) << key;
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, expected.size());
+}
+
+TEST(Corpus, FlowEntriesTakeBinsFromTheirLayout) {
+    Fennick uflex;
+    testing::internal::CaptureStdout();
+    uflex.read_flow_table(ORIGEN + "ultraflex/prb1_flow.txt", "UltraFLEX");
+    Fennick j750;
+    j750.read_flow_table(ORIGEN + "j750/prb1_flow.txt", "J750");
+    Fennick csra;
+    csra.read_flow_table(CSRA + "spCS/Subflow_CS.txt", "UltraFLEXplus");
+    testing::internal::GetCapturedStdout();
+
+    const FlowEntry want{"Test", "PROGRAM_CKBD_V1", "1000", "100", "1100", "Fail"};
+    EXPECT_EQ(uflex.get_test_suite_info().at(0), want);
+    EXPECT_EQ(j750.get_test_suite_info().at(0), want);
+    // the banner "nop" row comes first; the first test keeps its own bins (its Use-Limit row
+    // carries limits only)
+    const auto& cs = csra.get_test_suite_info();
+    EXPECT_EQ(cs.at(0).Opcode, "nop");
+    EXPECT_EQ(cs.at(1), (FlowEntry{"Test", "CONTINUITY_PARAMETRIC_PARALLEL", "100000", "3", "3",
+                                   "Fail"}));
+}
+
+TEST(Corpus, PatternSetSheetsResolve) {
+    auto files = corpus_files("_patsets.txt");
+    if (files.empty()) GTEST_SKIP() << "no corpus at " << CORPUS;
+    for (const auto& f : files) {
+        Quorvin sets;
+        EXPECT_NO_THROW(sets.read_pattern_set(f.string(), "", platform_of(f))) << f;
+        PatternSetMap resolved;
+        EXPECT_NO_THROW(resolved = sets.get_pattern_set_info()) << f;
+        EXPECT_FALSE(resolved.empty()) << f;
+        for (const auto& [name, patterns] : resolved)
+            for (const auto& p : patterns) EXPECT_TRUE(util::to_upper(p).ends_with(".PAT")) << f << " " << name << " " << p;
+    }
+    Quorvin uflex;
+    uflex.read_pattern_set(ORIGEN + "ultraflex/prb1_patsets.txt", "", "UltraFLEX");
+    EXPECT_EQ(uflex.get_pattern_set_version(), "2.1");
+    EXPECT_EQ(uflex.get_pattern_set_info().at("ANOTHER_NOT_P1_OR_P2_TEST_PSET"),
+              (std::vector<std::string>{"another_not_p1_or_p2_test.PAT", "nvm_global_subs.PAT"}));
+    Quorvin j750;
+    j750.read_pattern_set(ORIGEN + "j750/prb1_patsets.txt", "", "J750");
+    EXPECT_EQ(j750.get_pattern_set_version(), "1.1");
+    EXPECT_EQ(j750.get_pattern_set_info().at("BITCELL_IV_0_PSET"),
+              (std::vector<std::string>{"bitcell_iv_0.PAT", "nvm_global_subs.PAT"}));
+}
+
+TEST(Corpus, InstanceSheetsRead) {
+    struct Case {
+        std::string sheet, patsets, platform;
+        size_t names, records;
+    };
+    const std::vector<Case> cases = {
+        {ORIGEN + "j750/prb1_instances.txt", ORIGEN + "j750/prb1_patsets.txt", "J750", 42, 46},
+        {ORIGEN + "j750/flow_control_instances.txt", ORIGEN + "j750/flow_control_patsets.txt", "J750", 54, 54},
+        {ORIGEN + "ultraflex/prb1_instances.txt", ORIGEN + "ultraflex/prb1_patsets.txt", "UltraFLEX", 31, 35},
+        {ORIGEN + "ultraflex/global_instances.txt", ORIGEN + "ultraflex/global_patsets.txt", "UltraFLEX", 8, 8},
+        {CSRA + "spVBT/Test Instances VBT.txt", "", "UltraFLEXplus", 10, 11},
+    };
+    if (!fs::exists(CORPUS)) GTEST_SKIP() << "no corpus at " << CORPUS;
+    for (const auto& c : cases) {
+        PatternSetMap resolved;
+        if (!c.patsets.empty()) {
+            Quorvin sets;
+            sets.read_pattern_set(c.patsets, "", c.platform);
+            resolved = sets.get_pattern_set_info();
+        }
+        Delmora inst;
+        ASSERT_NO_THROW(inst.read_test_instance(c.sheet, resolved, c.platform)) << c.sheet;
+        size_t records = 0;
+        for (const auto& [name, list] : inst.get_instance_info()) records += list.size();
+        EXPECT_EQ(inst.get_instance_info().size(), c.names) << c.sheet;
+        EXPECT_EQ(records, c.records) << c.sheet;
+    }
+
+    Quorvin sets;
+    sets.read_pattern_set(ORIGEN + "ultraflex/prb1_patsets.txt", "", "UltraFLEX");
+    Delmora uflex;
+    uflex.read_test_instance(ORIGEN + "ultraflex/prb1_instances.txt", sets.get_pattern_set_info(),
+                             "UltraFLEX");
+    const InstanceRecord& r = uflex.get_instance_info().at("ANOTHER_NOT_P1_OR_P2_TEST").at(0);
+    EXPECT_EQ(r.Method, "Functional_T");
+    EXPECT_EQ(r.Pattern, "another_not_p1_or_p2_test.PAT,nvm_global_subs.PAT");
+    EXPECT_TRUE(r.ArgList.starts_with("Patterns,StartOfBodyF,"));
+    EXPECT_EQ(r.ArgDetails.at(0), "another_not_p1_or_p2_test_pset");
+}
+
+}  // namespace
