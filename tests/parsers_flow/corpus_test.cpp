@@ -36,7 +36,7 @@ std::vector<fs::path> corpus_files(const std::string& suffix) {
     return out;
 }
 
-TEST(Corpus, EveryFlowTableReads) {
+TEST(FlowReadersCorpus, EveryFlowTableReads) {
     // Test rows counted by hand in the exports (no flow of the corpus calls another).
     const std::map<std::string, size_t> expected = {
         {"j750/prb1_flow.txt", 110},          {"j750/flow_control_flow.txt", 180},
@@ -62,7 +62,7 @@ TEST(Corpus, EveryFlowTableReads) {
     EXPECT_EQ(checked, expected.size());
 }
 
-TEST(Corpus, FlowEntriesTakeBinsFromTheirLayout) {
+TEST(FlowReadersCorpus, FlowEntriesTakeBinsFromTheirLayout) {
     Fennick uflex;
     testing::internal::CaptureStdout();
     uflex.read_flow_table(ORIGEN + "ultraflex/prb1_flow.txt", "UltraFLEX");
@@ -83,7 +83,7 @@ TEST(Corpus, FlowEntriesTakeBinsFromTheirLayout) {
                                    "Fail"}));
 }
 
-TEST(Corpus, PatternSetSheetsResolve) {
+TEST(FlowReadersCorpus, PatternSetSheetsResolve) {
     auto files = corpus_files("_patsets.txt");
     if (files.empty()) GTEST_SKIP() << "no corpus at " << CORPUS;
     for (const auto& f : files) {
@@ -107,7 +107,7 @@ TEST(Corpus, PatternSetSheetsResolve) {
               (std::vector<std::string>{"bitcell_iv_0.PAT", "nvm_global_subs.PAT"}));
 }
 
-TEST(Corpus, InstanceSheetsRead) {
+TEST(FlowReadersCorpus, InstanceSheetsRead) {
     struct Case {
         std::string sheet, patsets, platform;
         size_t names, records;
