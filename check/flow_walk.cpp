@@ -1,20 +1,214 @@
+// The walk over one job: read the job's sheets, then fill its sheet in three passes over the
+// flow entries (row reservation, flow columns and power block, pattern block).
 #include <xlsxwriter.h>
 
+#include <filesystem>
+#include <iostream>
+
 #include "check/vantor.h"
+#include "check/xlsx_out.h"
 #include "util/error.h"
+#include "util/lines.h"
+#include "util/text.h"
 
 namespace igxl {
 
-void Vantor::reset_walk_state() {}
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string join_path(const std::string& dir, const std::string& file) {
+    return (fs::path(dir) / file).string();
+}
+
+std::string escaped_path(const std::string& dir, const std::string& name) {
+    return join_path(dir, util::replace_all(name, " ", "%20") + ".txt");
+}
+
+// Spec sheets: the plain file name when it exists, else the "%20" form of the export.
+std::string spec_path(const std::string& dir, const std::string& name) {
+    std::string plain = join_path(dir, name + ".txt");
+    return util::file_exists(plain) ? plain : escaped_path(dir, name);
+}
+
+}  // namespace
+
+void Vantor::reset_walk_state() {
+    glob_spec_dict.clear();
+    pattern_set_dict.clear();
+    pattern_cycle_dict.clear();
+    test_instance_dict.clear();
+    dc_spec_dict.clear();
+    ac_spec_dict.clear();
+    spec_version.clear();
+    tsb_dict.clear();
+    clock_dic.clear();
+    pattern_set_files_.clear();
+    timing_files_.clear();
+    pin_level_files_.clear();
+    timing_source_.clear();
+    power_order_rows_.reset();
+    power_column_.clear();
+}
 
 void Vantor::run_each_flow(const std::string& job_name) {
-    auto it = job_list_dict.find(job_name);
-    if (it == job_list_dict.end()) throw Error("job '" + job_name + "' is not in the job list");
+    auto job = job_list_dict.find(job_name);
+    if (job == job_list_dict.end()) throw Error("job '" + job_name + "' is not in the job list");
+    const JobRecord& record = job->second;
+    std::string flow_path = device_directory + "/" + record.FlowTable + ".txt";
     update_progressbar(1);
+
+    const size_t slash = flow_path.find_last_of('/');
+    const std::string flow_dir = flow_path.substr(0, slash);
+    std::string flow_name = flow_path.substr(slash + 1);
+    flow_name = flow_name.substr(0, flow_name.find('.'));
     put_data_log("Parse Job: " + job_name);
+    put_data_log("Fennick: " + flow_name);
+
+    flow_path = util::replace_all(flow_path, " ", "%20");
+    Fennick flow_reader;
+    flow_reader.read_flow_table(flow_path, platform);
+    FlowEntryList& entries = flow_reader.get_test_suite_info();
+    const size_t n = entries.size();
+
+    const std::string dc_path = spec_path(flow_dir, record.DCSpec);
+    const std::string ac_path = spec_path(flow_dir, record.ACSpec);
+    const std::string glob_path = spec_path(flow_dir, record.GlobalSpec);
+    std::vector<std::string> pattern_set_paths, instance_paths;
+    for (const auto& s : record.PatternSet) pattern_set_paths.push_back(escaped_path(flow_dir, s));
+    for (const auto& s : record.TestInstanceList) instance_paths.push_back(escaped_path(flow_dir, s));
+    update_progressbar(2);
+
+    // Pattern sets: each file is parsed on its own and kept by path, so a set skipped as the
+    // file read last (a later job naming the same sheet) still has its data for this job.
+    Quorvin pattern_reader;
+    for (const auto& path : pattern_set_paths) {
+        if (last_flow_info.pattern_set_name != path) {
+            try {
+                Quorvin one;
+                one.read_pattern_set(path, pattern_path, platform);
+                pattern_set_files_[path] = PatternSetFile{std::move(one.get_pattern_set_dict()),
+                                                          std::move(one.get_pattern_cycle_info())};
+                last_flow_info.pattern_set_name = path;
+            } catch (const std::exception&) {
+                put_data_log("Warning: cannot read PatternSet, please check it!");
+                continue;
+            }
+        }
+        auto cached = pattern_set_files_.find(path);
+        if (cached == pattern_set_files_.end()) continue;
+        for (const auto& [set, names] : cached->second.sets)
+            pattern_reader.get_pattern_set_dict()[set] = names;
+        for (const auto& [set, cycles] : cached->second.cycles)
+            pattern_reader.get_pattern_cycle_info()[set] = cycles;
+    }
+    pattern_set_dict = pattern_reader.get_pattern_set_info();
+    pattern_cycle_dict = std::move(pattern_reader.get_pattern_cycle_info());
+    update_progressbar(3);
+
+    Delmora instance_reader;
+    for (const auto& path : instance_paths) {
+        try {
+            instance_reader.read_test_instance(path, pattern_set_dict, platform);
+        } catch (const std::exception& e) {
+            put_data_log("Error: cannot read " + path + ", please check it!");
+            std::cout << e.what() << std::endl;
+        }
+    }
+    test_instance_dict = std::move(instance_reader.get_instance_info());
+    update_progressbar(4);
+
+    if (last_flow_info.dc_spec_name != dc_path) {
+        Vexdon dc_reader;
+        dc_reader.read_dc_spec(dc_path, platform);
+        dc_spec_dict = std::move(dc_reader.get_dc_info());
+        spec_version = dc_reader.get_spec_version();
+        last_flow_info.dc_spec_name = dc_path;
+    }
+    update_progressbar(5);
+
+    if (last_flow_info.glob_spec_name != glob_path) {
+        ParseGlobalSpec glob_reader;
+        try {
+            glob_reader.read_spec(glob_path, platform);
+            glob_spec_dict = std::move(glob_reader.get_info());
+            last_flow_info.glob_spec_name = glob_path;
+        } catch (const std::exception&) {
+            put_data_log("Warning: cannot read Global Specs, please check it!");
+        }
+    }
+    update_progressbar(6);
+
+    if (last_flow_info.ac_spec_name != ac_path) {
+        Ulmara ac_reader;
+        ac_reader.read_ac_spec(ac_path, platform);
+        ac_spec_dict = std::move(ac_reader.get_ac_info());
+        spec_version = ac_reader.get_spec_version();
+        last_flow_info.ac_spec_name = ac_path;
+    }
+    update_progressbar(7);
+
     init();
     sort_bin_dscrp.clear();
-    update_progressbar(100);
+
+    const double total = static_cast<double>(n);
+    for (size_t i = 0; i < n; ++i) {
+        FlowEntry& entry = entries[i];
+        if (!entry.SortBin.empty()) sort_bin_dscrp.push_back({entry.SortBin, entry.Parameter});
+        entry.write_row_start = write_row_index;
+        auto it = test_instance_dict.find(entry.Parameter);
+        if (it != test_instance_dict.end()) write_row_index += static_cast<int>(it->second.size());
+        update_progressbar(8 + 10 * static_cast<double>(i) / total);
+    }
+
+    power_list.clear();
+    power_column_.clear();
+    for (size_t i = 0; i < n; ++i) {
+        const FlowEntry& entry = entries[i];
+        try {
+            test_table_process(entry.write_row_start, entry);
+            save_max_col(power_process_and_get_count(flow_dir, entry, entry.write_row_start));
+        } catch (const std::exception& e) {
+            put_data_log("Error found in power process:");
+            put_data_log(e.what());
+            put_data_log(std::to_string(i) + " - " + entry.to_text());
+            std::cout << i << " " << entry.to_text() << std::endl;
+        }
+        update_progressbar(19 + 10 * static_cast<double>(i) / total);
+    }
+
+    for (size_t i = 0; i < n; ++i) {
+        const FlowEntry& entry = entries[i];
+        try {
+            pattern_period_clk_process(MAX_DSP_CNT, entry.write_row_start, entry, flow_dir);
+        } catch (const std::exception& e) {
+            put_data_log("Error found in pattern/timing process:");
+            put_data_log(e.what());
+            put_data_log(std::to_string(i) + " - " + entry.to_text());
+            std::cout << i << " " << entry.to_text() << std::endl;
+        }
+        update_progressbar(30 + 70 * static_cast<double>(i + 1) / total);
+    }
+}
+
+void Vantor::test_table_process(int flow_table_index, const FlowEntry& entry) {
+    auto it = test_instance_dict.find(entry.Parameter);
+    if (it == test_instance_dict.end()) return;
+    const bool nop = entry.Opcode == "nop";
+    lxw_row_t row = static_cast<lxw_row_t>(flow_table_index + 1);
+    for (size_t k = 0; k < it->second.size(); ++k, ++row) {
+        write_text(work_sheet, row, 0, entry.Opcode);
+        write_text(work_sheet, row, 1, entry.Parameter);
+        write_text(work_sheet, row, 2, entry.TestNumber);
+        write_text(work_sheet, row, 3, entry.HardBin);
+        write_text(work_sheet, row, 4, entry.SortBin);
+        if (nop) xlsx_check(worksheet_set_row(work_sheet, row, LXW_DEF_ROW_HEIGHT, format_red),
+                            "mark a nop row");
+        if (entry.Result == "None" || entry.Result.empty())
+            write_text(work_sheet, row, 5, entry.Result, format_yellow);
+        else
+            write_text(work_sheet, row, 5, entry.Result);
+    }
 }
 
 }  // namespace igxl

@@ -1,5 +1,7 @@
 #include <xlsxwriter.h>
 
+#include <type_traits>
+
 #include "check/vantor.h"
 #include "check/xlsx_out.h"
 #include "util/error.h"
@@ -57,8 +59,43 @@ void Vantor::write_bin_descrp(lxw_worksheet* ws) {
                "mark duplicate sort bins");
 }
 
-void Vantor::write_inst_para(lxw_worksheet* ws) { excel_file_optimise(ws); }
-
-void Vantor::write_power_pin_clamp(lxw_worksheet*) {}
+void Vantor::write_inst_para(lxw_worksheet* ws) {
+    lxw_row_t r = 0;
+    for (const auto& [name, records] : test_instance_dict) {
+        if (r == 0) {
+            write_text(ws, 0, 0, "Comment");
+            write_text(ws, 0, 1, "Test Instance");
+            lxw_col_t c = 2;
+            if (!records.empty())
+                records.front().visit_fields([&](std::string_view key, const auto&) {
+                    write_text(ws, 0, c++, key);
+                });
+            r = 1;
+        }
+        write_text(ws, r, 1, name);
+        for (const auto& record : records) {
+            lxw_col_t c = 2;
+            record.visit_fields([&](std::string_view, const auto& value) {
+                if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string>) {
+                    write_text(ws, r, c, value);
+                } else {
+                    write_text_row(ws, r, c, value);
+                    // Empty argument cells are shown red; a record without arguments has none.
+                    if (!value.empty()) {
+                        lxw_conditional_format cf{};
+                        cf.type = LXW_CONDITIONAL_TYPE_BLANKS;
+                        cf.format = format_red;
+                        xlsx_check(worksheet_conditional_format_range(
+                                       ws, r, c, r, static_cast<lxw_col_t>(c + value.size() - 1), &cf),
+                                   "mark blank argument cells");
+                    }
+                }
+                ++c;
+            });
+            ++r;
+        }
+    }
+    excel_file_optimise(ws);
+}
 
 }  // namespace igxl

@@ -5,11 +5,18 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <tsl/ordered_map.h>
 
+#include "parsers/flow_table.h"
 #include "parsers/job_list.h"
+#include "parsers/pattern_sets.h"
+#include "parsers/spec_sheets.h"
+#include "parsers/test_instances.h"
+#include "parsers/time_sets.h"
+#include "parsers/pin_levels.h"
 
 struct lxw_workbook;
 struct lxw_worksheet;
@@ -29,6 +36,10 @@ struct LastFlowInfo {
 using PatternInstanceMap = tsl::ordered_map<std::string, std::vector<std::string>>;
 // Pattern -> time-set name -> ","-joined period (or frequency) texts.
 using PatternTsetMap = tsl::ordered_map<std::string, tsl::ordered_map<std::string, std::string>>;
+
+// Time-set field text of an instance record -> that sheet's periods or clocks.
+using TimesetPeriodCache = tsl::ordered_map<std::string, TimingPeriodMap>;
+using TimesetClockCache = tsl::ordered_map<std::string, TimingClockMap>;
 
 class Vantor {
 public:
@@ -61,6 +72,9 @@ public:
     void write_inst_para(lxw_worksheet* worksheet);
     void write_power_pin_clamp(lxw_worksheet* worksheet);
 
+    // Engineering unit text of an evaluated value (nothing below 1e-12).
+    std::optional<std::string> add_unit(double val) const;
+
     // The report name for a given local time: Vantor_<YYYY-MM-DD>__<H><M><S>.xlsm.
     static std::string report_file_name(const std::tm& local_time);
     // Folder holding "vbaProject.bin": "bin" beside the driver library.
@@ -88,6 +102,17 @@ public:
     bool enable_orvane = false;
     std::string context_env;
 
+    // Parser maps of the job being walked (replaced job by job; specs only when re-read).
+    GlobalSpecMap glob_spec_dict;
+    PatternSetMap pattern_set_dict;
+    PatternCycleMap pattern_cycle_dict;
+    InstanceMap test_instance_dict;
+    SpecMap dc_spec_dict;
+    SpecMap ac_spec_dict;
+    std::string spec_version;
+    TimesetPeriodCache tsb_dict;
+    TimesetClockCache clock_dic;
+
     lxw_format* format_red = nullptr;
     lxw_format* format_yellow = nullptr;
     lxw_format* format_orange = nullptr;
@@ -104,6 +129,49 @@ private:
     // Clears what the flow walk keeps between jobs (parser maps and their versions).
     void reset_walk_state();
     void fail_run(const std::string& message);
+
+    void test_table_process(int flow_table_index, const FlowEntry& flow_table_info);
+    std::string spec_calculation(const std::string& target, const SpecMap& spec_dict,
+                                 const std::string& category_name,
+                                 const std::string& selector_name);
+    std::string spec_calculation(const std::string& target, const SpecMap& spec_dict,
+                                 const std::string& category_name, const std::string& selector_name,
+                                 std::vector<std::string>& resolving);
+    std::pair<std::vector<std::string>, std::vector<std::string>> extract_per_clk(
+        const std::string& pattern_name, const std::string& timing_name,
+        const std::string& category_name, const std::string& selector_name);
+    void pattern_period_clk_process(int dps_count, int write_row_start,
+                                    const FlowEntry& flow_table_info,
+                                    const std::string& flow_table_directory);
+    int power_process_and_get_count(const std::string& flow_table_directory,
+                                    const FlowEntry& flow_table_info, int flow_table_index);
+    // Substitutes spec variables, rewrites units and evaluates.
+    double evaluate_spec_expression(const std::string& expr, const SpecMap& spec_dict,
+                                    const std::string& category, const std::string& selector);
+
+    // Parsed files kept for the driver's life: the walk re-reads the same sheets for every
+    // instance record, and a pattern-set file skipped as "read last" must keep its sets.
+    struct PatternSetFile {
+        PatternSetMap sets;
+        PatternCycleMap cycles;
+    };
+    struct TimingFile {
+        TimingPeriodMap periods;
+        TimingClockMap clocks;
+    };
+    struct PinLevelFile {
+        PinValueMap levels;
+        PinValueMap clamps;
+    };
+    tsl::ordered_map<std::string, PatternSetFile> pattern_set_files_;
+    tsl::ordered_map<std::string, TimingFile> timing_files_;
+    tsl::ordered_map<std::string, PinLevelFile> pin_level_files_;
+    // Which file each tsb_dict / clock_dic entry was last filled from.
+    tsl::ordered_map<std::string, std::string> timing_source_;
+    // Power order rows (pin, alias) of power_order_path, read once per run.
+    std::optional<std::vector<std::pair<std::string, std::string>>> power_order_rows_;
+    // Column of each display name in power_list.
+    tsl::ordered_map<std::string, int> power_column_;
 
     lxw_workbook* workbook_ = nullptr;
 };

@@ -1,0 +1,210 @@
+// Pattern block of a job sheet: the patterns of each instance record with the periods (or
+// frequencies) and clock values of the time sets they use.
+#include <xlsxwriter.h>
+
+#include <filesystem>
+#include <iostream>
+
+#include "check/arith.h"
+#include "check/vantor.h"
+#include "check/xlsx_out.h"
+#include "export/common.h"
+#include "util/error.h"
+#include "util/text.h"
+
+namespace igxl {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string join(const std::vector<std::string>& items) { return util::join(items, ","); }
+
+lxw_col_t col_of(int c) { return static_cast<lxw_col_t>(c); }
+lxw_row_t row_of(int r) { return static_cast<lxw_row_t>(r); }
+
+}  // namespace
+
+std::pair<std::vector<std::string>, std::vector<std::string>> Vantor::extract_per_clk(
+    const std::string& pattern_name, const std::string& timing_name,
+    const std::string& category_name, const std::string& selector_name) {
+    if (pattern_path.empty()) return {{""}, {""}};
+
+    const bool frequency = cycle_mode == "Frequency";
+    auto known = tset_dict.find(pattern_name);
+    const bool seen = known != tset_dict.end();
+
+    std::vector<std::string> tset_names;
+    if (!seen) {
+        Quorvin reader;
+        reader.read_tset_from_pattern(pattern_path, pattern_name);
+        tset_names = reader.get_pattern_tset();
+    } else {
+        for (const auto& [name, _] : known->second) tset_names.push_back(name);
+    }
+
+    const TimingPeriodMap& periods = tsb_dict.at(timing_name);
+    const TimingClockMap& clocks = clock_dic.at(timing_name);
+
+    std::vector<std::string> period_list, clock_list, stored;
+    for (const auto& t : tset_names) {
+        const std::string T = util::to_upper(t);
+        std::string period, clock_text;
+        auto pit = periods.find(T);
+        if (pit == periods.end()) {
+            const std::string line = "Warning: Tset(" + t + ") in pattern(" + pattern_name +
+                                     ") is not list in TSB: " + timing_name;
+            put_data_log(line);
+            std::cout << line << std::endl;
+        } else {
+            const std::string& e = pit->second;
+            std::string x;
+            std::optional<std::string> unit;
+            try {
+                x = spec_calculation(e, ac_spec_dict, category_name, selector_name);
+                if (frequency) x = "1/(" + x + ")";
+                unit = add_unit(evaluate_expression(format_str(x)));
+            } catch (const std::exception&) {
+                unit = "Error: cannot parse AC variables: " + e + "=" + x;
+            }
+            if (!unit)
+                throw Error("period of time set '" + t + "' (" + e + ") is not above 1e-12");
+            period = *unit;
+
+            // Clocks are evaluated from the expressions as read: the clock map is shared by
+            // every pattern of this time set and must not be rewritten.
+            auto cit = clocks.find(T);
+            if (cit != clocks.end()) {
+                for (const auto& [k, v] : cit->second) {
+                    std::string held = v;
+                    std::optional<std::string> value;
+                    try {
+                        std::string y = spec_calculation(v, ac_spec_dict, category_name, selector_name);
+                        if (frequency) y = "1/(" + y + ")";
+                        held = y;
+                        value = add_unit(evaluate_expression(format_str(y)));
+                    } catch (const std::exception&) {
+                        value = "Error: cannot parse AC variables: " + k + "=" + held;
+                    }
+                    if (!value)
+                        throw Error("clock '" + k + "' of time set '" + t + "' (" + v +
+                                    ") is not above 1e-12");
+                    clock_text += k + ":" + *value + ";";
+                }
+            }
+        }
+        if (seen) {
+            auto old = known->second.find(t);
+            stored.push_back((old != known->second.end() ? old->second : std::string()) + "," + period);
+        } else {
+            stored.push_back(period);
+        }
+        period_list.push_back(std::move(period));
+        clock_list.push_back(std::move(clock_text));
+    }
+
+    auto& entry = tset_dict[pattern_name];
+    entry.clear();
+    for (size_t i = 0; i < tset_names.size(); ++i) entry[tset_names[i]] = std::move(stored[i]);
+    return {std::move(period_list), std::move(clock_list)};
+}
+
+void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
+                                        const FlowEntry& entry,
+                                        const std::string& flow_table_directory) {
+    const std::string& name = entry.Parameter;
+    auto it = test_instance_dict.find(name);
+    if (it == test_instance_dict.end()) {
+        const std::string line = "Info: cannot found " + name + " in Test Instance, please check.";
+        put_data_log(line);
+        std::cout << line << std::endl;
+        return;
+    }
+    const auto& records = it->second;
+    const bool frequency = cycle_mode == "Frequency";
+    int r = write_row_start;
+    if (records.size() > 1) {
+        lxw_row_col_options collapsed{};
+        collapsed.collapsed = LXW_TRUE;
+        xlsx_check(worksheet_set_row_opt(work_sheet, row_of(r + 1), LXW_DEF_ROW_HEIGHT, nullptr,
+                                         &collapsed),
+                   "collapse an instance group");
+    }
+
+    for (const auto& record : records) {
+        std::string category = record.ACCategory;
+        if (category.rfind("::", 0) == 0 && !context_env.empty()) category = context_env + category;
+        const std::string& selector = record.ACSelector;
+        const std::string& timing = record.TimeSet;
+
+        if (!record.Pattern.empty() && !timing.empty()) {
+            const std::string sheet = std::string(util::split(timing, ',')[0]);
+            const std::string path = (fs::path(flow_table_directory) / (sheet + ".txt")).string();
+            // The same sheet is met by many records; parse it once per job.
+            auto& source = timing_source_[timing];
+            if (source != path || !tsb_dict.contains(timing)) {
+                auto cached = timing_files_.find(path);
+                if (cached == timing_files_.end()) {
+                    ParseTIM reader;
+                    reader.read_timing(path, platform);
+                    cached = timing_files_
+                                 .emplace(path, TimingFile{std::move(reader.get_timing_info()),
+                                                           std::move(reader.get_clk_info())})
+                                 .first;
+                }
+                tsb_dict[timing] = cached->second.periods;
+                clock_dic[timing] = cached->second.clocks;
+                source = path;
+            }
+
+            const int c = print_inst_info_col_cnt + dps_count;
+            write_text(work_sheet, 0, col_of(c), "PatternName_0");
+            write_text(work_sheet, 0, col_of(c + 1), frequency ? "Freq_0" : "Period_0");
+            write_text(work_sheet, 0, col_of(c + 2), "Clock_0");
+            xlsx_check(worksheet_set_column(work_sheet, col_of(c), col_of(c), 40, nullptr),
+                       "set a column width");
+
+            auto evaluate = [&](const std::string& p) {
+                try {
+                    auto result = extract_per_clk(p, timing, category, selector);
+                    pat2inst_dict[p].push_back(name);
+                    return result;
+                } catch (const std::exception&) {
+                    put_data_log("Warning: cannot read pattern file: " + p);
+                    std::cout << "Warning: cannot read pattern file: " << record.Pattern << std::endl;
+                    return std::pair<std::vector<std::string>, std::vector<std::string>>{{""}, {""}};
+                }
+            };
+
+            const auto pieces = util::split(record.Pattern, ',');
+            for (size_t k = 0; k < pieces.size(); ++k) {
+                const std::string p(pieces[k]);
+                auto [periods, clocks] = evaluate(p);
+                const int col = c + 3 * static_cast<int>(k);
+                if (pieces.size() > 1) {
+                    const std::string n = std::to_string(k);
+                    write_text(work_sheet, 0, col_of(col), "PatternName_" + n);
+                    write_text(work_sheet, 0, col_of(col + 1), (frequency ? "Freq_" : "Period_") + n);
+                    write_text(work_sheet, 0, col_of(col + 2), "Clock_" + n);
+                    xlsx_check(worksheet_set_column(work_sheet, col_of(col), col_of(col), 40, nullptr),
+                               "set a column width");
+                }
+                write_text(work_sheet, row_of(r + 1), col_of(col), p);
+                write_text(work_sheet, row_of(r + 1), col_of(col + 1), join(periods));
+                write_text(work_sheet, row_of(r + 1), col_of(col + 2), join(clocks));
+            }
+        }
+
+        if (r != write_row_start) {
+            lxw_row_col_options hidden{};
+            hidden.hidden = LXW_TRUE;
+            hidden.level = 1;
+            xlsx_check(worksheet_set_row_opt(work_sheet, row_of(r + 1), LXW_DEF_ROW_HEIGHT, nullptr,
+                                             &hidden),
+                       "outline an instance row");
+        }
+        ++r;
+    }
+}
+
+}  // namespace igxl
