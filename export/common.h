@@ -1,0 +1,22 @@
+// Workbook export: unpacking packed test programs, writing every worksheet of a workbook as a
+// tab-separated sheet text file, and rewriting IG-XL unit suffixes into plain factors.
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace igxl {
+
+// Unpacks the ZIP container file_name into the folder path (created with its parents), dropping
+// every folder level of the members. A file that is not a ZIP archive only prints
+// "Need Zip Format, Please Check!!!". Members whose base name is empty, "." or ".." are skipped;
+// nothing is ever written outside path.
+void unzip(const std::string& file_name, const std::string& path);
+
+// Rewrites the unit suffixes "*MV", "*NS", "*MHZ", ... into factors and drops every "=".
+std::string format_str(std::string_view target_str);
+
+// Writes every worksheet of the workbook as '<sheet name>.txt' into output_dir (created with its
+// parents): one line per row, one tab-separated field per column, equal field counts per file.
+void export_sheets_to_txt(const std::string& xlsm_file_path, const std::string& output_dir);
+
+}  // namespace igxl

@@ -1,0 +1,41 @@
+// Pieces of the XLSX reader that have rules of their own and are tested on their own.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace igxl::detail {
+
+// Python's repr of a double written into out (at least 32 bytes); returns the length.
+size_t repr_double(double v, char* out);
+
+// The decimal digits of an integer cell text ("007" -> "7", "-0" -> "0"); false when the text
+// is not a plain integer.
+bool canonical_integer(std::string_view s, std::string& out);
+
+// How a number format shows a number: as a number, a point in time, or a duration ([h]:mm:ss).
+enum class DateKind : uint8_t { None, DateTime, Duration };
+DateKind date_kind_of_format(std::string_view format_code);
+DateKind date_kind_of_builtin(unsigned num_fmt_id);
+
+// The text of a date serial number under the 1900 or 1904 date system: '2024-01-31 00:00:00',
+// a fraction of one day alone as '10:10:10', a duration as total hours '255:10:10'. Returns
+// false when the value lies outside the years 1 to 9999.
+bool format_serial_date(double serial, bool date1904, DateKind kind, std::string& out);
+
+// An ISO 8601 cell text (t="d"): a date gives '2021-01-01', a date and time
+// '2021-01-01 10:10:10', a time '10:10:10'. False when the text is not ISO 8601.
+bool format_iso_date(std::string_view iso, std::string& out);
+
+// The formula text of one cell of a shared formula: every relative reference of the master's
+// text moved by (rows, cols); '$'-anchored parts stay. A reference moved off the sheet gives
+// '#REF!'.
+void shift_formula(std::string_view formula, int64_t rows, int64_t cols, std::string& out);
+
+// "AB12" -> column 28, row 12 (1-based); false when the text is not a cell reference.
+bool parse_cell_ref(std::string_view ref, uint32_t& col, uint32_t& row);
+// Column number -> letters (28 -> "AB").
+void append_column_letters(std::string& out, uint32_t col);
+
+}  // namespace igxl::detail

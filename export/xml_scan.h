@@ -1,0 +1,197 @@
+// A small pull tokenizer for the XML of workbook parts. It reads a part in chunks and hands
+// start tags, end tags and character data to a handler, so no part is ever held whole. It knows
+// what workbook parts use (elements, attributes, entities, CDATA, comments, processing
+// instructions); it defines no entities of its own and never fetches anything.
+#pragma once
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "util/error.h"
+
+namespace igxl::detail {
+
+// Where the bytes of one part come from (a zip member stream, or memory in tests).
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Up to n bytes into buf; 0 at the end. Throws igxl::Error on a read failure.
+    virtual size_t read(char* buf, size_t n) = 0;
+};
+
+struct XmlAttr {
+    std::string_view name;   // local name (prefix dropped)
+    std::string_view value;  // raw, entities not yet decoded: see append_xml_text
+};
+
+// Appends raw character data with the five predefined entities and character references
+// decoded. Unknown entities stay as written; a reference to an invalid character gives U+FFFD.
+void append_xml_text(std::string& out, std::string_view raw);
+std::string decode_xml_text(std::string_view raw);
+// CDATA content: only the line ends are normalized.
+void append_xml_cdata(std::string& out, std::string_view raw);
+
+// Decodes the _xHHHH_ escapes that OOXML uses for characters XML cannot carry.
+void decode_ooxml_escapes(std::string& s);
+
+// Handler needs:
+//   void on_start(std::string_view local_name, const std::vector<XmlAttr>& attrs);
+//   void on_end(std::string_view local_name);
+//   bool capturing() const;              // whether character data is wanted now
+//   void on_text(std::string_view s, bool raw);   // raw: CDATA, no entity decoding
+// An empty element <a/> gives on_start then on_end.
+class XmlScanner {
+public:
+    XmlScanner(ByteSource& src, std::string what) : src_(src), what_(std::move(what)) {}
+
+    template <class H>
+    void run(H& h);
+
+private:
+    static bool is_ws(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+    static std::string_view local(const char* b, const char* e) {
+        for (const char* p = e; p > b; --p)
+            if (p[-1] == ':') return {p, static_cast<size_t>(e - p)};
+        return {b, static_cast<size_t>(e - b)};
+    }
+    static const char* find(const char* b, const char* e, const char* pat, size_t n) {
+        if (static_cast<size_t>(e - b) < n) return nullptr;
+        const char* last = e - n;
+        for (const char* p = b; p <= last; ++p) {
+            p = static_cast<const char*>(std::memchr(p, pat[0], static_cast<size_t>(last - p + 1)));
+            if (!p) return nullptr;
+            if (std::memcmp(p, pat, n) == 0) return p;
+        }
+        return nullptr;
+    }
+    bool refill();
+    [[noreturn]] void malformed(const char* why) const;
+
+    template <class H>
+    size_t tag(const char* p, const char* e, H& h);
+
+    ByteSource& src_;
+    std::string what_;
+    std::vector<char> buf_;
+    size_t pos_ = 0, end_ = 0;
+    bool eof_ = false;
+    std::vector<XmlAttr> attrs_;
+};
+
+template <class H>
+void XmlScanner::run(H& h) {
+    buf_.resize(size_t(1) << 18);
+    attrs_.reserve(16);
+    for (;;) {
+        const char* b = buf_.data();
+        const char* lt = static_cast<const char*>(std::memchr(b + pos_, '<', end_ - pos_));
+        if (!lt) {
+            if (eof_) {
+                if (end_ > pos_ && h.capturing()) h.on_text({b + pos_, end_ - pos_}, false);
+                return;
+            }
+            // Keep captured text whole across chunks so an entity is never cut in two.
+            if (!h.capturing()) pos_ = end_;
+            refill();
+            continue;
+        }
+        if (lt > b + pos_ && h.capturing())
+            h.on_text({b + pos_, static_cast<size_t>(lt - (b + pos_))}, false);
+        pos_ = static_cast<size_t>(lt - b);
+        size_t used = tag(lt, b + end_, h);
+        if (used == 0) {
+            if (eof_) malformed("the part ends inside a tag");
+            refill();
+            continue;
+        }
+        pos_ += used;
+    }
+}
+
+// One markup item at p ('<'); returns the bytes it took, 0 when more input is needed.
+template <class H>
+size_t XmlScanner::tag(const char* p, const char* e, H& h) {
+    if (e - p < 2) return 0;
+    char c = p[1];
+    if (c == '/') {
+        const char* q = static_cast<const char*>(std::memchr(p, '>', static_cast<size_t>(e - p)));
+        if (!q) return 0;
+        const char* ne = p + 2;
+        while (ne < q && !is_ws(*ne)) ++ne;
+        h.on_end(local(p + 2, ne));
+        return static_cast<size_t>(q + 1 - p);
+    }
+    if (c == '?') {
+        const char* q = find(p + 2, e, "?>", 2);
+        return q ? static_cast<size_t>(q + 2 - p) : 0;
+    }
+    if (c == '!') {
+        if (e - p < 4) return 0;
+        if (p[2] == '-' && p[3] == '-') {
+            const char* q = find(p + 4, e, "-->", 3);
+            return q ? static_cast<size_t>(q + 3 - p) : 0;
+        }
+        if (e - p < 9) return 0;
+        if (std::memcmp(p, "<![CDATA[", 9) == 0) {
+            const char* q = find(p + 9, e, "]]>", 3);
+            if (!q) return 0;
+            if (h.capturing()) h.on_text({p + 9, static_cast<size_t>(q - (p + 9))}, true);
+            return static_cast<size_t>(q + 3 - p);
+        }
+        // A document type declaration: skipped with its internal subset; its entities are
+        // never defined, so nothing can expand.
+        int depth = 0;
+        for (const char* q = p + 2; q < e; ++q) {
+            if (*q == '[') ++depth;
+            else if (*q == ']') --depth;
+            else if (*q == '>' && depth <= 0) return static_cast<size_t>(q + 1 - p);
+        }
+        return 0;
+    }
+    const char* q = p + 1;
+    while (q < e && !is_ws(*q) && *q != '>' && *q != '/') ++q;
+    if (q == e) return 0;
+    std::string_view name = local(p + 1, q);
+    if (name.empty()) malformed("a tag without a name");
+    attrs_.clear();
+    bool empty = false;
+    for (;;) {
+        while (q < e && is_ws(*q)) ++q;
+        if (q == e) return 0;
+        if (*q == '>') {
+            ++q;
+            break;
+        }
+        if (*q == '/') {
+            if (q + 1 == e) return 0;
+            if (q[1] != '>') malformed("'/' inside a tag");
+            empty = true;
+            q += 2;
+            break;
+        }
+        const char* n0 = q;
+        while (q < e && *q != '=' && !is_ws(*q) && *q != '>' && *q != '/') ++q;
+        if (q == e) return 0;
+        const char* n1 = q;
+        while (q < e && is_ws(*q)) ++q;
+        if (q == e) return 0;
+        if (*q != '=') malformed("an attribute without a value");
+        ++q;
+        while (q < e && is_ws(*q)) ++q;
+        if (q == e) return 0;
+        char quote = *q;
+        if (quote != '"' && quote != '\'') malformed("an unquoted attribute value");
+        const char* v0 = ++q;
+        q = static_cast<const char*>(std::memchr(q, quote, static_cast<size_t>(e - q)));
+        if (!q) return 0;
+        attrs_.push_back({local(n0, n1), {v0, static_cast<size_t>(q - v0)}});
+        ++q;
+    }
+    h.on_start(name, attrs_);
+    if (empty) h.on_end(name);
+    return static_cast<size_t>(q - p);
+}
+
+}  // namespace igxl::detail
