@@ -156,11 +156,11 @@ TEST(ReadDevice, WorkbookIsExportedSheetBySheet) {
     lxw_workbook* wb = workbook_new(book.string().c_str());
     lxw_worksheet* jobs = workbook_add_worksheet(wb, "Job List");
     lxw_worksheet* flow = workbook_add_worksheet(wb, "Flow Table");
-    worksheet_write_string(jobs, 0, 0, "DTJobListSheet,version=2.5:platform=Jaguar");
-    worksheet_write_string(jobs, 3, 1, "Job Name");
+    worksheet_write_string(jobs, 0, 0, "DTJobListSheet,version=2.5:platform=Jaguar", nullptr);
+    worksheet_write_string(jobs, 3, 1, "Job Name", nullptr);
     const char* row[] = {"", "JobX", "Pins", "TI", "Flow Table", "AC", "DC", "PS"};
-    for (int c = 1; c < 8; ++c) worksheet_write_string(jobs, 4, c, row[c]);
-    worksheet_write_number(flow, 0, 0, 3);
+    for (int c = 1; c < 8; ++c) worksheet_write_string(jobs, 4, c, row[c], nullptr);
+    worksheet_write_number(flow, 0, 0, 3, nullptr);
     ASSERT_EQ(workbook_close(wb), LXW_NO_ERROR);
 
     auto work = dir / "work";
