@@ -192,6 +192,13 @@ protected:
     void SetUp() override {
         dir = fresh_dir(::testing::UnitTest::GetInstance()->current_test_info()->name());
         write(dir / "Job List.txt", kJobList);
+        // The smallest program a run walks: a flow table without entries and empty spec sheets.
+        write(dir / "Flow Table.txt",
+              "DTFlowtableSheet,version=2.2:platform=Jaguar\tFlow Table\n\n\n\tLabel\tEnable\n");
+        write(dir / "DC Specs.txt",
+              "DTDCSpecSheet,version=2.3:platform=Jaguar\tDC Spec\n\n\t\t\tSelector\n\tSymbol\tValue\tVal\n");
+        write(dir / "AC Specs.txt",
+              "DTACSpecSheet,version=2.3:platform=Jaguar\tAC Spec\n\n\t\t\tSelector\n\tSymbol\tValue\tVal\n");
         out = dir / "out";
         fs::create_directories(out);
     }
