@@ -406,6 +406,7 @@ public:
         : wb_(wb), sheet_(sheet), sink_(sink) {}
 
     bool capturing() const { return cap_ != nullptr; }
+    bool unfinished() const { return in_data_; }
     void on_text(std::string_view s, bool raw) {
         if (raw) detail::append_xml_cdata(*cap_, s);
         else detail::append_xml_text(*cap_, s);
@@ -665,6 +666,8 @@ void Workbook::Impl::read_sheet(const std::string& name, RowSink& sink) const {
     const Sheet& s = sheet(name);
     SheetHandler h(*this, name, sink);
     pkg.scan(s.part, h);
+    if (h.unfinished())
+        fail("sheet '" + name + "': part '" + s.part + "' ends before its cell data does (truncated file?)");
 }
 
 }  // namespace igxl::xlsx

@@ -1,0 +1,271 @@
+// Sheet text export of workbooks written here: with libxlsxwriter where it can write the case,
+// by hand where only a hand-made package holds it.
+#include <xlsxwriter.h>
+
+#include "export/common.h"
+#include "export/xlsx.h"
+#include "helpers.h"
+#include "util/error.h"
+
+namespace igxl::testing {
+namespace {
+
+std::string export_sheet(const std::string& book, const std::string& dir, const std::string& sheet) {
+    export_sheets_to_txt(book, dir);
+    return slurp(fs::path(dir) / (sheet + ".txt"));
+}
+
+std::string export_hand(const HandBook& hb, const ScratchDir& d, const std::string& sheet = "S") {
+    make_zip(d / "book.xlsx", hb.members());
+    return export_sheet(d / "book.xlsx", d / "out", sheet);
+}
+
+TEST(ExportWritten, FieldRulesOfLibxlsxwriterBook) {
+    ScratchDir d;
+    std::string book = d / "b.xlsx";
+    lxw_workbook* wb = workbook_new(book.c_str());
+    lxw_worksheet* ws = workbook_add_worksheet(wb, "Pin Levels");
+    lxw_format* date = workbook_add_format(wb);
+    format_set_num_format(date, "yyyy-mm-dd");
+    lxw_format* time = workbook_add_format(wb);
+    format_set_num_format(time, "hh:mm:ss");
+    lxw_format* fill = workbook_add_format(wb);
+    format_set_bg_color(fill, LXW_COLOR_YELLOW);
+    worksheet_write_number(ws, 0, 0, 1e-9, nullptr);
+    worksheet_write_number(ws, 0, 1, 0.5, nullptr);
+    worksheet_write_number(ws, 0, 2, 3, nullptr);
+    worksheet_write_number(ws, 0, 3, -1000, nullptr);
+    worksheet_write_number(ws, 0, 4, 1e16, nullptr);
+    // row 2 stays empty; a formatting-only cell at F3 sets the last column
+    worksheet_write_string(ws, 2, 0, "Flow Table\tx", nullptr);
+    worksheet_write_blank(ws, 2, 5, fill);
+    worksheet_write_formula(ws, 3, 0, "=A1*2", nullptr);
+    worksheet_write_boolean(ws, 3, 1, 1, nullptr);
+    worksheet_write_boolean(ws, 3, 2, 0, nullptr);
+    lxw_datetime dt = {2024, 1, 31, 0, 0, 0};
+    worksheet_write_datetime(ws, 3, 3, &dt, date);
+    lxw_datetime tm = {0, 0, 0, 10, 10, 10};
+    worksheet_write_datetime(ws, 3, 4, &tm, time);
+    worksheet_merge_range(ws, 4, 0, 5, 2, "merged", nullptr);
+    worksheet_write_string(ws, 6, 1, "line1\nline2", nullptr);
+    ASSERT_EQ(workbook_close(wb), LXW_NO_ERROR);
+
+    std::string text = export_sheet(book, d / "out", "Pin Levels");
+    EXPECT_EQ(text,
+              "1e-09\t0.5\t3\t-1000\t1e+16\t\n"
+              "\t\t\t\t\t\n"
+              "Flow Table x\t\t\t\t\t\n"
+              "=A1*2\tTrue\tFalse\t2024-01-31 00:00:00\t10:10:10\t\n"
+              "merged\t\t\t\t\t\n"
+              "\t\t\t\t\t\n"
+              "\tline1 line2\t\t\t\t\n");
+}
+
+TEST(ExportWritten, SheetOrderNamesOverwriteAndNestedOutputDir) {
+    ScratchDir d;
+    std::string book = d / "b.xlsm";
+    lxw_workbook* wb = workbook_new(book.c_str());
+    for (const char* name : {"Job List", "Flow Table", "Test Instances"}) {
+        lxw_worksheet* ws = workbook_add_worksheet(wb, name);
+        worksheet_write_string(ws, 0, 0, name, nullptr);
+    }
+    workbook_add_worksheet(wb, "Empty");
+    ASSERT_EQ(workbook_close(wb), LXW_NO_ERROR);
+
+    xlsx::Workbook reader(book);
+    EXPECT_EQ(reader.sheet_names(), (std::vector<std::string>{"Job List", "Flow Table", "Test Instances", "Empty"}));
+
+    std::string out = d / "a/b/c";
+    fs::create_directories(out);
+    spit(fs::path(out) / "Flow Table.txt", "stale text that is longer than the new one\n");
+    export_sheets_to_txt(book, out);
+    export_sheets_to_txt(book, out);  // twice: the second run overwrites the first
+    EXPECT_EQ(slurp(fs::path(out) / "Flow Table.txt"), "Flow Table\n");
+    EXPECT_EQ(slurp(fs::path(out) / "Job List.txt"), "Job List\n");
+    EXPECT_TRUE(fs::exists(fs::path(out) / "Empty.txt"));
+    EXPECT_EQ(fs::file_size(fs::path(out) / "Empty.txt"), 0u);
+
+    ScratchDir d2;
+    export_sheets_to_txt(book, d2 / "x/y/z");  // missing parents are created
+    EXPECT_TRUE(fs::exists(d2.path() / "x/y/z/Test Instances.txt"));
+}
+
+TEST(ExportHand, NumberTextDecidesIntegerOrFloatAndErrorsAndDates) {
+    HandBook hb;
+    hb.styles =
+        "<numFmts><numFmt numFmtId=\"164\" formatCode=\"[h]:mm:ss\"/>"
+        "<numFmt numFmtId=\"165\" formatCode=\"&quot;d&quot;0.00\"/></numFmts>"
+        "<cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/><xf numFmtId=\"164\"/><xf numFmtId=\"165\"/>"
+        "<xf numFmtId=\"22\"/></cellXfs>";
+    hb.sheets = {{"S",
+                  "<sheetData><row r=\"1\"><c r=\"A1\"><v>3</v></c><c r=\"B1\"><v>3.0</v></c>"
+                  "<c r=\"C1\"><v>2.5E-5</v></c><c r=\"D1\"><v>007</v></c><c r=\"E1\" t=\"e\"><v>#N/A</v></c>"
+                  "<c r=\"F1\" t=\"e\"><f>1/0</f><v>#DIV/0!</v></c></row>"
+                  "<row r=\"2\"><c r=\"A2\" s=\"1\"><v>45322</v></c><c r=\"B2\" s=\"2\"><v>1.5</v></c>"
+                  "<c r=\"C2\" s=\"3\"><v>12</v></c><c r=\"D2\" s=\"4\"><v>1.25</v></c>"
+                  "<c r=\"E2\" s=\"1\"><v>0.5</v></c><c r=\"F2\" s=\"1\"><v>1e10</v></c></row></sheetData>"}};
+    ScratchDir d;
+    EXPECT_EQ(export_hand(hb, d),
+              "3\t3.0\t2.5e-05\t7\t#N/A\t=1/0\n"
+              "2024-01-31 00:00:00\t36:00:00\t12\t1900-01-01 06:00:00\t12:00:00\t#VALUE!\n");
+    hb.date1904 = true;
+    ScratchDir d2;
+    std::string t1904 = export_hand(hb, d2);
+    EXPECT_NE(t1904.find("\n2028-02-01 00:00:00\t36:00:00\t12\t1904-01-02 06:00:00\t12:00:00\t"),
+              std::string::npos) << t1904;
+}
+
+TEST(ExportHand, SharedFormulasInlineAndRichTextEscapesAndFormatOnlyCells) {
+    HandBook hb;
+    hb.shared_strings =
+        "<si><t>plain</t></si>"
+        "<si><r><rPr><b/></rPr><t>Bold</t></r><r><t xml:space=\"preserve\"> tail</t></r>"
+        "<rPh sb=\"0\" eb=\"1\"><t>phonetic</t></rPh></si>"
+        "<si><t>a_x000D_b_x005F_x000D_</t></si><si/>";
+    hb.sheets = {{"S",
+                  "<sheetData><row r=\"1\">"
+                  "<c r=\"A1\"><f t=\"shared\" ref=\"A1:B3\" si=\"0\">$C1+C$1+SUM(C1:D2)+LOG10(C1)+\"C1\"+'My "
+                  "Sheet'!C1</f><v>1</v></c>"
+                  "<c r=\"B1\"><f t=\"shared\" si=\"0\"/><v>1</v></c></row>"
+                  "<row r=\"3\"><c r=\"B3\"><f t=\"shared\" si=\"0\"/><v>1</v></c>"
+                  "<c r=\"D3\" t=\"inlineStr\"><is><r><t>in</t></r><r><t>line</t></r></is></c></row>"
+                  "<row r=\"4\"><c r=\"A4\" t=\"s\"><v>0</v></c><c r=\"B4\" t=\"s\"><v>1</v></c>"
+                  "<c r=\"C4\" t=\"s\"><v>2</v></c><c r=\"D4\" t=\"s\"><v>3</v></c>"
+                  "<c r=\"E4\" t=\"str\"><v>&lt;&amp;&#x4E2D;</v></c><c r=\"F4\" t=\"d\"><v>2021-01-01T10:10:10</v></c>"
+                  "</row><row r=\"6\"><c r=\"H6\" s=\"1\"/></row></sheetData>"}};
+    ScratchDir d;
+    EXPECT_EQ(export_hand(hb, d),
+              "=$C1+C$1+SUM(C1:D2)+LOG10(C1)+\"C1\"+'My Sheet'!C1\t=$C1+D$1+SUM(D1:E2)+LOG10(D1)+\"C1\"+'My "
+              "Sheet'!D1\t\t\t\t\t\t\n"
+              "\t\t\t\t\t\t\t\n"
+              "\t=$C3+D$1+SUM(D3:E4)+LOG10(D3)+\"C1\"+'My Sheet'!D3\t\tinline\t\t\t\t\n"
+              "plain\tBold tail\ta b_x000D_\t\t<&\xE4\xB8\xAD\t2021-01-01 10:10:10\t\t\n"
+              "\t\t\t\t\t\t\t\n"
+              "\t\t\t\t\t\t\t\n");
+}
+
+TEST(ExportHand, PackageVariantsAndUnsafeSheetNames) {
+    // Backslash paths, odd case, absolute targets, no sharedStrings part, a chart sheet, and a
+    // sheet name that holds a '/'.
+    std::string ct = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+    Members m = {
+        {"_rels\\.rels", ct + "<Relationship Id=\"r\" Type=\"x/officeDocument\" Target=\"/XL/Workbook.xml\"/></Relationships>"},
+        {"xl\\workbook.xml",
+         "<x:workbook xmlns:x=\"http://purl.oclc.org/ooxml/spreadsheetml/main\" "
+         "xmlns:r=\"http://purl.oclc.org/ooxml/officeDocument/relationships\"><x:sheets>"
+         "<x:sheet name=\"a/b\" sheetId=\"1\" r:id=\"r1\"/><x:sheet name=\"Chart\" sheetId=\"2\" r:id=\"r2\"/>"
+         "<x:sheet name=\"..\" sheetId=\"3\" r:id=\"r3\"/></x:sheets></x:workbook>"},
+        {"xl\\_rels\\workbook.xml.rels",
+         ct + "<Relationship Id=\"r1\" Type=\"y/worksheet\" Target=\"/xl/worksheets/Sheet1.xml\"/>"
+              "<Relationship Id=\"r2\" Type=\"y/chartsheet\" Target=\"chartsheets/sheet1.xml\"/>"
+              "<Relationship Id=\"r3\" Type=\"y/worksheet\" Target=\"./worksheets/../worksheets/sheet2.xml\"/>"
+              "</Relationships>"},
+        {"XL\\WORKSHEETS\\SHEET1.XML",
+         "<x:worksheet xmlns:x=\"http://purl.oclc.org/ooxml/spreadsheetml/main\"><x:sheetData><x:row r=\"1\">"
+         "<x:c r=\"A1\" s=\"\"><x:v>1</x:v></x:c><x:c r=\"B1\" t=\"inlineStr\"><x:is><x:t><![CDATA[<x>]]></x:t>"
+         "</x:is></x:c></x:row></x:sheetData></x:worksheet>"},
+        {"xl/worksheets/sheet2.xml", "<worksheet><sheetData><row><c><v>2</v></c></row></sheetData></worksheet>"},
+    };
+    ScratchDir d;
+    make_zip(d / "v.xlsx", m);
+    xlsx::Workbook wb(d / "v.xlsx");
+    EXPECT_EQ(wb.sheet_names(), (std::vector<std::string>{"a/b", ".."}));
+    export_sheets_to_txt(d / "v.xlsx", d / "out");
+    EXPECT_EQ(slurp(d.path() / "out/a_b.txt"), "1\t<x>\n");
+    EXPECT_EQ(slurp(d.path() / "out/...txt"), "2\n");
+    size_t n = 0;
+    for (const auto& e : fs::recursive_directory_iterator(d.path())) n += e.is_regular_file();
+    EXPECT_EQ(n, 3u);  // the package and the two sheet files, nothing elsewhere
+}
+
+TEST(ExportHand, OutOfOrderCellsAndRowsStillLineUp) {
+    HandBook hb;
+    hb.sheets = {{"S",
+                  "<sheetData><row r=\"3\"><c r=\"C3\"><v>1</v></c><c r=\"A3\"><v>2</v></c></row>"
+                  "<row r=\"1\"><c r=\"B1\"><v>3</v></c></row></sheetData>"
+                  "<mergeCells><mergeCell ref=\"A3:B3\"/></mergeCells>"}};
+    ScratchDir d;
+    EXPECT_EQ(export_hand(hb, d), "\t3\t\n\t\t\n2\t\t1\n");
+}
+
+TEST(ExportErrors, BadInputsNameTheFile) {
+    ScratchDir d;
+    EXPECT_THROW(export_sheets_to_txt(d / "missing.xlsx", d / "out"), FileNotFoundError);
+    spit(d.path() / "text.xlsx", "not a workbook");
+    try {
+        export_sheets_to_txt(d / "text.xlsx", d / "out");
+        FAIL() << "no error";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("text.xlsx"), std::string::npos);
+    }
+    HandBook hb;
+    hb.sheets = {{"S", "<sheetData><row r=\"1\"><c r=\"A1\" t=\"s\"><v>4</v></c></row></sheetData>"}};
+    hb.shared_strings = "<si><t>only</t></si>";
+    make_zip(d / "sst.xlsx", hb.members());
+    EXPECT_THROW(export_sheets_to_txt(d / "sst.xlsx", d / "out"), Error);
+    hb.sheets = {{"S", "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"}};
+    Members cut = hb.members();
+    cut[1].second = "<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row";
+    make_zip(d / "cut.xlsx", cut);
+    EXPECT_THROW(export_sheets_to_txt(d / "cut.xlsx", d / "out"), Error);
+    cut[1].second = "<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row>";
+    make_zip(d / "cut2.xlsx", cut);
+    EXPECT_THROW(export_sheets_to_txt(d / "cut2.xlsx", d / "out"), Error);
+    Members no_sheet = hb.members();
+    no_sheet.erase(no_sheet.begin() + 1);
+    make_zip(d / "nosheet.xlsx", no_sheet);
+    EXPECT_THROW(xlsx::Workbook(d / "nosheet.xlsx"), Error);
+}
+
+TEST(ExportHand, HugeFormatOnlyExtentIsNotMaterialised) {
+    // Formatting out to the last cell of the sheet: the value columns are written, not 17 GB.
+    HandBook hb;
+    hb.sheets = {{"S",
+                  "<dimension ref=\"A1:XFD1048576\"/><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c>"
+                  "<c r=\"B1\"><v>2</v></c></row><row r=\"1048576\"><c r=\"XFD1048576\" s=\"1\"/></row></sheetData>"}};
+    ScratchDir d;
+    EXPECT_EQ(export_hand(hb, d), "1\t2\n");
+    // Real values that far apart cannot become a text file: a clear error.
+    hb.sheets = {{"S", "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"
+                       "<row r=\"1048576\"><c r=\"XFD1048576\"><v>1</v></c></row></sheetData>"}};
+    ScratchDir d2;
+    EXPECT_THROW(export_hand(hb, d2), Error);
+}
+
+TEST(Reader, RowsCellsAndTable) {
+    HandBook hb;
+    hb.shared_strings = "<si><t>Name</t></si><si><t>Rename</t></si><si><t>x</t></si>";
+    hb.sheets = {{"S",
+                  "<sheetData><row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>1</v></c></row>"
+                  "<row r=\"3\"><c r=\"A3\" t=\"s\"><v>2</v></c><c r=\"B3\" t=\"b\"><v>1</v></c>"
+                  "<c r=\"C3\"><v>2.5</v></c><c r=\"D3\" s=\"0\"/></row>"
+                  "<row r=\"4\"><c r=\"A4\"><v>9</v></c><c r=\"B4\"><v>8</v></c></row></sheetData>"
+                  "<mergeCells><mergeCell ref=\"A4:B4\"/></mergeCells>"}};
+    ScratchDir d;
+    make_zip(d / "t.xlsx", hb.members());
+    std::vector<size_t> rows;
+    std::vector<size_t> widths;
+    xlsx::Workbook(d / "t.xlsx").for_each_row("S", [&](size_t r, const std::vector<xlsx::Cell>& cells) {
+        rows.push_back(r);
+        widths.push_back(cells.size());
+    });
+    EXPECT_EQ(rows, (std::vector<size_t>{0, 2, 3}));
+    EXPECT_EQ(widths, (std::vector<size_t>{2, 4, 2}));
+
+    xlsx::Table t = xlsx::read_table(d / "t.xlsx", "S");
+    ASSERT_EQ(t.header.size(), 2u);
+    EXPECT_EQ(t.header[1].text, "Rename");
+    ASSERT_EQ(t.rows.size(), 3u);
+    EXPECT_TRUE(t.rows[0].empty());
+    EXPECT_EQ(t.rows[1][1].kind, xlsx::Cell::Bool);
+    EXPECT_TRUE(t.rows[1][1].boolean);
+    EXPECT_EQ(t.rows[1][2].kind, xlsx::Cell::Number);
+    EXPECT_DOUBLE_EQ(t.rows[1][2].number, 2.5);
+    EXPECT_EQ(t.rows[1][3].kind, xlsx::Cell::Empty);
+    EXPECT_EQ(t.rows[2][0].text, "9");
+    EXPECT_EQ(t.rows[2][1].kind, xlsx::Cell::Empty);  // covered by the merge
+    EXPECT_THROW(xlsx::read_table(d / "t.xlsx", "Nope"), Error);
+}
+
+}  // namespace
+}  // namespace igxl::testing
