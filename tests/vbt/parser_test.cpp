@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "temp_dir.h"
+#include "test_access.h"
+#include "util/lines.h"
+#include "vbt/parser.h"
+
+namespace igxl::vbt {
+namespace {
+
+const std::string FIXTURES = IGXL_SOURCE_DIR "/tests/vbt/fixtures/";
+
+std::string opt(const std::optional<std::string>& s) { return s ? *s : "-"; }
+
+std::string relative(const std::string& path, const std::string& dir) {
+    return path.rfind(dir, 0) == 0 ? path.substr(dir.size()) : path;
+}
+
+// Every record of the parser, one line each, paths relative to dir: the form the .expected files
+// beside the fixtures are written in.
+std::string dump(const VBAParser& p, const std::string& dir) {
+    std::ostringstream out;
+    auto var = [&](const char* where, const VariableInfo& v) {
+        out << where << " " << v.name << " scope=" << to_text(v.scope) << " type=" << to_text(v.var_type)
+            << " array=" << v.is_array << " const=" << v.is_const << " line=" << v.line_number
+            << " func=" << opt(v.function_name) << " -> " << opt(v.correct_name) << " | "
+            << opt(v.issue_description) << "\n";
+    };
+    for (const auto& v : p.global_variables) var("global", v);
+    for (const auto& [path, list] : p.module_variables)
+        for (const auto& v : list) var(("module@" + relative(path, dir)).c_str(), v);
+    for (const auto& [key, list] : p.local_variables)
+        for (const auto& v : list) var(("local@" + relative(key, dir)).c_str(), v);
+    for (const auto& [key, f] : p.functions) {
+        out << "function@" << relative(key, dir) << " " << f.name << " kind=" << to_text(f.func_type)
+            << " lines=" << f.start_line << "-" << f.end_line << " params=";
+        for (const auto& prm : f.parameters) out << "(" << prm.name << "," << prm.type << "," << prm.pass_mode << ")";
+        out << "\n";
+        for (const auto& issue : f.issues) out << "  " << issue << "\n";
+    }
+    for (const auto* map : {&p.types, &p.enums})
+        for (const auto& [key, t] : *map)
+            out << t.info_type << "@" << relative(key, dir) << " scope=" << t.scope << " line=" << t.line_number
+                << " refs=" << t.reference_count << "/" << t.referenced_files.size() << " -> "
+                << opt(t.correct_name) << " | " << opt(t.issue_description) << "\n";
+    return out.str();
+}
+
+void expect_fixture(const std::string& name) {
+    const std::string dir = FIXTURES + name;
+    VBAParser p;
+    testing::internal::CaptureStdout();
+    p.parse_files(dir);
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed.find("出错"), std::string::npos) << printed;
+    const std::string actual = dump(p, dir + "/");
+    // After a reviewed change of the rules, VBT_WRITE_EXPECTED=1 rewrites the expected records.
+    if (std::getenv("VBT_WRITE_EXPECTED")) std::ofstream(dir + "/expected.txt", std::ios::binary) << actual;
+    EXPECT_EQ(actual, util::read_file(dir + "/expected.txt")) << "fixture " << name;
+}
+
+TEST(Parser, DeclarationFixture) { expect_fixture("declarations"); }
+TEST(Parser, ProcedureFixture) { expect_fixture("procedures"); }
+
+TEST(Parser, ParametersSplitAtTopLevelCommas) {
+    auto params = TestAccess::parameters(" ByVal a As Long, ByRef b() As Double ,x, ,ByVal d As Variant = Fn(1, (2, 3)) ");
+    ASSERT_EQ(params.size(), 4u);
+    EXPECT_EQ(params[0].name, "a");
+    EXPECT_EQ(params[0].type, "Long");
+    EXPECT_EQ(params[0].pass_mode, "ByVal");
+    EXPECT_EQ(params[1].name, "b");
+    EXPECT_EQ(params[1].type, "Variant");  // the As clause cannot follow brackets
+    EXPECT_EQ(params[1].pass_mode, "ByRef");
+    EXPECT_EQ(params[2].name, "x");
+    EXPECT_EQ(params[2].pass_mode, "");
+    EXPECT_EQ(params[3].name, "d");
+    EXPECT_EQ(params[3].type, "Variant");
+
+    auto odd = TestAccess::parameters("Optional ByVal x As Long = 1, ParamArray args() As Variant, byval y as pinlist, (bad)");
+    ASSERT_EQ(odd.size(), 3u);
+    EXPECT_EQ(odd[0].name, "Optional");
+    EXPECT_EQ(odd[0].pass_mode, "");
+    EXPECT_EQ(odd[1].name, "ParamArray");
+    EXPECT_EQ(odd[2].name, "y");
+    EXPECT_EQ(odd[2].type, "pinlist");
+    EXPECT_EQ(odd[2].pass_mode, "byval");
+
+    EXPECT_TRUE(TestAccess::parameters("   ").empty());
+}
+
+TEST(Parser, ProcedureKindComesFromTheCaseSensitiveSuffix) {
+    EXPECT_EQ(TestAccess::function_definition("Sub Init_VBT()").func_type, FunctionType::VBT);
+    EXPECT_EQ(TestAccess::function_definition("Function Calc_DSP(ByVal x As Long) As Double").func_type, FunctionType::DSP);
+    EXPECT_EQ(TestAccess::function_definition("private sub Foo_IP").func_type, FunctionType::IP);
+    EXPECT_EQ(TestAccess::function_definition("Sub Foo_vbt()").func_type, FunctionType::OTHER);
+    auto f = TestAccess::function_definition("Public Function Pick(ByVal a As Long) As Variant ' (a comment)");
+    // The parameter text runs to the last bracket of the line.
+    ASSERT_EQ(f.parameters.size(), 1u);
+    EXPECT_EQ(f.parameters[0].name, "a");
+    EXPECT_EQ(TestAccess::function_definition("Sub (x)").name, "unknown");
+}
+
+TEST(Parser, MissingDirectoryPrintsZeroCounts) {
+    VBAParser p;
+    testing::internal::CaptureStdout();
+    p.parse_files(FIXTURES + "no-such-folder");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "找到 0 个 .bas 文件\n正在收集变量引用信息...\n收集到 0 个变量的引用信息\n"
+              "解析完成：0 个全局变量，0 个函数\n");
+}
+
+TEST(Parser, WalkFindsModulesInAnyCaseAndReportsUnreadableOnes) {
+    TempDir dir;
+    dir.write("b.BAS", "Global g_B_lng As Long\n");
+    dir.write("a.bas", "Global g_A_lng As Long\n");
+    dir.write("notes.txt", "Global g_X_lng As Long\n");
+    dir.write("sub/c.Bas", "Global g_C_lng As Long\r\n");
+    std::filesystem::create_directories(dir.str() + "/dir.bas");  // a folder, not a module
+    std::filesystem::create_symlink(dir.str() + "/missing", dir.str() + "/broken.bas");
+
+    VBAParser p;
+    testing::internal::CaptureStdout();
+    p.parse_files(dir.str() + "/");
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed.find("找到 4 个 .bas 文件\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("解析文件 " + dir.str() + "/broken.bas 时出错: "), std::string::npos) << printed;
+    EXPECT_NE(printed.find("解析完成：3 个全局变量，0 个函数\n"), std::string::npos) << printed;
+    ASSERT_EQ(p.files.size(), 3u);
+    // A folder's own modules come before those of its sub-folders; no doubled separator.
+    EXPECT_EQ(p.global_variables[0].file_path, dir.str() + "/a.bas");
+    EXPECT_EQ(p.global_variables[1].file_path, dir.str() + "/b.BAS");
+    EXPECT_EQ(p.global_variables[2].file_path, dir.str() + "/sub/c.Bas");
+}
+
+TEST(Parser, LinesAreDecodedAndKeepTheirEnds) {
+    // 0x85 and 0x93 are Windows-1252 bytes, not UTF-8: dropped. CR LF and lone CR become LF.
+    std::string text = decode_source(std::string("a\r\nb\rc\x85\r\x93\nd\xE4\xB8\xAD\n\xE4\xB8"));
+    EXPECT_EQ(text, "a\nb\nc\nd\xE4\xB8\xAD\n");
+    SourceLines lines(text);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "a\n");
+    EXPECT_EQ(lines[3], "d\xE4\xB8\xAD\n");
+    EXPECT_EQ(SourceLines("x\ny").to_vector(), (std::vector<std::string>{"x\n", "y"}));
+    EXPECT_EQ(SourceLines("").size(), 0u);
+    EXPECT_EQ(detail::strip("\xC2\xA0 Dim x As Long \xE3\x80\x80\n"), "Dim x As Long");
+}
+
+TEST(Parser, SecondParseAddsAgain) {
+    VBAParser p;
+    testing::internal::CaptureStdout();
+    p.parse_files(FIXTURES + "declarations");
+    size_t globals = p.global_variables.size();
+    p.parse_files(FIXTURES + "declarations");
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(p.global_variables.size(), 2 * globals);
+    EXPECT_EQ(p.files.size(), 1u);
+    // References of the first scan still point at live text after the entry was replaced.
+    for (const auto& [name, refs] : p.variable_references)
+        for (const auto& r : refs) EXPECT_NE(r.context.find(r.var_name), std::string_view::npos);
+}
+
+}  // namespace
+}  // namespace igxl::vbt

@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "test_access.h"
+#include "util/regex.h"
+#include "vbt/parser.h"
+
+namespace igxl::vbt {
+namespace {
+
+// Lines where a word scanner and the regular expressions could disagree: names next to digits,
+// underscores, punctuation, non-ASCII letters and digits, combining marks, inside longer words.
+const std::vector<std::string> TRICKY = {
+    "x = x + 1",
+    "x1=x_1+_x+__+1x+x1x",
+    "type_Pins(1).Name = type_PinsX & Xtype_Pins & type_Pins_ & type_Pins",
+    "café = cafe + caféx ' résumé of type_Pins",
+    "a\xC3\xA9" "b = \xC3\xA9" "a + a\xCC\x81 + a\xE2\x80\x8B" "b",  // é inside, leading é, combining acute, zero-width space
+    "n\xD9\xA3 = n + \xD9\xA3n",                                  // Arabic-indic digit three
+    "\xE4\xB8\xAD\xE6\x96\x87Name = Name\xE4\xB8\xAD",               // CJK letters glued to a name
+    "s = \"Count\" & Count&Count$ & Count# & [Count] & Count!x & Me.Count",
+    "  \t   ",
+    "",
+    "_ = __init__ + 9_9 + _9",
+    "If i>j Then i=j Else j=i: Next i",
+    "v = a\xC2\xA0" "b + a\xE3\x80\x80" "b",  // non-breaking and ideographic spaces
+};
+
+TEST(WordScan, IdentifiersMatchTheRegularExpression) {
+    const util::Regex identifier("\\b([a-zA-Z_][a-zA-Z0-9_]*)\\b");
+    for (const auto& line : TRICKY) {
+        std::vector<std::string> scanned;
+        detail::for_each_word_run(line, [&](std::string_view run, bool ident) {
+            if (ident) scanned.emplace_back(run);
+        });
+        EXPECT_EQ(scanned, identifier.find_all(line)) << line;
+    }
+}
+
+TEST(WordScan, RunLookupMatchesWordBoundarySearch) {
+    std::set<std::string> candidates = {"type_Pins", "Pins", "caf", "café", "a", "b", "n", "x1", "1", "_", "Name",
+                                        "Count", "e", "\xE4\xB8\xAD\xE6\x96\x87Name", "\xD9\xA3n", "ab", "9_9"};
+    for (const auto& line : TRICKY)
+        detail::for_each_word_run(line, [&](std::string_view run, bool) { candidates.emplace(run); });
+    for (const auto& line : TRICKY) {
+        std::set<std::string> runs;
+        detail::for_each_word_run(line, [&](std::string_view run, bool) { runs.emplace(run); });
+        for (const auto& name : candidates) {
+            std::string escaped;
+            for (char c : name) {
+                if (static_cast<unsigned char>(c) < 0x80 && !detail::is_ascii_word(static_cast<unsigned char>(c)))
+                    escaped += '\\';
+                escaped += c;
+            }
+            bool by_regex = util::Regex("\\b" + escaped + "\\b").search(line);
+            EXPECT_EQ(runs.count(name) == 1, by_regex) << "name '" << name << "' in line '" << line << "'";
+        }
+    }
+}
+
+VBAParser parse(const std::vector<std::pair<std::string, std::string>>& modules) {
+    VBAParser p;
+    for (const auto& [path, text] : modules) TestAccess::parse_text(p, path, text);
+    testing::internal::CaptureStdout();
+    TestAccess::collect_references(p);
+    testing::internal::GetCapturedStdout();
+    return p;
+}
+
+struct Ref {
+    std::string file;
+    int line;
+    std::string function;
+    bool operator==(const Ref&) const = default;
+};
+std::vector<Ref> refs(const VBAParser& p, std::string_view name) {
+    std::vector<Ref> out;
+    for (const auto& r : p.get_variable_references(name))
+        out.push_back({std::string(r.file_path), r.line_number, r.function_name ? std::string(*r.function_name) : "-"});
+    return out;
+}
+
+TEST(References, VariableUsesAreWholeCaseSensitiveWords) {
+    VBAParser p = parse({
+        {"M1.bas",
+         "Dim count As Long\n"             // 1: declaration, never a use
+         "Sub Work_VBT()\n"                // 2: header
+         "    Dim i As Long\n"             // 3
+         "    i = i + 1 ' i again\n"       // 4: three uses
+         "    Count = counter + count\n"   // 5: one use (case differs, longer word)
+         "    s = \"count\"\n"             // 6: inside a string literal still counts
+         "End Sub\n"                       // 7
+         "' i outside\n"},                 // 8
+        {"M2.bas",
+         "Function Helper(ByVal i As Long) As Long\n"  // header: the parameter is not scanned
+         "    Helper = i\n"
+         "end function\n"
+         "Sub Work_VBT()\n"
+         "    Work_VBT = 1\n"  // a procedure name is never a reference
+         "End Sub\n"},
+    });
+    EXPECT_EQ(refs(p, "i"), (std::vector<Ref>{{"M1.bas", 4, "Work_VBT"},
+                                              {"M1.bas", 4, "Work_VBT"},
+                                              {"M1.bas", 4, "Work_VBT"},
+                                              {"M1.bas", 8, "-"},
+                                              {"M2.bas", 2, "Helper"}}));
+    EXPECT_EQ(refs(p, "count"), (std::vector<Ref>{{"M1.bas", 5, "Work_VBT"}, {"M1.bas", 6, "Work_VBT"}}));
+    EXPECT_TRUE(refs(p, "Count").empty());
+    EXPECT_TRUE(refs(p, "Work_VBT").empty());
+    const auto& first = p.get_variable_references("i").front();
+    EXPECT_EQ(first.context, "i = i + 1 ' i again");
+    EXPECT_EQ(first.var_name, "i");
+    // Asking for an unknown name creates nothing.
+    size_t before = p.variable_references.size();
+    EXPECT_TRUE(p.get_variable_references("nothing_here").empty());
+    EXPECT_EQ(p.variable_references.size(), before);
+}
+
+TEST(References, KeywordNamedVariableIsNeverReferenced) {
+    VBAParser p = parse({{"M.bas", "Dim Next As Long\nDim Value As Long\nNext = Value: Value = Next\n"}});
+    EXPECT_TRUE(refs(p, "Next").empty());
+    EXPECT_EQ(refs(p, "Value").size(), 2u);
+}
+
+TEST(References, TypeAndEnumNamesCountOncePerLine) {
+    VBAParser p = parse({
+        {"Mod1.bas",
+         "Public Type type_Pins\n"      // header: not counted
+         "    Name As String\n"
+         "End Type\n"
+         "' a type_Pins in a comment, type_Pins twice\n"
+         "Enum Colors\n"
+         "End Enum\n"},
+        {"Mod2.bas",
+         "Sub Use_VBT(ByVal c As Colors)\n"       // header lines count for Types and Enums
+         "    Dim p As type_Pins\n"
+         "    Dim q As type_PinsX\n"               // a longer word is not the name
+         "End Sub\n"},
+    });
+    const TypeInfo& pins = p.types.at("Mod1.bas:type_Pins");
+    EXPECT_EQ(pins.reference_count, 2);
+    EXPECT_EQ(pins.referenced_files, (std::set<std::string>{"Mod1.bas", "Mod2.bas"}));
+    const TypeInfo& colors = p.enums.at("Mod1.bas:Colors");
+    EXPECT_EQ(colors.reference_count, 1);
+    EXPECT_EQ(colors.referenced_files, (std::set<std::string>{"Mod2.bas"}));
+}
+
+TEST(References, SameNamedDefinitionsLeaveCountsToTheLastEntered) {
+    VBAParser p = parse({
+        {"A.bas", "Type Shared\nEnd Type\nx = Shared\n"},
+        {"B.bas", "Enum Shared\nEnd Enum\ny = Shared\n"},
+    });
+    EXPECT_EQ(p.types.at("A.bas:Shared").reference_count, 0);
+    EXPECT_EQ(p.enums.at("B.bas:Shared").reference_count, 2);
+}
+
+// The straightforward count: one regular-expression search per line and definition.
+std::map<std::string, int> counts_by_regex(const VBAParser& p) {
+    const util::Regex header("^\\s*(Public|Private)?\\s*(Type|Enum)\\s+", util::Regex::ICASE);
+    std::vector<std::pair<std::string, std::string>> names;  // name -> key of the record
+    for (const auto* map : {&p.types, &p.enums})
+        for (const auto& [key, t] : *map) names.emplace_back(t.name, key);
+    std::map<std::string, std::string> last;  // later definitions of a name take its counts
+    for (const auto& [name, key] : names) last[name] = key;
+    std::map<std::string, int> out;
+    for (const auto& [path, lines] : p.files)
+        for (std::string_view line : lines) {
+            if (header.match(line)) continue;
+            for (const auto& [name, key] : last)
+                if (util::Regex("\\b" + name + "\\b").search(line)) ++out[key];
+        }
+    return out;
+}
+
+TEST(References, TypeCountsEqualThePerNameSearch) {
+    std::string module = "Private Type type_A\nEnd Type\nPublic Enum enum_B\nEnd Enum\nType C1\nEnd Type\n";
+    for (const auto& line : TRICKY) module += line + "\n";
+    module += "x = type_A + enum_B*C1 + type_A_ + C1C1 + (C1) + enum_B.Value ' type_A\n";
+    module += "   Public   Type   D\nEnd Type\n Public Typed = type_A\n";
+    VBAParser p = parse({{"T1.bas", module}, {"T2.bas", "Type type_Pins\nEnd Type\nName = Pins + type_Pins\n"}});
+    std::map<std::string, int> fast;
+    for (const auto* map : {&p.types, &p.enums})
+        for (const auto& [key, t] : *map)
+            if (t.reference_count) fast[key] = t.reference_count;
+    EXPECT_EQ(fast, counts_by_regex(p));
+    EXPECT_EQ(p.types.at("T1.bas:type_A").reference_count, 2);
+}
+
+TEST(References, IssueCollectionKeepsKindsAndOrder) {
+    VBAParser p = parse({{"M.bas",
+                          "Global g_Good_lng As Long\nGlobal bad As Long\nDim m_Ok_lng As Long\nDim worse As Long\n"
+                          "Type type_Fine\nEnd Type\nEnum Plain\nEnd Enum\n"
+                          "Sub Run_VBT()\n  Dim i As Long\n  Dim tmp As Double\nEnd Sub\n"}});
+    VariableIssues issues = p.get_all_variable_issues();
+    ASSERT_EQ(issues.global_variables.size(), 1u);
+    EXPECT_EQ(issues.global_variables[0], &p.global_variables[1]);  // the parser's own record
+    ASSERT_EQ(issues.module_variables.size(), 1u);
+    EXPECT_EQ(issues.module_variables[0]->name, "worse");
+    ASSERT_EQ(issues.local_variables.size(), 1u);
+    EXPECT_EQ(issues.local_variables[0]->name, "tmp");
+    EXPECT_TRUE(issues.type_definitions.empty());
+    ASSERT_EQ(issues.enum_definitions.size(), 1u);
+    EXPECT_EQ(issues.total(), 4u);
+
+    VBAParser clean = parse({{"C.bas", "Global g_Good_lng As Long\n"}});
+    EXPECT_EQ(clean.get_all_variable_issues().total(), 0u);
+}
+
+}  // namespace
+}  // namespace igxl::vbt
