@@ -40,9 +40,9 @@ protected:
             << "title\n\n\n\tJob Name\tPin Map\tTest Instances\tFlow Table\tAC\tDC\tPS\n"
                "\tFT\tPins\tTI\tFlow\tAC\tDC\tPS\n"
                "\tWT\tPins\tTI\tFlow\tAC\tDC\tPS\n";
-        std::ofstream(dir / "prog" / "Flow.txt") << "DTFlowtableSheet,version=2.2\tFlow Table\n\n\n\tLabel\n";
-        std::ofstream(dir / "prog" / "DC.txt") << "DTDCSpecSheet,version=2.3\tDC Spec\n\n\n\tSymbol\n";
-        std::ofstream(dir / "prog" / "AC.txt") << "DTACSpecSheet,version=2.3\tAC Spec\n\n\n\tSymbol\n";
+        std::ofstream(dir / "prog" / "Flow.txt") << "DTFlowtableSheet,version=2.2:platform=Jaguar\tFlow Table\n\n\n\tLabel\n";
+        std::ofstream(dir / "prog" / "DC.txt") << "DTDCSpecSheet,version=2.3:platform=Jaguar\tDC Spec\n\n\n\tSymbol\n";
+        std::ofstream(dir / "prog" / "AC.txt") << "DTACSpecSheet,version=2.3:platform=Jaguar\tAC Spec\n\n\n\tSymbol\n";
         prog = (dir / "prog").string();
     }
     fs::path dir;
