@@ -122,6 +122,8 @@ public:
     bool last_run_failed = false;
 
 private:
+    friend struct VantorTestAccess;  // white-box tests of the walk's private steps
+
     void put_data_log(const std::string& data_log);
     void run_each_flow(const std::string& job_name);
     void init();

@@ -1,0 +1,90 @@
+// Checks a (large) test program end to end and prints wall time, time per flow entry and peak
+// memory; the time spent in patinfo (children's CPU time) is shown apart from the check itself.
+//
+//   bench_check <program.xlsm | sheet text folder> <pattern folder> [Period|Frequency]
+//               [power order .xls] [patinfo program]
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "check/vantor.h"
+#include "parsers/flow_table.h"
+#include "parsers/pattern_sets.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
+
+double children_cpu() {
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return seconds(u.ru_utime) + seconds(u.ru_stime);
+}
+
+long peak_rss_kb() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::cerr << "usage: bench_check <program> <pattern folder> [Period|Frequency] "
+                     "[power order .xls] [patinfo program]\n";
+        return 2;
+    }
+    const std::string program = argv[1];
+    const std::string patterns = argv[2];
+    const std::string cycle = argc > 3 ? argv[3] : "Period";
+    const std::string power_order = argc > 4 ? argv[4] : "";
+    if (argc > 5) igxl::set_patinfo_program(argv[5]);
+
+    const fs::path work = fs::temp_directory_path() / ("igxl_bench_check_" + std::to_string(getpid()));
+    fs::create_directories(work);
+
+    size_t log_lines = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    const double child0 = children_cpu();
+    igxl::Vantor v(work.string());
+    v.read_device(program, power_order, patterns, "UltraFLEX",
+                  [&](const std::string&) { ++log_lines; }, cycle, "", 0, nullptr);
+    const auto t1 = std::chrono::steady_clock::now();
+
+    std::vector<std::string> jobs;
+    size_t entries = 0;
+    for (const auto& [name, record] : v.get_job_list()) {
+        jobs.push_back(name);
+        igxl::Fennick f;  // counted apart, not timed
+        f.read_flow_table(v.device_directory + "/" + record.FlowTable + ".txt", v.platform);
+        entries += f.get_test_suite_info().size();
+    }
+
+    const auto t2 = std::chrono::steady_clock::now();
+    auto reports = v.run(jobs, work.string());
+    const auto t3 = std::chrono::steady_clock::now();
+    const double patinfo = children_cpu() - child0;
+
+    const double export_s = std::chrono::duration<double>(t1 - t0).count();
+    const double check_s = std::chrono::duration<double>(t3 - t2).count();
+    std::printf("jobs:                 %zu\n", jobs.size());
+    std::printf("flow entries:         %zu\n", entries);
+    std::printf("patterns evaluated:   %zu\n", v.pat2inst_dict.size());
+    std::printf("log lines:            %zu\n", log_lines);
+    std::printf("read_device (export): %.3f s\n", export_s);
+    std::printf("run (wall):           %.3f s\n", check_s);
+    std::printf("  patinfo (children): %.3f s CPU\n", patinfo);
+    std::printf("  check without it:  %.3f s\n", check_s - patinfo);
+    std::printf("per flow entry:       %.3f us (without patinfo)\n",
+                entries ? (check_s - patinfo) * 1e6 / static_cast<double>(entries) : 0.0);
+    std::printf("peak memory:          %.1f MB\n", static_cast<double>(peak_rss_kb()) / 1024.0);
+    std::printf("report:               %s%s\n", reports.empty() ? "(none)" : reports[0].c_str(),
+                v.last_run_failed ? " (run failed)" : "");
+    return v.last_run_failed ? 1 : 0;
+}

@@ -1,0 +1,171 @@
+// End-to-end checks of small fixture programs: the report read back by an independent reader
+// (openpyxl) and compared with a reviewed rendering, plus the log lines and progress values.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "check/vantor.h"
+#include "parsers/pattern_sets.h"
+
+namespace fs = std::filesystem;
+using igxl::Vantor;
+
+namespace {
+
+const fs::path kFixtures = fs::path(IGXL_SOURCE_DIR) / "tests/check_walk/fixtures";
+const fs::path kGolden = fs::path(IGXL_SOURCE_DIR) / "tests/check_walk/golden";
+const std::string kDump = IGXL_SOURCE_DIR "/tests/check_walk/dump_report.py";
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+fs::path fresh_dir(const std::string& name) {
+    auto d = fs::temp_directory_path() / ("igxl_walk_test_" + std::to_string(getpid())) / name;
+    fs::remove_all(d);
+    fs::create_directories(d);
+    return d;
+}
+
+struct Outcome {
+    std::vector<std::string> log;
+    std::vector<double> progress;
+    std::vector<std::string> reports;
+    std::string dump;
+    bool failed = false;
+
+    size_t count(const std::string& line) const {
+        return static_cast<size_t>(std::count(log.begin(), log.end(), line));
+    }
+};
+
+std::string dump_report(const std::string& report, const fs::path& dir) {
+    const fs::path out = dir / "dump.txt";
+    const std::string cmd = "/usr/bin/python3 '" + kDump + "' '" + report + "' '" + out.string() + "'";
+    if (std::system(cmd.c_str()) != 0) return "<dump failed>";
+    return slurp(out);
+}
+
+// Writes a power order workbook (legacy .xls) with xlwt; rows after the header.
+bool write_power_order(const fs::path& path,
+                       const std::vector<std::pair<std::string, std::string>>& rows) {
+    std::string py = "import xlwt\nwb = xlwt.Workbook()\nws = wb.add_sheet('Power')\n"
+                     "ws.write(0, 0, 'Pin'); ws.write(0, 1, 'Alias')\n";
+    for (size_t i = 0; i < rows.size(); ++i)
+        py += "ws.write(" + std::to_string(i + 1) + ", 0, '" + rows[i].first + "'); ws.write(" +
+              std::to_string(i + 1) + ", 1, '" + rows[i].second + "')\n";
+    py += "wb.save('" + path.string() + "')\n";
+    const fs::path script = path.parent_path() / "power_order.py";
+    std::ofstream(script) << py;
+    return std::system(("/usr/bin/python3 '" + script.string() + "'").c_str()) == 0;
+}
+
+Outcome check_fixture(const std::string& name, const std::string& cycle_mode,
+                      const std::string& power_order, const std::string& context,
+                      const std::vector<std::string>& jobs, bool with_patterns = true) {
+    igxl::set_patinfo_program(IGXL_BINARY_DIR "/bin/patinfo");
+    const fs::path work = fresh_dir(name + "_" + cycle_mode);
+    // patinfo leaves its listing in the pattern folder: work on a copy.
+    const fs::path patterns = work / "patterns";
+    fs::copy(kFixtures / name / "patterns", patterns);
+    Outcome o;
+    Vantor v(work.string());
+    v.read_device((kFixtures / name).string(), power_order, with_patterns ? patterns.string() : "",
+                  "UltraFLEX", [&](const std::string& l) { o.log.push_back(l); }, cycle_mode,
+                  context, 0, [&](double p) { o.progress.push_back(p); });
+    o.reports = v.run(jobs, work.string());
+    o.failed = v.last_run_failed;
+    if (!o.reports.empty()) o.dump = dump_report(o.reports[0], work);
+    return o;
+}
+
+// Compares with the reviewed rendering; IGXL_UPDATE_GOLDEN=1 rewrites it for review instead.
+void expect_golden(const std::string& dump, const std::string& golden_name) {
+    const fs::path golden = kGolden / golden_name;
+    if (std::getenv("IGXL_UPDATE_GOLDEN")) {
+        fs::create_directories(kGolden);
+        std::ofstream(golden, std::ios::binary) << dump;
+        return;
+    }
+    ASSERT_TRUE(fs::exists(golden)) << golden;
+    EXPECT_EQ(dump, slurp(golden)) << "report differs from " << golden;
+}
+
+TEST(CheckWalk, PeriodModeReportAndLog) {
+    Outcome o = check_fixture("basic", "Period", "", "Env", {"JOB_A", "JOB_B"});
+    ASSERT_FALSE(o.failed) << ::testing::PrintToString(o.log);
+    ASSERT_EQ(o.reports.size(), 1u);
+    expect_golden(o.dump, "basic_period.txt");
+
+    // The entry without an instance is reported once by each of the two later passes.
+    EXPECT_EQ(o.count("Info: cannot found TP_MISSING in Test Instance, please check."), 2u);
+    EXPECT_EQ(o.count("Warning: Tset(TS_B) in pattern(.\\patterns\\b.PAT) is not list in TSB: TSB_Func"), 2u);
+    EXPECT_EQ(o.count("Warning: Tset(Error: pattern file does not exist) in pattern(.\\patterns\\d.PAT) is not "
+                      "list in TSB: TSB_Func"),
+              1u);
+    EXPECT_EQ(o.count("Parse Job: JOB_A"), 1u);
+    EXPECT_EQ(o.count("Fennick: Flow_A"), 1u);
+    EXPECT_EQ(o.log.back(), "===============================END===============================");
+    // Specs are read once: the second job names the same sheets.
+    EXPECT_EQ(o.count("Warning: cannot read Global Specs, please check it!"), 0u);
+}
+
+TEST(CheckWalk, ProgressPerJobAndPatternMap) {
+    Outcome o = check_fixture("basic", "Period", "", "Env", {"JOB_B"});
+    ASSERT_FALSE(o.failed);
+    // JOB_B: two flow entries; its patterns a.PAT and b.PAT fill the pattern map sheet.
+    const std::vector<double> expected = {0, 1, 2, 3, 4, 5, 6, 7, 8, 13, 19, 24, 65, 100, 95, 100};
+    EXPECT_EQ(o.progress, expected);
+}
+
+TEST(CheckWalk, FrequencyModeWithPowerOrderFile) {
+    const fs::path dir = fresh_dir("power_order");
+    const fs::path xls = dir / "order.xls";
+    ASSERT_TRUE(write_power_order(xls, {{"VDDIO", "IO"}, {"vdd", ""}, {"VCORE", "Core"}}));
+    Outcome o = check_fixture("basic", "Frequency", xls.string(), "Env", {"JOB_B", "JOB_A"});
+    ASSERT_FALSE(o.failed) << ::testing::PrintToString(o.log);
+    expect_golden(o.dump, "basic_frequency_power_order.txt");
+    EXPECT_EQ(o.count("Import Power Order File: " + xls.string()), 1u);
+    // VCORE is in no pin levels sheet, VDD not in Levels_One: logged once per record with a DC
+    // category that reads such a sheet.
+    EXPECT_EQ(o.count("Power pin name is: VCORE"), 7u);
+    EXPECT_EQ(o.count("Power pin name is: vdd"), 1u);
+    EXPECT_EQ(o.count("Cannot find power pin name in pin level file!"), 8u);
+}
+
+TEST(CheckWalk, NoPatternFolderKeepsEverySheet) {
+    Outcome o = check_fixture("basic", "Period", "", "", {"JOB_A"}, /*with_patterns=*/false);
+    ASSERT_FALSE(o.failed) << ::testing::PrintToString(o.log);
+    expect_golden(o.dump, "basic_no_patterns.txt");
+}
+
+TEST(CheckWalk, MissingSheetsAreLoggedAndTheRunGoesOn) {
+    const fs::path dev = fresh_dir("missing_device");
+    for (const auto& e : fs::directory_iterator(kFixtures / "basic"))
+        if (e.is_regular_file()) fs::copy(e.path(), dev / e.path().filename());
+    fs::remove(dev / "Test Instances.txt");
+    fs::remove(dev / "PSets.txt");
+    fs::remove(dev / "Global Specs.txt");
+    Outcome o;
+    Vantor v(dev.string());
+    v.read_device(dev.string(), "", "", "UltraFLEX",
+                  [&](const std::string& l) { o.log.push_back(l); }, "Period", "", 0, nullptr);
+    o.reports = v.run({"JOB_A"}, dev.string());
+    EXPECT_FALSE(v.last_run_failed) << ::testing::PrintToString(o.log);
+    EXPECT_EQ(o.count("Warning: cannot read PatternSet, please check it!"), 1u);
+    EXPECT_EQ(o.count("Error: cannot read " + (dev / "Test%20Instances.txt").string() +
+                      ", please check it!"),
+              1u);
+    EXPECT_EQ(o.count("Warning: cannot read Global Specs, please check it!"), 1u);
+    // No instances: every entry is reported twice, and the DC level of _VDD_NOM is missing.
+    EXPECT_EQ(o.count("Info: cannot found TP_PWR in Test Instance, please check."), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+// Spec variable substitution and unit text, through the driver's private steps.
+#include <gtest/gtest.h>
+
+#include "check/arith.h"
+#include "check/vantor.h"
+#include "export/common.h"
+#include "util/error.h"
+
+namespace igxl {
+
+struct VantorTestAccess {
+    static std::string calc(Vantor& v, const std::string& target, const SpecMap& spec,
+                            const std::string& category, const std::string& selector) {
+        return v.spec_calculation(target, spec, category, selector);
+    }
+};
+
+namespace {
+
+class SpecCalc : public ::testing::Test {
+protected:
+    SpecCalc() : v("./") {
+        v.text = [this](const std::string& l) { log.push_back(l); };
+    }
+    std::string calc(const std::string& target, const std::string& category = "Prod",
+                     const std::string& selector = "Typ") {
+        return VantorTestAccess::calc(v, target, spec, category, selector);
+    }
+    Vantor v;
+    SpecMap spec;
+    std::vector<std::string> log;
+};
+
+TEST_F(SpecCalc, GlobalVariablesAndTargetsWithoutVariables) {
+    v.glob_spec_dict["VDD"] = "1.8*V";
+    v.glob_spec_dict["VMAIN"] = "1.0";
+    v.glob_spec_dict["VNEST"] = "_VMAIN+0.1";
+    EXPECT_EQ(calc("=_VDD*1.1"), "1.8*V*1.1");
+    EXPECT_EQ(calc("=10*NS"), "10*NS");
+    EXPECT_EQ(calc("_VDD"), "1.8*V");
+    EXPECT_EQ(calc("_VNEST"), "1.0+0.1");
+    // A part with a blank is looked up without it and replaced with it.
+    EXPECT_EQ(calc("1.1* _VDD"), "1.1*1.8*V");
+    // Variables between operators, at both ends, inside parentheses; lower case is found.
+    EXPECT_EQ(calc("(_vdd+_VMAIN)/2-_VMAIN"), "(1.8*V+1.0)/2-1.0");
+    EXPECT_DOUBLE_EQ(evaluate_expression(format_str(calc("=_VDD*1.1"))), 1.8 * 1.1);
+}
+
+TEST_F(SpecCalc, CategorisedSpecsAndGlobalPrecedence) {
+    spec["VCC"] = {{"SELECTOR VAL", "TYP"}, {"PROD TYP", "=3.3"}, {"PROD MAX", "=3.6"}};
+    spec["VLVL"] = {{"SELECTOR VAL", "MAX"}, {"PROD MAX", "=_VCC*_VREF"}};
+    v.glob_spec_dict["VREF"] = "0.5";
+    v.spec_version = "2.3";
+    EXPECT_EQ(calc("_VCC"), "3.3");
+    EXPECT_EQ(calc("_vcc"), "3.3");
+    EXPECT_EQ(calc("=_VLVL+1", "prod"), "3.3*0.5+1");
+    v.glob_spec_dict["VCC"] = "9";
+    EXPECT_EQ(calc("_VCC"), "9");
+}
+
+TEST_F(SpecCalc, Version30SelectorsAndFailedLookups) {
+    v.spec_version = "3.0";
+    spec["PER"] = {{"SELECTORS TYP", "TYP"}, {"SELECTORS MAX", "MAX"}, {"PROD TYP", "=10*NS"},
+                   {"PROD MAX", "=20*NS"}};
+    spec["OTHER"] = {{"PROD TYP", "=1"}};
+    EXPECT_EQ(calc("_PER*2", "Prod", "Max"), "20*NS*2");
+    EXPECT_EQ(calc("_PER*2", "Prod", "typ"), "10*NS*2");
+    EXPECT_TRUE(log.empty());
+    // A failed selector lookup is logged and fails that variable; the selector of the earlier
+    // variable is never reused.
+    EXPECT_THROW(calc("_PER+_OTHER", "Prod", "Typ"), Error);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0], "Error: Can not Halvard variable: OTHER");
+    EXPECT_THROW(calc("_PER", "Test", "Typ"), Error);   // no category column
+    EXPECT_THROW(calc("_NOPE", "Prod", "Typ"), Error);  // nowhere
+}
+
+TEST_F(SpecCalc, SelfReferenceIsAnErrorNotARecursion) {
+    v.glob_spec_dict["A"] = "_B+1";
+    v.glob_spec_dict["B"] = "_A*2";
+    v.glob_spec_dict["SELF"] = "_SELF";
+    v.glob_spec_dict["TWICE"] = "_C+_C";
+    v.glob_spec_dict["C"] = "1";
+    try {
+        calc("_A");
+        FAIL() << "a cycle must fail";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("refers to itself"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(calc("_SELF"), Error);
+    EXPECT_EQ(calc("_TWICE"), "1+1");  // the same variable twice is no cycle
+}
+
+TEST(AddUnit, ThresholdsAndNothingBelowPico) {
+    Vantor v("./");
+    EXPECT_EQ(v.add_unit(2.5e-9), "2.500n");
+    EXPECT_EQ(v.add_unit(100000000), "100.000M");
+    EXPECT_EQ(v.add_unit(1500), "1.500K");
+    EXPECT_EQ(v.add_unit(0.25), "250.000m");
+    EXPECT_EQ(v.add_unit(1.5), "1500.000m");
+    EXPECT_EQ(v.add_unit(1000000000), "1.000G");
+    EXPECT_EQ(v.add_unit(0.000000000001), "1.000p");
+    EXPECT_EQ(v.add_unit(0), std::nullopt);
+    EXPECT_EQ(v.add_unit(-1), std::nullopt);
+}
+
+}  // namespace
+}  // namespace igxl
