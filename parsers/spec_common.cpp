@@ -1,5 +1,7 @@
 #include "parsers/spec_common.h"
 
+#include <optional>
+
 #include "parsers/spec_sheets.h"
 #include "util/lines.h"
 #include "util/text.h"
@@ -15,23 +17,35 @@ void upper_into(std::string_view s, std::string& out) {
     }
 }
 
-// The symbol map for keys that are already upper case (read_spec builds them once per sheet).
-SpecSymbolMap symbol_map(const std::vector<std::string_view>& fields,
-                         const std::vector<std::string>& upper_keys) {
-    SpecSymbolMap out;
-    if (upper_keys.size() > 3) out.reserve(upper_keys.size() - 3);
-    std::string value;
-    for (size_t i = 3; i < upper_keys.size(); ++i) {
-        if (i < fields.size()) {
-            upper_into(fields[i], value);
-        } else {
-            value.clear();
+// Column keys of one sheet, laid out once: every row's symbol map is a copy of `blank` (keys in
+// first-appearance order, empty values) with the values filled in by position, which spares
+// hashing every key of every row.
+struct KeyLayout {
+    SpecSymbolMap blank;
+    std::vector<size_t> slot;  // column i (from 3) -> position of its key in blank
+
+    explicit KeyLayout(const std::vector<std::string>& upper_keys) {
+        for (size_t i = 3; i < upper_keys.size(); ++i) {
+            auto it = blank.try_emplace(upper_keys[i]).first;
+            slot.push_back(static_cast<size_t>(it - blank.begin()));
         }
-        // A repeated key keeps its first position and the right-most value.
-        out[upper_keys[i]] = value;
     }
-    return out;
-}
+
+    SpecSymbolMap build(const std::vector<std::string_view>& fields) const {
+        SpecSymbolMap out = blank;
+        // Columns in order, so a repeated key keeps the right-most value.
+        for (size_t k = 0; k < slot.size(); ++k) {
+            size_t i = k + 3;
+            auto it = out.nth(slot[k]);
+            if (i < fields.size()) {
+                upper_into(fields[i], it.value());
+            } else {
+                it.value().clear();
+            }
+        }
+        return out;
+    }
+};
 
 }  // namespace
 
@@ -40,12 +54,13 @@ SpecSymbolMap get_spec_info(const std::vector<std::string_view>& line_list,
     std::vector<std::string> upper_keys;
     upper_keys.reserve(key_list.size());
     for (const auto& k : key_list) upper_keys.push_back(util::to_upper(k));
-    return symbol_map(line_list, upper_keys);
+    return KeyLayout(upper_keys).build(line_list);
 }
 
 void Halvard::read_spec(const std::string& spec_path, const std::string& platform) {
     util::LineReader reader(util::resolve_sheet_path(spec_path));
     std::vector<std::string> keys;
+    std::optional<KeyLayout> layout;
     std::string_view line;
     size_t index = 0;
     for (; reader.next(line); ++index) {
@@ -79,8 +94,9 @@ void Halvard::read_spec(const std::string& spec_path, const std::string& platfor
             continue;
         }
         // No end-of-table test: every row below the headers is a symbol row.
+        if (!layout) layout.emplace(keys);
         std::string symbol = f.size() > 1 ? util::to_upper(f[1]) : std::string();
-        spec_dict[std::move(symbol)] = symbol_map(f, keys);
+        spec_dict[std::move(symbol)] = layout->build(f);
     }
 }
 
