@@ -1,6 +1,7 @@
 #include "vbt/parser.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
@@ -77,6 +78,24 @@ void collect_modules(const std::string& dir, std::vector<std::string>& out) {
     for (const auto& name : dir_names) collect_modules(join_path(dir, name), out);
 }
 
+// The whole file in one read into a buffer of its size; util::read_file gives the error message
+// when the fast way fails.
+std::string read_module(const std::string& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) return util::read_file(path);
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return util::read_file(path);
+    std::string bytes(size, '\0');
+    size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
+    const bool more = got == bytes.size() && std::fgetc(f) != EOF;  // the file grew meanwhile
+    const bool failed = std::ferror(f);
+    std::fclose(f);
+    if (failed || more) return util::read_file(path);
+    bytes.resize(got);
+    return bytes;
+}
+
 FunctionType kind_of(std::string_view name) {
     auto ends = [&](std::string_view s) {
         return name.size() >= s.size() && name.substr(name.size() - s.size()) == s;
@@ -121,7 +140,7 @@ void VBAParser::parse_files(const std::string& directory_path) {
     std::cout << "找到 " << paths.size() << " 个 .bas 文件" << std::endl;
     for (const std::string& path : paths) {
         try {
-            SourceLines lines(decode_source(util::read_file(path)));
+            SourceLines lines(decode_source(read_module(path)));
             retained_.push_back(lines.shared_text());
             files.insert_or_assign(path, lines);
             parse_file(path, lines);

@@ -62,6 +62,31 @@ bool all_word_characters(std::string_view name) {
     return whole && runs == 1;
 }
 
+// The lines the variable scan reads, with the procedure each stands in: f(line, number, procedure).
+// Procedure headers, End Sub/Function lines, declarations and Type/Enum headers are not read.
+template <class F>
+void for_each_scanned_line(const SourceLines& lines, F&& f) {
+    static const Regex header("^\\s*(Public|Private|Friend)?\\s*(Function|Sub)\\s+(?P<name>\\w+)", Regex::ICASE);
+    static const int name_group = header.group_index("name");
+    Match m;
+    std::optional<std::string_view> current;
+    int line_num = 0;
+    for (std::string_view line : lines) {
+        ++line_num;
+        const std::string_view l = detail::strip(line);
+        if (detail::is_function_definition(l)) {
+            if (header.match(l, m)) current = m.group(static_cast<size_t>(name_group));
+            continue;
+        }
+        if (starts_with(l, "End Function") || starts_with(l, "End Sub")) {
+            current.reset();
+            continue;
+        }
+        if (!detail::is_variable_declaration(l) && !starts_with(l, "Type ") && !starts_with(l, "Enum "))
+            f(line, line_num, current);
+    }
+}
+
 }  // namespace
 
 // Word -> what a use of it means to the variable scan.
@@ -69,6 +94,7 @@ struct VBAParser::WordLookup {
     struct Entry {
         bool variable = false;  // false: a keyword or procedure name, never a reference
         mutable std::vector<VariableReference>* refs = nullptr;  // filled on first use
+        mutable size_t uses = 0;                                   // counted before filling
     };
     std::unordered_map<std::string_view, Entry> words;
 };
@@ -91,6 +117,24 @@ void VBAParser::collect_variable_references() {
         lookup.words[f.name].variable = false;
         lookup.words[f.original_name].variable = false;
     }
+    // Count the uses first so that every list is allocated once at its final size: a large
+    // program has about one use per line, and growing lists would double their memory at the peak.
+    std::vector<std::pair<std::string_view, const WordLookup::Entry*>> first_used;
+    for (const auto& [path, lines] : files)
+        for_each_scanned_line(lines, [&](std::string_view line, int, std::optional<std::string_view>) {
+            detail::for_each_word_run(line, [&](std::string_view word, bool identifier) {
+                if (!identifier) return;
+                auto it = lookup.words.find(word);
+                if (it == lookup.words.end() || !it->second.variable) return;
+                if (it->second.uses++ == 0) first_used.emplace_back(it->first, &it->second);
+            });
+        });
+    for (const auto& [word, entry] : first_used) {  // in order of first use, as the map keeps it
+        auto found = variable_references.find(word);
+        if (found == variable_references.end()) found = variable_references.try_emplace(std::string(word)).first;
+        found.value().reserve(found.value().size() + entry->uses);
+        entry->refs = &found.value();
+    }
     for (const auto& [path, lines] : files) collect_references_in_file(retain(path), lines, lookup);
     collect_type_enum_references();
     std::cout << "收集到 " << variable_references.size() << " 个变量的引用信息" << std::endl;
@@ -98,25 +142,9 @@ void VBAParser::collect_variable_references() {
 
 void VBAParser::collect_references_in_file(std::string_view file_path, const SourceLines& lines,
                                            const WordLookup& all_variables) {
-    static const Regex header("^\\s*(Public|Private|Friend)?\\s*(Function|Sub)\\s+(?P<name>\\w+)", Regex::ICASE);
-    static const int name_group = header.group_index("name");
-    Match m;
-    std::optional<std::string_view> current;
-    int line_num = 0;
-    for (std::string_view line : lines) {
-        ++line_num;
-        const std::string_view l = detail::strip(line);
-        if (is_function_definition(l)) {
-            if (header.match(l, m)) current = m.group(static_cast<size_t>(name_group));
-            continue;
-        }
-        if (starts_with(l, "End Function") || starts_with(l, "End Sub")) {
-            current.reset();
-            continue;
-        }
-        if (!is_variable_declaration(l) && !starts_with(l, "Type ") && !starts_with(l, "Enum "))
-            find_variable_references_in_line(line, line_num, file_path, current, all_variables);
-    }
+    for_each_scanned_line(lines, [&](std::string_view line, int line_num, std::optional<std::string_view> function) {
+        find_variable_references_in_line(line, line_num, file_path, function, all_variables);
+    });
 }
 
 void VBAParser::find_variable_references_in_line(std::string_view line, int line_num, std::string_view file_path,

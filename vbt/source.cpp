@@ -1,5 +1,6 @@
 #include "vbt/source.h"
 
+#include <cstring>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -129,34 +130,40 @@ std::string_view strip(std::string_view s) {
 
 }  // namespace detail
 
-std::string decode_source(std::string_view bytes) {
-    std::string text;
-    text.reserve(bytes.size());
-    size_t i = 0, len = 1;
+std::string decode_source(std::string bytes) {
+    // In place: the text never grows, so the write position never passes the read position.
+    char* out = bytes.data();
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const size_t n = bytes.size();
+    size_t i = 0, w = 0, len = 1;
+    bool after_cr = false;  // an LF that follows a CR (dropped bytes between them aside) is skipped
     while (i < n) {
-        unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c < 0x80) {
-            text += static_cast<char>(c);
+        size_t j = i;
+        while (j < n && p[j] < 0x80 && p[j] != '\r') ++j;
+        if (j > i) {
+            size_t from = i;
+            if (after_cr && p[from] == '\n') ++from;
+            after_cr = false;
+            if (w != from) std::memmove(out + w, p + from, j - from);
+            w += j - from;
+            i = j;
+            if (i >= n) break;
+        }
+        if (p[i] == '\r') {
+            out[w++] = '\n';
+            after_cr = true;
             ++i;
             continue;
         }
-        uint32_t cp = detail::decode_at(bytes, i, len);
-        if (cp != 0xFFFFFFFF) text.append(bytes.substr(i, len));
+        if (detail::decode_at(bytes, i, len) != 0xFFFFFFFF) {
+            if (w != i) std::memmove(out + w, p + i, len);
+            w += len;
+            after_cr = false;
+        }
         i += len;  // an undecodable byte is dropped alone; the next byte starts afresh
     }
-    // Line ends: CR LF and lone CR become LF, in place.
-    size_t w = 0;
-    for (size_t r = 0; r < text.size(); ++r) {
-        if (text[r] == '\r') {
-            text[w++] = '\n';
-            if (r + 1 < text.size() && text[r + 1] == '\n') ++r;
-        } else {
-            text[w++] = text[r];
-        }
-    }
-    text.resize(w);
-    return text;
+    bytes.resize(w);
+    return bytes;
 }
 
 }  // namespace igxl::vbt

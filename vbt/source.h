@@ -58,7 +58,7 @@ private:
 
 // Module file bytes as text: bytes that are not valid UTF-8 are dropped, then CR LF and lone CR
 // become LF (decoding first, so a dropped byte between CR and LF does not make two line ends).
-std::string decode_source(std::string_view bytes);
+std::string decode_source(std::string bytes);
 
 namespace detail {
 
