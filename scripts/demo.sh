@@ -1,10 +1,36 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds, generates the demo program and checks it; prints the report path.
+# Installs the dependencies, builds, generates the demo program and checks it twice (periods and
+# frequencies, with a power order file and the patterns read through patinfo); prints where the
+# reports went.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$(nproc)"
 cmake --build build --target demo_program
-mkdir -p out
-build/bin/vantor check build/demo/DemoProgram.xlsm --all --work-dir out/work --out out
+demo=build/demo
+mkdir -p out/period out/frequency
+
+# The power order file (a legacy .xls): which power pins the job sheets show, in which order and
+# under which names. vdd_aux pins are left out on purpose; VREF is in no pin levels sheet.
+/usr/bin/python3 - "$demo/PowerOrder.xls" <<'PY'
+import sys, xlwt
+wb = xlwt.Workbook()
+ws = wb.add_sheet("PowerOrder")
+rows = [("Power Pin", "Alias"), ("vdd_io", "VIO"), ("vdd_core", "VCORE"), ("vdda", ""),
+        ("vpp", "VPP_PROG"), ("vref", "")]
+for r, (pin, alias) in enumerate(rows):
+    ws.write(r, 0, pin)
+    ws.write(r, 1, alias)
+wb.save(sys.argv[1])
+PY
+
+# The checks run patinfo from the build.
+export PATH="$PWD/build/bin:$PATH"
+for mode in Period Frequency; do
+  out=out/$(echo "$mode" | tr 'A-Z' 'a-z')
+  build/bin/vantor check "$demo/DemoProgram.xlsm" --all --cycle-mode "$mode" \
+    --pattern-path "$demo/patterns" --power-order "$demo/PowerOrder.xls" \
+    --work-dir "out/work_$mode" --out "$out"
+done
+echo "Demo reports: $(ls -t out/period/Vantor_*.xlsm | head -1) and $(ls -t out/frequency/Vantor_*.xlsm | head -1)"

@@ -10,7 +10,7 @@ PKGS=(
   libtsl-ordered-map-dev libcli11-dev libfmt-dev libexpat1-dev zlib1g-dev libisal-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libgsf-1-dev
-  python3 python3-openpyxl
+  python3 python3-openpyxl python3-xlwt
 )
 # Extra packages some later test needs can be appended by name in EXTRA_PKGS.
 if [ -n "${EXTRA_PKGS:-}" ]; then read -r -a extra <<<"$EXTRA_PKGS"; PKGS+=("${extra[@]}"); fi

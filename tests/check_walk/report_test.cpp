@@ -168,4 +168,38 @@ TEST(CheckWalk, MissingSheetsAreLoggedAndTheRunGoesOn) {
     EXPECT_EQ(o.count("Info: cannot found TP_PWR in Test Instance, please check."), 2u);
 }
 
+// The demo program (build target demo_program) checked from its workbook, as the demo command
+// does, in both cycle modes with the demo's power order rows.
+void check_demo(const std::string& cycle_mode, const std::string& golden_name) {
+    igxl::set_patinfo_program(IGXL_BINARY_DIR "/bin/patinfo");
+    const fs::path demo = fs::path(IGXL_BINARY_DIR) / "demo";
+    ASSERT_TRUE(fs::exists(demo / "DemoProgram.xlsm")) << "build the demo_program target first";
+    const fs::path work = fresh_dir("demo_" + cycle_mode);
+    fs::copy(demo / "patterns", work / "patterns");
+    const fs::path xls = work / "PowerOrder.xls";
+    ASSERT_TRUE(write_power_order(xls, {{"vdd_io", "VIO"}, {"vdd_core", "VCORE"}, {"vdda", ""},
+                                        {"vpp", "VPP_PROG"}, {"vref", ""}}));
+    Outcome o;
+    Vantor v((work / "program").string());
+    v.read_device((demo / "DemoProgram.xlsm").string(), xls.string(), (work / "patterns").string(),
+                  "UltraFLEX", [&](const std::string& l) { o.log.push_back(l); }, cycle_mode, "", 0,
+                  [&](double p) { o.progress.push_back(p); });
+    std::vector<std::string> jobs;
+    for (const auto& [name, _] : v.get_job_list()) jobs.push_back(name);
+    ASSERT_EQ(jobs.size(), 3u);
+    o.reports = v.run(jobs, work.string());
+    ASSERT_FALSE(v.last_run_failed) << ::testing::PrintToString(o.log);
+    ASSERT_EQ(o.reports.size(), 1u);
+    expect_golden(dump_report(o.reports[0], work), golden_name);
+    // Every job ends its walk at 100, the pattern map sheet ends the run at 100.
+    EXPECT_EQ(std::count(o.progress.begin(), o.progress.end(), 100.0), 4);
+    EXPECT_TRUE(std::is_sorted(o.progress.begin() + 1, o.progress.begin() + 8));
+}
+
+TEST(CheckDemo, PeriodReportMatchesReviewedRendering) { check_demo("Period", "demo_period.txt"); }
+
+TEST(CheckDemo, FrequencyReportMatchesReviewedRendering) {
+    check_demo("Frequency", "demo_frequency.txt");
+}
+
 }  // namespace
