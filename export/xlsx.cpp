@@ -2,6 +2,11 @@
 #include "export/xlsx.h"
 
 #include <zip.h>
+#ifdef IGXL_HAVE_ISAL
+#include <isa-l/igzip_lib.h>
+#else
+#include <zlib.h>
+#endif
 
 #include <algorithm>
 #include <charconv>
@@ -150,6 +155,95 @@ public:
         zip_file_t* f_ = nullptr;
     };
 
+    // Deflated members are inflated here rather than by libzip: ISA-L's inflate is several
+    // times faster than zlib's, and this is the hot path of every check. Size and CRC are still
+    // verified at the end of the member.
+    class Inflater : public ByteSource {
+    public:
+        Inflater(const Package& pkg, zip_uint64_t idx, const zip_stat_t& st, std::string part)
+            : pkg_(pkg), part_(std::move(part)), crc_(st.crc), size_(st.size), in_(size_t(1) << 17) {
+            f_ = zip_fopen_index(pkg.za_, idx, ZIP_FL_COMPRESSED);
+            if (!f_) pkg.fail(part_, zip_get_error(pkg.za_));
+#ifdef IGXL_HAVE_ISAL
+            isal_inflate_init(&st_);
+            st_.crc_flag = ISAL_GZIP_NO_HDR;
+#else
+            if (inflateInit2(&zs_, -15) != Z_OK) pkg.fail(part_, nullptr);
+#endif
+        }
+        ~Inflater() override {
+#ifndef IGXL_HAVE_ISAL
+            inflateEnd(&zs_);
+#endif
+            if (f_) zip_fclose(f_);
+        }
+        size_t read(char* buf, size_t n) override {
+            if (n > (size_t(1) << 30)) n = size_t(1) << 30;
+            while (!done_) {
+#ifdef IGXL_HAVE_ISAL
+                if (st_.avail_in == 0 && !in_eof_) {
+                    st_.next_in = in_.data();
+                    st_.avail_in = static_cast<uint32_t>(fill());
+                }
+                st_.next_out = reinterpret_cast<uint8_t*>(buf);
+                st_.avail_out = static_cast<uint32_t>(n);
+                int rc = isal_inflate(&st_);
+                if (rc != ISAL_DECOMP_OK) damaged("inflate failed");
+                size_t got = n - st_.avail_out;
+                total_ += got;
+                if (st_.block_state == ISAL_BLOCK_FINISH) finish(st_.crc);
+                bool starved = st_.avail_in == 0 && in_eof_;
+#else
+                if (zs_.avail_in == 0 && !in_eof_) {
+                    zs_.next_in = in_.data();
+                    zs_.avail_in = static_cast<uInt>(fill());
+                }
+                zs_.next_out = reinterpret_cast<Bytef*>(buf);
+                zs_.avail_out = static_cast<uInt>(n);
+                int rc = inflate(&zs_, Z_NO_FLUSH);
+                if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) damaged("inflate failed");
+                size_t got = n - zs_.avail_out;
+                total_ += got;
+                crc_run_ = static_cast<uint32_t>(crc32(crc_run_, reinterpret_cast<Bytef*>(buf), static_cast<uInt>(got)));
+                if (rc == Z_STREAM_END) finish(crc_run_);
+                bool starved = zs_.avail_in == 0 && in_eof_;
+#endif
+                if (got > 0) return got;
+                if (starved && !done_) damaged("the compressed data ends early");
+            }
+            return 0;
+        }
+
+    private:
+        size_t fill() {
+            zip_int64_t got = zip_fread(f_, in_.data(), in_.size());
+            if (got < 0) pkg_.fail(part_, zip_file_get_error(f_));
+            if (got == 0) in_eof_ = true;
+            return static_cast<size_t>(got);
+        }
+        void finish(uint32_t crc) {
+            done_ = true;
+            if (crc != crc_) damaged("CRC error");
+            if (total_ != size_) damaged("the inflated size differs from the directory's");
+        }
+        [[noreturn]] void damaged(const char* why) const {
+            throw Error("cannot read workbook '" + pkg_.path() + "': part '" + part_ + "': " + why);
+        }
+        const Package& pkg_;
+        std::string part_;
+        uint32_t crc_;
+        uint64_t size_, total_ = 0;
+        std::vector<uint8_t> in_;
+        zip_file_t* f_ = nullptr;
+        bool in_eof_ = false, done_ = false;
+#ifdef IGXL_HAVE_ISAL
+        inflate_state st_;
+#else
+        z_stream zs_ = {};
+        uint32_t crc_run_ = 0;
+#endif
+    };
+
     [[noreturn]] void fail(const std::string& part, zip_error_t* ze) const {
         std::string why = ze ? zip_error_strerror(ze) : "read error";
         if (ze && zip_error_code_zip(ze) == ZIP_ER_NOPASSWD)
@@ -161,7 +255,15 @@ public:
     void scan(const std::string& part, H& h) const {
         zip_uint64_t idx;
         if (!find(part, idx)) throw Error("cannot read workbook '" + path_ + "': part '" + part + "' is missing");
-        Stream s(*this, idx, part);
+        zip_stat_t st;
+        std::unique_ptr<ByteSource> src;
+        if (zip_stat_index(za_, idx, 0, &st) == 0 && (st.valid & ZIP_STAT_COMP_METHOD) &&
+            (st.valid & ZIP_STAT_CRC) && (st.valid & ZIP_STAT_SIZE) && st.comp_method == ZIP_CM_DEFLATE &&
+            (!(st.valid & ZIP_STAT_ENCRYPTION_METHOD) || st.encryption_method == ZIP_EM_NONE))
+            src = std::make_unique<Inflater>(*this, idx, st, part);
+        else
+            src = std::make_unique<Stream>(*this, idx, part);
+        ByteSource& s = *src;
         XmlScanner sc(s, "workbook '" + path_ + "', part '" + part + "'");
         try {
             sc.run(h);
@@ -298,6 +400,8 @@ public:
     virtual void cell(uint32_t col, const CellValue& v) = 0;  // 1-based
     virtual void end_row() = 0;
     virtual void merge(const Range& r) = 0;
+    // The last column the sheet declares: a hint only, never trusted for the result.
+    virtual void dimension(uint32_t /*last_col*/) {}
 };
 
 }  // namespace
@@ -462,6 +566,7 @@ public:
             case 9:
                 if (name == "sheetData") in_data_ = true;
                 else if (name == "mergeCell") merge(attr(a, "ref"));
+                else if (name == "dimension") dimension(attr(a, "ref"));
                 return;
             default:
                 return;
@@ -522,6 +627,13 @@ private:
                 : t == "e" ? 'e' : t == "d" ? 'd' : 'n';
     }
 
+    void dimension(std::string_view ref) {
+        size_t colon = ref.find(':');
+        uint32_t c, r;
+        if (detail::parse_cell_ref(colon == std::string_view::npos ? ref : ref.substr(colon + 1), c, r))
+            sink_.dimension(c);
+    }
+
     void merge(std::string_view ref) {
         size_t colon = ref.find(':');
         uint32_t c1, r1, c2, r2;
@@ -541,6 +653,18 @@ private:
 
     void set_number(CellValue& cv) {
         std::string_view v = v_;
+        DateKind dk0 = style_ < wb_.xf_kind.size() ? wb_.xf_kind[style_] : DateKind::None;
+        if (dk0 == DateKind::None && v.size() <= 15 && v.find_first_of(".eE") == std::string_view::npos &&
+            detail::canonical_integer(v, out_)) {
+            // Integers are the common case: their digits are the field, no float parse needed.
+            double n = 0;
+            for (char c : out_)
+                if (c != '-') n = n * 10 + (c - '0');
+            cv.kind = Cell::Number;
+            cv.number = out_[0] == '-' ? -n : n;
+            cv.text = out_;
+            return;
+        }
         double d = 0;
         const char* b = v.data();
         const char* e = b + v.size();
@@ -867,6 +991,180 @@ private:
     bool sorted_ = true;
 };
 
+// Thrown by StreamSheet when rows come out of order; the sheet is then read again buffered.
+struct RowsOutOfOrder {};
+
+// Writes rows to the file as they come, padded to the width the sheet declares. When the real
+// width (from the cell records) differs, or merged ranges must blank fields, one pass over the
+// written file settles it. Memory stays at one row whatever the sheet size.
+class StreamSheet : public RowSink {
+public:
+    StreamSheet(std::string what, const std::string& file) : what_(std::move(what)), file_(file) {
+        f_ = std::fopen(file.c_str(), "wb");
+        if (!f_) throw Error("cannot write sheet text file '" + file + "': " + std::strerror(errno));
+        out_.reserve(kChunk + 4096);
+    }
+    ~StreamSheet() override {
+        if (f_) std::fclose(f_);
+    }
+
+    void dimension(uint32_t last_col) override {
+        if (last_col <= 1024) guess_ = last_col;
+    }
+
+    void begin_row(uint32_t row) override {
+        if (row <= written_) throw RowsOutOfOrder{};
+        row_ = row;
+        filled_ = 0;
+        line_.clear();
+    }
+
+    void cell(uint32_t col, const CellValue& v) override {
+        if (col > rec_cols_) rec_cols_ = col;
+        rec_rows_ = row_;
+        if (v.text.empty()) return;
+        if (col <= filled_) throw RowsOutOfOrder{};
+        line_.append(filled_ == 0 ? col - 1 : col - filled_, '\t');
+        size_t at = line_.size();
+        line_.append(v.text);
+        // A tab or line break inside a cell would split the field or the row.
+        for (size_t i = at; i < line_.size(); ++i) {
+            char c = line_[i];
+            if (c == '\t' || c == '\n' || c == '\r') line_[i] = ' ';
+        }
+        filled_ = col;
+    }
+
+    void end_row() override {
+        if (filled_ == 0) return;
+        if (filled_ > val_cols_) val_cols_ = filled_;
+        if (uint64_t(row_) * val_cols_ > kMaxFields) too_large(row_, val_cols_);
+        // Padding to a guessed width must stay cheap; past the budget it is left to the last pass.
+        if (guess_ && uint64_t(row_) * guess_ > kMaxFields) guess_ = 0;
+        if (filled_ > guess_) guess_ok_ = false;
+        for (uint64_t r = written_ + 1; r < row_; ++r) blank_line(guess_);
+        put(line_);
+        pad(guess_ > filled_ ? guess_ - filled_ : 0);
+        put("\n");
+        written_ = row_;
+    }
+
+    void merge(const Range& r) override {
+        merges_.push_back(r);
+        rec_rows_ = std::max(rec_rows_, r.last_row + 1);
+        rec_cols_ = std::max(rec_cols_, r.last_col + 1);
+    }
+
+    void finish() {
+        uint64_t nrows = rec_rows_, ncols = rec_cols_;
+        if (nrows * ncols > kMaxFields) {
+            nrows = written_;
+            ncols = val_cols_;
+        }
+        if (written_ > 0 && (ncols != guess_ || !guess_ok_ || !merges_.empty())) {
+            flush();
+            rewrite(nrows, ncols);
+            return;
+        }
+        for (uint64_t r = written_ + 1; r <= nrows; ++r) blank_line(ncols);
+        flush();
+        close();
+    }
+
+private:
+    static constexpr size_t kChunk = size_t(1) << 20;
+
+    [[noreturn]] void too_large(uint64_t rows, uint64_t cols) const {
+        throw Error(what_ + ": values span " + std::to_string(rows) + " rows x " + std::to_string(cols) +
+                    " columns, too large for a sheet text file");
+    }
+    void put(std::string_view s) {
+        out_.append(s);
+        if (out_.size() >= kChunk) flush();
+    }
+    void pad(uint64_t tabs) {
+        while (tabs > 0) {
+            size_t n = std::min<uint64_t>(tabs, 4096);
+            out_.append(n, '\t');
+            tabs -= n;
+            if (out_.size() >= kChunk) flush();
+        }
+    }
+    void blank_line(uint64_t cols) {
+        pad(cols ? cols - 1 : 0);
+        put("\n");
+    }
+    void flush() {
+        if (!out_.empty() && std::fwrite(out_.data(), 1, out_.size(), f_) != out_.size())
+            throw Error("cannot write sheet text file '" + file_ + "': " + std::strerror(errno));
+        out_.clear();
+    }
+    void close() {
+        std::FILE* f = f_;
+        f_ = nullptr;
+        if (std::fclose(f) != 0) throw Error("cannot write sheet text file '" + file_ + "'");
+    }
+
+    // The width or the merged ranges differ from what was written: pad, cut and blank each line.
+    void rewrite(uint64_t nrows, uint64_t ncols) {
+        close();
+        std::string tmp = file_ + ".part";
+        {
+            util::LineReader in(file_);
+            f_ = std::fopen(tmp.c_str(), "wb");
+            if (!f_) throw Error("cannot write sheet text file '" + tmp + "': " + std::strerror(errno));
+            std::sort(merges_.begin(), merges_.end(),
+                      [](const Range& a, const Range& b) { return a.first_row < b.first_row; });
+            std::vector<Range> active;
+            size_t next_merge = 0;
+            std::string_view line;
+            for (uint64_t r = 1; r <= nrows; ++r) {
+                if (!in.next(line)) line = {};
+                while (next_merge < merges_.size() && merges_[next_merge].first_row + 1 <= r)
+                    active.push_back(merges_[next_merge++]);
+                if (!active.empty())
+                    active.erase(std::remove_if(active.begin(), active.end(),
+                                                [&](const Range& m) { return m.last_row + 1 < r; }),
+                                 active.end());
+                // Fields 1..ncols of the written line, merged non-top-left fields emptied.
+                uint64_t c = 0;
+                size_t i = 0;
+                while (c < ncols) {
+                    size_t t = line.find('\t', i);
+                    std::string_view field = i <= line.size() ? line.substr(i, t == std::string_view::npos ? t : t - i)
+                                                              : std::string_view();
+                    bool blank = false;
+                    for (const Range& m : active)
+                        if (c >= m.first_col && c <= m.last_col && !(r == m.first_row + 1 && c == m.first_col))
+                            blank = true;
+                    if (c) out_ += '\t';
+                    if (!blank) out_.append(field);
+                    ++c;
+                    i = t == std::string_view::npos ? line.size() + 1 : t + 1;
+                    if (i > line.size() && c < ncols) {
+                        pad(ncols - c);
+                        break;
+                    }
+                }
+                put("\n");
+            }
+            flush();
+            close();
+        }
+        if (std::rename(tmp.c_str(), file_.c_str()) != 0)
+            throw Error("cannot write sheet text file '" + file_ + "': " + std::strerror(errno));
+    }
+
+    std::string what_, file_;
+    std::FILE* f_ = nullptr;
+    std::string out_, line_;
+    std::vector<Range> merges_;
+    uint32_t row_ = 0, filled_ = 0, guess_ = 0;
+    bool guess_ok_ = true;
+    uint64_t written_ = 0;
+    uint32_t rec_rows_ = 0, rec_cols_ = 0, val_cols_ = 0;
+};
+
 class CellRows : public RowSink {
 public:
     CellRows(const Workbook::RowCallback& cb, const std::function<void(const Range&)>& on_merge)
@@ -914,7 +1212,16 @@ void Workbook::for_each_row(const std::string& sheet, const RowCallback& cb,
 }
 
 void Workbook::write_sheet_text(const std::string& sheet, const std::string& file_path) const {
-    TextSheet sink("workbook '" + path() + "', sheet '" + sheet + "'");
+    std::string what = "workbook '" + path() + "', sheet '" + sheet + "'";
+    try {
+        StreamSheet sink(what, file_path);
+        impl_->read_sheet(sheet, sink);
+        sink.finish();
+        return;
+    } catch (const RowsOutOfOrder&) {
+        // Rows or cells out of order are rare; such a sheet is gathered whole, then written.
+    }
+    TextSheet sink(what);
     impl_->read_sheet(sheet, sink);
     sink.write(file_path);
 }

@@ -68,8 +68,9 @@ size_t entity(std::string& out, std::string_view raw) {
 
 void append_xml_text(std::string& out, std::string_view raw) {
     for (;;) {
-        size_t at = raw.find_first_of("&\r");
-        if (at == std::string_view::npos) {
+        size_t at = 0;
+        while (at < raw.size() && raw[at] != '&' && raw[at] != '\r') ++at;
+        if (at == raw.size()) {
             out.append(raw);
             return;
         }

@@ -56,6 +56,11 @@ private:
             if (p[-1] == ':') return {p, static_cast<size_t>(e - p)};
         return {b, static_cast<size_t>(e - b)};
     }
+    // Byte loops: the spans in sheet XML are a few bytes long, too short for memchr to pay.
+    static const char* find_char(const char* b, const char* e, char c) {
+        while (b < e && *b != c) ++b;
+        return b < e ? b : nullptr;
+    }
     static const char* find(const char* b, const char* e, const char* pat, size_t n) {
         if (static_cast<size_t>(e - b) < n) return nullptr;
         const char* last = e - n;
@@ -86,7 +91,7 @@ void XmlScanner::run(H& h) {
     attrs_.reserve(16);
     for (;;) {
         const char* b = buf_.data();
-        const char* lt = static_cast<const char*>(std::memchr(b + pos_, '<', end_ - pos_));
+        const char* lt = find_char(b + pos_, b + end_, '<');
         if (!lt) {
             if (eof_) {
                 if (end_ > pos_ && h.capturing()) h.on_text({b + pos_, end_ - pos_}, false);
@@ -116,7 +121,7 @@ size_t XmlScanner::tag(const char* p, const char* e, H& h) {
     if (e - p < 2) return 0;
     char c = p[1];
     if (c == '/') {
-        const char* q = static_cast<const char*>(std::memchr(p, '>', static_cast<size_t>(e - p)));
+        const char* q = find_char(p, e, '>');
         if (!q) return 0;
         const char* ne = p + 2;
         while (ne < q && !is_ws(*ne)) ++ne;
@@ -184,7 +189,7 @@ size_t XmlScanner::tag(const char* p, const char* e, H& h) {
         char quote = *q;
         if (quote != '"' && quote != '\'') malformed("an unquoted attribute value");
         const char* v0 = ++q;
-        q = static_cast<const char*>(std::memchr(q, quote, static_cast<size_t>(e - q)));
+        q = find_char(q, e, quote);
         if (!q) return 0;
         attrs_.push_back({local(n0, n1), {v0, static_cast<size_t>(q - v0)}});
         ++q;

@@ -1,0 +1,167 @@
+// Generates a large workbook, exports it, and sets the time beside two references measured in
+// the same run: inflating the sheet XML alone with zlib, and openpyxl doing the same export.
+// Usage: bench_export [rows_per_sheet=50000] [sheets=4] [--no-python] [--book PATH]
+// With --book the workbook at PATH is used when it exists (else generated there and kept).
+#include <xlsxwriter.h>
+#include <zip.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "export/common.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double seconds_since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+// 20 columns: short texts, integers, floats, a formula, and a merged range now and then.
+void generate(const std::string& path, int rows, int sheets) {
+    lxw_workbook_options opt = {};
+    opt.constant_memory = LXW_TRUE;
+    lxw_workbook* wb = workbook_new_opt(path.c_str(), &opt);
+    const char* words[] = {"VDD", "VDDIO", "Pin_A", "Func_Test", "Leakage", "HVM", "PASS", "Bin_12"};
+    char buf[64];
+    for (int s = 0; s < sheets; ++s) {
+        std::snprintf(buf, sizeof buf, "Sheet %d", s + 1);
+        lxw_worksheet* ws = workbook_add_worksheet(wb, buf);
+        for (int r = 0; r < rows; ++r) {
+            bool merged = r % 500 == 7;
+            for (int c = 0; c < 20; ++c) {
+                lxw_row_t row = static_cast<lxw_row_t>(r);
+                lxw_col_t col = static_cast<lxw_col_t>(c);
+                switch (c % 5) {
+                    case 0:
+                        if (merged && c == 0) {
+                            worksheet_merge_range(ws, row, 0, row, 2, "merged heading", nullptr);
+                        } else if (!(merged && c < 3)) {
+                            std::snprintf(buf, sizeof buf, "%s_%d", words[(r + c) % 8], r % 97);
+                            worksheet_write_string(ws, row, col, buf, nullptr);
+                        }
+                        break;
+                    case 1:
+                        if (!(merged && c < 3)) worksheet_write_number(ws, row, col, r * 7 + c, nullptr);
+                        break;
+                    case 2:
+                        if (!(merged && c < 3)) worksheet_write_number(ws, row, col, (r + 1) * 0.001 * (c + 1), nullptr);
+                        break;
+                    case 3:
+                        std::snprintf(buf, sizeof buf, "=B%d*2+C%d", r + 1, r + 1);
+                        worksheet_write_formula(ws, row, col, buf, nullptr);
+                        break;
+                    default:
+                        worksheet_write_number(ws, row, col, 1e-9 * (r + 1), nullptr);
+                        break;
+                }
+            }
+        }
+    }
+    if (workbook_close(wb) != LXW_NO_ERROR) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        std::exit(1);
+    }
+}
+
+// Inflate every sheet XML member with zlib alone; returns seconds and the XML size.
+double inflate_only(const std::string& path, uint64_t& xml_bytes) {
+    int err = 0;
+    zip_t* za = zip_open(path.c_str(), ZIP_RDONLY, &err);
+    std::vector<std::vector<unsigned char>> packed;
+    std::vector<uint64_t> sizes;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
+        std::string name = zip_get_name(za, i, 0);
+        if (name.rfind("xl/worksheets/sheet", 0) != 0) continue;
+        zip_stat_t st;
+        zip_stat_index(za, i, 0, &st);
+        zip_file_t* f = zip_fopen_index(za, i, ZIP_FL_COMPRESSED);
+        std::vector<unsigned char> data(st.comp_size);
+        zip_fread(f, data.data(), data.size());
+        zip_fclose(f);
+        packed.push_back(std::move(data));
+        sizes.push_back(st.size);
+    }
+    zip_discard(za);
+    std::vector<unsigned char> out(1 << 18);
+    xml_bytes = 0;
+    auto t0 = Clock::now();
+    for (auto& data : packed) {
+        z_stream zs = {};
+        inflateInit2(&zs, -15);
+        zs.next_in = data.data();
+        zs.avail_in = static_cast<uInt>(data.size());
+        int rc;
+        do {
+            zs.next_out = out.data();
+            zs.avail_out = static_cast<uInt>(out.size());
+            rc = inflate(&zs, Z_NO_FLUSH);
+            xml_bytes += out.size() - zs.avail_out;
+        } while (rc == Z_OK);
+        inflateEnd(&zs);
+    }
+    return seconds_since(t0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int rows = 50000, sheets = 4;
+    bool python = true;
+    std::string book_arg;
+    std::vector<std::string> pos;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--no-python") python = false;
+        else if (a == "--book" && i + 1 < argc) book_arg = argv[++i];
+        else pos.push_back(a);
+    }
+    if (pos.size() > 0) rows = std::atoi(pos[0].c_str());
+    if (pos.size() > 1) sheets = std::atoi(pos[1].c_str());
+    fs::path dir = fs::temp_directory_path() / ("igxl_bench_export_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::string book = book_arg.empty() ? (dir / "large.xlsx").string() : book_arg;
+    if (book_arg.empty() || !fs::exists(book)) {
+        std::printf("generating %d sheets x %d rows x 20 columns ...\n", sheets, rows);
+        generate(book, rows, sheets);
+    }
+    double cells = double(rows) * sheets * 20;
+    std::printf("workbook: %.1f MB\n", fs::file_size(book) / 1e6);
+
+    uint64_t xml = 0;
+    double t_inflate = 1e9, t_ours = 1e9;
+    for (int k = 0; k < 3; ++k) t_inflate = std::min(t_inflate, inflate_only(book, xml));
+    for (int k = 0; k < 3; ++k) {
+        auto t0 = Clock::now();
+        igxl::export_sheets_to_txt(book, (dir / "ours").string());
+        t_ours = std::min(t_ours, seconds_since(t0));
+    }
+    std::printf("sheet XML: %.1f MB\n", xml / 1e6);
+    std::printf("inflate only (zlib): %.3f s  %.0f MB/s\n", t_inflate, xml / 1e6 / t_inflate);
+    std::printf("our export:          %.3f s  %.0f MB/s  %.2f M cells/s\n", t_ours, xml / 1e6 / t_ours,
+                cells / 1e6 / t_ours);
+    double t_py = 0;
+    if (python) {
+        std::string cmd = "/usr/bin/python3 " IGXL_BENCH_DIR "/openpyxl_export.py '" + book + "' '" +
+                          (dir / "openpyxl").string() + "'";
+        auto t0 = Clock::now();
+        int rc = std::system(cmd.c_str());
+        t_py = seconds_since(t0);
+        std::printf("openpyxl export:     %.3f s  (exit %d)\n", t_py, rc);
+        for (int s = 1; s <= sheets; ++s) {
+            std::string n = "Sheet " + std::to_string(s) + ".txt";
+            std::string a = (dir / "ours" / n).string(), b = (dir / "openpyxl" / n).string();
+            bool same = std::system(("cmp -s '" + a + "' '" + b + "'").c_str()) == 0;
+            std::printf("  %s: %s\n", n.c_str(), same ? "same text as openpyxl" : "DIFFERS from openpyxl");
+        }
+    }
+    std::printf("ratio ours / inflate-only: %.2f (aim <= 2.0, stretch 1.25)\n", t_ours / t_inflate);
+    if (python) std::printf("ratio openpyxl / ours: %.1f (aim >= 50)\n", t_py / t_ours);
+    fs::remove_all(dir);
+    return 0;
+}
