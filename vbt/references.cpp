@@ -3,10 +3,10 @@
 // regular expression per line and name.
 #include <array>
 #include <iostream>
-#include <unordered_map>
 
 #include "util/regex.h"
 #include "vbt/parser.h"
+#include "vbt/word_table.h"
 
 namespace igxl::vbt {
 
@@ -96,7 +96,7 @@ struct VBAParser::WordLookup {
         mutable std::vector<VariableReference>* refs = nullptr;  // filled on first use
         mutable size_t uses = 0;                                   // counted before filling
     };
-    std::unordered_map<std::string_view, Entry> words;
+    detail::WordTable<Entry> words;
 };
 
 void VBAParser::collect_variable_references() {
@@ -124,9 +124,9 @@ void VBAParser::collect_variable_references() {
         for_each_scanned_line(lines, [&](std::string_view line, int, std::optional<std::string_view>) {
             detail::for_each_word_run(line, [&](std::string_view word, bool identifier) {
                 if (!identifier) return;
-                auto it = lookup.words.find(word);
-                if (it == lookup.words.end() || !it->second.variable) return;
-                if (it->second.uses++ == 0) first_used.emplace_back(it->first, &it->second);
+                const WordLookup::Entry* entry = lookup.words.find(word);
+                if (!entry || !entry->variable) return;
+                if (entry->uses++ == 0) first_used.emplace_back(word, entry);
             });
         });
     for (const auto& [word, entry] : first_used) {  // in order of first use, as the map keeps it
@@ -154,9 +154,9 @@ void VBAParser::find_variable_references_in_line(std::string_view line, int line
     bool have_context = false;
     detail::for_each_word_run(line, [&](std::string_view word, bool identifier) {
         if (!identifier) return;
-        auto it = all_variables.words.find(word);
-        if (it == all_variables.words.end() || !it->second.variable) return;
-        const auto& entry = it->second;
+        const WordLookup::Entry* found_entry = all_variables.words.find(word);
+        if (!found_entry || !found_entry->variable) return;
+        const auto& entry = *found_entry;
         if (!entry.refs) {
             auto found = variable_references.find(word);
             if (found == variable_references.end())
@@ -178,13 +178,17 @@ void VBAParser::collect_type_enum_references() {
         std::string_view last_path;
     };
     std::vector<Entry> entries;
-    std::unordered_map<std::string_view, size_t> by_name;
+    detail::WordTable<size_t> by_name;  // name -> 1 + index into entries
+    std::vector<std::string_view> names;
     auto add = [&](const std::string& name, TypeInfo& record) {
-        auto [it, fresh] = by_name.try_emplace(name, entries.size());
-        if (fresh)
+        size_t& slot = by_name[name];
+        if (slot == 0) {
             entries.push_back(Entry{&record, 0, {}});
-        else
-            entries[it->second].record = &record;  // a later definition of the name takes the counts
+            names.push_back(name);
+            slot = entries.size();
+        } else {
+            entries[slot - 1].record = &record;  // a later definition of the name takes the counts
+        }
     };
     for (auto it = types.begin(); it != types.end(); ++it) {
         add(it.value().name, it.value());
@@ -197,8 +201,8 @@ void VBAParser::collect_type_enum_references() {
     // A name that is not one run of word characters cannot be found by the run lookup; such
     // names (none come from the parser itself) keep the regular-expression search.
     std::vector<std::pair<size_t, Regex>> odd;
-    for (const auto& [name, index] : by_name)
-        if (!all_word_characters(name)) odd.emplace_back(index, Regex("\\b" + escape(name) + "\\b"));
+    for (size_t i = 0; i < names.size(); ++i)
+        if (!all_word_characters(names[i])) odd.emplace_back(i, Regex("\\b" + escape(names[i]) + "\\b"));
 
     auto count = [](Entry& e, size_t line_id, std::string_view path) {
         if (e.last_line == line_id) return;  // once per line and name
@@ -217,8 +221,7 @@ void VBAParser::collect_type_enum_references() {
             ++line_id;
             if (is_definition_header(line)) continue;
             detail::for_each_word_run(line, [&](std::string_view run, bool) {
-                auto it = by_name.find(run);
-                if (it != by_name.end()) count(entries[it->second], line_id, file_path);
+                if (const size_t* slot = by_name.find(run)) count(entries[*slot - 1], line_id, file_path);
             });
             for (auto& [index, re] : odd)
                 if (re.search(line)) count(entries[index], line_id, file_path);

@@ -102,7 +102,7 @@ bool is_word_code_point(uint32_t cp) {
 
 namespace {
 // White space as str.strip() knows it.
-bool is_space_code_point(uint32_t cp) {
+inline bool is_space_code_point(uint32_t cp) {
     if (cp <= 0x20) return cp == 0x20 || (cp >= 0x09 && cp <= 0x0D) || (cp >= 0x1C && cp <= 0x1F);
     return cp == 0x85 || cp == 0xA0 || cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 ||
            cp == 0x2029 || cp == 0x202F || cp == 0x205F || cp == 0x3000;
@@ -111,17 +111,29 @@ bool is_space_code_point(uint32_t cp) {
 
 std::string_view strip(std::string_view s) {
     size_t b = 0, len = 1;
-    while (b < s.size() && is_space_code_point(decode_at(s, b, len))) b += len;
+    while (b < s.size()) {
+        auto c = static_cast<unsigned char>(s[b]);
+        if (c < 0x80) {  // most lines: plain ASCII at both ends
+            if (!is_space_code_point(c)) break;
+            ++b;
+            continue;
+        }
+        if (!is_space_code_point(decode_at(s, b, len))) break;
+        b += len;
+    }
     size_t e = s.size();
     while (e > b) {
+        auto c = static_cast<unsigned char>(s[e - 1]);
+        if (c < 0x80) {
+            if (!is_space_code_point(c)) break;
+            --e;
+            continue;
+        }
         // Step back to the start of the last character.
         size_t k = e - 1;
         while (k > b && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80 && e - k < 4) --k;
         uint32_t cp = decode_at(s, k, len);
-        if (k + len != e) {  // not one whole character: treat the last byte alone
-            k = e - 1;
-            cp = static_cast<unsigned char>(s[k]) < 0x80 ? static_cast<unsigned char>(s[k]) : 0xFFFFFFFF;
-        }
+        if (k + len != e) break;  // not one whole character: not white space
         if (!is_space_code_point(cp)) break;
         e = k;
     }
