@@ -9,6 +9,7 @@
 #include "temp_dir.h"
 #include "test_access.h"
 #include "util/lines.h"
+#include "util/regex.h"
 #include "vbt/parser.h"
 
 namespace igxl::vbt {
@@ -104,6 +105,23 @@ TEST(Parser, ProcedureKindComesFromTheCaseSensitiveSuffix) {
     ASSERT_EQ(f.parameters.size(), 1u);
     EXPECT_EQ(f.parameters[0].name, "a");
     EXPECT_EQ(TestAccess::function_definition("Sub (x)").name, "unknown");
+}
+
+TEST(Parser, LineTestsAgreeWithTheirPatterns) {
+    // The line tests skip their patterns by the first letter; both must say the same everywhere.
+    const util::Regex function("^\\s*(Public|Private|Friend)?\\s*Function\\s+", util::Regex::ICASE);
+    const util::Regex sub("^\\s*(Public|Private|Friend)?\\s*Sub\\s+", util::Regex::ICASE);
+    const util::Regex decl("^\\s*(Public|Private|Global|Dim|Const)\\s+", util::Regex::ICASE);
+    const util::Regex const_decl("^\\s*(Public|Private|Global)\\s+Const\\s+", util::Regex::ICASE);
+    for (std::string line : {"Sub A()", "  sub a", "PublicSub x", "Friend Function F", "\xC5\xBF" "ub x()",
+                             "\xC2\xA0" "Dim x As Long", "\tdim x", "Global Const A = 1", "Const  K = 2", "End Sub",
+                             "Exit Function", "Declare Function X Lib", "Property Get P()", "x = 1", "' Dim x",
+                             "", "   ", "Set o = Nothing", "Dimension = 3", "Public\n", "Type T", "\xE4\xB8\xAD"}) {
+        bool is_function = function.match(line) || sub.match(line);
+        EXPECT_EQ(detail::is_function_definition(line), is_function) << line;
+        EXPECT_EQ(detail::is_variable_declaration(line), !is_function && (decl.match(line) || const_decl.match(line)))
+            << line;
+    }
 }
 
 TEST(Parser, MissingDirectoryPrintsZeroCounts) {
