@@ -33,7 +33,9 @@ size_t count_lines(const std::string& s) { return static_cast<size_t>(std::count
 class HostTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / "igxl_host_test";
+        // One folder per test: ctest runs the tests of this file in parallel.
+        dir = fs::temp_directory_path() / "igxl_host_test" /
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(dir);
         fs::create_directories(dir / "prog");
         std::ofstream(dir / "prog" / "Job List.txt")
