@@ -1,12 +1,28 @@
 #include "check/vantor.h"
-#include "util/error.h"
+#include "vbt/parser.h"
+#include "vbt/report_loader.h"
 
 namespace igxl {
 
-void Vantor::run_vbt_step(const std::string&, std::vector<std::string>&) {
+// The VBT coding-standards check of the program's own modules. The report writer is loaded here,
+// only when the step runs, so a check without it never needs the library.
+void Vantor::run_vbt_step(const std::string& work_dir, std::vector<std::string>& result) {
     update_progressbar(0);
     put_data_log("开始处理目录中的BAS文件: " + device_directory);
-    throw Error("the VBT check is not part of this build yet");
+    vbt::VBAParser parser;
+    parser.parse_files(device_directory);
+    put_data_log("解析完成！");
+    put_data_log("发现 " + std::to_string(parser.global_variables.size()) + " 个全局变量");
+    put_data_log("发现 " + std::to_string(parser.functions.size()) + " 个函数");
+    put_data_log("发现 " + std::to_string(parser.types.size()) + " 个Type定义");
+    put_data_log("发现 " + std::to_string(parser.enums.size()) + " 个Enum定义");
+    std::unique_ptr<vbt::ReportWriter> writer = vbt::load_report_writer();
+    std::string path = writer->generate_dry_run_report([this](int value) { update_progressbar(value); }, parser,
+                                                       work_dir);
+    result.push_back(path);
+    update_progressbar(100);
+    put_data_log("\n✓ 检查报告已生成: " + path);
+    put_data_log("===============================END===============================");
 }
 
 }  // namespace igxl
