@@ -61,9 +61,9 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Vantor::extract_pe
             std::string x;
             std::optional<std::string> unit;
             try {
-                x = spec_calculation(e, ac_spec_dict, category_name, selector_name);
+                x = cached_spec_calculation(e, ac_spec_dict, category_name, selector_name);
                 if (frequency) x = "1/(" + x + ")";
-                unit = add_unit(evaluate_expression(format_str(x)));
+                unit = add_unit(cached_evaluate(x));
             } catch (const std::exception&) {
                 unit = "Error: cannot parse AC variables: " + e + "=" + x;
             }
@@ -79,10 +79,11 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Vantor::extract_pe
                     std::string held = v;
                     std::optional<std::string> value;
                     try {
-                        std::string y = spec_calculation(v, ac_spec_dict, category_name, selector_name);
+                        std::string y =
+                            cached_spec_calculation(v, ac_spec_dict, category_name, selector_name);
                         if (frequency) y = "1/(" + y + ")";
                         held = y;
-                        value = add_unit(evaluate_expression(format_str(y)));
+                        value = add_unit(cached_evaluate(y));
                     } catch (const std::exception&) {
                         value = "Error: cannot parse AC variables: " + k + "=" + held;
                     }
@@ -93,19 +94,20 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Vantor::extract_pe
                 }
             }
         }
-        if (seen) {
-            auto old = known->second.find(t);
-            stored.push_back((old != known->second.end() ? old->second : std::string()) + "," + period);
-        } else {
-            stored.push_back(period);
-        }
+        stored.push_back(period);
         period_list.push_back(std::move(period));
         clock_list.push_back(std::move(clock_text));
     }
 
-    auto& entry = tset_dict[pattern_name];
-    entry.clear();
-    for (size_t i = 0; i < tset_names.size(); ++i) entry[tset_names[i]] = std::move(stored[i]);
+    // A pattern met again gains one more period per time set, appended in place so a pattern
+    // used by thousands of tests costs no more per use than the first.
+    if (seen) {
+        auto& entry = tset_dict.find(pattern_name).value();
+        for (size_t i = 0; i < tset_names.size(); ++i) entry[tset_names[i]].append(",").append(stored[i]);
+    } else {
+        auto& entry = tset_dict[pattern_name];
+        for (size_t i = 0; i < tset_names.size(); ++i) entry[tset_names[i]] = std::move(stored[i]);
+    }
     return {std::move(period_list), std::move(clock_list)};
 }
 

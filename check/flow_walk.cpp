@@ -49,6 +49,8 @@ void Vantor::reset_walk_state() {
     timing_source_.clear();
     power_order_rows_.reset();
     power_column_.clear();
+    subst_memo_.clear();
+    value_memo_.clear();
 }
 
 void Vantor::run_each_flow(const std::string& job_name) {
@@ -147,6 +149,10 @@ void Vantor::run_each_flow(const std::string& job_name) {
         last_flow_info.ac_spec_name = ac_path;
     }
     update_progressbar(7);
+
+    // Spec maps are settled for this job's passes.
+    subst_memo_.clear();
+    value_memo_.clear();
 
     init();
     sort_bin_dscrp.clear();

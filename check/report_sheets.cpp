@@ -8,6 +8,33 @@
 
 namespace igxl {
 
+namespace {
+
+// Excel refuses cells longer than 32767 characters; a pattern used by thousands of tests gathers
+// longer lists. Such a text is cut (on a character boundary) and ends in "...".
+constexpr size_t kCellLimit = 32767;
+
+bool fits_cell(std::string_view text) {
+    if (text.size() <= kCellLimit) return true;
+    size_t chars = 0;
+    for (unsigned char c : text) chars += (c & 0xC0) != 0x80;
+    return chars <= kCellLimit;
+}
+
+}  // namespace
+
+void Vantor::write_cell_text(lxw_worksheet* ws, lxw_row_t row, lxw_col_t col,
+                             const std::string& text) {
+    if (fits_cell(text)) {
+        write_text(ws, row, col, text);
+        return;
+    }
+    write_text(ws, row, col, utf8_prefix(text, kCellLimit - 3) + "...");
+    put_data_log("Warning: text cut to " + std::to_string(kCellLimit) + " characters in row " +
+                 std::to_string(row + 1) + ", column " + std::to_string(col + 1) +
+                 " of the pattern map sheet");
+}
+
 void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const PatternTsetMap& my_dict,
                                 lxw_worksheet* ws) {
     const std::string value_head = cycle_mode == "Period" ? "Period_" : "Frequency_";
@@ -21,7 +48,7 @@ void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const Patter
     for (const auto& [pattern, tests] : pat2inst) {
         std::string joined;
         for (size_t i = 0; i < tests.size(); ++i) joined += (i ? "," : "") + tests[i];
-        write_text(ws, r, 0, joined);
+        write_cell_text(ws, r, 0, joined);
         write_text(ws, r, 1, pattern);
         auto found = my_dict.find(pattern);
         if (found != my_dict.end()) {
@@ -35,7 +62,7 @@ void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const Patter
             lxw_col_t c = 2;
             for (const auto& [tset, values] : tsets) {
                 write_text(ws, r, c++, tset);
-                write_text(ws, r, c++, values);
+                write_cell_text(ws, r, c++, values);
             }
         }
         // A pattern without time sets (no pattern folder was given) keeps its row without them.

@@ -72,7 +72,9 @@ std::string Vantor::spec_calculation(const std::string& target, const SpecMap& s
             if (spec_version == "3.0") {
                 auto sel = sym->second.find("SELECTORS " + util::to_upper(selector_name));
                 if (sel == sym->second.end()) {
-                    put_data_log("Error: Can not Halvard variable: " + name);
+                    const std::string line = "Error: Can not Halvard variable: " + name;
+                    if (log_capture_) log_capture_->push_back(line);
+                    put_data_log(line);
                     throw Error("spec variable '" + name + "' has no selector column '" +
                                 selector_name + "'");
                 }
@@ -115,10 +117,54 @@ std::string Vantor::spec_calculation(const std::string& target, const SpecMap& s
     return text;
 }
 
+std::string Vantor::cached_spec_calculation(const std::string& target, const SpecMap& spec_dict,
+                                            const std::string& category,
+                                            const std::string& selector) {
+    const char tag = &spec_dict == &dc_spec_dict ? 'D' : &spec_dict == &ac_spec_dict ? 'A' : 0;
+    if (!tag) return spec_calculation(target, spec_dict, category, selector);
+    std::string key;
+    key.reserve(target.size() + category.size() + selector.size() + 4);
+    key.append(1, tag).append(1, '\x1f').append(target).append(1, '\x1f').append(category)
+        .append(1, '\x1f').append(selector);
+    auto found = subst_memo_.find(key);
+    if (found == subst_memo_.end()) {
+        SubstMemo memo;
+        log_capture_ = &memo.logs;
+        try {
+            memo.text = spec_calculation(target, spec_dict, category, selector);
+            memo.ok = true;
+        } catch (const std::exception& e) {
+            memo.text = e.what();
+        }
+        log_capture_ = nullptr;
+        found = subst_memo_.emplace(std::move(key), std::move(memo)).first;
+    } else {
+        for (const auto& line : found->second.logs) put_data_log(line);
+    }
+    if (!found->second.ok) throw Error(found->second.text);
+    return found->second.text;
+}
+
+double Vantor::cached_evaluate(const std::string& text) {
+    auto found = value_memo_.find(text);
+    if (found == value_memo_.end()) {
+        ValueMemo memo;
+        try {
+            memo.value = evaluate_expression(format_str(text));
+            memo.ok = true;
+        } catch (const std::exception& e) {
+            memo.message = e.what();
+        }
+        found = value_memo_.emplace(text, std::move(memo)).first;
+    }
+    if (!found->second.ok) throw Error(found->second.message);
+    return found->second.value;
+}
+
 double Vantor::evaluate_spec_expression(const std::string& expr, const SpecMap& spec_dict,
                                         const std::string& category,
                                         const std::string& selector) {
-    return evaluate_expression(format_str(spec_calculation(expr, spec_dict, category, selector)));
+    return cached_evaluate(cached_spec_calculation(expr, spec_dict, category, selector));
 }
 
 }  // namespace igxl

@@ -147,6 +147,30 @@ private:
                                     const std::string& flow_table_directory);
     int power_process_and_get_count(const std::string& flow_table_directory,
                                     const FlowEntry& flow_table_info, int flow_table_index);
+    // A report cell text, cut to what a spreadsheet cell can hold (with a logged warning).
+    void write_cell_text(lxw_worksheet* ws, unsigned row, unsigned short col,
+                         const std::string& text);
+    // spec_calculation and the evaluation of its result, remembered per job: the spec maps do
+    // not change while a job's passes run, and every record repeats the same few expressions.
+    // Lines logged by a lookup are replayed on every use, so the log stays as without memo.
+    std::string cached_spec_calculation(const std::string& target, const SpecMap& spec_dict,
+                                        const std::string& category,
+                                        const std::string& selector);
+    double cached_evaluate(const std::string& text);
+    struct SubstMemo {
+        bool ok = false;
+        std::string text;  // the result, or the failure's message
+        std::vector<std::string> logs;
+    };
+    struct ValueMemo {
+        bool ok = false;
+        double value = 0;
+        std::string message;
+    };
+    tsl::ordered_map<std::string, SubstMemo> subst_memo_;
+    tsl::ordered_map<std::string, ValueMemo> value_memo_;
+    std::vector<std::string>* log_capture_ = nullptr;
+
     // Substitutes spec variables, rewrites units and evaluates.
     double evaluate_spec_expression(const std::string& expr, const SpecMap& spec_dict,
                                     const std::string& category, const std::string& selector);

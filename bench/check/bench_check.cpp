@@ -53,8 +53,17 @@ int main(int argc, char** argv) {
     const auto t0 = std::chrono::steady_clock::now();
     const double child0 = children_cpu();
     igxl::Vantor v(work.string());
+    // Phase marks from the progress values: 1 job start, 8 first pass, 19 second pass, the
+    // first value above 29 the third pass (after its first entry), 100 job end.
+    using clock = std::chrono::steady_clock;
+    std::vector<std::pair<double, clock::time_point>> marks;
     v.read_device(program, power_order, patterns, "UltraFLEX",
-                  [&](const std::string&) { ++log_lines; }, cycle, "", 0, nullptr);
+                  [&](const std::string&) { ++log_lines; }, cycle, "", 0, [&](double p) {
+                      const bool third = p > 29 && p < 100 && !marks.empty() &&
+                                         marks.back().first == 19;
+                      if (p == 1 || p == 8 || p == 19 || p == 100) marks.emplace_back(p, clock::now());
+                      if (third) marks.emplace_back(30, clock::now());
+                  });
     const auto t1 = std::chrono::steady_clock::now();
 
     std::vector<std::string> jobs;
@@ -83,6 +92,18 @@ int main(int argc, char** argv) {
     std::printf("  check without it:  %.3f s\n", check_s - patinfo);
     std::printf("per flow entry:       %.3f us (without patinfo)\n",
                 entries ? (check_s - patinfo) * 1e6 / static_cast<double>(entries) : 0.0);
+    const char* phase_names[] = {"read sheets", "pass 1 (rows)", "pass 2 (flow, power)",
+                                 "pass 3 (patterns)"};
+    for (size_t i = 0; i + 1 < marks.size(); ++i) {
+        const double from = marks[i].first;
+        const int phase = from == 1 ? 0 : from == 8 ? 1 : from == 19 ? 2 : from == 30 ? 3 : -1;
+        if (phase < 0) continue;
+        std::printf("  %-20s %.3f s\n", phase_names[phase],
+                    std::chrono::duration<double>(marks[i + 1].second - marks[i].second).count());
+    }
+    if (!marks.empty())
+        std::printf("  %-20s %.3f s\n", "summary sheets, save",
+                    std::chrono::duration<double>(t3 - marks.back().second).count());
     std::printf("peak memory:          %.1f MB\n", static_cast<double>(peak_rss_kb()) / 1024.0);
     std::printf("report:               %s%s\n", reports.empty() ? "(none)" : reports[0].c_str(),
                 v.last_run_failed ? " (run failed)" : "");
