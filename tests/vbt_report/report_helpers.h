@@ -1,0 +1,76 @@
+// Helpers shared by the VBT report, refactorer and command-line tests: running commands,
+// openpyxl as an independent reader/editor, and reading sheets back with our XLSX reader.
+#pragma once
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "export/xlsx.h"
+#include "util/text.h"
+
+namespace igxl::vbt::testing {
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+};
+
+inline RunResult run(const std::string& cmd) {
+    RunResult r;
+    FILE* p = popen((cmd + " 2>&1").c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+inline std::string quote(const std::string& s) { return "'" + util::replace_all(s, "'", "'\\''") + "'"; }
+
+// Runs a Python script with Debian's interpreter (openpyxl installed there).
+inline RunResult python(const std::string& script, const std::string& dir) {
+    std::string path = dir + "/script.py";
+    std::ofstream(path) << script;
+    return run("/usr/bin/python3 " + quote(path));
+}
+
+inline std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A sheet as rows of cell texts, header first; numbers as integers, booleans as TRUE/FALSE.
+inline std::vector<std::vector<std::string>> sheet_rows(const std::string& path, const std::string& sheet) {
+    auto text = [](const xlsx::Cell& c) -> std::string {
+        if (c.kind == xlsx::Cell::Number) return std::to_string(static_cast<long long>(c.number));
+        if (c.kind == xlsx::Cell::Bool) return c.boolean ? "TRUE" : "FALSE";
+        return c.text;
+    };
+    xlsx::Table t = xlsx::read_table(path, sheet);
+    std::vector<std::vector<std::string>> out;
+    std::vector<std::string> header;
+    for (const auto& c : t.header) header.push_back(text(c));
+    out.push_back(header);
+    for (const auto& row : t.rows) {
+        std::vector<std::string> r;
+        for (const auto& c : row) r.push_back(text(c));
+        out.push_back(r);
+    }
+    return out;
+}
+
+inline std::vector<std::string> files_starting(const std::string& dir, const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path().filename().string().rfind(prefix, 0) == 0) out.push_back(e.path().string());
+    return out;
+}
+
+}  // namespace igxl::vbt::testing

@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "tests/vbt/temp_dir.h"
+#include "tests/vbt_report/report_helpers.h"
+#include "vbt/parser.h"
+#include "vbt_report/tessaly.h"
+
+namespace igxl::vbt {
+namespace {
+
+using testing::python;
+using testing::sheet_rows;
+using Rows = std::vector<std::vector<std::string>>;
+
+std::string lines_of(const std::string& prefix, int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += prefix + std::to_string(i) + "\n";
+    return s;
+}
+
+// Globals for the manual checks, a local referenced in two functions of two files, a Type, an Enum
+// and two procedures of 60 and 61 lines.
+void write_modules(const TempDir& dir) {
+    dir.write("A.bas",
+              "Attribute VB_Name = \"A\"\n"
+              "Public count As Long\n"
+              "Public count As Long\n"
+              "Public Count As Long\n"
+              "Public count As Long\n"
+              "Public vData As Variant\n"
+              "Public site As Variant\n"
+              "Public Site As Variant\n"
+              "Public Const K_ONE As Variant = 1\n"
+              "Private total As Double\n"
+              "Public Type Rec\n"
+              "    x As Long\n"
+              "End Type\n"
+              "Public Enum Color\n"
+              "    Red = 0\n"
+              "End Enum\n"
+              "Sub Sixty()\n" +
+                  lines_of("    ' filler ", 58) +
+                  "End Sub\n"
+                  "Sub SixtyOne()\n" +
+                  lines_of("    ' filler ", 59) +
+                  "End Sub\n"
+                  "Sub UseTmp()\n"
+                  "    Dim tmp As Long\n"
+                  "    tmp = tmp + 1\n"
+                  "End Sub\n");
+    dir.write("B.bas",
+              "Sub Other()\n"
+              "    Dim r As Rec\n"
+              "    tmp = 2\n"
+              "End Sub\n");
+}
+
+TEST(DryRunReport, SheetsHeadersCountsAndManualChecks) {
+    TempDir dir;
+    write_modules(dir);
+    VBAParser parser;
+    parser.parse_files(dir.str());
+    std::vector<int> progress;
+    ::testing::internal::CaptureStdout();
+    std::string path = Tessaly().generate_dry_run_report([&](int v) { progress.push_back(v); }, parser, dir.str());
+    std::string out = ::testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(std::filesystem::path(path).parent_path(), std::filesystem::path(dir.str()));
+    EXPECT_TRUE(std::filesystem::path(path).filename().string().rfind("Orvane_Report_", 0) == 0);
+    EXPECT_EQ(std::filesystem::path(path).filename().string().size(), std::string("Orvane_Report_20250114_093005.xlsx").size());
+    EXPECT_NE(out.find("正在生成dry-run报告: " + path + "\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Dry-run报告已生成: " + path + "\n"), std::string::npos) << out;
+    EXPECT_EQ(progress, (std::vector<int>{10, 20, 30, 40, 50, 60, 70, 80, 90}));
+
+    EXPECT_EQ(xlsx::Workbook(path).sheet_names(),
+              (std::vector<std::string>{"Global Variables", "Module Variables", "Local Variables", "Type Definitions",
+                                        "Enum Definitions", "Summary", "Manual Check Required"}));
+
+    Rows globals = sheet_rows(path, "Global Variables");
+    EXPECT_EQ(globals[0], (std::vector<std::string>{"变量名", "建议名称", "问题描述", "作用域", "类型", "是否数组",
+                                                    "文件路径", "行号", "所在函数", "引用次数", "涉及文件数",
+                                                    "是否常量", "正确命名", "应用"}));
+    // The reviewer's columns: the name to apply starts as the suggestion, the confirmation as FALSE.
+    for (size_t r = 1; r < globals.size(); ++r) {
+        EXPECT_EQ(globals[r][12], globals[r][1]);
+        EXPECT_EQ(globals[r][13], "FALSE");
+    }
+
+    Rows locals = sheet_rows(path, "Local Variables");
+    ASSERT_EQ(locals.size(), 3u);  // tmp in UseTmp, r in Other
+    EXPECT_EQ(locals[0].back(), "函数名");
+    const auto& tmp = locals[1];
+    EXPECT_EQ(tmp[0], "tmp");
+    EXPECT_EQ(tmp[3], "local");
+    EXPECT_EQ(tmp[4], "Long");
+    EXPECT_EQ(tmp[5], "否");
+    EXPECT_EQ(tmp[7], "139");
+    EXPECT_EQ(tmp[8], "UseTmp");
+    EXPECT_EQ(tmp[9], "2");   // the two uses in UseTmp, not the one in Other
+    EXPECT_EQ(tmp[10], "2");  // but both files
+    EXPECT_EQ(tmp[14], "UseTmp");
+
+    Rows types = sheet_rows(path, "Type Definitions");
+    EXPECT_EQ(types[0], (std::vector<std::string>{"名称", "建议名称", "问题描述", "类型", "作用域", "引用次数",
+                                                  "涉及文件数", "文件路径", "行号"}));
+    EXPECT_EQ(types[1][0], "Rec");
+    EXPECT_EQ(types[1][1], "type_Rec");
+    EXPECT_EQ(types[1][4], "Public");
+    EXPECT_EQ(types[1][6], "1");  // used in B.bas only
+
+    Rows summary = sheet_rows(path, "Summary");
+    size_t issues = 0;
+    for (size_t r = 1; r <= 5; ++r) issues += std::stoul(summary[r][1]);
+    EXPECT_EQ(summary[6], (std::vector<std::string>{"总计", std::to_string(issues), "N/A"}));
+    EXPECT_EQ(summary[1][2], std::to_string(parser.global_variables.size()));
+    EXPECT_EQ(summary[2], (std::vector<std::string>{"模块变量", "1", "1"}));
+    EXPECT_EQ(summary[3][2], "2");
+
+    Rows manual = sheet_rows(path, "Manual Check Required");
+    EXPECT_EQ(manual[0], (std::vector<std::string>{"检查类型", "文件路径", "行号", "问题描述", "建议操作"}));
+    std::vector<std::string> found;
+    for (size_t r = 1; r < manual.size(); ++r) found.push_back(manual[r][0] + "@" + manual[r][2] + " " + manual[r][3]);
+    EXPECT_EQ(found, (std::vector<std::string>{
+                         "变量类型判断@6 变量 'vData' 为Variant类型，请确认是否为正确类型",
+                         "变量类型判断@8 变量 'Site' 为Variant类型，请确认是否为正确类型",
+                         "变量名冲突@3 变量名 'count' 可能与其他变量冲突",
+                         "变量名冲突@5 变量名 'count' 可能与其他变量冲突",
+                         "函数长度@77 函数 'SixtyOne' 长度为 61 行，超过建议的60行",
+                     }));
+
+    // Widths as a spreadsheet program reads them: longest text + 2, at most 50; none on Summary.
+    auto r = python("import openpyxl\nwb = openpyxl.load_workbook('" + path + "')\n"
+                    "for ws in wb:\n"
+                    "    print(ws.title + ':' + ','.join(str(int(ws.column_dimensions[c].width)) if c in ws.column_dimensions else '-' for c in 'ABCDEFGHIJKLMNO'))\n",
+                    dir.str());
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::istringstream widths(r.out);
+    std::string line;
+    while (std::getline(widths, line)) {
+        std::string sheet = line.substr(0, line.find(':'));
+        if (sheet == "Summary") {
+            EXPECT_EQ(line, "Summary:-,-,-,-,-,-,-,-,-,-,-,-,-,-,-");
+            continue;
+        }
+        Rows rows = sheet_rows(path, sheet);
+        std::string expected = sheet + ":";
+        for (size_t c = 0; c < 15; ++c) {
+            if (c >= rows[0].size()) {
+                expected += c ? ",-" : "-";
+                continue;
+            }
+            size_t longest = 0;
+            for (const auto& row : rows) {
+                const std::string& t = c < row.size() ? row[c] : std::string();
+                size_t n = 0;
+                for (char ch : t) n += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+                longest = std::max(longest, n);
+            }
+            expected += (c ? "," : "") + std::to_string(std::min<size_t>(longest + 2, 50));
+        }
+        EXPECT_EQ(line, expected);
+    }
+}
+
+TEST(DryRunReport, CleanProgramHasOnlySummary) {
+    TempDir dir;
+    dir.write("Clean.bas", "Public g_Value_lng As Long\nSub Run_VBT()\nEnd Sub\n");
+    VBAParser parser;
+    parser.parse_files(dir.str());
+    std::string path = Tessaly().generate_dry_run_report({}, parser, dir.str());
+    EXPECT_EQ(xlsx::Workbook(path).sheet_names(), std::vector<std::string>{"Summary"});
+    EXPECT_EQ(sheet_rows(path, "Summary")[6], (std::vector<std::string>{"总计", "0", "N/A"}));
+}
+
+TEST(DryRunReport, ParameterNamesAndSuggestionsComeFromIssueTexts) {
+    TempDir dir;
+    VBAParser parser;
+    FunctionInfo f{"Do_VBT", "Do_VBT", FunctionType::VBT, "m.bas", 3, 9, {}, {}};
+    f.issues = {"参数 'argA': 应为PascalCase格式 (建议改为: 'ArgA')", "参数缺少说明", "no parameter word here",
+                "参数 'Xyz': 方向前缀缺失"};
+    parser.functions.insert_or_assign("m.bas:Do_VBT", f);
+    std::string path = Tessaly().generate_dry_run_report({}, parser, dir.str());
+    Rows rows = sheet_rows(path, "Function Parameters");
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"参数名", "建议名称", "问题描述", "函数名", "函数类型", "类型",
+                                                 "文件路径", "行号", "所在函数"}));
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"argA", "ArgA", "参数 'argA': 应为PascalCase格式", "Do_VBT", "VBT",
+                                                 "函数参数", "m.bas", "3", "Do_VBT"}));
+    EXPECT_EQ(rows[2][0], "Unknown");
+    EXPECT_EQ(rows[2][1], "");
+    EXPECT_EQ(rows[2][2], "参数缺少说明");
+    EXPECT_EQ(rows[3][0], "Xyz");
+    EXPECT_EQ(rows[3][2], "参数 'Xyz': 方向前缀缺失");
+}
+
+TEST(RefactorReport, RowsInLogOrderAndSummaryCounts) {
+    TempDir dir;
+    ChangeLog empty;
+    std::string path = Tessaly().generate_refactor_report(empty, dir.str());
+    EXPECT_EQ(xlsx::Workbook(path).sheet_names(), std::vector<std::string>{"Refactor Summary"});
+    EXPECT_EQ(sheet_rows(path, "Refactor Summary"),
+              (Rows{{"修改类型", "修改数量"}, {"总计", "0"}}));
+
+    ChangeLog log;
+    for (int i = 0; i < 3; ++i)
+        log["global_variable"].push_back({"a.bas", i + 1, "g" + std::to_string(i), "g_G" + std::to_string(i), "d", "t"});
+    for (int i = 0; i < 2; ++i)
+        log["local_variable"].push_back({"b.bas", 10 + i, "x", "Y", "desc", "2025-01-14 09:30:05"});
+    ::testing::internal::CaptureStdout();
+    path = Tessaly().generate_refactor_report(log, dir.str());
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("正在生成重构报告: " + path), std::string::npos);
+    EXPECT_NE(out.find("重构报告已生成: " + path), std::string::npos);
+    EXPECT_NE(path.find("VBT_Refactor_Report_"), std::string::npos);
+    EXPECT_EQ(xlsx::Workbook(path).sheet_names(), (std::vector<std::string>{"Refactor Changes", "Refactor Summary"}));
+    Rows changes = sheet_rows(path, "Refactor Changes");
+    ASSERT_EQ(changes.size(), 6u);
+    EXPECT_EQ(changes[0], (std::vector<std::string>{"修改类型", "文件路径", "行号", "原名称", "新名称", "修改描述", "修改时间"}));
+    EXPECT_EQ(changes[5], (std::vector<std::string>{"local_variable", "b.bas", "11", "x", "Y", "desc", "2025-01-14 09:30:05"}));
+    EXPECT_EQ(sheet_rows(path, "Refactor Summary"),
+              (Rows{{"修改类型", "修改数量"}, {"global_variable", "3"}, {"local_variable", "2"}, {"总计", "5"}}));
+}
+
+}  // namespace
+}  // namespace igxl::vbt
