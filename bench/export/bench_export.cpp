@@ -1,19 +1,28 @@
 // Generates a large workbook, exports it, and sets the time beside two references measured in
 // the same run: inflating the sheet XML alone with zlib, and openpyxl doing the same export.
+// It also times our XML tokenizer alone against expat, both with empty handlers over the same
+// sheet XML already inflated in memory, which is what decides the tokenizer we keep.
 // Usage: bench_export [rows_per_sheet=50000] [sheets=4] [--no-python] [--book PATH]
 // With --book the workbook at PATH is used when it exists (else generated there and kept).
+#include <expat.h>
 #include <xlsxwriter.h>
 #include <zip.h>
 #include <zlib.h>
+#ifdef IGXL_HAVE_ISAL
+#include <isa-l/igzip_lib.h>
+#endif
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "export/common.h"
+#include "export/xml_scan.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -69,8 +78,8 @@ void generate(const std::string& path, int rows, int sheets) {
     }
 }
 
-// Inflate every sheet XML member with zlib alone; returns seconds and the XML size.
-double inflate_only(const std::string& path, uint64_t& xml_bytes) {
+// The compressed sheet XML members of the workbook.
+std::vector<std::vector<unsigned char>> packed_sheets(const std::string& path) {
     int err = 0;
     zip_t* za = zip_open(path.c_str(), ZIP_RDONLY, &err);
     std::vector<std::vector<unsigned char>> packed;
@@ -88,13 +97,22 @@ double inflate_only(const std::string& path, uint64_t& xml_bytes) {
         sizes.push_back(st.size);
     }
     zip_discard(za);
+    return packed;
+}
+
+// Inflate every sheet XML member with zlib alone; returns seconds and the XML size. With keep,
+// the inflated XML is kept there for the tokenizer passes.
+double inflate_only(const std::vector<std::vector<unsigned char>>& packed, uint64_t& xml_bytes,
+                    std::vector<std::string>* keep = nullptr) {
     std::vector<unsigned char> out(1 << 18);
     xml_bytes = 0;
+    if (keep) keep->clear();
     auto t0 = Clock::now();
     for (auto& data : packed) {
+        if (keep) keep->emplace_back();
         z_stream zs = {};
         inflateInit2(&zs, -15);
-        zs.next_in = data.data();
+        zs.next_in = const_cast<unsigned char*>(data.data());
         zs.avail_in = static_cast<uInt>(data.size());
         int rc;
         do {
@@ -102,8 +120,91 @@ double inflate_only(const std::string& path, uint64_t& xml_bytes) {
             zs.avail_out = static_cast<uInt>(out.size());
             rc = inflate(&zs, Z_NO_FLUSH);
             xml_bytes += out.size() - zs.avail_out;
+            if (keep) keep->back().append(reinterpret_cast<char*>(out.data()), out.size() - zs.avail_out);
         } while (rc == Z_OK);
         inflateEnd(&zs);
+    }
+    return seconds_since(t0);
+}
+
+#ifdef IGXL_HAVE_ISAL
+// The same with ISA-L's inflate, which the export uses.
+double inflate_only_isal(const std::vector<std::vector<unsigned char>>& packed) {
+    std::vector<unsigned char> out(1 << 18);
+    auto t0 = Clock::now();
+    for (auto& data : packed) {
+        inflate_state st;
+        isal_inflate_init(&st);
+        st.crc_flag = ISAL_GZIP_NO_HDR;
+        st.next_in = const_cast<unsigned char*>(data.data());
+        st.avail_in = static_cast<uint32_t>(data.size());
+        while (st.block_state != ISAL_BLOCK_FINISH) {
+            st.next_out = out.data();
+            st.avail_out = static_cast<uint32_t>(out.size());
+            if (isal_inflate(&st) != ISAL_DECOMP_OK || st.avail_out == out.size()) break;
+        }
+    }
+    return seconds_since(t0);
+}
+#endif
+
+// Chunks of the in-memory XML, as a zip member stream would give them.
+class MemorySource : public igxl::detail::ByteSource {
+public:
+    explicit MemorySource(const std::string& s) : s_(s) {}
+    size_t read(char* buf, size_t n) override {
+        n = std::min(n, s_.size() - at_);
+        std::memcpy(buf, s_.data() + at_, n);
+        at_ += n;
+        return n;
+    }
+
+private:
+    const std::string& s_;
+    size_t at_ = 0;
+};
+
+struct EmptyHandler {
+    size_t tags = 0;
+    bool capturing() const { return false; }
+    void on_text(std::string_view, bool) {}
+    void on_start(std::string_view, const std::vector<igxl::detail::XmlAttr>&) { ++tags; }
+    void on_end(std::string_view) {}
+};
+
+double tokenizer_only(const std::vector<std::string>& xml, size_t& tags) {
+    auto t0 = Clock::now();
+    tags = 0;
+    for (const std::string& s : xml) {
+        MemorySource src(s);
+        igxl::detail::XmlScanner sc(src, "sheet");
+        EmptyHandler h;
+        sc.run(h);
+        tags += h.tags;
+    }
+    return seconds_since(t0);
+}
+
+void XMLCALL expat_start(void* data, const XML_Char*, const XML_Char**) { ++*static_cast<size_t*>(data); }
+void XMLCALL expat_end(void*, const XML_Char*) {}
+
+// expat over the same XML in the same chunk size, with empty element handlers.
+double expat_only(const std::vector<std::string>& xml, size_t& tags) {
+    constexpr size_t kChunk = size_t(1) << 18;
+    auto t0 = Clock::now();
+    tags = 0;
+    for (const std::string& s : xml) {
+        XML_Parser p = XML_ParserCreate(nullptr);
+        XML_SetUserData(p, &tags);
+        XML_SetElementHandler(p, expat_start, expat_end);
+        for (size_t at = 0; at < s.size(); at += kChunk) {
+            size_t n = std::min(kChunk, s.size() - at);
+            if (XML_Parse(p, s.data() + at, static_cast<int>(n), at + n == s.size()) != XML_STATUS_OK) {
+                std::fprintf(stderr, "expat: %s\n", XML_ErrorString(XML_GetErrorCode(p)));
+                break;
+            }
+        }
+        XML_ParserFree(p);
     }
     return seconds_since(t0);
 }
@@ -134,8 +235,21 @@ int main(int argc, char** argv) {
     std::printf("workbook: %.1f MB\n", fs::file_size(book) / 1e6);
 
     uint64_t xml = 0;
-    double t_inflate = 1e9, t_ours = 1e9;
-    for (int k = 0; k < 3; ++k) t_inflate = std::min(t_inflate, inflate_only(book, xml));
+    double t_inflate = 1e9, t_ours = 1e9, t_isal = 1e9, t_tok = 1e9, t_expat = 1e9;
+    auto packed = packed_sheets(book);
+    std::vector<std::string> sheet_xml;
+    inflate_only(packed, xml, &sheet_xml);
+    for (int k = 0; k < 3; ++k) t_inflate = std::min(t_inflate, inflate_only(packed, xml));
+#ifdef IGXL_HAVE_ISAL
+    for (int k = 0; k < 3; ++k) t_isal = std::min(t_isal, inflate_only_isal(packed));
+#endif
+    size_t tags_ours = 0, tags_expat = 0;
+    for (int k = 0; k < 3; ++k) {
+        t_tok = std::min(t_tok, tokenizer_only(sheet_xml, tags_ours));
+        t_expat = std::min(t_expat, expat_only(sheet_xml, tags_expat));
+    }
+    sheet_xml.clear();
+    sheet_xml.shrink_to_fit();
     for (int k = 0; k < 3; ++k) {
         auto t0 = Clock::now();
         igxl::export_sheets_to_txt(book, (dir / "ours").string());
@@ -143,6 +257,12 @@ int main(int argc, char** argv) {
     }
     std::printf("sheet XML: %.1f MB\n", xml / 1e6);
     std::printf("inflate only (zlib): %.3f s  %.0f MB/s\n", t_inflate, xml / 1e6 / t_inflate);
+#ifdef IGXL_HAVE_ISAL
+    std::printf("inflate only (ISA-L):%.3f s  %.0f MB/s\n", t_isal, xml / 1e6 / t_isal);
+#endif
+    std::printf("our tokenizer only:  %.3f s  %.0f MB/s  (%zu start tags)\n", t_tok, xml / 1e6 / t_tok, tags_ours);
+    std::printf("expat, empty handlers:%.3f s  %.0f MB/s  (%zu start tags)  expat / ours: %.2f\n", t_expat,
+                xml / 1e6 / t_expat, tags_expat, t_expat / t_tok);
     std::printf("our export:          %.3f s  %.0f MB/s  %.2f M cells/s\n", t_ours, xml / 1e6 / t_ours,
                 cells / 1e6 / t_ours);
     double t_py = 0;
