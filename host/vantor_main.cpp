@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "check/vantor.h"
+#include "parsers/pattern_sets.h"
 #include "util/text.h"
 
 #ifndef VANTOR_VERSION
@@ -105,6 +106,7 @@ int main(int argc, char** argv) {
         ->capture_default_str();
 
     std::string jobs_arg, pattern_path, power_order, cycle_mode = "Period", context_env, out_dir = ".";
+    std::string patinfo;
     bool all_jobs = false, vbt = false;
     auto* check_cmd = app.add_subcommand("check", "check chosen jobs of a test program");
     check_cmd->add_option("PROGRAM", program, ".xlsm workbook, .igxl/.zip packed program or folder of sheet text files")
@@ -123,6 +125,7 @@ int main(int argc, char** argv) {
     check_cmd->add_flag("--vbt", vbt, "also run the VBT coding-standards check on the program's modules");
     check_cmd->add_option("--work-dir", work_dir, "folder the program is exported or unpacked into");
     check_cmd->add_option("--out", out_dir, "folder the reports are written to")->capture_default_str();
+    check_cmd->add_option("--patinfo", patinfo, "the patinfo program to run (default: patinfo on PATH)");
 
     try {
         app.parse(argc, argv);
@@ -154,6 +157,10 @@ int main(int argc, char** argv) {
             return bad_input("power order file not found: " + power_order);
         if (!pattern_path.empty() && !fs::is_directory(pattern_path))
             return bad_input("pattern folder not found: " + pattern_path);
+        if (!patinfo.empty()) {
+            if (!fs::is_regular_file(patinfo)) return bad_input("patinfo program not found: " + patinfo);
+            igxl::set_patinfo_program(fs::absolute(patinfo).string());
+        }
     }
 
     Console console;
