@@ -87,6 +87,32 @@ void Vantor::write_bin_descrp(lxw_worksheet* ws) {
 }
 
 void Vantor::write_inst_para(lxw_worksheet* ws) {
+    // Blank argument cells are marked red by one "blanks" rule per block of consecutive rows with
+    // the same argument columns: the same cells as one rule per row, far fewer rules to store.
+    struct Block {
+        lxw_row_t first = 0, last = 0;
+        lxw_col_t c1 = 0, c2 = 0;
+        bool open = false;
+    } block;
+    auto flush = [&] {
+        if (!block.open) return;
+        lxw_conditional_format cf{};
+        cf.type = LXW_CONDITIONAL_TYPE_BLANKS;
+        cf.format = format_red;
+        xlsx_check(worksheet_conditional_format_range(ws, block.first, block.c1, block.last,
+                                                      block.c2, &cf),
+                   "mark blank argument cells");
+        block.open = false;
+    };
+    auto mark_blanks = [&](lxw_row_t row, lxw_col_t c1, lxw_col_t c2) {
+        if (block.open && block.c1 == c1 && block.c2 == c2 && block.last + 1 == row) {
+            block.last = row;
+            return;
+        }
+        flush();
+        block = Block{row, row, c1, c2, true};
+    };
+
     lxw_row_t r = 0;
     for (const auto& [name, records] : test_instance_dict) {
         if (r == 0) {
@@ -107,21 +133,16 @@ void Vantor::write_inst_para(lxw_worksheet* ws) {
                     write_text(ws, r, c, value);
                 } else {
                     write_text_row(ws, r, c, value);
-                    // Empty argument cells are shown red; a record without arguments has none.
-                    if (!value.empty()) {
-                        lxw_conditional_format cf{};
-                        cf.type = LXW_CONDITIONAL_TYPE_BLANKS;
-                        cf.format = format_red;
-                        xlsx_check(worksheet_conditional_format_range(
-                                       ws, r, c, r, static_cast<lxw_col_t>(c + value.size() - 1), &cf),
-                                   "mark blank argument cells");
-                    }
+                    // A record without arguments has no argument cells to mark.
+                    if (!value.empty())
+                        mark_blanks(r, c, static_cast<lxw_col_t>(c + value.size() - 1));
                 }
                 ++c;
             });
             ++r;
         }
     }
+    flush();
     excel_file_optimise(ws);
 }
 
