@@ -259,8 +259,12 @@ bool VBTRefactorer::apply_changes_from_excel(const std::string& excel_path) {
                         return c >= 0 && static_cast<size_t>(c) < row.size() ? row[static_cast<size_t>(c)] : empty;
                     };
                     const xlsx::Cell& flag = cell(apply);
+                    // LibreOffice saves a logical cell as the formula TRUE() with its value; the
+                    // reader gives formulas as their text.
                     bool confirmed = (flag.kind == xlsx::Cell::Bool && flag.boolean) ||
-                                     (flag.kind == xlsx::Cell::Number && flag.number == 1);
+                                     (flag.kind == xlsx::Cell::Number && flag.number == 1) ||
+                                     (flag.kind == xlsx::Cell::Formula &&
+                                      (util::iequals(flag.text, "=TRUE()") || util::iequals(flag.text, "=TRUE")));
                     if (!confirmed) continue;
                     const std::string& old_name = cell(name_col).text;
                     const std::string& new_name = cell(new_col).text;
