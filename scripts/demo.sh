@@ -25,12 +25,11 @@ for r, (pin, alias) in enumerate(rows):
 wb.save(sys.argv[1])
 PY
 
-# The checks run patinfo from the build.
-export PATH="$PWD/build/bin:$PATH"
 for mode in Period Frequency; do
   out=out/$(echo "$mode" | tr 'A-Z' 'a-z')
   build/bin/vantor check "$demo/DemoProgram.xlsm" --all --cycle-mode "$mode" \
-    --pattern-path "$demo/patterns" --power-order "$demo/PowerOrder.xls" \
+    --pattern-path "$demo/patterns" --patinfo build/bin/patinfo \
+    --power-order "$demo/PowerOrder.xls" \
     --work-dir "out/work_$mode" --out "$out"
 done
 echo "Demo reports: $(ls -t out/period/Vantor_*.xlsm | head -1) and $(ls -t out/frequency/Vantor_*.xlsm | head -1)"
