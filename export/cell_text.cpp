@@ -9,6 +9,48 @@
 
 namespace igxl::detail {
 
+namespace {
+
+// Lays out the significant digits d[0..nd) of a number d.ddd x 10^exp10 the way Python's repr
+// does; returns the end of the text.
+char* layout_repr(const char* digits, int nd, int exp10, char* o) {
+    if (exp10 < -4 || exp10 >= 16) {
+        *o++ = digits[0];
+        if (nd > 1) {
+            *o++ = '.';
+            std::memcpy(o, digits + 1, static_cast<size_t>(nd - 1));
+            o += nd - 1;
+        }
+        *o++ = 'e';
+        *o++ = exp10 < 0 ? '-' : '+';
+        int a = std::abs(exp10);
+        if (a < 10) *o++ = '0';
+        return std::to_chars(o, o + 4, a).ptr;
+    }
+    if (exp10 < 0) {
+        *o++ = '0';
+        *o++ = '.';
+        for (int i = 0; i < -exp10 - 1; ++i) *o++ = '0';
+        std::memcpy(o, digits, static_cast<size_t>(nd));
+        return o + nd;
+    }
+    if (exp10 + 1 >= nd) {
+        std::memcpy(o, digits, static_cast<size_t>(nd));
+        o += nd;
+        for (int i = nd; i < exp10 + 1; ++i) *o++ = '0';
+        *o++ = '.';
+        *o++ = '0';
+        return o;
+    }
+    std::memcpy(o, digits, static_cast<size_t>(exp10 + 1));
+    o += exp10 + 1;
+    *o++ = '.';
+    std::memcpy(o, digits + exp10 + 1, static_cast<size_t>(nd - exp10 - 1));
+    return o + nd - exp10 - 1;
+}
+
+}  // namespace
+
 size_t repr_double(double v, char* out) {
     char* o = out;
     if (std::isnan(v)) {
@@ -40,38 +82,64 @@ size_t repr_double(double v, char* out) {
         if (*e != '.') digits[nd++] = *e;
     int exp10 = 0;
     std::from_chars(e + 1 + (e[1] == '+'), r.ptr, exp10);
-    if (exp10 < -4 || exp10 >= 16) {
-        *o++ = digits[0];
-        if (nd > 1) {
-            *o++ = '.';
-            std::memcpy(o, digits + 1, static_cast<size_t>(nd - 1));
-            o += nd - 1;
-        }
-        *o++ = 'e';
-        *o++ = exp10 < 0 ? '-' : '+';
-        int a = std::abs(exp10);
-        if (a < 10) *o++ = '0';
-        o = std::to_chars(o, o + 4, a).ptr;
-    } else if (exp10 < 0) {
-        *o++ = '0';
-        *o++ = '.';
-        for (int i = 0; i < -exp10 - 1; ++i) *o++ = '0';
-        std::memcpy(o, digits, static_cast<size_t>(nd));
-        o += nd;
-    } else if (exp10 + 1 >= nd) {
-        std::memcpy(o, digits, static_cast<size_t>(nd));
-        o += nd;
-        for (int i = nd; i < exp10 + 1; ++i) *o++ = '0';
-        *o++ = '.';
-        *o++ = '0';
-    } else {
-        std::memcpy(o, digits, static_cast<size_t>(exp10 + 1));
-        o += exp10 + 1;
-        *o++ = '.';
-        std::memcpy(o, digits + exp10 + 1, static_cast<size_t>(nd - exp10 - 1));
-        o += nd - exp10 - 1;
+    return static_cast<size_t>(layout_repr(digits, nd, exp10, o) - out);
+}
+
+size_t repr_decimal_text(std::string_view s, char* out) {
+    // A decimal of at most 15 significant digits reads back from its double unchanged (DBL_DIG),
+    // so its own digits, trailing zeros dropped, are the shortest round trip: no binary
+    // conversion either way. Far exponents (subnormals, overflow) and longer texts are refused.
+    const char* p = s.data();
+    const char* e = p + s.size();
+    char* o = out;
+    bool neg = p < e && *p == '-';
+    if (neg) ++p;
+    char digits[16];
+    int nd = 0, lead = 0;  // lead: digits before the point, counted from the first non-zero one
+    bool any = false, seen_nonzero = false;
+    int zeros_after_point = 0;  // zeros right after the point before the first non-zero digit
+    const char* q = p;
+    for (; q < e && *q >= '0' && *q <= '9'; ++q) {
+        any = true;
+        if (*q == '0' && !seen_nonzero) continue;
+        seen_nonzero = true;
+        if (nd == 16) return 0;
+        digits[nd++] = *q;
+        ++lead;
     }
-    return static_cast<size_t>(o - out);
+    if (!any) return 0;
+    if (q < e && *q == '.') {
+        ++q;
+        if (q == e || *q < '0' || *q > '9') return 0;
+        for (; q < e && *q >= '0' && *q <= '9'; ++q) {
+            if (*q == '0' && !seen_nonzero) {
+                ++zeros_after_point;
+                continue;
+            }
+            seen_nonzero = true;
+            if (nd == 16) return 0;
+            digits[nd++] = *q;
+        }
+    }
+    int exp_part = 0;
+    if (q < e && (*q == 'e' || *q == 'E')) {
+        ++q;
+        bool eneg = q < e && *q == '-';
+        if (q < e && (*q == '-' || *q == '+')) ++q;
+        if (q == e || e - q > 4) return 0;
+        for (; q < e; ++q) {
+            if (*q < '0' || *q > '9') return 0;
+            exp_part = exp_part * 10 + (*q - '0');
+        }
+        if (eneg) exp_part = -exp_part;
+    }
+    if (q != e || !seen_nonzero) return 0;  // zero keeps its sign rules in repr_double
+    while (nd > 0 && digits[nd - 1] == '0') --nd;
+    if (nd > 15) return 0;
+    int exp10 = (lead > 0 ? lead - 1 : -zeros_after_point - 1) + exp_part;
+    if (exp10 < -300 || exp10 > 300) return 0;
+    if (neg) *o++ = '-';
+    return static_cast<size_t>(layout_repr(digits, nd, exp10, o) - out);
 }
 
 bool canonical_integer(std::string_view s, std::string& out) {

@@ -402,6 +402,8 @@ public:
     virtual void merge(const Range& r) = 0;
     // The last column the sheet declares: a hint only, never trusted for the result.
     virtual void dimension(uint32_t /*last_col*/) {}
+    // Whether CellValue::number of plain numbers is used (the text export needs only the text).
+    virtual bool wants_numbers() const { return false; }
 };
 
 }  // namespace
@@ -507,7 +509,7 @@ namespace {
 class SheetHandler {
 public:
     SheetHandler(const Workbook::Impl& wb, const std::string& sheet, RowSink& sink)
-        : wb_(wb), sheet_(sheet), sink_(sink) {}
+        : wb_(wb), sheet_(sheet), sink_(sink), numbers_(sink.wants_numbers()) {}
 
     bool capturing() const { return cap_ != nullptr; }
     bool unfinished() const { return in_data_; }
@@ -654,16 +656,28 @@ private:
     void set_number(CellValue& cv) {
         std::string_view v = v_;
         DateKind dk0 = style_ < wb_.xf_kind.size() ? wb_.xf_kind[style_] : DateKind::None;
-        if (dk0 == DateKind::None && v.size() <= 15 && v.find_first_of(".eE") == std::string_view::npos &&
-            detail::canonical_integer(v, out_)) {
-            // Integers are the common case: their digits are the field, no float parse needed.
-            double n = 0;
-            for (char c : out_)
-                if (c != '-') n = n * 10 + (c - '0');
-            cv.kind = Cell::Number;
-            cv.number = out_[0] == '-' ? -n : n;
-            cv.text = out_;
-            return;
+        if (dk0 == DateKind::None) {
+            if (v.size() <= 15 && v.find_first_of(".eE") == std::string_view::npos &&
+                detail::canonical_integer(v, out_)) {
+                // Integers are the common case: their digits are the field, no float parse needed.
+                cv.kind = Cell::Number;
+                cv.text = out_;
+                if (numbers_) {
+                    double n = 0;
+                    for (char c : out_)
+                        if (c != '-') n = n * 10 + (c - '0');
+                    cv.number = out_[0] == '-' ? -n : n;
+                }
+                return;
+            }
+            // Most stored decimals are short enough to give their field text without a
+            // binary round trip; the value itself is parsed only for readers that use it.
+            if (size_t n = detail::repr_decimal_text(v, num_)) {
+                cv.kind = Cell::Number;
+                cv.text = {num_, n};
+                if (numbers_) std::from_chars(v.data(), v.data() + v.size(), cv.number);
+                return;
+            }
         }
         double d = 0;
         const char* b = v.data();
@@ -771,6 +785,7 @@ private:
     const Workbook::Impl& wb_;
     const std::string& sheet_;
     RowSink& sink_;
+    bool numbers_;
     std::string* cap_ = nullptr;
     bool in_data_ = false, in_row_ = false, in_cell_ = false, in_is_ = false;
     bool has_v_ = false, has_f_ = false, has_is_ = false;
@@ -1187,6 +1202,7 @@ public:
     void merge(const Range& r) override {
         if (on_merge_) on_merge_(r);
     }
+    bool wants_numbers() const override { return true; }
 
 private:
     const Workbook::RowCallback& cb_;
