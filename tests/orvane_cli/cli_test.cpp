@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/vbt/temp_dir.h"
+#include "tests/vbt_report/report_helpers.h"
+
+namespace igxl::vbt {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::quote;
+using testing::run;
+using testing::RunResult;
+using testing::slurp;
+
+const std::string BIN = IGXL_BINARY_DIR "/bin/";
+
+RunResult orvane(const std::string& args, const std::string& answer = "") {
+    return run("printf " + quote(answer) + " | " + BIN + "orvane " + args);
+}
+
+const std::string MODULE =
+    "Public count As Long\r\n"
+    "Sub Work()\r\n"
+    "    Dim tmp As Long\r\n"
+    "    Dim keep As Long\r\n"
+    "    tmp = count + keep\r\n"
+    "    Debug.Print \"tmp\"\r\n"
+    "End Sub\r\n";
+
+const std::string USAGE =
+    "用法: orvane <目录路径> [模式] [报告路径]\n"
+    "模式:\n"
+    "  dry-run  - 仅检查并生成报告 (默认)\n"
+    "  refactor - 使用已有报告进行重构，不生成新报告\n"
+    "报告路径:\n"
+    "  在refactor模式下，指定dry-run模式生成的Excel报告路径\n";
+
+bool has(const RunResult& r, const std::string& text) { return r.out.find(text) != std::string::npos; }
+
+TEST(OrvaneCli, UsageErrorsEndWithStatusOne) {
+    TempDir dir;
+    dir.write("M.bas", MODULE);
+    auto r = orvane("");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, USAGE);
+
+    r = orvane(quote(dir.str() + "/nope"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "错误：目录 '" + dir.str() + "/nope' 不存在\n");
+
+    // Modes compare exactly; the parse and its counts come first.
+    r = orvane(quote(dir.str()) + " Dry-Run");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r, "发现 1 个全局变量\n发现 1 个函数\n发现 0 个Type定义\n发现 0 个Enum定义\n")) << r.out;
+    EXPECT_TRUE(has(r, "错误：无效的模式 'Dry-Run'\n支持的模式:\n  dry-run  - 仅检查并生成报告 (默认)\n"
+                       "  refactor - 使用已有报告进行重构\n用法: orvane <目录路径> [模式] [报告路径]\n"))
+        << r.out;
+
+    r = orvane(quote(dir.str()) + " refactor");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r, "错误：refactor模式需要指定报告路径\n用法: orvane <目录路径> refactor <报告路径>\n")) << r.out;
+
+    r = orvane(quote(dir.str()) + " refactor " + quote(dir.str() + "/none.xlsx"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r, "发现 1 个函数\n")) << r.out;
+    EXPECT_TRUE(has(r, "错误：指定的报告文件 '" + dir.str() + "/none.xlsx' 不存在\n")) << r.out;
+    EXPECT_TRUE(testing::files_starting(dir.str(), "Orvane_Report_").empty());
+}
+
+TEST(OrvaneCli, ReviewRoundTrip) {
+    TempDir dir;
+    dir.write("src/M.bas", MODULE);
+    const std::string src = dir.str() + "/src", module = src + "/M.bas";
+
+    auto r = orvane(quote(src) + " dry-run " + quote(dir.str() + "/named.xlsx"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    // A given third argument is what the success line names; the report itself gets its own name.
+    EXPECT_TRUE(has(r, "\n✓ Dry-run报告已生成: " + dir.str() + "/named.xlsx\n\n请查看报告并确认修改，然后使用refactor模式应用修改\n"))
+        << r.out;
+    auto reports = testing::files_starting(src, "Orvane_Report_");
+    ASSERT_EQ(reports.size(), 1u);
+
+    // A reviewer confirms the global and the local 'tmp', not 'keep'.
+    auto edit = testing::python(
+        "import openpyxl\nwb = openpyxl.load_workbook('" + reports[0] + "')\n"
+        "for name in ['Global Variables', 'Local Variables']:\n"
+        "    ws = wb[name]\n"
+        "    cols = [c.value for c in ws[1]]\n"
+        "    for row in ws.iter_rows(min_row=2):\n"
+        "        if row[0].value in ('count', 'tmp'):\n"
+        "            row[cols.index('应用')].value = True\n"
+        "wb.save('" + dir.str() + "/reviewed.xlsx')\n",
+        dir.str());
+    ASSERT_EQ(edit.status, 0) << edit.out;
+    const std::string reviewed = quote(dir.str() + "/reviewed.xlsx");
+
+    r = orvane(quote(src) + " refactor " + reviewed, "yes\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(has(r, "是否继续自动重构？(y/N): 重构已取消\n")) << r.out;
+    EXPECT_EQ(slurp(module), MODULE);
+
+    r = orvane(quote(src) + " refactor " + reviewed, " Y \n");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(has(r, "使用已有报告: " + dir.str() + "/reviewed.xlsx\n")) << r.out;
+    EXPECT_TRUE(has(r, "从Excel中读取到 2 个确认的修改:\n  - 全局变量: count -> g_Count_lng\n")) << r.out;
+    EXPECT_TRUE(has(r, "重构应用成功！\n")) << r.out;
+    EXPECT_EQ(slurp(module),
+              "Public g_Count_lng As Long\r\n"
+              "Sub Work()\r\n"
+              "    Dim Tmp_lng As Long\r\n"
+              "    Dim keep As Long\r\n"
+              "    Tmp_lng = g_Count_lng + keep\r\n"
+              "    Debug.Print \"tmp\"\r\n"
+              "End Sub\r\n");
+    auto backups = testing::files_starting(src, "M.bas.backup_");
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(slurp(backups[0]), MODULE);
+
+    auto refactor_reports = testing::files_starting(src, "VBT_Refactor_Report_");
+    ASSERT_EQ(refactor_reports.size(), 1u);
+    EXPECT_TRUE(has(r, "✓ 重构报告已生成: " + refactor_reports[0] + "\n")) << r.out;
+    auto changes = testing::sheet_rows(refactor_reports[0], "Refactor Changes");
+    ASSERT_EQ(changes.size(), 3u);
+    EXPECT_EQ(changes[1][0], "global_variable");
+    EXPECT_EQ(changes[1][2], "1");
+    EXPECT_EQ(changes[2][5], "局部变量 'tmp' 在函数 'Work' 中重命名为 'Tmp_lng'");
+    EXPECT_EQ(testing::sheet_rows(refactor_reports[0], "Refactor Summary"),
+              (std::vector<std::vector<std::string>>{
+                  {"修改类型", "修改数量"}, {"global_variable", "1"}, {"local_variable", "1"}, {"总计", "2"}}));
+
+    // The untouched dry-run report confirms nothing: a failed refactor still ends with status 0.
+    r = orvane(quote(src) + " refactor " + quote(reports[0]), "y\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(has(r, "未找到任何确认的修改\n重构应用失败\n")) << r.out;
+    EXPECT_EQ(testing::files_starting(src, "VBT_Refactor_Report_").size(), 1u);
+}
+
+TEST(OrvaneCli, MissingReportWriterIsReportedNotFatal) {
+    TempDir dir;
+    dir.write("src/M.bas", MODULE);
+    fs::create_directories(dir.str() + "/bin");
+    fs::create_directories(dir.str() + "/lib");
+    fs::copy_file(BIN + "orvane", dir.str() + "/bin/orvane");
+    for (const char* lib : {"libOrvane.so", "libcommon.so"})
+        fs::copy_file(std::string(IGXL_BINARY_DIR "/lib/") + lib, dir.str() + "/lib/" + lib);
+    auto r = run(dir.str() + "/bin/orvane " + quote(dir.str() + "/src"));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(has(r, "\n无法导入Excel报告生成器: ")) << r.out;
+    EXPECT_TRUE(has(r, "libTessaly.so")) << r.out;
+    EXPECT_TRUE(has(r, "请安装Excel依赖")) << r.out;
+}
+
+TEST(OrvaneCli, CheckWithVbtReturnsBothReports) {
+    TempDir dir;
+    dir.write("prog/Job List.txt",
+              "title\n\n\n\tJob Name\tPin Map\tTest Instances\tFlow Table\tAC\tDC\tPS\n\tFT\tPins\tTI\tFlow\tAC\tDC\tPS\n");
+    dir.write("prog/Flow.txt", "DTFlowtableSheet,version=2.2:platform=Jaguar\tFlow Table\n\n\n\tLabel\n");
+    dir.write("prog/DC.txt", "DTDCSpecSheet,version=2.3:platform=Jaguar\tDC Spec\n\n\n\tSymbol\n");
+    dir.write("prog/AC.txt", "DTACSpecSheet,version=2.3:platform=Jaguar\tAC Spec\n\n\n\tSymbol\n");
+    dir.write("prog/M.bas", MODULE);
+    const std::string out = dir.str() + "/out";
+    auto r = run(BIN + "vantor check " + quote(dir.str() + "/prog") + " --all --vbt --out " + quote(out));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(has(r, "开始处理目录中的BAS文件: " + dir.str() + "/prog\n")) << r.out;
+    EXPECT_TRUE(has(r, "解析完成！\n发现 1 个全局变量\n发现 1 个函数\n发现 0 个Type定义\n发现 0 个Enum定义\n")) << r.out;
+    auto vantor_report = testing::files_starting(out, "Vantor_");
+    auto vbt_report = testing::files_starting(out, "Orvane_Report_");
+    ASSERT_EQ(vantor_report.size(), 1u);
+    ASSERT_EQ(vbt_report.size(), 1u);
+    EXPECT_TRUE(has(r, "\n✓ 检查报告已生成: " + vbt_report[0] + "\n"
+                       "===============================END===============================\n"))
+        << r.out;
+    EXPECT_TRUE(has(r, "Report: " + vantor_report[0] + "\nReport: " + vbt_report[0] + "\n")) << r.out;
+
+    // Without the switch the step leaves no trace.
+    r = run(BIN + "vantor check " + quote(dir.str() + "/prog") + " --all --out " + quote(dir.str() + "/out2"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_FALSE(has(r, "BAS")) << r.out;
+    EXPECT_TRUE(testing::files_starting(dir.str() + "/out2", "Orvane_Report_").empty());
+}
+
+}  // namespace
+}  // namespace igxl::vbt
