@@ -1,6 +1,7 @@
 // The streaming XLSX reader: package parts through libzip, XML through our chunked tokenizer.
 #include "export/xlsx.h"
 
+#include <unistd.h>
 #include <zip.h>
 #ifdef IGXL_HAVE_ISAL
 #include <isa-l/igzip_lib.h>
@@ -1010,12 +1011,13 @@ private:
 struct RowsOutOfOrder {};
 
 // Writes rows to the file as they come, padded to the width the sheet declares. When the real
-// width (from the cell records) differs, or merged ranges must blank fields, one pass over the
-// written file settles it. Memory stays at one row whatever the sheet size.
+// width (from the cell records) differs, or merged ranges hide values, one pass over the written
+// file settles it. Memory stays at one row plus one file offset per row with values.
 class StreamSheet : public RowSink {
 public:
     StreamSheet(std::string what, const std::string& file) : what_(std::move(what)), file_(file) {
-        f_ = std::fopen(file.c_str(), "wb");
+        // Read access too: lines under merged ranges are read back to see whether they hold values.
+        f_ = std::fopen(file.c_str(), "w+b");
         if (!f_) throw Error("cannot write sheet text file '" + file + "': " + std::strerror(errno));
         out_.reserve(kChunk + 4096);
     }
@@ -1031,7 +1033,6 @@ public:
         if (row <= written_) throw RowsOutOfOrder{};
         row_ = row;
         filled_ = 0;
-        line_.clear();
     }
 
     void cell(uint32_t col, const CellValue& v) override {
@@ -1039,14 +1040,16 @@ public:
         rec_rows_ = row_;
         if (v.text.empty()) return;
         if (col <= filled_) throw RowsOutOfOrder{};
-        line_.append(filled_ == 0 ? col - 1 : col - filled_, '\t');
-        size_t at = line_.size();
-        line_.append(v.text);
+        size_t tabs = col - 1;
+        if (filled_ == 0) start_line();
+        else tabs = col - filled_;
+        if (tabs == 1) out_ += '\t';
+        else if (tabs > 0) out_.append(tabs, '\t');
+        size_t at = out_.size();
+        out_.append(v.text);
         // A tab or line break inside a cell would split the field or the row.
-        for (size_t i = at; i < line_.size(); ++i) {
-            char c = line_[i];
-            if (c == '\t' || c == '\n' || c == '\r') line_[i] = ' ';
-        }
+        for (char *p = out_.data() + at, *e = out_.data() + out_.size(); p < e; ++p)
+            if (static_cast<unsigned char>(*p) <= '\r' && (*p == '\t' || *p == '\n' || *p == '\r')) *p = ' ';
         filled_ = col;
     }
 
@@ -1054,13 +1057,10 @@ public:
         if (filled_ == 0) return;
         if (filled_ > val_cols_) val_cols_ = filled_;
         if (uint64_t(row_) * val_cols_ > kMaxFields) too_large(row_, val_cols_);
-        // Padding to a guessed width must stay cheap; past the budget it is left to the last pass.
-        if (guess_ && uint64_t(row_) * guess_ > kMaxFields) guess_ = 0;
         if (filled_ > guess_) guess_ok_ = false;
-        for (uint64_t r = written_ + 1; r < row_; ++r) blank_line(guess_);
-        put(line_);
         pad(guess_ > filled_ ? guess_ - filled_ : 0);
-        put("\n");
+        out_ += '\n';
+        if (out_.size() >= kChunk) flush();
         written_ = row_;
     }
 
@@ -1076,7 +1076,7 @@ public:
             nrows = written_;
             ncols = val_cols_;
         }
-        if (written_ > 0 && (ncols != guess_ || !guess_ok_ || !merges_.empty())) {
+        if (written_ > 0 && (ncols != guess_ || !guess_ok_ || (!merges_.empty() && merges_hide_values()))) {
             flush();
             rewrite(nrows, ncols);
             return;
@@ -1088,6 +1088,19 @@ public:
 
 private:
     static constexpr size_t kChunk = size_t(1) << 20;
+
+    struct Line {
+        uint32_t row;
+        uint64_t off;
+    };
+
+    // The first value of a row: the rows without values before it become lines of tabs.
+    void start_line() {
+        // Padding to a guessed width must stay cheap; past the budget it is left to the last pass.
+        if (guess_ && uint64_t(row_) * guess_ > kMaxFields) guess_ = 0;
+        for (uint64_t r = written_ + 1; r < row_; ++r) blank_line(guess_);
+        lines_.push_back({row_, written_bytes_ + out_.size()});
+    }
 
     [[noreturn]] void too_large(uint64_t rows, uint64_t cols) const {
         throw Error(what_ + ": values span " + std::to_string(rows) + " rows x " + std::to_string(cols) +
@@ -1109,9 +1122,51 @@ private:
         pad(cols ? cols - 1 : 0);
         put("\n");
     }
+
+    // Excel clears the cells a merge covers, so the lines already written are usually right as
+    // they stand. Reads back only the lines under merged ranges; true when one of them holds a
+    // value in a covered field (then the file is rewritten). Many or tall ranges go straight
+    // to the rewrite, which reads every line once anyway.
+    bool merges_hide_values() {
+        flush();
+        if (std::fflush(f_) != 0)
+            throw Error("cannot write sheet text file '" + file_ + "': " + std::strerror(errno));
+        int fd = fileno(f_);
+        size_t budget = lines_.size();
+        std::string line;
+        for (const Range& m : merges_) {
+            auto it = std::lower_bound(lines_.begin(), lines_.end(), m.first_row + 1,
+                                       [](const Line& l, uint64_t r) { return l.row < r; });
+            for (; it != lines_.end() && it->row <= uint64_t(m.last_row) + 1; ++it) {
+                if (budget-- == 0) return true;
+                uint64_t end = it + 1 != lines_.end() ? (it + 1)->off : written_bytes_;
+                line.resize(end - it->off);
+                size_t got = 0;
+                while (got < line.size()) {
+                    ssize_t n = ::pread(fd, line.data() + got, line.size() - got, static_cast<off_t>(it->off + got));
+                    if (n < 0 && errno == EINTR) continue;
+                    if (n <= 0) throw Error("cannot read back sheet text file '" + file_ + "': " + std::strerror(errno));
+                    got += static_cast<size_t>(n);
+                }
+                std::string_view text(line);
+                text = text.substr(0, text.find('\n'));
+                uint64_t c = 0;
+                for (size_t i = 0; c <= m.last_col; ++c) {
+                    size_t t = text.find('\t', i);
+                    size_t n = (t == std::string_view::npos ? text.size() : t) - i;
+                    if (c >= m.first_col && n > 0 && !(it->row == m.first_row + 1 && c == m.first_col)) return true;
+                    if (t == std::string_view::npos) break;
+                    i = t + 1;
+                }
+            }
+        }
+        return false;
+    }
+
     void flush() {
         if (!out_.empty() && std::fwrite(out_.data(), 1, out_.size(), f_) != out_.size())
             throw Error("cannot write sheet text file '" + file_ + "': " + std::strerror(errno));
+        written_bytes_ += out_.size();
         out_.clear();
     }
     void close() {
@@ -1172,11 +1227,12 @@ private:
 
     std::string what_, file_;
     std::FILE* f_ = nullptr;
-    std::string out_, line_;
+    std::string out_;
     std::vector<Range> merges_;
+    std::vector<Line> lines_;
     uint32_t row_ = 0, filled_ = 0, guess_ = 0;
     bool guess_ok_ = true;
-    uint64_t written_ = 0;
+    uint64_t written_ = 0, written_bytes_ = 0;
     uint32_t rec_rows_ = 0, rec_cols_ = 0, val_cols_ = 0;
 };
 

@@ -188,6 +188,27 @@ TEST(ExportHand, OutOfOrderCellsAndRowsStillLineUp) {
     EXPECT_EQ(export_hand(hb, d), "\t3\t\n\t\t\n2\t\t1\n");
 }
 
+// Rows in order under a true dimension are written as they come; merged ranges found at the end
+// must still blank the values they cover, and may add rows and nothing else.
+TEST(ExportHand, MergedRangesAfterStreamedRows) {
+    HandBook hb;
+    hb.sheets = {{"S",
+                  "<dimension ref=\"A1:C4\"/><sheetData>"
+                  "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><v>2</v></c><c r=\"C1\"><v>3</v></c></row>"
+                  "<row r=\"2\"><c r=\"A2\"><v>4</v></c><c r=\"B2\" s=\"0\"/></row>"
+                  "<row r=\"3\"><c r=\"A3\"><v>5</v></c><c r=\"B3\"><v>6</v></c><c r=\"C3\"><v>7</v></c></row>"
+                  "<row r=\"4\"><c r=\"A4\"><v>8</v></c></row></sheetData>"
+                  "<mergeCells><mergeCell ref=\"A2:C2\"/><mergeCell ref=\"B3:C4\"/></mergeCells>"},
+                 {"Clean",
+                  "<dimension ref=\"A1:B2\"/><sheetData>"
+                  "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><v>2</v></c></row>"
+                  "<row r=\"2\"><c r=\"A2\"><v>3</v></c></row></sheetData>"
+                  "<mergeCells><mergeCell ref=\"A2:B2\"/><mergeCell ref=\"A4:B5\"/></mergeCells>"}};
+    ScratchDir d;
+    EXPECT_EQ(export_hand(hb, d), "1\t2\t3\n4\t\t\n5\t6\t\n8\t\t\n");
+    EXPECT_EQ(slurp(fs::path(d / "out") / "Clean.txt"), "1\t2\n3\t\n\t\n\t\n\t\n");
+}
+
 TEST(ExportErrors, BadInputsNameTheFile) {
     ScratchDir d;
     EXPECT_THROW(export_sheets_to_txt(d / "missing.xlsx", d / "out"), FileNotFoundError);
