@@ -4,6 +4,7 @@
 // instructions); it defines no entities of its own and never fetches anything.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -42,6 +43,21 @@ void decode_ooxml_escapes(std::string& s);
 //   bool capturing() const;              // whether character data is wanted now
 //   void on_text(std::string_view s, bool raw);   // raw: CDATA, no entity decoding
 // An empty element <a/> gives on_start then on_end.
+// Byte classes inside tags, one table look-up per byte on the hot path.
+enum : uint8_t { kXmlWs = 1, kXmlTagStop = 2, kXmlAttrStop = 4, kXmlColon = 8, kXmlGt = 16 };
+struct XmlByteClasses {
+    uint8_t c[256] = {};
+    constexpr XmlByteClasses() {
+        for (char w : {' ', '\t', '\n', '\r'})
+            c[static_cast<unsigned char>(w)] = kXmlWs | kXmlTagStop | kXmlAttrStop;
+        c[static_cast<unsigned char>('>')] = kXmlTagStop | kXmlAttrStop | kXmlGt;
+        c[static_cast<unsigned char>('/')] = kXmlTagStop | kXmlAttrStop;
+        c[static_cast<unsigned char>('=')] = kXmlAttrStop;
+        c[static_cast<unsigned char>(':')] = kXmlColon;
+    }
+};
+inline constexpr XmlByteClasses kXmlClasses{};
+
 class XmlScanner {
 public:
     XmlScanner(ByteSource& src, std::string what) : src_(src), what_(std::move(what)) {}
@@ -51,10 +67,20 @@ public:
 
 private:
     static bool is_ws(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-    static std::string_view local(const char* b, const char* e) {
-        for (const char* p = e; p > b; --p)
-            if (p[-1] == ':') return {p, static_cast<size_t>(e - p)};
-        return {b, static_cast<size_t>(e - b)};
+    enum : uint8_t { kWs = kXmlWs, kTagStop = kXmlTagStop, kAttrStop = kXmlAttrStop, kColon = kXmlColon, kGt = kXmlGt };
+    static uint8_t cls(char c) { return kXmlClasses.c[static_cast<unsigned char>(c)]; }
+    // Scans a name from b up to the first byte of class stop; returns its end (e when the
+    // buffer ends first) and sets start to the local name's first byte (after the last ':').
+    static const char* scan_name(const char* b, const char* e, uint8_t stop, const char*& start) {
+        start = b;
+        for (; b < e; ++b) {
+            uint8_t k = cls(*b);
+            if (k) {
+                if (k & stop) break;
+                if (k & kColon) start = b + 1;
+            }
+        }
+        return b;
     }
     // Byte loops: the spans in sheet XML are a few bytes long, too short for memchr to pay.
     static const char* find_char(const char* b, const char* e, char c) {
@@ -90,28 +116,36 @@ void XmlScanner::run(H& h) {
     buf_.resize(size_t(1) << 18);
     attrs_.reserve(16);
     for (;;) {
+        // Local pointers over the buffer: the members are settled once per chunk, not per tag.
         const char* b = buf_.data();
-        const char* lt = find_char(b + pos_, b + end_, '<');
-        if (!lt) {
-            if (eof_) {
-                if (end_ > pos_ && h.capturing()) h.on_text({b + pos_, end_ - pos_}, false);
-                return;
+        const char* p = b + pos_;
+        const char* e = b + end_;
+        bool need_more = false;
+        for (;;) {
+            const char* lt = find_char(p, e, '<');
+            if (!lt) break;
+            if (lt > p && h.capturing()) h.on_text({p, static_cast<size_t>(lt - p)}, false);
+            size_t used = tag(lt, e, h);
+            if (used == 0) {
+                p = lt;
+                need_more = true;
+                break;
             }
-            // Keep captured text whole across chunks so an entity is never cut in two.
-            if (!h.capturing()) pos_ = end_;
-            refill();
-            continue;
+            p = lt + used;
         }
-        if (lt > b + pos_ && h.capturing())
-            h.on_text({b + pos_, static_cast<size_t>(lt - (b + pos_))}, false);
-        pos_ = static_cast<size_t>(lt - b);
-        size_t used = tag(lt, b + end_, h);
-        if (used == 0) {
+        pos_ = static_cast<size_t>(p - b);
+        if (need_more) {
             if (eof_) malformed("the part ends inside a tag");
             refill();
             continue;
         }
-        pos_ += used;
+        if (eof_) {
+            if (end_ > pos_ && h.capturing()) h.on_text({b + pos_, end_ - pos_}, false);
+            return;
+        }
+        // Keep captured text whole across chunks so an entity is never cut in two.
+        if (!h.capturing()) pos_ = end_;
+        refill();
     }
 }
 
@@ -121,11 +155,12 @@ size_t XmlScanner::tag(const char* p, const char* e, H& h) {
     if (e - p < 2) return 0;
     char c = p[1];
     if (c == '/') {
-        const char* q = find_char(p, e, '>');
+        const char* n0;
+        const char* ne = scan_name(p + 2, e, kWs | kGt, n0);
+        if (ne == e) return 0;
+        const char* q = *ne == '>' ? ne : find_char(ne, e, '>');
         if (!q) return 0;
-        const char* ne = p + 2;
-        while (ne < q && !is_ws(*ne)) ++ne;
-        h.on_end(local(p + 2, ne));
+        h.on_end({n0, static_cast<size_t>(ne - n0)});
         return static_cast<size_t>(q + 1 - p);
     }
     if (c == '?') {
@@ -155,10 +190,10 @@ size_t XmlScanner::tag(const char* p, const char* e, H& h) {
         }
         return 0;
     }
-    const char* q = p + 1;
-    while (q < e && !is_ws(*q) && *q != '>' && *q != '/') ++q;
+    const char* n0;
+    const char* q = scan_name(p + 1, e, kTagStop, n0);
     if (q == e) return 0;
-    std::string_view name = local(p + 1, q);
+    std::string_view name(n0, static_cast<size_t>(q - n0));
     if (name.empty()) malformed("a tag without a name");
     attrs_.clear();
     bool empty = false;
@@ -176,8 +211,8 @@ size_t XmlScanner::tag(const char* p, const char* e, H& h) {
             q += 2;
             break;
         }
-        const char* n0 = q;
-        while (q < e && *q != '=' && !is_ws(*q) && *q != '>' && *q != '/') ++q;
+        const char* a0;
+        q = scan_name(q, e, kAttrStop, a0);
         if (q == e) return 0;
         const char* n1 = q;
         while (q < e && is_ws(*q)) ++q;
@@ -191,7 +226,7 @@ size_t XmlScanner::tag(const char* p, const char* e, H& h) {
         const char* v0 = ++q;
         q = find_char(q, e, quote);
         if (!q) return 0;
-        attrs_.push_back({local(n0, n1), {v0, static_cast<size_t>(q - v0)}});
+        attrs_.push_back({{a0, static_cast<size_t>(n1 - a0)}, {v0, static_cast<size_t>(q - v0)}});
         ++q;
     }
     h.on_start(name, attrs_);
