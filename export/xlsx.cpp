@@ -618,14 +618,19 @@ private:
         }
         in_cell_ = true;
         has_v_ = has_f_ = has_is_ = in_is_ = false;
-        std::string_view ref = attr(a, "r");
+        // One pass over the attributes: this runs for every cell of the sheet.
+        std::string_view ref, s, t;
+        for (const XmlAttr& at : a) {
+            if (at.name.size() != 1) continue;
+            if (at.name[0] == 'r') ref = at.value;
+            else if (at.name[0] == 's') s = at.value;
+            else if (at.name[0] == 't') t = at.value;
+        }
         uint32_t c, r;
         col_ = !ref.empty() && detail::parse_cell_ref(ref, c, r) ? c : next_col_;
         next_col_ = col_ + 1;
-        std::string_view s = attr(a, "s");
         style_ = 0;
         if (!s.empty()) to_uint(s, style_);  // an empty s="" means the default style
-        std::string_view t = attr(a, "t");
         type_ = t.empty() ? 'n' : t == "s" ? 's' : t == "str" ? 'S' : t == "inlineStr" ? 'i' : t == "b" ? 'b'
                 : t == "e" ? 'e' : t == "d" ? 'd' : 'n';
     }
@@ -1010,16 +1015,55 @@ private:
 // Thrown by StreamSheet when rows come out of order; the sheet is then read again buffered.
 struct RowsOutOfOrder {};
 
+// The output of one sheet text file, flushed to the file in large blocks: appending costs one
+// compare, no per-call growth logic.
+class OutBuf {
+public:
+    explicit OutBuf(size_t cap) : buf_(new char[cap]), cap_(cap) {}
+    size_t size() const { return len_; }
+    bool empty() const { return len_ == 0; }
+    const char* data() const { return buf_.get(); }
+    void clear() { len_ = 0; }
+    // n more bytes at the end, to be filled by the caller.
+    char* grow(size_t n) {
+        if (n > cap_ - len_) reserve(len_ + n);
+        char* p = buf_.get() + len_;
+        len_ += n;
+        return p;
+    }
+    void append(std::string_view s) {
+        if (!s.empty()) std::memcpy(grow(s.size()), s.data(), s.size());
+    }
+    void append(size_t n, char c) {
+        if (n) std::memset(grow(n), c, n);
+    }
+    OutBuf& operator+=(char c) {
+        *grow(1) = c;
+        return *this;
+    }
+
+private:
+    void reserve(size_t n) {
+        size_t cap = std::max(n, cap_ * 2);
+        std::unique_ptr<char[]> b(new char[cap]);
+        std::memcpy(b.get(), buf_.get(), len_);
+        buf_.swap(b);
+        cap_ = cap;
+    }
+    std::unique_ptr<char[]> buf_;
+    size_t cap_, len_ = 0;
+};
+
 // Writes rows to the file as they come, padded to the width the sheet declares. When the real
 // width (from the cell records) differs, or merged ranges hide values, one pass over the written
 // file settles it. Memory stays at one row plus one file offset per row with values.
 class StreamSheet : public RowSink {
 public:
-    StreamSheet(std::string what, const std::string& file) : what_(std::move(what)), file_(file) {
+    StreamSheet(std::string what, const std::string& file)
+        : what_(std::move(what)), file_(file), out_(kChunk + 65536) {
         // Read access too: lines under merged ranges are read back to see whether they hold values.
         f_ = std::fopen(file.c_str(), "w+b");
         if (!f_) throw Error("cannot write sheet text file '" + file + "': " + std::strerror(errno));
-        out_.reserve(kChunk + 4096);
     }
     ~StreamSheet() override {
         if (f_) std::fclose(f_);
@@ -1043,13 +1087,14 @@ public:
         size_t tabs = col - 1;
         if (filled_ == 0) start_line();
         else tabs = col - filled_;
-        if (tabs == 1) out_ += '\t';
-        else if (tabs > 0) out_.append(tabs, '\t');
-        size_t at = out_.size();
-        out_.append(v.text);
+        char* d = out_.grow(tabs + v.text.size());
+        if (tabs == 1) *d++ = '\t';
+        else if (tabs > 0) d = static_cast<char*>(std::memset(d, '\t', tabs)) + tabs;
         // A tab or line break inside a cell would split the field or the row.
-        for (char *p = out_.data() + at, *e = out_.data() + out_.size(); p < e; ++p)
-            if (static_cast<unsigned char>(*p) <= '\r' && (*p == '\t' || *p == '\n' || *p == '\r')) *p = ' ';
+        for (char c : v.text) {
+            if (static_cast<unsigned char>(c) <= '\r' && (c == '\t' || c == '\n' || c == '\r')) c = ' ';
+            *d++ = c;
+        }
         filled_ = col;
     }
 
@@ -1227,7 +1272,7 @@ private:
 
     std::string what_, file_;
     std::FILE* f_ = nullptr;
-    std::string out_;
+    OutBuf out_;
     std::vector<Range> merges_;
     std::vector<Line> lines_;
     uint32_t row_ = 0, filled_ = 0, guess_ = 0;

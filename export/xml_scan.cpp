@@ -66,7 +66,7 @@ size_t entity(std::string& out, std::string_view raw) {
 
 }  // namespace
 
-void append_xml_text(std::string& out, std::string_view raw) {
+void append_xml_text_slow(std::string& out, std::string_view raw) {
     for (;;) {
         size_t at = 0;
         while (at < raw.size() && raw[at] != '&' && raw[at] != '\r') ++at;

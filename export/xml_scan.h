@@ -29,7 +29,13 @@ struct XmlAttr {
 
 // Appends raw character data with the five predefined entities and character references
 // decoded. Unknown entities stay as written; a reference to an invalid character gives U+FFFD.
-void append_xml_text(std::string& out, std::string_view raw);
+void append_xml_text_slow(std::string& out, std::string_view raw);
+inline void append_xml_text(std::string& out, std::string_view raw) {
+    // Most cell texts hold neither an entity nor a CR: copied as they stand.
+    for (char c : raw)
+        if (c == '&' || c == '\r') return append_xml_text_slow(out, raw);
+    out.append(raw);
+}
 std::string decode_xml_text(std::string_view raw);
 // CDATA content: only the line ends are normalized.
 void append_xml_cdata(std::string& out, std::string_view raw);
