@@ -14,39 +14,42 @@ namespace {
 // Lays out the significant digits d[0..nd) of a number d.ddd x 10^exp10 the way Python's repr
 // does; returns the end of the text.
 char* layout_repr(const char* digits, int nd, int exp10, char* o) {
+    // Byte loops: a number has at most 17 digits, too few for memcpy calls to pay.
+    auto copy = [&o](const char* d, int n) {
+        for (int i = 0; i < n; ++i) *o++ = d[i];
+    };
     if (exp10 < -4 || exp10 >= 16) {
         *o++ = digits[0];
         if (nd > 1) {
             *o++ = '.';
-            std::memcpy(o, digits + 1, static_cast<size_t>(nd - 1));
-            o += nd - 1;
+            copy(digits + 1, nd - 1);
         }
         *o++ = 'e';
         *o++ = exp10 < 0 ? '-' : '+';
         int a = std::abs(exp10);
-        if (a < 10) *o++ = '0';
-        return std::to_chars(o, o + 4, a).ptr;
+        if (a >= 100) *o++ = static_cast<char>('0' + a / 100);
+        *o++ = static_cast<char>('0' + a / 10 % 10);
+        *o++ = static_cast<char>('0' + a % 10);
+        return o;
     }
     if (exp10 < 0) {
         *o++ = '0';
         *o++ = '.';
         for (int i = 0; i < -exp10 - 1; ++i) *o++ = '0';
-        std::memcpy(o, digits, static_cast<size_t>(nd));
-        return o + nd;
+        copy(digits, nd);
+        return o;
     }
     if (exp10 + 1 >= nd) {
-        std::memcpy(o, digits, static_cast<size_t>(nd));
-        o += nd;
+        copy(digits, nd);
         for (int i = nd; i < exp10 + 1; ++i) *o++ = '0';
         *o++ = '.';
         *o++ = '0';
         return o;
     }
-    std::memcpy(o, digits, static_cast<size_t>(exp10 + 1));
-    o += exp10 + 1;
+    copy(digits, exp10 + 1);
     *o++ = '.';
-    std::memcpy(o, digits + exp10 + 1, static_cast<size_t>(nd - exp10 - 1));
-    return o + nd - exp10 - 1;
+    copy(digits + exp10 + 1, nd - exp10 - 1);
+    return o;
 }
 
 }  // namespace

@@ -659,11 +659,17 @@ private:
         return n + std::to_string(row_);
     }
 
+    static bool point_or_exponent(std::string_view v) {
+        for (char c : v)
+            if (c == '.' || c == 'e' || c == 'E') return true;
+        return false;
+    }
+
     void set_number(CellValue& cv) {
         std::string_view v = v_;
         DateKind dk0 = style_ < wb_.xf_kind.size() ? wb_.xf_kind[style_] : DateKind::None;
         if (dk0 == DateKind::None) {
-            if (v.size() <= 15 && v.find_first_of(".eE") == std::string_view::npos &&
+            if (v.size() <= 15 && !point_or_exponent(v) &&
                 detail::canonical_integer(v, out_)) {
                 // Integers are the common case: their digits are the field, no float parse needed.
                 cv.kind = Cell::Number;
@@ -707,7 +713,7 @@ private:
             cv.text = out_;
             return;
         }
-        if (v.find_first_of(".eE") == std::string_view::npos && detail::canonical_integer(v, out_)) {
+        if (!point_or_exponent(v) && detail::canonical_integer(v, out_)) {
             cv.text = out_;
             return;
         }
@@ -747,14 +753,14 @@ private:
                 break;
             }
             case 'i':
-            case 'S':
-                if (type_ == 'i' && has_is_) out_.swap(is_);
-                else if (has_v_) out_.swap(v_);
-                else break;
-                detail::decode_ooxml_escapes(out_);
+            case 'S': {
+                std::string* text = type_ == 'i' && has_is_ ? &is_ : has_v_ ? &v_ : nullptr;
+                if (!text) break;
+                detail::decode_ooxml_escapes(*text);
                 cv.kind = Cell::Text;
-                cv.text = out_;
+                cv.text = *text;
                 break;
+            }
             case 'b':
                 if (!has_v_ || v_.empty()) break;
                 cv.kind = Cell::Bool;
