@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <iostream>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "export/xlsx.h"
 #include "util/error.h"
@@ -484,51 +485,42 @@ void VBTRefactorer::apply_changes_to_file(const std::string& file_path, const st
 size_t VBTRefactorer::apply_variable_references_to_file(std::vector<std::string>& lines,
                                                         const std::vector<const Rule*>& rules,
                                                         const std::string& file_path) const {
-    // What this file declares: procedure names, and per procedure its locals and parameters.
-    std::vector<std::string> function_names;
-    struct Procedure {
-        int first, last;
-        const FunctionInfo* info;
-    };
-    std::vector<Procedure> procedures;
+    // What this file declares, looked up once per file: procedure names, the procedures in which
+    // a local or parameter of a name (any letter case, as VBA compares) shadows a wider variable,
+    // and the module-level names that hide a global of another module.
+    std::unordered_set<std::string_view> function_names;
+    std::unordered_map<std::string, std::vector<std::pair<int, int>>> shadowed_in;
+    std::unordered_set<std::string> module_level;
     for (const auto& [key, f] : parser.functions) {
         if (f.file_path != file_path) continue;
-        function_names.push_back(f.name);
-        function_names.push_back(f.original_name);
-        procedures.push_back({f.start_line, f.end_line, &f});
+        function_names.insert(f.name);
+        function_names.insert(f.original_name);
+        std::unordered_set<std::string> names;
+        for (const Parameter& prm : f.parameters) names.insert(util::to_lower(prm.name));
+        auto locals = parser.local_variables.find(key);
+        if (locals != parser.local_variables.end())
+            for (const VariableInfo& v : locals->second) names.insert(util::to_lower(v.name));
+        for (const std::string& n : names) shadowed_in[n].emplace_back(f.start_line, f.end_line);
     }
-    auto shadows = [&](const Procedure& p, const std::string& name) {
-        for (const Parameter& prm : p.info->parameters)
-            if (util::iequals(prm.name, name)) return true;
-        auto it = parser.local_variables.find(file_path + ":" + p.info->name);
-        if (it != parser.local_variables.end())
-            for (const VariableInfo& v : it->second)
-                if (util::iequals(v.name, name)) return true;
-        return false;
-    };
-    // Another module's own declaration of the name hides a global in that module.
-    auto declared_here = [&](const std::string& name) {
-        auto it = parser.module_variables.find(file_path);
-        if (it != parser.module_variables.end())
-            for (const VariableInfo& v : it->second)
-                if (util::iequals(v.name, name)) return true;
-        for (const VariableInfo& v : parser.global_variables)
-            if (v.file_path == file_path && util::iequals(v.name, name)) return true;
-        return false;
-    };
+    auto own = parser.module_variables.find(file_path);
+    if (own != parser.module_variables.end())
+        for (const VariableInfo& v : own->second) module_level.insert(util::to_lower(v.name));
+    for (const VariableInfo& v : parser.global_variables)
+        if (v.file_path == file_path) module_level.insert(util::to_lower(v.name));
 
     std::vector<FilePlan> plans;
     plans.reserve(rules.size());
     for (const Rule* r : rules) {
-        const bool own = r->decl_file == file_path;
-        if (!own && r->kind == "global_variable" && declared_here(r->old_name)) continue;
-        FilePlan plan{r, own ? r->decl_line : 0, false, r->kind != "type_definition" && r->kind != "enum_definition", {}};
-        plan.declaration_only = is_reserved(r->old_name) ||
-                                std::find(function_names.begin(), function_names.end(), r->old_name) !=
-                                    function_names.end();
-        if (r->kind == "global_variable" || r->kind == "module_variable")
-            for (const Procedure& p : procedures)
-                if (shadows(p, r->old_name)) plan.excluded.emplace_back(p.first, p.last);
+        const bool declared_in_file = r->decl_file == file_path;
+        const std::string lower = util::to_lower(r->old_name);
+        if (!declared_in_file && r->kind == "global_variable" && module_level.count(lower)) continue;
+        FilePlan plan{r, declared_in_file ? r->decl_line : 0, false,
+                      r->kind != "type_definition" && r->kind != "enum_definition", {}};
+        plan.declaration_only = is_reserved(r->old_name) || function_names.count(r->old_name);
+        if (r->kind == "global_variable" || r->kind == "module_variable") {
+            auto shadowing = shadowed_in.find(lower);
+            if (shadowing != shadowed_in.end()) plan.excluded = shadowing->second;
+        }
         if (plan.decl_line == 0 && (plan.declaration_only || r->kind == "local_variable")) continue;
         plans.push_back(std::move(plan));
     }
