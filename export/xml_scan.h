@@ -90,8 +90,15 @@ private:
     }
     // Byte loops: the spans in sheet XML are a few bytes long, too short for memchr to pay.
     static const char* find_char(const char* b, const char* e, char c) {
-        while (b < e && *b != c) ++b;
-        return b < e ? b : nullptr;
+        for (; e - b >= 4; b += 4) {
+            if (b[0] == c) return b;
+            if (b[1] == c) return b + 1;
+            if (b[2] == c) return b + 2;
+            if (b[3] == c) return b + 3;
+        }
+        for (; b < e; ++b)
+            if (*b == c) return b;
+        return nullptr;
     }
     static const char* find(const char* b, const char* e, const char* pat, size_t n) {
         if (static_cast<size_t>(e - b) < n) return nullptr;
