@@ -1,6 +1,7 @@
 #include "parsers/test_instances.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "util/error.h"
 #include "util/lines.h"
@@ -15,18 +16,81 @@ std::string_view field(const std::vector<std::string_view>& f, size_t i) {
     return i < f.size() ? f[i] : std::string_view{};
 }
 
-// The row's first n fields joined with tabs.
-std::string search_text(const std::vector<std::string_view>& f, size_t n) {
-    std::string out;
-    const size_t count = std::min(n, f.size());
-    for (size_t i = 0; i < count; ++i) {
-        if (i) out.push_back('\t');
-        out.append(f[i]);
+// ASCII upper case into a buffer kept across rows, so the per-row lookups allocate nothing.
+void upper_into(std::string_view s, std::string& out) {
+    out.assign(s);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
-    return out;
+}
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool printable_ascii(std::string_view s) {
+    for (char c : s) {
+        if (c < 0x20 || c > 0x7e) return false;
+    }
+    return true;
+}
+
+const util::Regex& pattern_regex(bool patx) {
+    static const util::Regex patx_file(R"(\t([\S ]+\.patx))", util::Regex::ICASE);
+    static const util::Regex pat_file(R"(\t([\S ]+\.pat))", util::Regex::ICASE);
+    return patx ? patx_file : pat_file;
 }
 
 }  // namespace
+
+namespace detail {
+
+// The expression matches from a field's first character to the last ".pat" of the field that
+// no blank other than a space precedes, so a field of printable ASCII yields exactly the text
+// up to its last ".pat" (when something comes before it). Fields with other characters (Unicode
+// blanks, control characters, invalid UTF-8) are left to the expression itself.
+std::vector<std::string> find_pattern_names(std::string_view line,
+                                            const std::vector<std::string_view>& fields,
+                                            size_t width, bool patx) {
+    std::vector<std::string> names;
+    const size_t count = std::min(width, fields.size());
+    if (count < 2) return names;
+    const char* base = line.data();
+    const size_t end = static_cast<size_t>(fields[count - 1].data() - base) + fields[count - 1].size();
+    const size_t ext = patx ? 5 : 4;
+
+    size_t k = 1;            // field holding the last ".pat" found
+    size_t name_end = 0;     // end of that ".pat" (0: none yet in field k)
+    bool exact = true;       // every name so far is plain ASCII
+    auto take = [&] {
+        if (!name_end) return;
+        const size_t start = static_cast<size_t>(fields[k].data() - base);
+        std::string_view name = line.substr(start, name_end - start);
+        exact = exact && printable_ascii(name);
+        names.emplace_back(name);
+        name_end = 0;
+    };
+    size_t pos = static_cast<size_t>(fields[1].data() - base);
+    while (pos < end) {
+        const void* hit = std::memchr(base + pos, '.', end - pos);
+        if (!hit) break;
+        const size_t dot = static_cast<size_t>(static_cast<const char*>(hit) - base);
+        pos = dot + 1;
+        if (dot + ext > end || lower(base[dot + 1]) != 'p' || lower(base[dot + 2]) != 'a' ||
+            lower(base[dot + 3]) != 't' || (patx && lower(base[dot + 4]) != 'x')) {
+            continue;
+        }
+        // The letters after the dot are no tabs, so the whole ".pat" lies in the dot's field.
+        while (static_cast<size_t>(fields[k].data() - base) + fields[k].size() <= dot) {
+            take();
+            ++k;
+        }
+        if (fields[k].data() - base < static_cast<std::ptrdiff_t>(dot)) name_end = dot + ext;
+    }
+    take();
+    if (!exact) return pattern_regex(patx).find_all(line.substr(0, end));
+    return names;
+}
+
+}  // namespace detail
 
 InstanceRecord Delmora::get_instance_content(const std::vector<std::string_view>& f,
                                              std::string pattern_info) {
@@ -40,8 +104,15 @@ InstanceRecord Delmora::get_instance_content(const std::vector<std::string_view>
     r.PinLevel = std::string(field(f, 11));
     r.Pattern = std::move(pattern_info);
     r.ArgList = std::string(field(f, 14));
-    const size_t args = util::split(r.ArgList, ',').size();
-    for (size_t i = 15; i < 15 + args && i < f.size(); ++i) r.ArgDetails.emplace_back(f[i]);
+    // One detail per argument name; an empty list still names one.
+    size_t args = 1;
+    for (const char* p = r.ArgList.data(), *e = p + r.ArgList.size();
+         (p = static_cast<const char*>(std::memchr(p, ',', static_cast<size_t>(e - p)))); ++p) {
+        ++args;
+    }
+    const size_t last = std::min(15 + args, f.size());
+    if (last > 15) r.ArgDetails.reserve(last - 15);
+    for (size_t i = 15; i < last; ++i) r.ArgDetails.emplace_back(f[i]);
     return r;
 }
 
@@ -55,39 +126,56 @@ void Delmora::find_pat_path(const util::Regex& pat_pattern, std::string_view tes
 void Delmora::read_test_instance(const std::string& test_instance_path,
                                  const PatternSetMap& pattern_set_dict,
                                  const std::string& platform) {
-    static const util::Regex patx_file(R"(\t([\S ]+\.patx))", util::Regex::ICASE);
-    static const util::Regex pat_file(R"(\t([\S ]+\.pat))", util::Regex::ICASE);
-    const util::Regex& pat_pattern = platform == "UltraFLEXplus" ? patx_file : pat_file;
+    const bool patx = platform == "UltraFLEXplus";
     // UltraFLEX sheets carry more argument columns than J750 sheets.
     const size_t width = util::contains(platform, "UltraFLEX") ? 144 : 93;
 
+    // A field of another length than every set name cannot name a set: no need to look it up.
+    size_t shortest_set = std::string::npos, longest_set = 0;
+    for (const auto& [set, patterns] : pattern_set_dict) {
+        shortest_set = std::min(shortest_set, set.size());
+        longest_set = std::max(longest_set, set.size());
+    }
+
     util::LineReader reader(util::resolve_sheet_path(test_instance_path));
+    std::vector<std::string_view> fields;
+    std::string key;
     std::string_view line;
     size_t index = 0;
     while (reader.next(line)) {
         if (index++ < 4) continue;  // title and header rows
-        auto fields = util::split(line, '\t');
+        util::split_into(line, '\t', fields);
         const std::string_view name = field(fields, 1);
         if (name.empty()) break;  // the list ends at its first row without a name
-        auto& records = test_instance_dict[util::to_upper(name)];
+        upper_into(name, key);
+        auto& records = test_instance_dict[key];
 
         if (!pattern_set_dict.empty()) {
             // Every argument in columns O to T that names a set adds the set's patterns, once
             // per column that names it.
             std::string pattern;
-            int hits = 0;
+            bool first = true;
             for (size_t i = 14; i <= 19; ++i) {
-                auto it = pattern_set_dict.find(util::to_upper(field(fields, i)));
+                const std::string_view arg = field(fields, i);
+                if (arg.size() < shortest_set || arg.size() > longest_set) continue;
+                upper_into(arg, key);
+                auto it = pattern_set_dict.find(key);
                 if (it == pattern_set_dict.end()) continue;
-                if (hits++) pattern.push_back(',');
-                pattern += util::join(it->second, ",");
+                if (!first) pattern.push_back(',');
+                first = false;
+                for (size_t j = 0; j < it->second.size(); ++j) {
+                    if (j) pattern.push_back(',');
+                    pattern += it->second[j];
+                }
             }
             if (!pattern.empty()) {
                 records.push_back(get_instance_content(fields, std::move(pattern)));
                 continue;
             }
         }
-        find_pat_path(pat_pattern, search_text(fields, width), fields);
+        // The search runs over the row itself: its first `width` fields are the line's start.
+        records.push_back(get_instance_content(
+            fields, util::join(detail::find_pattern_names(line, fields, width, patx), ",")));
     }
 }
 

@@ -77,4 +77,14 @@ private:
     InstanceMap test_instance_dict;
 };
 
+namespace detail {
+// The pattern file names the instance reader's expression (`\t([\S ]+\.patx)` when patx, else
+// `\t([\S ]+\.pat)`, without case) finds in line, a row whose fields are `fields` (views into
+// line), searched over its first `width` fields. Same names, in the same order, as running the
+// expression over the tab-joined fields, without scanning every field with it.
+std::vector<std::string> find_pattern_names(std::string_view line,
+                                            const std::vector<std::string_view>& fields,
+                                            size_t width, bool patx);
+}  // namespace detail
+
 }  // namespace igxl

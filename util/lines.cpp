@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -36,7 +37,16 @@ bool LineReader::fill() {
     }
     begin_ = 0;
     end_ = n;
+    lf_at_ = cr_at_ = static_cast<size_t>(-1);
     return n > 0;
+}
+
+size_t LineReader::next_in_buffer(size_t& cached, char c) const {
+    if (cached == static_cast<size_t>(-1) || cached < begin_) {
+        const void* hit = std::memchr(buf_.data() + begin_, c, end_ - begin_);
+        cached = hit ? static_cast<size_t>(static_cast<const char*>(hit) - buf_.data()) : end_;
+    }
+    return cached;
 }
 
 bool LineReader::next(std::string_view& line) {
@@ -61,8 +71,8 @@ bool LineReader::next(std::string_view& line) {
         }
         const char* p = buf_.data() + begin_;
         size_t avail = end_ - begin_;
-        size_t i = 0;
-        while (i < avail && p[i] != '\n' && p[i] != '\r') ++i;
+        const size_t i = std::min(next_in_buffer(lf_at_, '\n'), next_in_buffer(cr_at_, '\r')) -
+                         begin_;
         if (i == avail) {
             carry_.append(p, avail);
             in_carry = true;

@@ -26,6 +26,7 @@ public:
 
 private:
     bool fill();
+    size_t next_in_buffer(size_t& cached, char c) const;
     std::string path_;
     std::FILE* f_ = nullptr;
     std::vector<char> buf_;
@@ -35,6 +36,9 @@ private:
     bool skip_lf_ = false;
     size_t line_no_ = 0;
     std::string carry_;
+    // Next LF and CR at or after begin_ (end_ when the buffer holds none), found with memchr and
+    // kept until passed, so files with only one kind of line break are not rescanned per line.
+    size_t lf_at_ = static_cast<size_t>(-1), cr_at_ = static_cast<size_t>(-1);
 };
 
 // Whole file as bytes (FileNotFoundError / Error as above).

@@ -11,6 +11,8 @@ namespace igxl::util {
 std::vector<std::string_view> split(std::string_view s, char sep);
 std::vector<std::string_view> split(std::string_view s, std::string_view sep);
 std::vector<std::string> split_copy(std::string_view s, char sep);
+// As split, into out (cleared first): a reader reusing one vector row after row allocates once.
+void split_into(std::string_view s, char sep, std::vector<std::string_view>& out);
 
 // Split at runs of white space, dropping empty pieces (Python's str.split()).
 std::vector<std::string_view> split_ws(std::string_view s);

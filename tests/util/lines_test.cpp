@@ -54,6 +54,24 @@ TEST(LineReader, CrLfSplitAcrossBufferBoundary) {
     EXPECT_EQ(l[1], "b");
 }
 
+// Many short lines over several buffers with every kind of break, so each break is found after
+// others of the same and the other kind were passed and the buffer refilled.
+TEST(LineReader, MixedBreaksOverManyBuffers) {
+    const char* breaks[] = {"\n", "\r\n", "\r", "\n\n", "\r\r\n"};
+    std::string body;
+    std::vector<std::string> want;
+    for (size_t i = 0; i < 40000; ++i) {
+        // Never empty: a lone CR before an LF-ended empty line would make one CR LF break.
+        std::string line(1 + i % 13, static_cast<char>('a' + i % 26));
+        body += line;
+        want.push_back(line);
+        std::string_view brk = breaks[(i / 7) % 5];
+        body += brk;
+        if (brk == "\n\n" || brk == "\r\r\n") want.emplace_back();
+    }
+    EXPECT_EQ(all_lines(write_tmp("mixed.txt", body)), want);
+}
+
 TEST(LineReader, MissingFileAndPercent20Retry) {
     EXPECT_THROW(LineReader("/nonexistent/x.txt"), igxl::FileNotFoundError);
     auto p = write_tmp("has blank.txt", "x\n");

@@ -13,6 +13,29 @@ TEST(Text, SplitKeepsEmptyPieces) {
     EXPECT_EQ(split("a, B", ',')[1], " B");
 }
 
+// The splitter looks at 16 bytes at a time: separators at every offset of a block, at the ends
+// and in the tail must cut as a plain scan does, and a reused vector must hold only the new row.
+TEST(Text, SplitIntoAgreesWithAPlainScanAtEveryOffset) {
+    std::vector<std::string_view> out = {"stale"};
+    for (size_t len = 0; len < 70; ++len) {
+        for (size_t step = 1; step < 6; ++step) {
+            std::string s(len, 'x');
+            for (size_t i = len % step; i < len; i += step) s[i] = '\t';
+            std::vector<std::string_view> want;
+            size_t start = 0;
+            for (size_t i = 0; i <= s.size(); ++i) {
+                if (i == s.size() || s[i] == '\t') {
+                    want.push_back(std::string_view(s).substr(start, i - start));
+                    start = i + 1;
+                }
+            }
+            split_into(s, '\t', out);
+            EXPECT_EQ(out, want) << "len " << len << " step " << step;
+            EXPECT_EQ(split(s, '\t'), want);
+        }
+    }
+}
+
 TEST(Text, SplitWhitespaceDropsEmpties) {
     auto p = split_ws("  a \t b\r\n");
     ASSERT_EQ(p.size(), 2u);
