@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <iostream>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <variant>
 
 #include "util/error.h"
@@ -166,19 +168,38 @@ void Tessaly::write_variable_issues_sheet(lxw_workbook* writer, const std::vecto
                                         "文件路径", "行号",     "所在函数", "引用次数", "涉及文件数", "是否常量",
                                         CORRECT_NAME_HEADER, APPLY_HEADER};
     if (local_sheet) headers.emplace_back(FUNCTION_HEADER);
-    static const std::vector<VariableReference> none;
+    // A program has many locals of one name (i, tmp, ...), each with the same long reference
+    // list: count each name's uses per procedure and its files once.
+    struct Uses {
+        long long total = 0;
+        std::unordered_map<std::string_view, long long> by_function;
+        size_t files = 0;
+    };
+    std::unordered_map<std::string_view, Uses> uses_of;
+    auto uses = [&](const std::string& name) -> const Uses& {
+        auto [it, fresh] = uses_of.try_emplace(name);
+        if (!fresh) return it->second;
+        auto found = references.find(std::string_view(name));
+        if (found == references.end()) return it->second;
+        std::unordered_set<std::string_view> files;
+        for (const VariableReference& ref : found->second) {
+            ++it->second.total;
+            if (ref.function_name) ++it->second.by_function[*ref.function_name];
+            files.insert(ref.file_path);
+        }
+        it->second.files = files.size();
+        return it->second;
+    };
     std::vector<Row> rows;
     rows.reserve(variables.size());
     for (const VariableInfo* v : variables) {
-        auto found = references.find(std::string_view(v->original_name));
-        const auto& refs = found == references.end() ? none : found->second;
-        long long count = 0;
-        const bool own_function = to_text(v->scope) == "local" && v->function_name && !v->function_name->empty();
-        std::set<std::string_view> files;
-        for (const VariableReference& ref : refs) {
-            files.insert(ref.file_path);
-            if (!own_function || (ref.function_name && *ref.function_name == *v->function_name)) ++count;
+        const Uses& u = uses(v->original_name);
+        long long count = u.total;
+        if (to_text(v->scope) == "local" && v->function_name && !v->function_name->empty()) {
+            auto in_function = u.by_function.find(*v->function_name);
+            count = in_function == u.by_function.end() ? 0 : in_function->second;
         }
+        const auto files = u.files;
         Row row = {v->name,
                    text_or_empty(v->correct_name),
                    text_or_empty(v->issue_description),
@@ -189,7 +210,7 @@ void Tessaly::write_variable_issues_sheet(lxw_workbook* writer, const std::vecto
                    static_cast<long long>(v->line_number),
                    text_or_empty(v->function_name),
                    count,
-                   static_cast<long long>(files.size()),
+                   static_cast<long long>(files),
                    std::string(v->is_const ? YES : NO),
                    text_or_empty(v->correct_name),
                    false};
