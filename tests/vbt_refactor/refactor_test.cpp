@@ -304,3 +304,39 @@ TEST(Refactorer, AppliesAReportSavedByLibreOffice) {
 
 }  // namespace
 }  // namespace igxl::vbt
+
+namespace igxl::vbt {
+namespace {
+
+TEST(Refactorer, RefactorAllIssuesAppliesEveryProposal) {
+    TempDir dir;
+    dir.write("M.bas",
+              "Public count As Long\n"
+              "Private Type Rec\n"
+              "    x As Long\n"
+              "End Type\n"
+              "Sub Work()\n"
+              "    Dim r As Rec\n"
+              "    count = 1\n"
+              "End Sub\n");
+    VBAParser parser;
+    parser.parse_files(dir.str());
+    VBTRefactorer r(parser);
+    ::testing::internal::CaptureStdout();
+    r.refactor_all_issues();
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind("开始自动重构...\n", 0), 0u) << out;
+    EXPECT_NE(out.find("自动重构完成！\n"), std::string::npos) << out;
+    std::vector<std::string> types;
+    for (const auto& [type, records] : r.changes_made) types.push_back(type);
+    EXPECT_EQ(types, (std::vector<std::string>{"global_variable", "local_variable", "type_definition"}));
+    const ChangeRecord& t = r.changes_made.at("type_definition")[0];
+    EXPECT_EQ(t.description, "Type定义 'Rec' 重命名为 'type_Rec'");
+    const std::string text = testing::slurp(dir.str() + "/M.bas");
+    EXPECT_NE(text.find("Private Type type_Rec\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" As type_Rec\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("count"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace igxl::vbt
