@@ -108,11 +108,12 @@ void Fennick::read_flow(const std::string& flow_path, const std::string& platfor
         pending.reset();
     };
 
+    std::vector<std::string_view> fields;  // reused row after row
     std::string_view line;
     size_t index = 0;
     while (reader.next(line)) {
         if (index++ < 4) continue;  // title and header rows
-        auto fields = util::split(line, '\t');
+        util::split_into(line, '\t', fields);
         if (pending) settle(&fields);
 
         const std::string_view opcode = field(fields, 6);

@@ -7,6 +7,7 @@ namespace igxl {
 
 void ParseGlobalSpec::read_spec(const std::string& spec_path, const std::string& platform) {
     util::LineReader reader(util::resolve_sheet_path(spec_path));
+    std::vector<std::string_view> f;  // reused row after row
     std::string_view line;
     size_t index = 0;
     for (; reader.next(line); ++index) {
@@ -15,7 +16,7 @@ void ParseGlobalSpec::read_spec(const std::string& spec_path, const std::string&
             continue;
         }
         if (index < 3) continue;  // blank row and column headers
-        auto f = util::split(line, '\t');
+        util::split_into(line, '\t', f);
         std::string_view symbol = f.size() > 1 ? f[1] : std::string_view();
         if (index == 3) {
             // Exported sheets put the first symbol in sheet row 4; older layouts carry one

@@ -1,5 +1,6 @@
 #include "parsers/job_list.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "util/error.h"
@@ -9,8 +10,19 @@
 namespace igxl {
 
 namespace {
+// Split at every ",", keeping empty pieces, straight into the record's list.
 std::vector<std::string> split_list(std::string_view field) {
-    return util::split_copy(field, ',');
+    std::vector<std::string> out;
+    out.reserve(1 + static_cast<size_t>(std::count(field.begin(), field.end(), ',')));
+    for (size_t start = 0;;) {
+        const size_t comma = field.find(',', start);
+        if (comma == std::string_view::npos) {
+            out.emplace_back(field.substr(start));
+            return out;
+        }
+        out.emplace_back(field.substr(start, comma - start));
+        start = comma + 1;
+    }
 }
 }  // namespace
 
@@ -32,11 +44,12 @@ JobRecord get_job_list_content(const std::vector<std::string_view>& f, const std
 
 void Kestine::read_job_list(const std::string& job_list_path) {
     util::LineReader reader(job_list_path);
+    std::vector<std::string_view> fields;  // reused row after row
     std::string_view line;
     size_t index = 0;
     while (reader.next(line)) {
         if (index++ < 4) continue;  // title and header rows
-        auto fields = util::split(line, '\t');
+        util::split_into(line, '\t', fields);
         if (fields.size() < 5) {
             std::cout << "Warning: No flow table found in this line: " << line
                       << (reader.had_break() ? "\n" : "") << std::endl;

@@ -95,6 +95,7 @@ void Quorvin::read_pattern_set(const std::string& pattern_set_path,
     std::string previous;
     bool have_previous = false;
     size_t column = 5;
+    std::vector<std::string_view> fields;  // reused row after row
     std::string_view line;
     for (size_t index = 0; reader.next(line); ++index) {
         if (index == 0) {
@@ -111,7 +112,7 @@ void Quorvin::read_pattern_set(const std::string& pattern_set_path,
             continue;
         }
         if (index < 3) continue;
-        auto fields = util::split(line, '\t');
+        util::split_into(line, '\t', fields);
         if (fields.size() < 2 || fields[1].empty()) break;
         if (!have_previous || fields[1] != previous) {
             previous = std::string(fields[1]);

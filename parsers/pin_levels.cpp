@@ -21,11 +21,12 @@ const util::Regex& value_regex() {
 void ParsePinLevel::read_pin_level(const std::string& pin_level_path) {
     util::LineReader reader(util::resolve_sheet_path(pin_level_path));
     util::Match m;
+    std::vector<std::string_view> f;  // reused row after row
     std::string_view line;
     size_t index = 0;
     for (; reader.next(line); ++index) {
         if (index < 3) continue;  // title, blank and header rows
-        auto f = util::split(line, '\t');
+        util::split_into(line, '\t', f);
         // The table ends at its first row without a pin name.
         if (f.size() < 2 || f[1].empty()) break;
         if (f.size() < 4) continue;  // no parameter: nothing this reader keeps

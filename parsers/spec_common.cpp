@@ -61,6 +61,7 @@ void Halvard::read_spec(const std::string& spec_path, const std::string& platfor
     util::LineReader reader(util::resolve_sheet_path(spec_path));
     std::vector<std::string> keys;
     std::optional<KeyLayout> layout;
+    std::vector<std::string_view> f;  // reused row after row
     std::string_view line;
     size_t index = 0;
     for (; reader.next(line); ++index) {
@@ -69,7 +70,7 @@ void Halvard::read_spec(const std::string& spec_path, const std::string& platfor
             continue;
         }
         if (index == 1) continue;
-        auto f = util::split(line, '\t');
+        util::split_into(line, '\t', f);
         if (index == 2) {
             // Category headings span the empty cells to their right (merged cells export
             // their text only in the first one).

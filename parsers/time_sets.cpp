@@ -41,6 +41,7 @@ void ParseTIM::read_timing(const std::string& timing_path, const std::string& pl
     const size_t first_data = layout == Layout::J750 ? 6 : 7;
 
     util::LineReader reader(util::resolve_sheet_path(timing_path));
+    std::vector<std::string_view> f;  // reused row after row
     std::string_view line;
     size_t index = 0;
     for (; reader.next(line); ++index) {
@@ -48,7 +49,7 @@ void ParseTIM::read_timing(const std::string& timing_path, const std::string& pl
         if (index >= first_data && util::strip(line).empty()) break;
         if (layout == Layout::None || index < first_data) continue;
 
-        auto f = util::split(line, '\t');
+        util::split_into(line, '\t', f);
         std::string name = util::to_upper(field(f, 1));
         auto clocks = clk_dic.find(name);
         if (clocks == clk_dic.end()) clocks = clk_dic.emplace(name, ClockMap{}).first;
