@@ -434,24 +434,6 @@ void append_column_letters(std::string& out, uint32_t col) {
     while (n > 0) out += buf[--n];
 }
 
-bool parse_cell_ref(std::string_view ref, uint32_t& col, uint32_t& row) {
-    size_t i = 0;
-    col = 0;
-    while (i < ref.size() && is_alpha(ref[i])) {
-        col = col * 26 + static_cast<uint32_t>((ref[i] | 0x20) - 'a' + 1);
-        if (++i > 3) return false;
-    }
-    if (i == 0 || col > kMaxCol || i == ref.size()) return false;
-    uint64_t r = 0;
-    for (size_t k = i; k < ref.size(); ++k) {
-        if (!is_digit(ref[k]) || k - i >= 8) return false;
-        r = r * 10 + static_cast<uint64_t>(ref[k] - '0');
-    }
-    if (r == 0 || r > kMaxRow) return false;
-    row = static_cast<uint32_t>(r);
-    return true;
-}
-
 void shift_formula(std::string_view f, int64_t dr, int64_t dc, std::string& out) {
     out.clear();
     size_t i = 0;

@@ -15,6 +15,10 @@
 #include <cstring>
 #include <unordered_map>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "export/xlsx_detail.h"
 #include "export/xml_scan.h"
 #include "util/error.h"
@@ -25,6 +29,7 @@ namespace igxl::xlsx {
 using detail::ByteSource;
 using detail::DateKind;
 using detail::XmlAttr;
+using detail::XmlAttrs;
 using detail::XmlScanner;
 
 namespace {
@@ -40,16 +45,22 @@ bool ends_with(std::string_view s, std::string_view tail) {
     return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
 }
 
-std::string_view attr(const std::vector<XmlAttr>& attrs, std::string_view name) {
+std::string_view attr(XmlAttrs attrs, std::string_view name) {
     for (const auto& a : attrs)
         if (a.name == name) return a.value;
     return {};
 }
 
-bool has_attr(const std::vector<XmlAttr>& attrs, std::string_view name) {
+bool has_attr(XmlAttrs attrs, std::string_view name) {
     for (const auto& a : attrs)
         if (a.name == name) return true;
     return false;
+}
+
+void append_text(std::string& out, std::string_view s, detail::XmlText kind) {
+    if (kind == detail::XmlText::Plain) out.append(s);
+    else if (kind == detail::XmlText::Escaped) detail::append_xml_text(out, s);
+    else detail::append_xml_cdata(out, s);
 }
 
 template <class T>
@@ -294,9 +305,9 @@ struct Rel {
 struct RelsHandler {
     std::vector<Rel> rels;
     bool capturing() const { return false; }
-    void on_text(std::string_view, bool) {}
+    void on_text(std::string_view, detail::XmlText) {}
     void on_end(std::string_view) {}
-    void on_start(std::string_view name, const std::vector<XmlAttr>& a) {
+    void on_start(std::string_view name, XmlAttrs a) {
         if (name != "Relationship") return;
         Rel r;
         r.id = detail::decode_xml_text(attr(a, "Id"));
@@ -314,9 +325,9 @@ struct WorkbookHandler {
     std::vector<Entry> sheets;
     bool date1904 = false;
     bool capturing() const { return false; }
-    void on_text(std::string_view, bool) {}
+    void on_text(std::string_view, detail::XmlText) {}
     void on_end(std::string_view) {}
-    void on_start(std::string_view name, const std::vector<XmlAttr>& a) {
+    void on_start(std::string_view name, XmlAttrs a) {
         if (name == "sheet") {
             sheets.push_back({detail::decode_xml_text(attr(a, "name")), detail::decode_xml_text(attr(a, "id"))});
         } else if (name == "workbookPr") {
@@ -331,11 +342,11 @@ struct StylesHandler {
     std::vector<unsigned> xf_fmt;
     bool in_cell_xfs = false;
     bool capturing() const { return false; }
-    void on_text(std::string_view, bool) {}
+    void on_text(std::string_view, detail::XmlText) {}
     void on_end(std::string_view name) {
         if (name == "cellXfs") in_cell_xfs = false;
     }
-    void on_start(std::string_view name, const std::vector<XmlAttr>& a) {
+    void on_start(std::string_view name, XmlAttrs a) {
         if (name == "numFmt") {
             unsigned id;
             if (to_uint(attr(a, "numFmtId"), id)) custom[id] = detail::decode_xml_text(attr(a, "formatCode"));
@@ -357,11 +368,8 @@ struct SharedStringsHandler {
     bool in_si = false, in_t = false;
     int rph = 0;
     bool capturing() const { return in_t; }
-    void on_text(std::string_view s, bool raw) {
-        if (raw) detail::append_xml_cdata(cur, s);
-        else detail::append_xml_text(cur, s);
-    }
-    void on_start(std::string_view name, const std::vector<XmlAttr>&) {
+    void on_text(std::string_view s, detail::XmlText kind) { append_text(cur, s, kind); }
+    void on_start(std::string_view name, XmlAttrs) {
         if (name == "si") {
             in_si = true;
             cur.clear();
@@ -514,12 +522,9 @@ public:
 
     bool capturing() const { return cap_ != nullptr; }
     bool unfinished() const { return in_data_; }
-    void on_text(std::string_view s, bool raw) {
-        if (raw) detail::append_xml_cdata(*cap_, s);
-        else detail::append_xml_text(*cap_, s);
-    }
+    void on_text(std::string_view s, detail::XmlText kind) { append_text(*cap_, s, kind); }
 
-    void on_start(std::string_view name, const std::vector<XmlAttr>& a) {
+    void on_start(std::string_view name, XmlAttrs a) {
         switch (name.size()) {
             case 1:
                 if (name[0] == 'c') {
@@ -607,7 +612,7 @@ public:
     }
 
 private:
-    void start_cell(const std::vector<XmlAttr>& a) {
+    void start_cell(XmlAttrs a) {
         if (!in_row_) {
             // A cell outside any row element: its own reference names the row.
             uint32_t c, r;
@@ -659,6 +664,14 @@ private:
         return n + std::to_string(row_);
     }
 
+    // Up to 15 digits without a sign or a leading zero (a lone "0" included).
+    static bool canonical_digits(std::string_view v) {
+        if (v.empty() || v.size() > 15 || (v[0] == '0' && v.size() > 1)) return false;
+        for (char c : v)
+            if (static_cast<unsigned>(c - '0') > 9) return false;
+        return true;
+    }
+
     static bool point_or_exponent(std::string_view v) {
         for (char c : v)
             if (c == '.' || c == 'e' || c == 'E') return true;
@@ -669,6 +682,17 @@ private:
         std::string_view v = v_;
         DateKind dk0 = style_ < wb_.xf_kind.size() ? wb_.xf_kind[style_] : DateKind::None;
         if (dk0 == DateKind::None) {
+            if (canonical_digits(v)) {
+                // The most common number: already written as its field text.
+                cv.kind = Cell::Number;
+                cv.text = v;
+                if (numbers_) {
+                    double n = 0;
+                    for (char c : v) n = n * 10 + (c - '0');
+                    cv.number = n;
+                }
+                return;
+            }
             if (v.size() <= 15 && !point_or_exponent(v) &&
                 detail::canonical_integer(v, out_)) {
                 // Integers are the common case: their digits are the field, no float parse needed.
@@ -1025,7 +1049,9 @@ struct RowsOutOfOrder {};
 // compare, no per-call growth logic.
 class OutBuf {
 public:
-    explicit OutBuf(size_t cap) : buf_(new char[cap]), cap_(cap) {}
+    // kPad bytes after the end stay readable, for 16-byte loads at any position.
+    static constexpr size_t kPad = 16;
+    explicit OutBuf(size_t cap) : buf_(new char[cap + kPad]()), cap_(cap) {}
     size_t size() const { return len_; }
     bool empty() const { return len_ == 0; }
     const char* data() const { return buf_.get(); }
@@ -1051,7 +1077,7 @@ public:
 private:
     void reserve(size_t n) {
         size_t cap = std::max(n, cap_ * 2);
-        std::unique_ptr<char[]> b(new char[cap]);
+        std::unique_ptr<char[]> b(new char[cap + kPad]());
         std::memcpy(b.get(), buf_.get(), len_);
         buf_.swap(b);
         cap_ = cap;
@@ -1059,6 +1085,26 @@ private:
     std::unique_ptr<char[]> buf_;
     size_t cap_, len_ = 0;
 };
+
+// Whether the n bytes at p (in an OutBuf: 16 bytes readable from any of them) hold a tab,
+// LF or CR.
+inline bool has_break(const char* p, size_t n) {
+#if defined(__SSE2__)
+    const __m128i tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+    for (size_t i = 0; i < n; i += 16) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        unsigned m = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, tab), _mm_cmpeq_epi8(x, lf)), _mm_cmpeq_epi8(x, cr))));
+        if (n - i < 16) m &= (1u << (n - i)) - 1;
+        if (m) return true;
+    }
+    return false;
+#else
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] == '\t' || p[i] == '\n' || p[i] == '\r') return true;
+    return false;
+#endif
+}
 
 // Writes rows to the file as they come, padded to the width the sheet declares. When the real
 // width (from the cell records) differs, or merged ranges hide values, one pass over the written
@@ -1096,11 +1142,11 @@ public:
         char* d = out_.grow(tabs + v.text.size());
         if (tabs == 1) *d++ = '\t';
         else if (tabs > 0) d = static_cast<char*>(std::memset(d, '\t', tabs)) + tabs;
+        std::memcpy(d, v.text.data(), v.text.size());
         // A tab or line break inside a cell would split the field or the row.
-        for (char c : v.text) {
-            if (static_cast<unsigned char>(c) <= '\r' && (c == '\t' || c == '\n' || c == '\r')) c = ' ';
-            *d++ = c;
-        }
+        if (has_break(d, v.text.size()))
+            for (size_t i = 0; i < v.text.size(); ++i)
+                if (d[i] == '\t' || d[i] == '\n' || d[i] == '\r') d[i] = ' ';
         filled_ = col;
     }
 

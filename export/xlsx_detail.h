@@ -38,7 +38,29 @@ bool format_iso_date(std::string_view iso, std::string& out);
 void shift_formula(std::string_view formula, int64_t rows, int64_t cols, std::string& out);
 
 // "AB12" -> column 28, row 12 (1-based); false when the text is not a cell reference.
-bool parse_cell_ref(std::string_view ref, uint32_t& col, uint32_t& row);
+// Inline: it runs for every cell of a sheet.
+inline bool parse_cell_ref(std::string_view ref, uint32_t& col, uint32_t& row) {
+    const char* p = ref.data();
+    const char* e = p + ref.size();
+    uint32_t c = 0;
+    for (int n = 0; p < e; ++p, ++n) {
+        unsigned l = static_cast<unsigned>(static_cast<unsigned char>(*p) | 0x20) - 'a';
+        if (l >= 26) break;
+        if (n == 3) return false;  // at most three letters (XFD)
+        c = c * 26 + l + 1;
+    }
+    if (p == ref.data() || c > 16384 || p == e || e - p > 8) return false;
+    uint32_t r = 0;
+    for (; p < e; ++p) {
+        unsigned d = static_cast<unsigned>(static_cast<unsigned char>(*p)) - '0';
+        if (d > 9) return false;
+        r = r * 10 + d;
+    }
+    if (r == 0 || r > 1048576) return false;
+    col = c;
+    row = r;
+    return true;
+}
 // Column number -> letters (28 -> "AB").
 void append_column_letters(std::string& out, uint32_t col);
 

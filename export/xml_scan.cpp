@@ -142,13 +142,16 @@ bool XmlScanner::refill() {
         end_ -= pos_;
         pos_ = 0;
     }
-    if (end_ == buf_.size()) {
-        if (buf_.size() >= kMaxToken) malformed("a single XML item larger than 256 MB");
-        buf_.resize(buf_.size() * 2);
+    size_t cap = buf_.size() - kPad;
+    if (end_ == cap) {
+        if (cap >= kMaxToken) malformed("a single XML item larger than 256 MB");
+        buf_.resize(cap * 2 + kPad);
+        cap *= 2;
     }
-    size_t n = src_.read(buf_.data() + end_, buf_.size() - end_);
+    size_t n = src_.read(buf_.data() + end_, cap - end_);
     if (n == 0) eof_ = true;
     end_ += n;
+    buf_[end_] = '>';  // the sentinel that ends every name scan
     return n > 0;
 }
 

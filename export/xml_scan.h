@@ -6,11 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "util/error.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace igxl::detail {
 
@@ -26,6 +31,11 @@ struct XmlAttr {
     std::string_view name;   // local name (prefix dropped)
     std::string_view value;  // raw, entities not yet decoded: see append_xml_text
 };
+using XmlAttrs = std::span<const XmlAttr>;
+
+// Character data as the scanner found it: Plain holds no '&' and no CR and stands as written;
+// Escaped may hold entities or CRs (see append_xml_text); CData is CDATA content.
+enum class XmlText : uint8_t { Plain, Escaped, CData };
 
 // Appends raw character data with the five predefined entities and character references
 // decoded. Unknown entities stay as written; a reference to an invalid character gives U+FFFD.
@@ -44,10 +54,10 @@ void append_xml_cdata(std::string& out, std::string_view raw);
 void decode_ooxml_escapes(std::string& s);
 
 // Handler needs:
-//   void on_start(std::string_view local_name, const std::vector<XmlAttr>& attrs);
+//   void on_start(std::string_view local_name, XmlAttrs attrs);
 //   void on_end(std::string_view local_name);
 //   bool capturing() const;              // whether character data is wanted now
-//   void on_text(std::string_view s, bool raw);   // raw: CDATA, no entity decoding
+//   void on_text(std::string_view s, XmlText kind);
 // An empty element <a/> gives on_start then on_end.
 // Byte classes inside tags, one table look-up per byte on the hot path.
 enum : uint8_t { kXmlWs = 1, kXmlTagStop = 2, kXmlAttrStop = 4, kXmlColon = 8, kXmlGt = 16 };
@@ -77,9 +87,10 @@ private:
     static uint8_t cls(char c) { return kXmlClasses.c[static_cast<unsigned char>(c)]; }
     // Scans a name from b up to the first byte of class stop; returns its end (e when the
     // buffer ends first) and sets start to the local name's first byte (after the last ':').
-    static const char* scan_name(const char* b, const char* e, uint8_t stop, const char*& start) {
+    // No bound test: a '>' stands after the buffer's data (see refill), and '>' stops every name.
+    static const char* scan_name(const char* b, uint8_t stop, const char*& start) {
         start = b;
-        for (; b < e; ++b) {
+        for (;; ++b) {
             uint8_t k = cls(*b);
             if (k) {
                 if (k & stop) break;
@@ -88,8 +99,22 @@ private:
         }
         return b;
     }
-    // Byte loops: the spans in sheet XML are a few bytes long, too short for memchr to pay.
+    // The buffer keeps kPad readable bytes after its end, so the scans below may load 16 bytes
+    // at any position before e and drop the hits past it.
+    static constexpr size_t kPad = 64;
     static const char* find_char(const char* b, const char* e, char c) {
+#if defined(__SSE2__)
+        const __m128i n = _mm_set1_epi8(c);
+        for (; b < e; b += 16) {
+            unsigned m = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), n)));
+            if (m) {
+                const char* r = b + __builtin_ctz(m);
+                return r < e ? r : nullptr;
+            }
+        }
+        return nullptr;
+#else
         for (; e - b >= 4; b += 4) {
             if (b[0] == c) return b;
             if (b[1] == c) return b + 1;
@@ -99,6 +124,41 @@ private:
         for (; b < e; ++b)
             if (*b == c) return b;
         return nullptr;
+#endif
+    }
+    // The next '<' from b; escaped is set when a '&' or CR comes before it (the text then
+    // needs decoding). Null when e comes first.
+    static const char* find_text_end(const char* b, const char* e, bool& escaped) {
+#if defined(__SSE2__)
+        const __m128i lt = _mm_set1_epi8('<'), amp = _mm_set1_epi8('&'), cr = _mm_set1_epi8('\r');
+        unsigned esc = 0;
+        for (; b < e; b += 16) {
+            __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+            unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, lt)));
+            unsigned a = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, amp), _mm_cmpeq_epi8(x, cr))));
+            if (e - b < 16) {
+                unsigned valid = (1u << (e - b)) - 1;
+                m &= valid;
+                a &= valid;
+            }
+            if (m) {
+                unsigned at = static_cast<unsigned>(__builtin_ctz(m));
+                escaped = (esc | (a & ((1u << at) - 1))) != 0;
+                return b + at;
+            }
+            esc |= a;
+        }
+        escaped = esc != 0;
+        return nullptr;
+#else
+        escaped = false;
+        for (; b < e; ++b) {
+            if (*b == '<') return b;
+            if (*b == '&' || *b == '\r') escaped = true;
+        }
+        return nullptr;
+#endif
     }
     static const char* find(const char* b, const char* e, const char* pat, size_t n) {
         if (static_cast<size_t>(e - b) < n) return nullptr;
@@ -121,23 +181,27 @@ private:
     std::vector<char> buf_;
     size_t pos_ = 0, end_ = 0;
     bool eof_ = false;
-    std::vector<XmlAttr> attrs_;
+    std::vector<XmlAttr> attrs_;  // sized ahead; the first nattrs_ are the current tag's
+    size_t nattrs_ = 0;
 };
 
 template <class H>
 void XmlScanner::run(H& h) {
-    buf_.resize(size_t(1) << 18);
-    attrs_.reserve(16);
+    buf_.resize((size_t(1) << 18) + kPad);
+    buf_[0] = '>';
+    attrs_.resize(16);
     for (;;) {
         // Local pointers over the buffer: the members are settled once per chunk, not per tag.
         const char* b = buf_.data();
         const char* p = b + pos_;
-        const char* e = b + end_;
+        const char* e = b + end_;  // kPad bytes after e stay readable
         bool need_more = false;
         for (;;) {
-            const char* lt = find_char(p, e, '<');
+            bool escaped;
+            const char* lt = find_text_end(p, e, escaped);
             if (!lt) break;
-            if (lt > p && h.capturing()) h.on_text({p, static_cast<size_t>(lt - p)}, false);
+            if (lt > p && h.capturing())
+                h.on_text({p, static_cast<size_t>(lt - p)}, escaped ? XmlText::Escaped : XmlText::Plain);
             size_t used = tag(lt, e, h);
             if (used == 0) {
                 p = lt;
@@ -153,7 +217,7 @@ void XmlScanner::run(H& h) {
             continue;
         }
         if (eof_) {
-            if (end_ > pos_ && h.capturing()) h.on_text({b + pos_, end_ - pos_}, false);
+            if (end_ > pos_ && h.capturing()) h.on_text({b + pos_, end_ - pos_}, XmlText::Escaped);
             return;
         }
         // Keep captured text whole across chunks so an entity is never cut in two.
@@ -169,7 +233,7 @@ size_t XmlScanner::tag(const char* p, const char* e, H& h) {
     char c = p[1];
     if (c == '/') {
         const char* n0;
-        const char* ne = scan_name(p + 2, e, kWs | kGt, n0);
+        const char* ne = scan_name(p + 2, kWs | kGt, n0);
         if (ne == e) return 0;
         const char* q = *ne == '>' ? ne : find_char(ne, e, '>');
         if (!q) return 0;
@@ -190,7 +254,7 @@ size_t XmlScanner::tag(const char* p, const char* e, H& h) {
         if (std::memcmp(p, "<![CDATA[", 9) == 0) {
             const char* q = find(p + 9, e, "]]>", 3);
             if (!q) return 0;
-            if (h.capturing()) h.on_text({p + 9, static_cast<size_t>(q - (p + 9))}, true);
+            if (h.capturing()) h.on_text({p + 9, static_cast<size_t>(q - (p + 9))}, XmlText::CData);
             return static_cast<size_t>(q + 3 - p);
         }
         // A document type declaration: skipped with its internal subset; its entities are
@@ -204,11 +268,11 @@ size_t XmlScanner::tag(const char* p, const char* e, H& h) {
         return 0;
     }
     const char* n0;
-    const char* q = scan_name(p + 1, e, kTagStop, n0);
+    const char* q = scan_name(p + 1, kTagStop, n0);
     if (q == e) return 0;
     std::string_view name(n0, static_cast<size_t>(q - n0));
     if (name.empty()) malformed("a tag without a name");
-    attrs_.clear();
+    nattrs_ = 0;
     bool empty = false;
     for (;;) {
         while (q < e && is_ws(*q)) ++q;
@@ -225,7 +289,7 @@ size_t XmlScanner::tag(const char* p, const char* e, H& h) {
             break;
         }
         const char* a0;
-        q = scan_name(q, e, kAttrStop, a0);
+        q = scan_name(q, kAttrStop, a0);
         if (q == e) return 0;
         const char* n1 = q;
         while (q < e && is_ws(*q)) ++q;
@@ -239,10 +303,11 @@ size_t XmlScanner::tag(const char* p, const char* e, H& h) {
         const char* v0 = ++q;
         q = find_char(q, e, quote);
         if (!q) return 0;
-        attrs_.push_back({{a0, static_cast<size_t>(n1 - a0)}, {v0, static_cast<size_t>(q - v0)}});
+        if (nattrs_ == attrs_.size()) attrs_.resize(attrs_.size() * 2);
+        attrs_[nattrs_++] = {{a0, static_cast<size_t>(n1 - a0)}, {v0, static_cast<size_t>(q - v0)}};
         ++q;
     }
-    h.on_start(name, attrs_);
+    h.on_start(name, XmlAttrs(attrs_.data(), nattrs_));
     if (empty) h.on_end(name);
     return static_cast<size_t>(q - p);
 }

@@ -167,8 +167,8 @@ private:
 struct EmptyHandler {
     size_t tags = 0;
     bool capturing() const { return false; }
-    void on_text(std::string_view, bool) {}
-    void on_start(std::string_view, const std::vector<igxl::detail::XmlAttr>&) { ++tags; }
+    void on_text(std::string_view, igxl::detail::XmlText) {}
+    void on_start(std::string_view, igxl::detail::XmlAttrs) { ++tags; }
     void on_end(std::string_view) {}
 };
 
