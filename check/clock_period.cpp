@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "check/arith.h"
+#include "check/sheet_buffer.h"
 #include "check/vantor.h"
 #include "check/xlsx_out.h"
 #include "export/common.h"
@@ -128,9 +129,7 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
     if (records.size() > 1) {
         lxw_row_col_options collapsed{};
         collapsed.collapsed = LXW_TRUE;
-        xlsx_check(worksheet_set_row_opt(work_sheet, row_of(r + 1), LXW_DEF_ROW_HEIGHT, nullptr,
-                                         &collapsed),
-                   "collapse an instance group");
+        work_sheet->set_row(row_of(r + 1), LXW_DEF_ROW_HEIGHT, nullptr, &collapsed);
     }
 
     for (const auto& record : records) {
@@ -160,10 +159,10 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
             }
 
             const int c = print_inst_info_col_cnt + dps_count;
-            write_text(work_sheet, 0, col_of(c), "PatternName_0");
-            write_text(work_sheet, 0, col_of(c + 1), frequency ? "Freq_0" : "Period_0");
-            write_text(work_sheet, 0, col_of(c + 2), "Clock_0");
-            xlsx_check(worksheet_set_column(work_sheet, col_of(c), col_of(c), 40, nullptr),
+            work_sheet->write_text(0, col_of(c), "PatternName_0");
+            work_sheet->write_text(0, col_of(c + 1), frequency ? "Freq_0" : "Period_0");
+            work_sheet->write_text(0, col_of(c + 2), "Clock_0");
+            xlsx_check(worksheet_set_column(work_sheet->sheet(), col_of(c), col_of(c), 40, nullptr),
                        "set a column width");
 
             auto evaluate = [&](const std::string& p) {
@@ -185,15 +184,15 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
                 const int col = c + 3 * static_cast<int>(k);
                 if (pieces.size() > 1) {
                     const std::string n = std::to_string(k);
-                    write_text(work_sheet, 0, col_of(col), "PatternName_" + n);
-                    write_text(work_sheet, 0, col_of(col + 1), (frequency ? "Freq_" : "Period_") + n);
-                    write_text(work_sheet, 0, col_of(col + 2), "Clock_" + n);
-                    xlsx_check(worksheet_set_column(work_sheet, col_of(col), col_of(col), 40, nullptr),
+                    work_sheet->write_text(0, col_of(col), "PatternName_" + n);
+                    work_sheet->write_text(0, col_of(col + 1), (frequency ? "Freq_" : "Period_") + n);
+                    work_sheet->write_text(0, col_of(col + 2), "Clock_" + n);
+                    xlsx_check(worksheet_set_column(work_sheet->sheet(), col_of(col), col_of(col), 40, nullptr),
                                "set a column width");
                 }
-                write_text(work_sheet, row_of(r + 1), col_of(col), p);
-                write_text(work_sheet, row_of(r + 1), col_of(col + 1), join(periods));
-                write_text(work_sheet, row_of(r + 1), col_of(col + 2), join(clocks));
+                work_sheet->write_text(row_of(r + 1), col_of(col), p);
+                work_sheet->write_text(row_of(r + 1), col_of(col + 1), join(periods));
+                work_sheet->write_text(row_of(r + 1), col_of(col + 2), join(clocks));
             }
         }
 
@@ -201,9 +200,7 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
             lxw_row_col_options hidden{};
             hidden.hidden = LXW_TRUE;
             hidden.level = 1;
-            xlsx_check(worksheet_set_row_opt(work_sheet, row_of(r + 1), LXW_DEF_ROW_HEIGHT, nullptr,
-                                             &hidden),
-                       "outline an instance row");
+            work_sheet->set_row(row_of(r + 1), LXW_DEF_ROW_HEIGHT, nullptr, &hidden);
         }
         ++r;
     }

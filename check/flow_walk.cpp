@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "check/sheet_buffer.h"
 #include "check/vantor.h"
 #include "check/xlsx_out.h"
 #include "util/error.h"
@@ -203,17 +204,16 @@ void Vantor::test_table_process(int flow_table_index, const FlowEntry& entry) {
     const bool nop = entry.Opcode == "nop";
     lxw_row_t row = static_cast<lxw_row_t>(flow_table_index + 1);
     for (size_t k = 0; k < it->second.size(); ++k, ++row) {
-        write_text(work_sheet, row, 0, entry.Opcode);
-        write_text(work_sheet, row, 1, entry.Parameter);
-        write_text(work_sheet, row, 2, entry.TestNumber);
-        write_text(work_sheet, row, 3, entry.HardBin);
-        write_text(work_sheet, row, 4, entry.SortBin);
-        if (nop) xlsx_check(worksheet_set_row(work_sheet, row, LXW_DEF_ROW_HEIGHT, format_red),
-                            "mark a nop row");
+        work_sheet->write_text(row, 0, entry.Opcode);
+        work_sheet->write_text(row, 1, entry.Parameter);
+        work_sheet->write_text(row, 2, entry.TestNumber);
+        work_sheet->write_text(row, 3, entry.HardBin);
+        work_sheet->write_text(row, 4, entry.SortBin);
+        if (nop) work_sheet->set_row(row, LXW_DEF_ROW_HEIGHT, format_red);
         if (entry.Result == "None" || entry.Result.empty())
-            write_text(work_sheet, row, 5, entry.Result, format_yellow);
+            work_sheet->write_text(row, 5, entry.Result, format_yellow);
         else
-            write_text(work_sheet, row, 5, entry.Result);
+            work_sheet->write_text(row, 5, entry.Result);
     }
 }
 

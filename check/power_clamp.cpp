@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "check/power_order.h"
+#include "check/sheet_buffer.h"
 #include "check/vantor.h"
 #include "check/xlsx_out.h"
 #include "util/error.h"
@@ -96,18 +97,18 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
                 power_list.push_back(display);
                 column = print_inst_info_col_cnt + static_cast<int>(power_list.size()) - 1;
                 power_column_[display] = column;
-                write_text(work_sheet, 0, static_cast<lxw_col_t>(column), display);
-                xlsx_check(worksheet_set_column(work_sheet, static_cast<lxw_col_t>(column),
+                work_sheet->write_text(0, static_cast<lxw_col_t>(column), display);
+                xlsx_check(worksheet_set_column(work_sheet->sheet(), static_cast<lxw_col_t>(column),
                                                 static_cast<lxw_col_t>(column), 15, nullptr),
                            "set a column width");
             }
             const double level =
                 detail::round5(evaluate_spec_expression(levels.at(pin), dc_spec_dict, category, selector));
             if (level == 0.0) {
-                write_text(work_sheet, static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column),
+                work_sheet->write_text(static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column),
                            util::format_double(level), format_orange);
             } else {
-                write_number(work_sheet, static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column),
+                work_sheet->write_number(static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column),
                              level);
             }
             clamps[pin] = detail::round5(
@@ -118,7 +119,7 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
     return static_cast<int>(power_list.size());
 }
 
-void Vantor::write_power_pin_clamp(lxw_worksheet* ws) {
+void Vantor::write_power_pin_clamp(SheetBuffer& ws) {
     // Pins in order of first occurrence.
     tsl::ordered_map<std::string, size_t> pins;
     for (const auto& [test, values] : power_pin_clamp_dict)
@@ -134,16 +135,16 @@ void Vantor::write_power_pin_clamp(lxw_worksheet* ws) {
         by_first_pin[first].push_back(&test);
     }
 
-    write_text(ws, 0, 0, "Test Instance");
-    for (const auto& [pin, col] : pins) write_text(ws, 0, static_cast<lxw_col_t>(col + 1), pin);
+    ws.write_text(0, 0, "Test Instance");
+    for (const auto& [pin, col] : pins) ws.write_text(0, static_cast<lxw_col_t>(col + 1), pin);
     lxw_row_t row = 1;
     for (const auto& group : by_first_pin) {
         for (const std::string* test : group) {
-            write_text(ws, row, 0, *test);
+            ws.write_text(row, 0, *test);
             const auto& values = power_pin_clamp_dict.at(*test);
             for (const auto& [pin, col] : pins) {
                 auto v = values.find(pin);
-                write_number(ws, row, static_cast<lxw_col_t>(col + 1),
+                ws.write_number(row, static_cast<lxw_col_t>(col + 1),
                              v != values.end() ? v->second : std::numeric_limits<double>::quiet_NaN());
             }
             ++row;

@@ -2,6 +2,7 @@
 
 #include <type_traits>
 
+#include "check/sheet_buffer.h"
 #include "check/vantor.h"
 #include "check/xlsx_out.h"
 #include "util/error.h"
@@ -23,25 +24,25 @@ bool fits_cell(std::string_view text) {
 
 }  // namespace
 
-void Vantor::write_cell_text(lxw_worksheet* ws, lxw_row_t row, lxw_col_t col,
+void Vantor::write_cell_text(SheetBuffer& ws, lxw_row_t row, lxw_col_t col,
                              const std::string& text) {
     if (fits_cell(text)) {
-        write_text(ws, row, col, text);
+        ws.write_text(row, col, text);
         return;
     }
-    write_text(ws, row, col, utf8_prefix(text, kCellLimit - 3) + "...");
+    ws.write_text(row, col, utf8_prefix(text, kCellLimit - 3) + "...");
     put_data_log("Warning: text cut to " + std::to_string(kCellLimit) + " characters in row " +
                  std::to_string(row + 1) + ", column " + std::to_string(col + 1) +
                  " of the pattern map sheet");
 }
 
 void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const PatternTsetMap& my_dict,
-                                lxw_worksheet* ws) {
+                                SheetBuffer& ws) {
     const std::string value_head = cycle_mode == "Period" ? "Period_" : "Frequency_";
-    write_text(ws, 0, 0, "Instances");
-    write_text(ws, 0, 1, "Pattern");
-    write_text(ws, 0, 2, "Tset_0");
-    write_text(ws, 0, 3, value_head + "0");
+    ws.write_text(0, 0, "Instances");
+    ws.write_text(0, 1, "Pattern");
+    ws.write_text(0, 2, "Tset_0");
+    ws.write_text(0, 3, value_head + "0");
     lxw_row_t r = 1;
     size_t k = 0;
     const double n = static_cast<double>(my_dict.size());
@@ -49,19 +50,19 @@ void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const Patter
         std::string joined;
         for (size_t i = 0; i < tests.size(); ++i) joined += (i ? "," : "") + tests[i];
         write_cell_text(ws, r, 0, joined);
-        write_text(ws, r, 1, pattern);
+        ws.write_text(r, 1, pattern);
         auto found = my_dict.find(pattern);
         if (found != my_dict.end()) {
             const auto& tsets = found->second;
             if (tsets.size() > 1) {
                 for (size_t i = 0; i < tsets.size(); ++i) {
-                    write_text(ws, 0, static_cast<lxw_col_t>(2 + 2 * i), "Tset_" + std::to_string(i));
-                    write_text(ws, 0, static_cast<lxw_col_t>(3 + 2 * i), value_head + std::to_string(i));
+                    ws.write_text(0, static_cast<lxw_col_t>(2 + 2 * i), "Tset_" + std::to_string(i));
+                    ws.write_text(0, static_cast<lxw_col_t>(3 + 2 * i), value_head + std::to_string(i));
                 }
             }
             lxw_col_t c = 2;
             for (const auto& [tset, values] : tsets) {
-                write_text(ws, r, c++, tset);
+                ws.write_text(r, c++, tset);
                 write_cell_text(ws, r, c++, values);
             }
         }
@@ -72,21 +73,21 @@ void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const Patter
     }
 }
 
-void Vantor::write_bin_descrp(lxw_worksheet* ws) {
+void Vantor::write_bin_descrp(SheetBuffer& ws) {
     for (size_t i = 0; i < sort_bin_dscrp.size(); ++i) {
-        write_text(ws, static_cast<lxw_row_t>(i), 0, sort_bin_dscrp[i][0]);
-        write_text(ws, static_cast<lxw_row_t>(i), 1, sort_bin_dscrp[i][1]);
+        ws.write_text(static_cast<lxw_row_t>(i), 0, sort_bin_dscrp[i][0]);
+        ws.write_text(static_cast<lxw_row_t>(i), 1, sort_bin_dscrp[i][1]);
     }
     if (sort_bin_dscrp.empty()) return;
     lxw_conditional_format cf{};
     cf.type = LXW_CONDITIONAL_TYPE_DUPLICATE;
     cf.format = format_red;
     xlsx_check(worksheet_conditional_format_range(
-                   ws, 0, 0, static_cast<lxw_row_t>(sort_bin_dscrp.size() - 1), 0, &cf),
+                   ws.sheet(), 0, 0, static_cast<lxw_row_t>(sort_bin_dscrp.size() - 1), 0, &cf),
                "mark duplicate sort bins");
 }
 
-void Vantor::write_inst_para(lxw_worksheet* ws) {
+void Vantor::write_inst_para(SheetBuffer& ws) {
     // Blank argument cells are marked red by one "blanks" rule per block of consecutive rows with
     // the same argument columns: the same cells as one rule per row, far fewer rules to store.
     struct Block {
@@ -99,7 +100,7 @@ void Vantor::write_inst_para(lxw_worksheet* ws) {
         lxw_conditional_format cf{};
         cf.type = LXW_CONDITIONAL_TYPE_BLANKS;
         cf.format = format_red;
-        xlsx_check(worksheet_conditional_format_range(ws, block.first, block.c1, block.last,
+        xlsx_check(worksheet_conditional_format_range(ws.sheet(), block.first, block.c1, block.last,
                                                       block.c2, &cf),
                    "mark blank argument cells");
         block.open = false;
@@ -116,23 +117,24 @@ void Vantor::write_inst_para(lxw_worksheet* ws) {
     lxw_row_t r = 0;
     for (const auto& [name, records] : test_instance_dict) {
         if (r == 0) {
-            write_text(ws, 0, 0, "Comment");
-            write_text(ws, 0, 1, "Test Instance");
+            ws.write_text(0, 0, "Comment");
+            ws.write_text(0, 1, "Test Instance");
             lxw_col_t c = 2;
             if (!records.empty())
                 records.front().visit_fields([&](std::string_view key, const auto&) {
-                    write_text(ws, 0, c++, key);
+                    ws.write_text(0, c++, key);
                 });
             r = 1;
         }
-        write_text(ws, r, 1, name);
+        ws.write_text(r, 1, name);
         for (const auto& record : records) {
             lxw_col_t c = 2;
             record.visit_fields([&](std::string_view, const auto& value) {
                 if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string>) {
-                    write_text(ws, r, c, value);
+                    ws.write_text(r, c, value);
                 } else {
-                    write_text_row(ws, r, c, value);
+                    for (size_t i = 0; i < value.size(); ++i)
+                        ws.write_text(r, static_cast<lxw_col_t>(c + i), value[i]);
                     // A record without arguments has no argument cells to mark.
                     if (!value.empty())
                         mark_blanks(r, c, static_cast<lxw_col_t>(c + value.size() - 1));

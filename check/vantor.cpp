@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "check/sheet_buffer.h"
 #include "check/xlsx_out.h"
 #include "export/common.h"
 #include "util/error.h"
@@ -20,11 +21,13 @@ namespace fs = std::filesystem;
 Vantor::Vantor(std::string device_dir) : device_directory(std::move(device_dir)) {}
 
 Vantor::~Vantor() {
+    open_sheet_.reset();
     if (workbook_) workbook_close(workbook_);
 }
 
 void Vantor::reset() {
     std::string keep = std::move(device_directory);
+    open_sheet_.reset();
     if (workbook_) {
         workbook_close(workbook_);
         workbook_ = nullptr;
@@ -162,22 +165,35 @@ std::string Vantor::vba_project_path() {
     return "bin/vbaProject.bin";
 }
 
-void Vantor::excel_file_optimise(lxw_worksheet* worksheet, const std::string& freezePane) {
-    xlsx_check(worksheet_autofilter(worksheet, 0, 0, 0, 100), "set the autofilter");
+void Vantor::excel_file_optimise(SheetBuffer& worksheet, const std::string& freezePane) {
+    xlsx_check(worksheet_autofilter(worksheet.sheet(), 0, 0, 0, 100), "set the autofilter");
     lxw_row_t row;
     lxw_col_t col;
     cell_from_name(freezePane, row, col);
-    worksheet_freeze_panes(worksheet, row, col);
-    xlsx_check(worksheet_set_row(worksheet, 0, 20, format_bold), "format the header row");
+    worksheet_freeze_panes(worksheet.sheet(), row, col);
+    worksheet.set_row(0, 20, format_bold);
 }
 
 void Vantor::init() {
     static const char* headers[] = {"Opcode", "Parameter", "TestNumber",
                                     "HardBinNumber", "SortBinNumber", "Result"};
-    for (int c = 0; c < 6; ++c) write_text(work_sheet, 0, c, headers[c]);
-    xlsx_check(worksheet_set_column(work_sheet, 1, 1, 20, nullptr), "set a column width");
-    xlsx_check(worksheet_set_column(work_sheet, 2, 5, 15, nullptr), "set a column width");
+    for (int c = 0; c < 6; ++c) work_sheet->write_text(0, static_cast<lxw_col_t>(c), headers[c]);
+    xlsx_check(worksheet_set_column(work_sheet->sheet(), 1, 1, 20, nullptr), "set a column width");
+    xlsx_check(worksheet_set_column(work_sheet->sheet(), 2, 5, 15, nullptr), "set a column width");
     write_row_index = 0;
+}
+
+SheetBuffer& Vantor::open_sheet(const std::string& name) {
+    close_sheet();
+    open_sheet_ = std::make_unique<SheetBuffer>(add_sheet(workbook_, name));
+    return *open_sheet_;
+}
+
+void Vantor::close_sheet() {
+    if (!open_sheet_) return;
+    std::unique_ptr<SheetBuffer> sheet = std::move(open_sheet_);
+    if (work_sheet == sheet.get()) work_sheet = nullptr;
+    sheet->flush();
 }
 
 void Vantor::fail_run(const std::string& message) {
@@ -185,6 +201,13 @@ void Vantor::fail_run(const std::string& message) {
     put_data_log("An exception occurred!Please check!!!");
     put_data_log(message);
     std::cerr << "Traceback (check run): " << message << std::endl;
+    // The sheet being filled is written too, so the saved report shows how far the run came.
+    try {
+        close_sheet();
+    } catch (const std::exception& e) {
+        std::cerr << "Traceback (check run): " << e.what() << std::endl;
+    }
+    work_sheet = nullptr;
     if (workbook_) {
         lxw_workbook* wb = workbook_;
         workbook_ = nullptr;
@@ -205,7 +228,11 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
         workbook_close(workbook_);
         workbook_ = nullptr;
     }
-    workbook_ = workbook_new(output.c_str());
+    // Constant-memory mode: each sheet's rows go to a temporary file as they are written, so a
+    // program of 100,000 tests needs no more memory for its report than for one job's sheet.
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    workbook_ = workbook_new_opt(output.c_str(), &options);
     if (!workbook_) throw Error("cannot create the report workbook '" + output + "'");
     format_red = workbook_add_format(workbook_);
     format_set_bg_color(format_red, 0xFFC7CE);
@@ -220,20 +247,22 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
     try {
         const std::string* last_job = nullptr;
         for (const auto& job_name : job_name_set) {
-            work_sheet = add_sheet(workbook_, job_name);
-            worksheet_outline_settings(work_sheet, LXW_TRUE, LXW_FALSE, LXW_TRUE, LXW_FALSE);
+            work_sheet = &open_sheet(job_name);
+            worksheet_outline_settings(work_sheet->sheet(), LXW_TRUE, LXW_FALSE, LXW_TRUE, LXW_FALSE);
             run_each_flow(job_name);
-            excel_file_optimise(work_sheet);
+            excel_file_optimise(*work_sheet);
+            close_sheet();
             last_job = &job_name;
         }
         if (!last_job) throw Error("no job was chosen: the pattern map sheet has no job to be named after");
-        lxw_worksheet* map_sheet = add_sheet(workbook_, "PatTsetMap_" + utf8_prefix(*last_job, 20));
-        write_pat_tset_map(pat2inst_dict, tset_dict, map_sheet);
-        write_bin_descrp(add_sheet(workbook_, "SortBinDescrp"));
-        write_inst_para(add_sheet(workbook_, "InstParametersCheck"));
+        write_pat_tset_map(pat2inst_dict, tset_dict,
+                           open_sheet("PatTsetMap_" + utf8_prefix(*last_job, 20)));
+        write_bin_descrp(open_sheet("SortBinDescrp"));
+        write_inst_para(open_sheet("InstParametersCheck"));
         std::string vba = vba_project_path();
         if (util::file_exists(vba)) xlsx_check(workbook_add_vba_project(workbook_, vba.c_str()), "embed " + vba);
-        write_power_pin_clamp(add_sheet(workbook_, "PowerPinClampCheck"));
+        write_power_pin_clamp(open_sheet("PowerPinClampCheck"));
+        close_sheet();
         lxw_workbook* wb = workbook_;
         workbook_ = nullptr;  // closed below whatever happens: closing twice must be harmless
         xlsx_check(workbook_close(wb), "save the report workbook '" + output + "'");

@@ -3,6 +3,7 @@
 #include <array>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -23,6 +24,8 @@ struct lxw_worksheet;
 struct lxw_format;
 
 namespace igxl {
+
+class SheetBuffer;
 
 // Which spec and pattern-set files were read last, so the walk never reads one twice in a row.
 struct LastFlowInfo {
@@ -62,15 +65,17 @@ public:
     std::vector<std::string> run(const std::vector<std::string>& job_name_set,
                                  const std::string& work_dir = "./");
 
-    void excel_file_optimise(lxw_worksheet* worksheet, const std::string& freezePane = "C2");
+    void excel_file_optimise(SheetBuffer& worksheet, const std::string& freezePane = "C2");
     void save_max_col(int col_cnt);
     void update_progressbar(double val);
 
+    // Report sheets are filled through a SheetBuffer (see check/sheet_buffer.h): the workbook is
+    // written in constant-memory mode and takes each sheet's rows in order when it is complete.
     void write_pat_tset_map(const PatternInstanceMap& pat2inst_dict, const PatternTsetMap& my_dict,
-                            lxw_worksheet* worksheet);
-    void write_bin_descrp(lxw_worksheet* worksheet);
-    void write_inst_para(lxw_worksheet* worksheet);
-    void write_power_pin_clamp(lxw_worksheet* worksheet);
+                            SheetBuffer& worksheet);
+    void write_bin_descrp(SheetBuffer& worksheet);
+    void write_inst_para(SheetBuffer& worksheet);
+    void write_power_pin_clamp(SheetBuffer& worksheet);
 
     // Engineering unit text of an evaluated value (nothing below 1e-12).
     std::optional<std::string> add_unit(double val) const;
@@ -85,7 +90,7 @@ public:
     std::string power_order_path;
     std::string pattern_path;
     JobListMap job_list_dict;
-    lxw_worksheet* work_sheet = nullptr;
+    SheetBuffer* work_sheet = nullptr;  // the job sheet being filled
     LogCallback text;
     LastFlowInfo last_flow_info;
     int MAX_DSP_CNT = 0;
@@ -148,7 +153,7 @@ private:
     int power_process_and_get_count(const std::string& flow_table_directory,
                                     const FlowEntry& flow_table_info, int flow_table_index);
     // A report cell text, cut to what a spreadsheet cell can hold (with a logged warning).
-    void write_cell_text(lxw_worksheet* ws, unsigned row, unsigned short col,
+    void write_cell_text(SheetBuffer& ws, unsigned row, unsigned short col,
                          const std::string& text);
     // spec_calculation and the evaluation of its result, remembered per job: the spec maps do
     // not change while a job's passes run, and every record repeats the same few expressions.
@@ -199,7 +204,12 @@ private:
     // Column of each display name in power_list.
     tsl::ordered_map<std::string, int> power_column_;
 
+    // Adds a worksheet and the buffer that fills it; close_sheet writes the buffered rows.
+    SheetBuffer& open_sheet(const std::string& name);
+    void close_sheet();
+
     lxw_workbook* workbook_ = nullptr;
+    std::unique_ptr<SheetBuffer> open_sheet_;
 };
 
 }  // namespace igxl

@@ -26,6 +26,24 @@ double children_cpu() {
     return seconds(u.ru_utime) + seconds(u.ru_stime);
 }
 
+// Resident memory now, from /proc (0 where it cannot be read).
+long current_rss_kb() {
+    FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f) return 0;
+    char line[256];
+    long kb = 0;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "VmRSS: %ld kB", &kb) == 1) break;
+    std::fclose(f);
+    return kb;
+}
+
+double self_cpu() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return seconds(u.ru_utime) + seconds(u.ru_stime);
+}
+
 long peak_rss_kb() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
@@ -56,13 +74,19 @@ int main(int argc, char** argv) {
     // Phase marks from the progress values: 1 job start, 8 first pass, 19 second pass, the
     // first value above 29 the third pass (after its first entry), 100 job end.
     using clock = std::chrono::steady_clock;
-    std::vector<std::pair<double, clock::time_point>> marks;
+    struct Mark {
+        double progress;
+        clock::time_point at;
+        long rss_kb;
+    };
+    std::vector<Mark> marks;
     v.read_device(program, power_order, patterns, "UltraFLEX",
                   [&](const std::string&) { ++log_lines; }, cycle, "", 0, [&](double p) {
                       const bool third = p > 29 && p < 100 && !marks.empty() &&
-                                         marks.back().first == 19;
-                      if (p == 1 || p == 8 || p == 19 || p == 100) marks.emplace_back(p, clock::now());
-                      if (third) marks.emplace_back(30, clock::now());
+                                         marks.back().progress == 19;
+                      if (p == 1 || p == 8 || p == 19 || p == 100)
+                          marks.push_back({p, clock::now(), current_rss_kb()});
+                      if (third) marks.push_back({30, clock::now(), current_rss_kb()});
                   });
     const auto t1 = std::chrono::steady_clock::now();
 
@@ -75,10 +99,12 @@ int main(int argc, char** argv) {
         entries += f.get_test_suite_info().size();
     }
 
+    const double cpu0 = self_cpu();
     const auto t2 = std::chrono::steady_clock::now();
     auto reports = v.run(jobs, work.string());
     const auto t3 = std::chrono::steady_clock::now();
     const double patinfo = children_cpu() - child0;
+    const double run_cpu = self_cpu() - cpu0;
 
     const double export_s = std::chrono::duration<double>(t1 - t0).count();
     const double check_s = std::chrono::duration<double>(t3 - t2).count();
@@ -89,21 +115,24 @@ int main(int argc, char** argv) {
     std::printf("read_device (export): %.3f s\n", export_s);
     std::printf("run (wall):           %.3f s\n", check_s);
     std::printf("  patinfo (children): %.3f s CPU\n", patinfo);
+    std::printf("  own CPU:            %.3f s (user + system; steadier than wall on a busy machine)\n",
+                run_cpu);
     std::printf("  check without it:  %.3f s\n", check_s - patinfo);
     std::printf("per flow entry:       %.3f us (without patinfo)\n",
                 entries ? (check_s - patinfo) * 1e6 / static_cast<double>(entries) : 0.0);
     const char* phase_names[] = {"read sheets", "pass 1 (rows)", "pass 2 (flow, power)",
                                  "pass 3 (patterns)"};
     for (size_t i = 0; i + 1 < marks.size(); ++i) {
-        const double from = marks[i].first;
+        const double from = marks[i].progress;
         const int phase = from == 1 ? 0 : from == 8 ? 1 : from == 19 ? 2 : from == 30 ? 3 : -1;
         if (phase < 0) continue;
-        std::printf("  %-20s %.3f s\n", phase_names[phase],
-                    std::chrono::duration<double>(marks[i + 1].second - marks[i].second).count());
+        std::printf("  %-20s %.3f s   (RSS after: %.0f MB)\n", phase_names[phase],
+                    std::chrono::duration<double>(marks[i + 1].at - marks[i].at).count(),
+                    static_cast<double>(marks[i + 1].rss_kb) / 1024.0);
     }
     if (!marks.empty())
         std::printf("  %-20s %.3f s\n", "summary sheets, save",
-                    std::chrono::duration<double>(t3 - marks.back().second).count());
+                    std::chrono::duration<double>(t3 - marks.back().at).count());
     std::printf("peak memory:          %.1f MB\n", static_cast<double>(peak_rss_kb()) / 1024.0);
     std::printf("report:               %s%s\n", reports.empty() ? "(none)" : reports[0].c_str(),
                 v.last_run_failed ? " (run failed)" : "");
