@@ -1,5 +1,9 @@
 #include "vbt/model.h"
 
+#include <algorithm>
+
+#include "vbt/source.h"
+
 namespace igxl::vbt {
 
 std::string_view to_text(VariableScope scope) {
@@ -47,6 +51,23 @@ std::string_view to_text(FunctionType kind) {
         case FunctionType::OTHER: return "OTHER";
     }
     return "";
+}
+
+// The scan records only ASCII names ([A-Za-z_][A-Za-z0-9_]*, ending where the word run ends), so
+// the name runs to the first byte that is not an ASCII word character.
+std::string_view VariableReference::var_name() const {
+    const std::string& text = *tables_->files[file_].text;
+    size_t end = offset_;
+    while (end < text.size() && detail::is_ascii_word(static_cast<unsigned char>(text[end]))) ++end;
+    return std::string_view(text).substr(offset_, end - offset_);
+}
+
+std::string_view VariableReference::context() const {
+    const std::string_view text = *tables_->files[file_].text;
+    const size_t before = offset_ == 0 ? std::string_view::npos : text.rfind('\n', offset_ - 1);
+    const size_t begin = before == std::string_view::npos ? 0 : before + 1;
+    const size_t end = std::min(text.find('\n', offset_), text.size());
+    return detail::strip(text.substr(begin, end - begin));
 }
 
 }  // namespace igxl::vbt

@@ -2,7 +2,10 @@
 // the records the parser fills and the report writer and refactorer read.
 #pragma once
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -95,15 +98,50 @@ struct TypeInfo {
     bool has_issue() const { return issue_description && !issue_description->empty(); }
 };
 
-// One use of a variable name. A large program has far more uses than declarations, so the texts
-// are views into text the parser keeps for its whole life (the module texts and its paths): a
-// reference is valid as long as the parser (or a copy of it) that produced it.
-struct VariableReference {
-    std::string_view var_name;
-    std::string_view file_path;
-    int line_number;
-    std::optional<std::string_view> function_name = std::nullopt;  // none outside procedures
-    std::string_view context = {};  // the whole line, surrounding white space removed
+namespace detail {
+// What the references of one parser point into: the module texts and paths, and the procedure
+// names, kept for the parser's life (also when a re-parse replaces a file's entry) and shared by
+// copies of the parser. Append-only, so indices and views stay valid.
+struct ReferenceTables {
+    struct File {
+        std::string path;
+        std::shared_ptr<const std::string> text;
+    };
+    std::deque<File> files;                   // a deque: paths never move as files are added
+    std::vector<std::string_view> procedures;  // views into the module texts
+};
+}  // namespace detail
+
+// One use of a variable name. A large program has about one use per line, so a reference holds
+// only indices into its parser's tables and the position of the name in the module text; its
+// texts are views into text that parser keeps. A reference is valid as long as the parser (or a
+// copy of it) that produced it.
+class VariableReference {
+public:
+    static constexpr uint32_t NO_PROCEDURE = UINT32_MAX;
+
+    VariableReference() = default;
+    // offset: where the name starts in the file's text; procedure: index into the procedure
+    // table, or NO_PROCEDURE outside procedures.
+    VariableReference(const detail::ReferenceTables* tables, uint32_t file, uint32_t line, uint32_t offset,
+                      uint32_t procedure)
+        : tables_(tables), file_(file), line_(line), offset_(offset), procedure_(procedure) {}
+
+    std::string_view var_name() const;
+    std::string_view file_path() const { return tables_->files[file_].path; }
+    int line_number() const { return static_cast<int>(line_); }  // 1-based
+    std::optional<std::string_view> function_name() const {  // none outside procedures
+        if (procedure_ == NO_PROCEDURE) return std::nullopt;
+        return tables_->procedures[procedure_];
+    }
+    std::string_view context() const;  // the whole line, surrounding white space removed
+
+private:
+    const detail::ReferenceTables* tables_ = nullptr;
+    uint32_t file_ = 0;
+    uint32_t line_ = 0;
+    uint32_t offset_ = 0;
+    uint32_t procedure_ = NO_PROCEDURE;
 };
 
 // Hash for maps keyed by text that can also be searched with a string_view.

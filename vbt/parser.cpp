@@ -129,11 +129,6 @@ bool is_variable_declaration(std::string_view line) {
 bool VBAParser::is_function_definition(std::string_view line) { return detail::is_function_definition(line); }
 bool VBAParser::is_variable_declaration(std::string_view line) { return detail::is_variable_declaration(line); }
 
-std::string_view VBAParser::retain(std::string text) {
-    retained_.push_back(std::make_shared<const std::string>(std::move(text)));
-    return *retained_.back();
-}
-
 void VBAParser::parse_files(const std::string& directory_path) {
     std::vector<std::string> paths;
     collect_modules(directory_path, paths);
@@ -141,7 +136,6 @@ void VBAParser::parse_files(const std::string& directory_path) {
     for (const std::string& path : paths) {
         try {
             SourceLines lines(decode_source(read_module(path)));
-            retained_.push_back(lines.shared_text());
             files.insert_or_assign(path, lines);
             parse_file(path, lines);
         } catch (const std::exception& e) {

@@ -71,17 +71,14 @@ private:
     void check_function_parameters();
 
     void collect_variable_references();
-    void collect_references_in_file(std::string_view file_path, const SourceLines& lines,
-                                    const WordLookup& all_variables);
-    void find_variable_references_in_line(std::string_view line, int line_num, std::string_view file_path,
-                                          std::optional<std::string_view> function_name,
+    // file and procedure are indices into tables_ (VariableReference::NO_PROCEDURE: none).
+    void collect_references_in_file(uint32_t file, const SourceLines& lines, const WordLookup& all_variables);
+    void find_variable_references_in_line(std::string_view line, int line_num, uint32_t file, uint32_t procedure,
                                           const WordLookup& all_variables);
     void collect_type_enum_references();
 
-    // Texts that references view: kept for the parser's life, also when a re-parse replaces a
-    // file's entry, and shared by copies of the parser.
-    std::string_view retain(std::string text);
-    std::vector<std::shared_ptr<const std::string>> retained_;
+    // What references point into; shared by copies of the parser, so their references stay valid.
+    std::shared_ptr<detail::ReferenceTables> tables_;
 };
 
 namespace detail {

@@ -135,23 +135,35 @@ void VBAParser::collect_variable_references() {
         found.value().reserve(found.value().size() + entry->uses);
         entry->refs = &found.value();
     }
-    for (const auto& [path, lines] : files) collect_references_in_file(retain(path), lines, lookup);
+    if (!tables_) tables_ = std::make_shared<detail::ReferenceTables>();
+    for (const auto& [path, lines] : files) {
+        const auto file = static_cast<uint32_t>(tables_->files.size());
+        tables_->files.push_back({path, lines.shared_text()});
+        collect_references_in_file(file, lines, lookup);
+    }
     collect_type_enum_references();
     std::cout << "收集到 " << variable_references.size() << " 个变量的引用信息" << std::endl;
 }
 
-void VBAParser::collect_references_in_file(std::string_view file_path, const SourceLines& lines,
-                                           const WordLookup& all_variables) {
+void VBAParser::collect_references_in_file(uint32_t file, const SourceLines& lines, const WordLookup& all_variables) {
+    const char* header = nullptr;  // the procedure name last entered in the table, by its place in the text
+    uint32_t procedure = VariableReference::NO_PROCEDURE;
     for_each_scanned_line(lines, [&](std::string_view line, int line_num, std::optional<std::string_view> function) {
-        find_variable_references_in_line(line, line_num, file_path, function, all_variables);
+        if (!function) {
+            procedure = VariableReference::NO_PROCEDURE;
+            header = nullptr;
+        } else if (function->data() != header) {
+            header = function->data();
+            procedure = static_cast<uint32_t>(tables_->procedures.size());
+            tables_->procedures.push_back(*function);
+        }
+        find_variable_references_in_line(line, line_num, file, procedure, all_variables);
     });
 }
 
-void VBAParser::find_variable_references_in_line(std::string_view line, int line_num, std::string_view file_path,
-                                                 std::optional<std::string_view> function_name,
-                                                 const WordLookup& all_variables) {
-    std::string_view context;
-    bool have_context = false;
+void VBAParser::find_variable_references_in_line(std::string_view line, int line_num, uint32_t file,
+                                                 uint32_t procedure, const WordLookup& all_variables) {
+    const char* text = tables_->files[file].text->data();
     detail::for_each_word_run(line, [&](std::string_view word, bool identifier) {
         if (!identifier) return;
         const WordLookup::Entry* found_entry = all_variables.words.find(word);
@@ -163,11 +175,8 @@ void VBAParser::find_variable_references_in_line(std::string_view line, int line
                 found = variable_references.try_emplace(std::string(word)).first;
             entry.refs = &found.value();  // values stay in place as the map grows
         }
-        if (!have_context) {
-            context = detail::strip(line);
-            have_context = true;
-        }
-        entry.refs->push_back(VariableReference{word, file_path, line_num, function_name, context});
+        entry.refs->emplace_back(tables_.get(), file, static_cast<uint32_t>(line_num),
+                                 static_cast<uint32_t>(word.data() - text), procedure);
     });
 }
 

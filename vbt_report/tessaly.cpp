@@ -184,8 +184,8 @@ void Tessaly::write_variable_issues_sheet(lxw_workbook* writer, const std::vecto
         std::unordered_set<std::string_view> files;
         for (const VariableReference& ref : found->second) {
             ++it->second.total;
-            if (ref.function_name) ++it->second.by_function[*ref.function_name];
-            files.insert(ref.file_path);
+            if (const auto function = ref.function_name()) ++it->second.by_function[*function];
+            files.insert(ref.file_path());
         }
         it->second.files = files.size();
         return it->second;

@@ -180,7 +180,7 @@ TEST(Parser, SecondParseAddsAgain) {
     EXPECT_EQ(p.files.size(), 1u);
     // References of the first scan still point at live text after the entry was replaced.
     for (const auto& [name, refs] : p.variable_references)
-        for (const auto& r : refs) EXPECT_NE(r.context.find(r.var_name), std::string_view::npos);
+        for (const auto& r : refs) EXPECT_NE(r.context().find(r.var_name()), std::string_view::npos);
 }
 
 }  // namespace

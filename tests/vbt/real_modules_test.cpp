@@ -132,8 +132,8 @@ TEST(RealModules, ExportedModulesParseWithoutErrors) {
     EXPECT_TRUE(p.get_variable_references("site").empty());
     const auto& uses = p.get_variable_references("i");
     ASSERT_EQ(uses.size(), 4u);
-    EXPECT_EQ(uses[0].line_number, 24);
-    EXPECT_EQ(*uses[0].function_name, "Measure_VBT");
+    EXPECT_EQ(uses[0].line_number(), 24);
+    EXPECT_EQ(*uses[0].function_name(), "Measure_VBT");
     EXPECT_EQ(p.get_variable_references("g_Ready_bool").size(), 1u);
 }
 

@@ -80,7 +80,7 @@ struct Ref {
 std::vector<Ref> refs(const VBAParser& p, std::string_view name) {
     std::vector<Ref> out;
     for (const auto& r : p.get_variable_references(name))
-        out.push_back({std::string(r.file_path), r.line_number, r.function_name ? std::string(*r.function_name) : "-"});
+        out.push_back({std::string(r.file_path()), r.line_number(), std::string(r.function_name().value_or("-"))});
     return out;
 }
 
@@ -112,8 +112,8 @@ TEST(References, VariableUsesAreWholeCaseSensitiveWords) {
     EXPECT_TRUE(refs(p, "Count").empty());
     EXPECT_TRUE(refs(p, "Work_VBT").empty());
     const auto& first = p.get_variable_references("i").front();
-    EXPECT_EQ(first.context, "i = i + 1 ' i again");
-    EXPECT_EQ(first.var_name, "i");
+    EXPECT_EQ(first.context(), "i = i + 1 ' i again");
+    EXPECT_EQ(first.var_name(), "i");
     // Asking for an unknown name creates nothing.
     size_t before = p.variable_references.size();
     EXPECT_TRUE(p.get_variable_references("nothing_here").empty());

@@ -24,7 +24,6 @@ struct TestAccess {
     static void parse_text(VBAParser& p, const std::string& path, std::string text) {
         SourceLines lines(decode_source(text));
         p.files.insert_or_assign(path, lines);
-        p.retained_.push_back(lines.shared_text());
         p.parse_file(path, lines);
     }
     static void collect_references(VBAParser& p) { p.collect_variable_references(); }
