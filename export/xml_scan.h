@@ -82,12 +82,12 @@ public:
     void run(H& h);
 
 private:
-    static bool is_ws(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
     enum : uint8_t { kWs = kXmlWs, kTagStop = kXmlTagStop, kAttrStop = kXmlAttrStop, kColon = kXmlColon, kGt = kXmlGt };
     static uint8_t cls(char c) { return kXmlClasses.c[static_cast<unsigned char>(c)]; }
     // Scans a name from b up to the first byte of class stop; returns its end (e when the
     // buffer ends first) and sets start to the local name's first byte (after the last ':').
-    // No bound test: a '>' stands after the buffer's data (see refill), and '>' stops every name.
+    // No bound test here nor in the blank skips of tag(): a '>' stands after the buffer's data
+    // (see refill), and '>' ends every name and is no blank.
     static const char* scan_name(const char* b, uint8_t stop, const char*& start) {
         start = b;
         for (;; ++b) {
@@ -197,8 +197,9 @@ void XmlScanner::run(H& h) {
         const char* e = b + end_;  // kPad bytes after e stay readable
         bool need_more = false;
         for (;;) {
-            bool escaped;
-            const char* lt = find_text_end(p, e, escaped);
+            // Between tags of sheet XML there is mostly nothing: the next byte is the '<'.
+            bool escaped = false;
+            const char* lt = p < e && *p == '<' ? p : find_text_end(p, e, escaped);
             if (!lt) break;
             if (lt > p && h.capturing())
                 h.on_text({p, static_cast<size_t>(lt - p)}, escaped ? XmlText::Escaped : XmlText::Plain);
@@ -232,6 +233,11 @@ size_t XmlScanner::tag(const char* p, const char* e, H& h) {
     if (e - p < 2) return 0;
     char c = p[1];
     if (c == '/') {
+        if (p[3] == '>' && !cls(p[2]) && p + 3 < e) {
+            // </c>, </v>: a one-letter name needs no scan.
+            h.on_end({p + 2, 1});
+            return 4;
+        }
         const char* n0;
         const char* ne = scan_name(p + 2, kWs | kGt, n0);
         if (ne == e) return 0;
@@ -267,6 +273,11 @@ size_t XmlScanner::tag(const char* p, const char* e, H& h) {
         }
         return 0;
     }
+    if (p[2] == '>' && !cls(c) && p + 2 < e) {
+        // <v>, <f>, <t>: a one-letter name without attributes.
+        h.on_start({p + 1, 1}, XmlAttrs());
+        return 3;
+    }
     const char* n0;
     const char* q = scan_name(p + 1, kTagStop, n0);
     if (q == e) return 0;
@@ -275,7 +286,7 @@ size_t XmlScanner::tag(const char* p, const char* e, H& h) {
     nattrs_ = 0;
     bool empty = false;
     for (;;) {
-        while (q < e && is_ws(*q)) ++q;
+        while (cls(*q) & kWs) ++q;
         if (q == e) return 0;
         if (*q == '>') {
             ++q;
@@ -292,11 +303,11 @@ size_t XmlScanner::tag(const char* p, const char* e, H& h) {
         q = scan_name(q, kAttrStop, a0);
         if (q == e) return 0;
         const char* n1 = q;
-        while (q < e && is_ws(*q)) ++q;
+        while (cls(*q) & kWs) ++q;
         if (q == e) return 0;
         if (*q != '=') malformed("an attribute without a value");
         ++q;
-        while (q < e && is_ws(*q)) ++q;
+        while (cls(*q) & kWs) ++q;
         if (q == e) return 0;
         char quote = *q;
         if (quote != '"' && quote != '\'') malformed("an unquoted attribute value");
