@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <string>
 #include <string_view>
@@ -16,9 +17,9 @@
 
 namespace igxl::vbt {
 
-enum class VariableScope { LOCAL, MODULE_PRIVATE, GLOBAL, CLASS_PRIVATE, CLASS_PUBLIC, CLASS_EXTERNAL };
+enum class VariableScope : uint8_t { LOCAL, MODULE_PRIVATE, GLOBAL, CLASS_PRIVATE, CLASS_PUBLIC, CLASS_EXTERNAL };
 
-enum class VariableType {
+enum class VariableType : uint8_t {
     INTEGER,
     LONG,
     SINGLE,
@@ -40,12 +41,42 @@ enum class VariableType {
     PATTERN,
 };
 
-enum class FunctionType { VBT, DSP, IP, OTHER };
+enum class FunctionType : uint8_t { VBT, DSP, IP, OTHER };
 
 // The text values reports print ("local", "Long", "VBT", ...).
 std::string_view to_text(VariableScope scope);
 std::string_view to_text(VariableType type);
 std::string_view to_text(FunctionType kind);
+
+// A text that many records repeat, such as the path of their module: the parser makes one per
+// module and every record holds a counted reference to it, not a copy of its own.
+class SharedText {
+public:
+    SharedText() = default;
+    SharedText(std::string text) : text_(std::make_shared<const std::string>(std::move(text))) {}
+    SharedText(const char* text) : SharedText(std::string(text)) {}
+
+    const std::string& str() const { return text_ ? *text_ : empty_text(); }
+    operator const std::string&() const { return str(); }
+    const char* c_str() const { return str().c_str(); }
+    size_t size() const { return str().size(); }
+    bool empty() const { return str().empty(); }
+
+    friend bool operator==(const SharedText& a, const SharedText& b) {
+        return a.text_ == b.text_ || a.str() == b.str();
+    }
+    friend bool operator==(const SharedText& a, std::string_view b) { return a.str() == b; }
+    friend bool operator==(const SharedText& a, const std::string& b) { return a.str() == b; }
+    friend bool operator==(const SharedText& a, const char* b) { return a.str() == b; }
+    friend std::ostream& operator<<(std::ostream& out, const SharedText& t) { return out << t.str(); }
+
+private:
+    static const std::string& empty_text() {
+        static const std::string empty;
+        return empty;
+    }
+    std::shared_ptr<const std::string> text_;
+};
 
 // One declared variable or constant; a line naming several gives one record per name.
 struct VariableInfo {
@@ -54,7 +85,7 @@ struct VariableInfo {
     VariableScope scope;
     VariableType var_type;
     bool is_array;
-    std::string file_path;
+    SharedText file_path;
     int line_number;  // 1-based
     std::optional<std::string> function_name = std::nullopt;  // none at module level
     bool is_const = false;
@@ -75,7 +106,7 @@ struct FunctionInfo {
     std::string name;  // "unknown" when the header could not be read
     std::string original_name;
     FunctionType func_type;
-    std::string file_path;
+    SharedText file_path;
     int start_line;
     int end_line;  // 0 until the procedure is closed
     std::vector<Parameter> parameters;
@@ -87,7 +118,7 @@ struct TypeInfo {
     std::string name;
     std::string original_name;
     std::string info_type;  // "Type" or "Enum"
-    std::string file_path;
+    SharedText file_path;
     int line_number;
     std::string scope = "public";  // "public" or "private"
     std::optional<std::string> correct_name = std::nullopt;

@@ -148,14 +148,15 @@ void VBAParser::parse_files(const std::string& directory_path) {
               << std::endl;
 }
 
-void VBAParser::parse_file(const std::string& file_path, const SourceLines& lines) {
+void VBAParser::parse_file(const std::string& path, const SourceLines& lines) {
+    const SharedText file_path(path);  // one copy for all of the file's records
     static const Regex type_header("^\\s*(Public|Private)\\s+Type\\s+", Regex::ICASE);
     static const Regex enum_header("^\\s*(Public|Private)\\s+Enum\\s+", Regex::ICASE);
     std::optional<FunctionInfo> current;
     bool inside = false;
     auto close = [&](int end_line) {
         current->end_line = end_line;
-        std::string key = file_path + ":" + current->name;
+        std::string key = path + ":" + current->name;
         functions.insert_or_assign(std::move(key), std::move(*current));
         current.reset();
     };
@@ -190,7 +191,7 @@ void VBAParser::parse_file(const std::string& file_path, const SourceLines& line
     if (inside && current) close(static_cast<int>(lines.size()));
 }
 
-FunctionInfo VBAParser::parse_function_definition(std::string_view line, const std::string& file_path,
+FunctionInfo VBAParser::parse_function_definition(std::string_view line, const SharedText& file_path,
                                                   int line_num) {
     static const Regex header(
         "^\\s*(Public|Private|Friend)?\\s*(Function|Sub)\\s+(?P<name>\\w+)\\s*(\\((?P<params>.*)\\))?",
@@ -243,7 +244,7 @@ std::vector<Parameter> VBAParser::parse_function_parameters(std::string_view par
     return out;
 }
 
-void VBAParser::parse_variable_declaration(std::string_view line, const std::string& file_path, int line_num,
+void VBAParser::parse_variable_declaration(std::string_view line, const SharedText& file_path, int line_num,
                                            const std::optional<std::string>& function_name) {
     try {
         static const Regex declaration(
@@ -280,9 +281,9 @@ void VBAParser::parse_variable_declaration(std::string_view line, const std::str
             if (scope == VariableScope::GLOBAL)
                 global_variables.push_back(std::move(info));
             else if (local)
-                local_variables[file_path + ":" + *function_name].push_back(std::move(info));
+                local_variables[file_path.str() + ":" + *function_name].push_back(std::move(info));
             else
-                module_variables[file_path].push_back(std::move(info));
+                module_variables[file_path.str()].push_back(std::move(info));
             if (comma == std::string_view::npos) break;
             start = comma + 1;
         }
@@ -313,7 +314,7 @@ VariableType VBAParser::parse_variable_type(std::string_view type_str) {
 namespace {
 // Type and Enum headers differ only in their keyword, prefix and message.
 std::optional<TypeInfo> read_definition_header(std::string_view line, const Regex& header, int line_num,
-                                               const std::string& file_path, std::string_view info_type,
+                                               const SharedText& file_path, std::string_view info_type,
                                                std::string_view prefix, std::string_view issue) {
     Match m;
     if (!header.match(line, m)) return std::nullopt;
@@ -335,19 +336,19 @@ std::optional<TypeInfo> read_definition_header(std::string_view line, const Rege
 }  // namespace
 
 void VBAParser::parse_type_definition(std::string_view line, const SourceLines&, int line_num,
-                                      const std::string& file_path) {
+                                      const SharedText& file_path) {
     static const Regex header("^\\s*(?P<scope>Public|Private)?\\s*Type\\s+(?P<name>\\w+)", Regex::ICASE);
     auto info = read_definition_header(line, header, line_num, file_path, "Type", "type_",
                                        "Type定义应以 'type_' 为前缀");
-    if (info) types.insert_or_assign(file_path + ":" + info->name, std::move(*info));
+    if (info) types.insert_or_assign(file_path.str() + ":" + info->name, std::move(*info));
 }
 
 void VBAParser::parse_enum_definition(std::string_view line, const SourceLines&, int line_num,
-                                      const std::string& file_path) {
+                                      const SharedText& file_path) {
     static const Regex header("^\\s*(?P<scope>Public|Private)?\\s*Enum\\s+(?P<name>\\w+)", Regex::ICASE);
     auto info = read_definition_header(line, header, line_num, file_path, "Enum", "enum_",
                                        "Enum定义应以 'enum_' 为前缀");
-    if (info) enums.insert_or_assign(file_path + ":" + info->name, std::move(*info));
+    if (info) enums.insert_or_assign(file_path.str() + ":" + info->name, std::move(*info));
 }
 
 void VBAParser::check_function_parameters() {

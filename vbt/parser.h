@@ -57,17 +57,17 @@ private:
 
     void parse_file(const std::string& file_path, const SourceLines& lines);
     static bool is_function_definition(std::string_view line);
-    static FunctionInfo parse_function_definition(std::string_view line, const std::string& file_path,
+    static FunctionInfo parse_function_definition(std::string_view line, const SharedText& file_path,
                                                   int line_num);
     static std::vector<Parameter> parse_function_parameters(std::string_view params_str);
     static bool is_variable_declaration(std::string_view line);
-    void parse_variable_declaration(std::string_view line, const std::string& file_path, int line_num,
+    void parse_variable_declaration(std::string_view line, const SharedText& file_path, int line_num,
                                     const std::optional<std::string>& function_name);
     static VariableType parse_variable_type(std::string_view type_str);
     void parse_type_definition(std::string_view line, const SourceLines& all_lines, int line_num,
-                               const std::string& file_path);
+                               const SharedText& file_path);
     void parse_enum_definition(std::string_view line, const SourceLines& all_lines, int line_num,
-                               const std::string& file_path);
+                               const SharedText& file_path);
     void check_function_parameters();
 
     void collect_variable_references();
