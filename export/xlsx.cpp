@@ -563,10 +563,7 @@ public:
                 if (name == "row") {
                     if (!in_data_) return;
                     uint32_t r;
-                    row_ = to_uint(attr(a, "r"), r) && r >= 1 ? r : row_ + 1;
-                    next_col_ = 1;
-                    in_row_ = true;
-                    sink_.begin_row(row_);
+                    begin_row(to_uint(attr(a, "r"), r) && r >= 1 ? r : row_ + 1);
                 } else if (name == "rPh") {
                     ++rph_;
                 }
@@ -616,10 +613,7 @@ private:
         if (!in_row_) {
             // A cell outside any row element: its own reference names the row.
             uint32_t c, r;
-            row_ = detail::parse_cell_ref(attr(a, "r"), c, r) ? r : row_ + 1;
-            next_col_ = 1;
-            in_row_ = true;
-            sink_.begin_row(row_);
+            begin_row(detail::parse_cell_ref(attr(a, "r"), c, r) ? r : row_ + 1);
         }
         in_cell_ = true;
         has_v_ = has_f_ = has_is_ = in_is_ = false;
@@ -631,13 +625,51 @@ private:
             else if (at.name[0] == 's') s = at.value;
             else if (at.name[0] == 't') t = at.value;
         }
-        uint32_t c, r;
-        col_ = !ref.empty() && detail::parse_cell_ref(ref, c, r) ? c : next_col_;
+        uint32_t c;
+        col_ = !ref.empty() && cell_column(ref, c) ? c : next_col_;
         next_col_ = col_ + 1;
         style_ = 0;
         if (!s.empty()) to_uint(s, style_);  // an empty s="" means the default style
-        type_ = t.empty() ? 'n' : t == "s" ? 's' : t == "str" ? 'S' : t == "inlineStr" ? 'i' : t == "b" ? 'b'
-                : t == "e" ? 'e' : t == "d" ? 'd' : 'n';
+        type_ = 'n';
+        if (t.size() == 1) {
+            if (t[0] == 's' || t[0] == 'b' || t[0] == 'e' || t[0] == 'd') type_ = t[0];
+        } else if (t == "inlineStr") {
+            type_ = 'i';
+        } else if (t == "str") {
+            type_ = 'S';
+        }
+    }
+
+    void begin_row(uint32_t row) {
+        row_ = row;
+        next_col_ = 1;
+        in_row_ = true;
+        auto r = std::to_chars(row_digits_, row_digits_ + sizeof row_digits_, row);
+        row_len_ = static_cast<uint8_t>(r.ptr - row_digits_);
+        sink_.begin_row(row);
+    }
+
+    // The column of a cell reference, with the checks of parse_cell_ref. Cells name their own
+    // row, so the row digits are usually those of the row element: compared, not parsed.
+    bool cell_column(std::string_view ref, uint32_t& col) const {
+        const char* p = ref.data();
+        const char* e = p + ref.size();
+        uint32_t c = 0;
+        for (int n = 0; p < e && n < 3; ++p, ++n) {
+            unsigned l = static_cast<unsigned>(static_cast<unsigned char>(*p) | 0x20) - 'a';
+            if (l >= 26) break;
+            c = c * 26 + l + 1;
+        }
+        if (p > ref.data() && c <= 16384 && row_ <= 1048576 && static_cast<size_t>(e - p) == row_len_) {
+            size_t i = 0;
+            while (i < row_len_ && p[i] == row_digits_[i]) ++i;
+            if (i == row_len_) {
+                col = c;
+                return true;
+            }
+        }
+        uint32_t r;
+        return detail::parse_cell_ref(ref, col, r);
     }
 
     void dimension(std::string_view ref) {
@@ -672,6 +704,29 @@ private:
         return true;
     }
 
+    // A decimal that repr_decimal_text would give back unchanged: [-]I.F with I "0" or without
+    // leading zeros, F ending in a non-zero digit, at most 15 significant digits, and for
+    // I "0" at most three zeros after the point (smaller numbers take an exponent).
+    static bool canonical_decimal(std::string_view v) {
+        const char* p = v.data();
+        const char* e = p + v.size();
+        if (p < e && *p == '-') ++p;
+        const char* i0 = p;
+        while (p < e && static_cast<unsigned>(*p - '0') <= 9) ++p;
+        size_t ni = static_cast<size_t>(p - i0);
+        if (ni == 0 || p == e || *p != '.' || (ni > 1 && *i0 == '0')) return false;
+        const char* f0 = ++p;
+        while (p < e && static_cast<unsigned>(*p - '0') <= 9) ++p;
+        if (p != e || p == f0 || e[-1] == '0') return false;
+        size_t nf = static_cast<size_t>(e - f0);
+        if (ni == 1 && *i0 == '0') {
+            size_t z = 0;
+            while (f0[z] == '0') ++z;
+            return z <= 3 && nf - z <= 15;
+        }
+        return ni + nf <= 15;
+    }
+
     static bool point_or_exponent(std::string_view v) {
         for (char c : v)
             if (c == '.' || c == 'e' || c == 'E') return true;
@@ -704,6 +759,13 @@ private:
                         if (c != '-') n = n * 10 + (c - '0');
                     cv.number = out_[0] == '-' ? -n : n;
                 }
+                return;
+            }
+            if (canonical_decimal(v)) {
+                // Written as the field text already (what most writers store).
+                cv.kind = Cell::Number;
+                cv.text = v;
+                if (numbers_) std::from_chars(v.data(), v.data() + v.size(), cv.number);
                 return;
             }
             // Most stored decimals are short enough to give their field text without a
@@ -829,6 +891,8 @@ private:
     int64_t f_si_ = -1;
     int rph_ = 0;
     uint32_t row_ = 0, col_ = 0, next_col_ = 1, style_ = 0;
+    char row_digits_[12];  // row_ in decimal, for cell_column
+    uint8_t row_len_ = 0;
     char type_ = 'n';
     std::string v_, f_, is_, out_;
     char num_[40];
