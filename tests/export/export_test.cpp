@@ -115,6 +115,26 @@ TEST(ExportHand, NumberTextDecidesIntegerOrFloatAndErrorsAndDates) {
               std::string::npos) << t1904;
 }
 
+// Decimals already in their field form are used as written; every other spelling must still
+// come out as Python's repr of the value.
+TEST(ExportHand, DecimalsNearTheirFieldForm) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"0.0001", "0.0001"}, {"0.00001", "1e-05"}, {"-0.0001", "-0.0001"}, {"-0.5", "-0.5"},
+        {"12.50", "12.5"}, {"0.10", "0.1"}, {"00.5", "0.5"}, {"0.1234567890123456", "0.1234567890123456"},
+        {"123456789012345.6", "123456789012345.6"}, {"1234567890123456.5", "1234567890123456.5"},
+        {"9999999999999999.0", "1e+16"}, {"12345678901234567.5", "1.2345678901234568e+16"},
+        {"0.000123456789012345", "0.000123456789012345"}, {"0", "0"}, {"-0", "0"}, {"10", "10"}};
+    HandBook hb;
+    std::string row = "<sheetData><row r=\"1\">", want;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        row += "<c><v>" + cases[i].first + "</v></c>";
+        want += (i ? "\t" : "") + cases[i].second;
+    }
+    hb.sheets = {{"S", row + "</row></sheetData>"}};
+    ScratchDir d;
+    EXPECT_EQ(export_hand(hb, d), want + "\n");
+}
+
 TEST(ExportHand, SharedFormulasInlineAndRichTextEscapesAndFormatOnlyCells) {
     HandBook hb;
     hb.shared_strings =
