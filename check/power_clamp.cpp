@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "check/power_order.h"
+#include "check/units.h"
 #include "check/sheet_buffer.h"
 #include "check/vantor.h"
 #include "check/xlsx_out.h"
@@ -19,16 +20,6 @@ namespace igxl {
 
 namespace fs = std::filesystem;
 
-namespace detail {
-// Rounds to 5 decimals the way the exact decimal value of the double rounds (half to even on
-// exact ties), as the report has always shown levels.
-double round5(double v) {
-    if (!std::isfinite(v)) return v;
-    char buf[512];
-    std::snprintf(buf, sizeof buf, "%.5f", v);
-    return std::strtod(buf, nullptr);
-}
-}  // namespace detail
 
 int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
                                         const FlowEntry& entry, int flow_table_index) {

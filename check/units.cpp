@@ -1,6 +1,8 @@
 #include "check/units.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace igxl {
 namespace {
@@ -38,5 +40,31 @@ std::optional<std::string> add_unit(double val) {
     }
     return std::nullopt;
 }
+
+namespace detail {
+// Rounds to 5 decimals the way the exact decimal value of the double rounds (half to even on
+// exact ties), as the report has always shown levels.
+double round5(double v) {
+    if (!std::isfinite(v)) return v;
+    // Every level and clamp of every record passes here, so the usual case avoids formatting:
+    // v * 1e5 is off from the exact product by at most half an ulp, so when it lies further
+    // than a whole ulp from a half, rounding it gives the same integer k as rounding the exact
+    // value, and k / 1e5 (one correctly rounded division) is the double the decimal text reads.
+    const double scaled = v * 1e5;
+    if (std::fabs(scaled) < 0x1p52) {
+        const double below = std::floor(scaled);
+        // Exact but for (-1, 0), where the sum with 1 may round by 2^-54 at most.
+        const double frac = scaled - below;
+        if (std::fabs(frac - 0.5) > std::fabs(scaled) * 0x1p-52 + 0x1p-50) {
+            const double k = frac < 0.5 ? below : below + 1;
+            // A value rounded to zero keeps its sign, as "-0.00000" reads back as -0.0.
+            return k == 0 ? std::copysign(0.0, v) : k / 1e5;
+        }
+    }
+    char buf[512];
+    std::snprintf(buf, sizeof buf, "%.5f", v);
+    return std::strtod(buf, nullptr);
+}
+}  // namespace detail
 
 }  // namespace igxl

@@ -10,4 +10,10 @@ namespace igxl {
 // 2.5e-9 -> "2.500n". Nothing for values below 1e-12, zero, negatives and NaN.
 std::optional<std::string> add_unit(double val);
 
+namespace detail {
+// Rounds to 5 decimals the way the exact decimal value of the double rounds (half to even on
+// exact ties): the double that printf("%.5f") text reads back as, sign of zero included.
+double round5(double v);
+}  // namespace detail
+
 }  // namespace igxl
