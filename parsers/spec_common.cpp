@@ -33,6 +33,12 @@ struct KeyLayout {
 
     SpecSymbolMap build(const std::vector<std::string_view>& fields) const {
         SpecSymbolMap out = blank;
+        fill(out, fields);
+        return out;
+    }
+
+    // Sets the values of out, a copy of blank, from a row's fields.
+    void fill(SpecSymbolMap& out, const std::vector<std::string_view>& fields) const {
         // Columns in order, so a repeated key keeps the right-most value.
         for (size_t k = 0; k < slot.size(); ++k) {
             size_t i = k + 3;
@@ -43,7 +49,6 @@ struct KeyLayout {
                 it.value().clear();
             }
         }
-        return out;
     }
 };
 
@@ -97,7 +102,15 @@ void Halvard::read_spec(const std::string& spec_path, const std::string& platfor
         // No end-of-table test: every row below the headers is a symbol row.
         if (!layout) layout.emplace(keys);
         std::string symbol = f.size() > 1 ? util::to_upper(f[1]) : std::string();
-        spec_dict[std::move(symbol)] = layout->build(f);
+        // The row's map is built where it stays: moving a map would allocate anew (its value
+        // container is a deque), and a repeated symbol replaces its map in its first place.
+        auto it = spec_dict.find(symbol);
+        if (it == spec_dict.end()) {
+            it = spec_dict.try_emplace(std::move(symbol), layout->blank).first;
+        } else {
+            it.value() = layout->blank;
+        }
+        layout->fill(it.value(), f);
     }
 }
 
