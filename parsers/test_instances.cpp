@@ -92,18 +92,21 @@ std::vector<std::string> find_pattern_names(std::string_view line,
 
 }  // namespace detail
 
-InstanceRecord Delmora::get_instance_content(const std::vector<std::string_view>& f,
-                                             std::string pattern_info) {
-    InstanceRecord r;
-    r.Method = std::string(field(f, 3));
-    r.DCCategory = std::string(field(f, 5));
-    r.DCSelector = std::string(field(f, 6));
-    r.TimeSet = std::string(field(f, 9));
-    r.ACCategory = std::string(field(f, 7));
-    r.ACSelector = std::string(field(f, 8));
-    r.PinLevel = std::string(field(f, 11));
+namespace {
+
+// Fills a record where it stays in the map: a record is ten strings and a list, and moving it
+// in costs as much again.
+void fill_instance_content(InstanceRecord& r, const std::vector<std::string_view>& f,
+                           std::string pattern_info) {
+    r.Method = field(f, 3);
+    r.DCCategory = field(f, 5);
+    r.DCSelector = field(f, 6);
+    r.TimeSet = field(f, 9);
+    r.ACCategory = field(f, 7);
+    r.ACSelector = field(f, 8);
+    r.PinLevel = field(f, 11);
     r.Pattern = std::move(pattern_info);
-    r.ArgList = std::string(field(f, 14));
+    r.ArgList = field(f, 14);
     // One detail per argument name; an empty list still names one.
     size_t args = 1;
     for (const char* p = r.ArgList.data(), *e = p + r.ArgList.size();
@@ -113,6 +116,14 @@ InstanceRecord Delmora::get_instance_content(const std::vector<std::string_view>
     const size_t last = std::min(15 + args, f.size());
     if (last > 15) r.ArgDetails.reserve(last - 15);
     for (size_t i = 15; i < last; ++i) r.ArgDetails.emplace_back(f[i]);
+}
+
+}  // namespace
+
+InstanceRecord Delmora::get_instance_content(const std::vector<std::string_view>& f,
+                                             std::string pattern_info) {
+    InstanceRecord r;
+    fill_instance_content(r, f, std::move(pattern_info));
     return r;
 }
 
@@ -153,29 +164,34 @@ void Delmora::read_test_instance(const std::string& test_instance_path,
         if (!pattern_set_dict.empty()) {
             // Every argument in columns O to T that names a set adds the set's patterns, once
             // per column that names it.
-            std::string pattern;
-            bool first = true;
+            const std::vector<std::string>* named[6];
+            size_t hits = 0, length = 0;
             for (size_t i = 14; i <= 19; ++i) {
                 const std::string_view arg = field(fields, i);
                 if (arg.size() < shortest_set || arg.size() > longest_set) continue;
                 upper_into(arg, key);
                 auto it = pattern_set_dict.find(key);
                 if (it == pattern_set_dict.end()) continue;
-                if (!first) pattern.push_back(',');
-                first = false;
-                for (size_t j = 0; j < it->second.size(); ++j) {
+                named[hits++] = &it->second;
+                for (const auto& p : it->second) length += p.size() + 1;
+            }
+            std::string pattern;
+            pattern.reserve(length);
+            for (size_t h = 0; h < hits; ++h) {
+                if (h) pattern.push_back(',');
+                for (size_t j = 0; j < named[h]->size(); ++j) {
                     if (j) pattern.push_back(',');
-                    pattern += it->second[j];
+                    pattern += (*named[h])[j];
                 }
             }
             if (!pattern.empty()) {
-                records.push_back(get_instance_content(fields, std::move(pattern)));
+                fill_instance_content(records.emplace_back(), fields, std::move(pattern));
                 continue;
             }
         }
         // The search runs over the row itself: its first `width` fields are the line's start.
-        records.push_back(get_instance_content(
-            fields, util::join(detail::find_pattern_names(line, fields, width, patx), ",")));
+        fill_instance_content(records.emplace_back(), fields,
+                              util::join(detail::find_pattern_names(line, fields, width, patx), ","));
     }
 }
 
