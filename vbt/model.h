@@ -87,7 +87,7 @@ struct VariableInfo {
     bool is_array;
     SharedText file_path;
     int line_number;  // 1-based
-    std::optional<std::string> function_name = std::nullopt;  // none at module level
+    std::optional<SharedText> function_name = std::nullopt;  // none at module level; shared by the procedure's locals
     bool is_const = false;
     std::optional<std::string> correct_name = std::nullopt;  // set only with an issue
     std::optional<std::string> issue_description = std::nullopt;

@@ -142,6 +142,7 @@ void VBAParser::parse_files(const std::string& directory_path) {
             std::cout << "解析文件 " << path << " 时出错: " << e.what() << std::endl;
         }
     }
+    global_variables.shrink_to_fit();
     collect_variable_references();
     check_function_parameters();
     std::cout << "解析完成：" << global_variables.size() << " 个全局变量，" << functions.size() << " 个函数"
@@ -153,10 +154,13 @@ void VBAParser::parse_file(const std::string& path, const SourceLines& lines) {
     static const Regex type_header("^\\s*(Public|Private)\\s+Type\\s+", Regex::ICASE);
     static const Regex enum_header("^\\s*(Public|Private)\\s+Enum\\s+", Regex::ICASE);
     std::optional<FunctionInfo> current;
+    std::optional<SharedText> current_name;  // one copy for all of the procedure's locals
     bool inside = false;
     auto close = [&](int end_line) {
         current->end_line = end_line;
         std::string key = path + ":" + current->name;
+        // Locals arrive one declaration at a time; give back the spare room once the list is whole.
+        if (auto locals = local_variables.find(key); locals != local_variables.end()) locals.value().shrink_to_fit();
         functions.insert_or_assign(std::move(key), std::move(*current));
         current.reset();
     };
@@ -169,6 +173,7 @@ void VBAParser::parse_file(const std::string& path, const SourceLines& lines) {
             if (inside && current) close(line_num - 1);
             inside = true;
             current = parse_function_definition(l, file_path, line_num);
+            current_name = SharedText(current->name);
             continue;
         }
         if (!inside) {
@@ -182,13 +187,14 @@ void VBAParser::parse_file(const std::string& path, const SourceLines& lines) {
         }
         if (!current) continue;
         if (is_variable_declaration(l)) {
-            parse_variable_declaration(l, file_path, line_num, current->name);
+            parse_variable_declaration(l, file_path, line_num, current_name);
         } else if (starts_with(l, "End Function") || starts_with(l, "End Sub")) {
             close(line_num);
             inside = false;
         }
     }
     if (inside && current) close(static_cast<int>(lines.size()));
+    if (auto own = module_variables.find(path); own != module_variables.end()) own.value().shrink_to_fit();
 }
 
 FunctionInfo VBAParser::parse_function_definition(std::string_view line, const SharedText& file_path,
@@ -233,6 +239,7 @@ std::vector<Parameter> VBAParser::parse_function_parameters(std::string_view par
     static const int name_group = param.group_index("name");
     static const int type_group = param.group_index("type");
     Match m;
+    out.reserve(pieces.size());
     for (std::string_view piece : pieces) {
         if (!param.match(piece, m)) continue;
         std::string type = m.matched(static_cast<size_t>(type_group))
@@ -245,7 +252,7 @@ std::vector<Parameter> VBAParser::parse_function_parameters(std::string_view par
 }
 
 void VBAParser::parse_variable_declaration(std::string_view line, const SharedText& file_path, int line_num,
-                                           const std::optional<std::string>& function_name) {
+                                           const std::optional<SharedText>& function_name) {
     try {
         static const Regex declaration(
             "^\\s*(Public|Private|Global|Dim|Const)\\s+(?:(Const)\\s+)?(?P<names>.+?)\\s+As\\s+(?:New\\s+)?"
@@ -281,7 +288,7 @@ void VBAParser::parse_variable_declaration(std::string_view line, const SharedTe
             if (scope == VariableScope::GLOBAL)
                 global_variables.push_back(std::move(info));
             else if (local)
-                local_variables[file_path.str() + ":" + *function_name].push_back(std::move(info));
+                local_variables[file_path.str() + ":" + function_name->str()].push_back(std::move(info));
             else
                 module_variables[file_path.str()].push_back(std::move(info));
             if (comma == std::string_view::npos) break;
@@ -362,6 +369,7 @@ void VBAParser::check_function_parameters() {
             if (correct != p.name) text += " (建议改为: '" + correct + "')";
             func.issues.push_back(std::move(text));
         }
+        func.issues.shrink_to_fit();
     }
 }
 

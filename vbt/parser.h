@@ -62,7 +62,7 @@ private:
     static std::vector<Parameter> parse_function_parameters(std::string_view params_str);
     static bool is_variable_declaration(std::string_view line);
     void parse_variable_declaration(std::string_view line, const SharedText& file_path, int line_num,
-                                    const std::optional<std::string>& function_name);
+                                    const std::optional<SharedText>& function_name);
     static VariableType parse_variable_type(std::string_view type_str);
     void parse_type_definition(std::string_view line, const SourceLines& all_lines, int line_num,
                                const SharedText& file_path);

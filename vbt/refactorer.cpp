@@ -353,7 +353,7 @@ void VBTRefactorer::refactor_module_variables() {
 void VBTRefactorer::refactor_local_variables() {
     for (const auto& [key, list] : parser.local_variables)
         for (const auto& v : list)
-            if (proposes_rename(v)) IGXL_PROPOSE("local_variable", v, v.function_name.value_or(""));
+            if (proposes_rename(v)) IGXL_PROPOSE("local_variable", v, v.function_name ? v.function_name->str() : "");
 }
 
 void VBTRefactorer::refactor_type_definitions() {

@@ -55,6 +55,7 @@ std::string text_of(const Value& v) {
 }
 
 std::string text_or_empty(const std::optional<std::string>& s) { return s ? *s : std::string(); }
+std::string text_or_empty(const std::optional<SharedText>& s) { return s ? s->str() : std::string(); }
 
 // Closes the workbook on every way out; a failed save is reported only when nothing else failed.
 class OpenWorkbook {
@@ -196,7 +197,7 @@ void Tessaly::write_variable_issues_sheet(lxw_workbook* writer, const std::vecto
         const Uses& u = uses(v->original_name);
         long long count = u.total;
         if (to_text(v->scope) == "local" && v->function_name && !v->function_name->empty()) {
-            auto in_function = u.by_function.find(*v->function_name);
+            auto in_function = u.by_function.find(v->function_name->str());
             count = in_function == u.by_function.end() ? 0 : in_function->second;
         }
         const auto files = u.files;

@@ -18,6 +18,7 @@ namespace {
 const std::string FIXTURES = IGXL_SOURCE_DIR "/tests/vbt/fixtures/";
 
 std::string opt(const std::optional<std::string>& s) { return s ? *s : "-"; }
+std::string opt(const std::optional<SharedText>& s) { return s ? s->str() : "-"; }
 
 std::string relative(const std::string& path, const std::string& dir) {
     return path.rfind(dir, 0) == 0 ? path.substr(dir.size()) : path;
