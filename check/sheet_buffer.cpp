@@ -54,9 +54,7 @@ uint8_t SheetBuffer::format_index(lxw_format* format) {
     return static_cast<uint8_t>(formats_.size() - 1);
 }
 
-const char* SheetBuffer::intern(std::string_view text) {
-    auto found = texts_.find(text);
-    if (found != texts_.end()) return found->second;
+const char* SheetBuffer::store(std::string_view text) {
     const size_t need = text.size() + 1;
     if (chunks_.empty() || chunk_used_ + need > chunk_size_) {
         chunk_size_ = std::max(kChunk, need);
@@ -67,7 +65,6 @@ const char* SheetBuffer::intern(std::string_view text) {
     std::memcpy(at, text.data(), text.size());
     at[text.size()] = '\0';
     chunk_used_ += need;
-    texts_.emplace(std::string_view(at, text.size()), at);
     return at;
 }
 
@@ -83,8 +80,13 @@ void SheetBuffer::write_text(lxw_row_t row, lxw_col_t col, std::string_view valu
     if (value.size() > kMaxCellChars && utf8_length(value) > kMaxCellChars)
         xlsx_check(LXW_ERROR_MAX_STRING_LENGTH_EXCEEDED, "write a cell");
     const uint8_t f = format_index(format);
-    const char* text = intern(value);
     Cell& c = cell_at(row, col);
+    // The same text written again over a cell (header cells, once per entry) is kept as it is.
+    if (c.kind == kText && c.text && std::string_view(c.text) == value) {
+        c.format = f;
+        return;
+    }
+    const char* text = store(value);
     c.kind = kText;
     c.text = text;
     c.format = f;
@@ -157,7 +159,6 @@ void SheetBuffer::flush() {
     rows_.clear();
     rows_.shrink_to_fit();
     cells_ = 0;
-    texts_.clear();
     chunks_.clear();
     chunk_used_ = chunk_size_ = 0;
 }

@@ -2,15 +2,14 @@
 //
 // The report workbook is written in libxlsxwriter's constant-memory mode, which streams each row
 // to a temporary file as soon as a later row is started. The flow walk fills a job sheet out of
-// row order (header cells and row settings come late), so its cells wait here: 16 bytes a cell,
-// texts stored once each, instead of a tree node and a shared-string entry per cell.
+// row order (header cells and row settings come late), so its cells wait here: 16 bytes a cell
+// and its text packed in large blocks, instead of a tree node and a shared-string entry per cell.
 #pragma once
 #include <xlsxwriter.h>
 
 #include <cstdint>
 #include <memory>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace igxl {
@@ -64,17 +63,17 @@ private:
 
     Cell& cell_at(lxw_row_t row, lxw_col_t col);
     uint8_t format_index(lxw_format* format);
-    const char* intern(std::string_view text);
+    const char* store(std::string_view text);
 
     lxw_worksheet* sheet_;
     std::vector<Row> rows_;
     std::vector<lxw_format*> formats_{nullptr};
     size_t cells_ = 0;
 
-    // Texts, each stored once: most cells repeat a few names and values.
+    // Cell texts, packed one after another. Not looked up to share repeats: hashing every text
+    // cost more time than the few megabytes a job sheet's texts take.
     std::vector<std::unique_ptr<char[]>> chunks_;
     size_t chunk_used_ = 0, chunk_size_ = 0;
-    std::unordered_map<std::string_view, const char*> texts_;
 };
 
 }  // namespace igxl
