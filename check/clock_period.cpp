@@ -64,7 +64,7 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Vantor::extract_pe
             try {
                 x = cached_spec_calculation(e, ac_spec_dict, category_name, selector_name);
                 if (frequency) x = "1/(" + x + ")";
-                unit = add_unit(cached_evaluate(x));
+                unit = cached_unit_text(x);
             } catch (const std::exception&) {
                 unit = "Error: cannot parse AC variables: " + e + "=" + x;
             }
@@ -84,7 +84,7 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Vantor::extract_pe
                             cached_spec_calculation(v, ac_spec_dict, category_name, selector_name);
                         if (frequency) y = "1/(" + y + ")";
                         held = y;
-                        value = add_unit(cached_evaluate(y));
+                        value = cached_unit_text(y);
                     } catch (const std::exception&) {
                         value = "Error: cannot parse AC variables: " + k + "=" + held;
                     }

@@ -145,7 +145,7 @@ std::string Vantor::cached_spec_calculation(const std::string& target, const Spe
     return found->second.text;
 }
 
-double Vantor::cached_evaluate(const std::string& text) {
+Vantor::ValueMemo& Vantor::value_memo_entry(const std::string& text) {
     auto found = value_memo_.find(text);
     if (found == value_memo_.end()) {
         ValueMemo memo;
@@ -157,8 +157,23 @@ double Vantor::cached_evaluate(const std::string& text) {
         }
         found = value_memo_.emplace(text, std::move(memo)).first;
     }
-    if (!found->second.ok) throw Error(found->second.message);
-    return found->second.value;
+    return found.value();
+}
+
+double Vantor::cached_evaluate(const std::string& text) {
+    const ValueMemo& memo = value_memo_entry(text);
+    if (!memo.ok) throw Error(memo.message);
+    return memo.value;
+}
+
+const std::optional<std::string>& Vantor::cached_unit_text(const std::string& text) {
+    ValueMemo& memo = value_memo_entry(text);
+    if (!memo.ok) throw Error(memo.message);
+    if (!memo.unit_done) {
+        memo.unit = add_unit(memo.value);
+        memo.unit_done = true;
+    }
+    return memo.unit;
 }
 
 double Vantor::evaluate_spec_expression(const std::string& expr, const SpecMap& spec_dict,

@@ -162,6 +162,8 @@ private:
                                         const std::string& category,
                                         const std::string& selector);
     double cached_evaluate(const std::string& text);
+    // add_unit of cached_evaluate(text), remembered with the value.
+    const std::optional<std::string>& cached_unit_text(const std::string& text);
     struct SubstMemo {
         bool ok = false;
         std::string text;  // the result, or the failure's message
@@ -171,7 +173,10 @@ private:
         bool ok = false;
         double value = 0;
         std::string message;
+        bool unit_done = false;
+        std::optional<std::string> unit;
     };
+    ValueMemo& value_memo_entry(const std::string& text);
     tsl::ordered_map<std::string, SubstMemo> subst_memo_;
     tsl::ordered_map<std::string, ValueMemo> value_memo_;
     std::vector<std::string>* log_capture_ = nullptr;
