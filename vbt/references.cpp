@@ -10,6 +10,9 @@
 
 namespace igxl::vbt {
 
+// A large program has about one reference per line; keep them small.
+static_assert(sizeof(VariableReference) <= 24);
+
 using util::Match;
 using util::Regex;
 

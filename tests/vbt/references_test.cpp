@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -118,6 +119,39 @@ TEST(References, VariableUsesAreWholeCaseSensitiveWords) {
     size_t before = p.variable_references.size();
     EXPECT_TRUE(p.get_variable_references("nothing_here").empty());
     EXPECT_EQ(p.variable_references.size(), before);
+}
+
+// A reference keeps only positions; its texts are read back from the module text. The first and
+// last lines (no line break before or after), CR LF ends, Unicode spaces and non-ASCII text next
+// to the name all have to give the same texts the line itself holds.
+TEST(References, TextsReadBackFromPositions) {
+    std::optional<VBAParser> original = parse({
+        {"A.bas", "x = 1\r\nDim x As Long\r\nSub Run_VBT()\r\n\t\xE3\x80\x80x = x\xC2\xB7 + 2\xE3\x80\x80\r\nEnd Sub\r\nx"},
+    });
+    // A copy outlives the parser that made the references, and a later scan adds to the tables.
+    VBAParser copy = *original;
+    original.reset();
+    const auto before = copy.get_variable_references("x");
+    TestAccess::parse_text(copy, "B.bas", "Sub Other_VBT()\n  x\nEnd Sub\n");
+    testing::internal::CaptureStdout();
+    TestAccess::collect_references(copy);
+    testing::internal::GetCapturedStdout();
+
+    ASSERT_EQ(before.size(), 4u);
+    std::vector<std::string> seen;
+    for (const auto& r : before)
+        seen.push_back(std::string(r.var_name()) + "|" + std::string(r.file_path()) + "|" +
+                       std::to_string(r.line_number()) + "|" + std::string(r.function_name().value_or("-")) + "|" +
+                       std::string(r.context()));
+    EXPECT_EQ(seen, (std::vector<std::string>{"x|A.bas|1|-|x = 1",
+                                              "x|A.bas|4|Run_VBT|x = x\xC2\xB7 + 2",
+                                              "x|A.bas|4|Run_VBT|x = x\xC2\xB7 + 2",
+                                              "x|A.bas|6|-|x"}));
+    const auto& after = copy.get_variable_references("x");
+    ASSERT_GE(after.size(), 5u);
+    EXPECT_EQ(after.back().file_path(), "B.bas");
+    EXPECT_EQ(after.back().function_name(), "Other_VBT");
+    EXPECT_EQ(after.back().context(), "x");
 }
 
 TEST(References, KeywordNamedVariableIsNeverReferenced) {

@@ -1,0 +1,73 @@
+// Times the dry-run report writer on the generated module tree of vbt_parse_bench (about one
+// million lines by default): parse_files first, then generate_dry_run_report, each with its own
+// CPU time, wall time and the peak resident memory after it.
+//
+//   vbt_report_bench [total_lines] [folder]
+// A given folder is kept, and reused as it is when it already holds modules; a temporary one is
+// removed afterwards. The report is written to a temporary folder and removed.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "generated_tree.h"
+#include "vbt/parser.h"
+#include "vbt_report/tessaly.h"
+
+using namespace vbt_bench;
+
+namespace {
+
+struct Phase {
+    double cpu = 0, wall = 0;
+};
+
+template <class F>
+Phase timed(F&& f) {
+    const double c0 = cpu_seconds();
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    return {cpu_seconds() - c0, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count()};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const size_t total = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
+    const bool keep = argc > 2;
+    const std::string tag = std::to_string(::getpid());
+    const fs::path root = keep ? fs::path(argv[2]) : fs::temp_directory_path() / ("vbt_bench_" + tag);
+    const fs::path out_dir = fs::temp_directory_path() / ("vbt_report_bench_" + tag);
+    const uintmax_t bytes = make_tree(root, total);
+    fs::create_directories(out_dir);
+
+    // The parser and the writer print progress lines; keep them out of the figures.
+    std::ostringstream quiet;
+    auto* saved = std::cout.rdbuf(quiet.rdbuf());
+    igxl::vbt::VBAParser parser;
+    const Phase parse = timed([&] { parser.parse_files(root.string()); });
+    const long rss_parse = peak_rss_kib();
+    igxl::vbt::Tessaly writer;
+    std::string path;
+    int last_progress = 0;
+    const Phase report = timed([&] {
+        path = writer.generate_dry_run_report([&](int v) { last_progress = v; }, parser, out_dir.string());
+    });
+    std::cout.rdbuf(saved);
+
+    size_t lines = 0;
+    for (const auto& [p, text] : parser.files) lines += text.size();
+    const auto issues = parser.get_all_variable_issues();
+    std::printf("lines %zu, source %.1f MiB, %zu issue rows, report %.1f MiB (progress ended at %d)\n", lines,
+                bytes / 1048576.0, issues.total(), fs::file_size(path) / 1048576.0, last_progress);
+    std::printf("parse_files: %.3f s CPU, %.3f s wall; peak RSS %.1f MiB\n", parse.cpu, parse.wall,
+                rss_parse / 1024.0);
+    std::printf("dry-run report: %.3f s CPU, %.3f s wall; peak RSS %.1f MiB\n", report.cpu, report.wall,
+                peak_rss_kib() / 1024.0);
+    fs::remove_all(out_dir);
+    if (!keep) fs::remove_all(root);
+    return 0;
+}
