@@ -117,13 +117,13 @@ std::string Vantor::spec_calculation(const std::string& target, const SpecMap& s
     return text;
 }
 
-std::string Vantor::cached_spec_calculation(const std::string& target, const SpecMap& spec_dict,
+Vantor::SubstMemo* Vantor::subst_memo_entry(const std::string& target, const SpecMap& spec_dict,
                                             const std::string& category,
                                             const std::string& selector) {
     const char tag = &spec_dict == &dc_spec_dict ? 'D' : &spec_dict == &ac_spec_dict ? 'A' : 0;
-    if (!tag) return spec_calculation(target, spec_dict, category, selector);
-    std::string key;
-    key.reserve(target.size() + category.size() + selector.size() + 4);
+    if (!tag) return nullptr;
+    std::string& key = memo_key_;
+    key.clear();
     key.append(1, tag).append(1, '\x1f').append(target).append(1, '\x1f').append(category)
         .append(1, '\x1f').append(selector);
     auto found = subst_memo_.find(key);
@@ -137,12 +137,20 @@ std::string Vantor::cached_spec_calculation(const std::string& target, const Spe
             memo.text = e.what();
         }
         log_capture_ = nullptr;
-        found = subst_memo_.emplace(std::move(key), std::move(memo)).first;
+        found = subst_memo_.emplace(key, std::move(memo)).first;
     } else {
         for (const auto& line : found->second.logs) put_data_log(line);
     }
-    if (!found->second.ok) throw Error(found->second.text);
-    return found->second.text;
+    return &found.value();
+}
+
+std::string Vantor::cached_spec_calculation(const std::string& target, const SpecMap& spec_dict,
+                                            const std::string& category,
+                                            const std::string& selector) {
+    SubstMemo* memo = subst_memo_entry(target, spec_dict, category, selector);
+    if (!memo) return spec_calculation(target, spec_dict, category, selector);
+    if (!memo->ok) throw Error(memo->text);
+    return memo->text;
 }
 
 Vantor::ValueMemo& Vantor::value_memo_entry(const std::string& text) {
@@ -179,7 +187,20 @@ const std::optional<std::string>& Vantor::cached_unit_text(const std::string& te
 double Vantor::evaluate_spec_expression(const std::string& expr, const SpecMap& spec_dict,
                                         const std::string& category,
                                         const std::string& selector) {
-    return cached_evaluate(cached_spec_calculation(expr, spec_dict, category, selector));
+    SubstMemo* memo = subst_memo_entry(expr, spec_dict, category, selector);
+    if (!memo) return cached_evaluate(spec_calculation(expr, spec_dict, category, selector));
+    if (!memo->ok) throw Error(memo->text);
+    if (!memo->evaluated) {
+        try {
+            memo->value = cached_evaluate(memo->text);
+            memo->value_ok = true;
+        } catch (const std::exception& e) {
+            memo->value_message = e.what();
+        }
+        memo->evaluated = true;
+    }
+    if (!memo->value_ok) throw Error(memo->value_message);
+    return memo->value;
 }
 
 }  // namespace igxl

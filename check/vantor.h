@@ -168,7 +168,18 @@ private:
         bool ok = false;
         std::string text;  // the result, or the failure's message
         std::vector<std::string> logs;
+        // The evaluation of text, filled on first use (levels are evaluated once per pin and
+        // record, so one lookup per use instead of two matters).
+        bool evaluated = false;
+        bool value_ok = false;
+        double value = 0;
+        std::string value_message;
     };
+    // The memo entry of a substitution (its logged lines replayed when it was known), or null
+    // for a spec map that is neither of the job's AC and DC maps.
+    SubstMemo* subst_memo_entry(const std::string& target, const SpecMap& spec_dict,
+                                const std::string& category, const std::string& selector);
+    std::string memo_key_;  // reused, to build each lookup key without an allocation
     struct ValueMemo {
         bool ok = false;
         double value = 0;
