@@ -100,8 +100,14 @@ void Vantor::write_inst_para(SheetBuffer& ws) {
         lxw_conditional_format cf{};
         cf.type = LXW_CONDITIONAL_TYPE_BLANKS;
         cf.format = format_red;
-        xlsx_check(worksheet_conditional_format_range(ws.sheet(), block.first, block.c1, block.last,
-                                                      block.c2, &cf),
+        // libxlsxwriter 1.1 bases the rule's LEN(TRIM(..)) test on the top-right cell of the range
+        // it is given, so every cell would test a cell further right. Handing it the top-left cell
+        // as the range and the whole block as the rule's cell range gives the correct formula.
+        char range[LXW_MAX_CELL_RANGE_LENGTH];
+        lxw_rowcol_to_range(range, block.first, block.c1, block.last, block.c2);
+        cf.multi_range = range;
+        xlsx_check(worksheet_conditional_format_range(ws.sheet(), block.first, block.c1, block.first,
+                                                      block.c1, &cf),
                    "mark blank argument cells");
         block.open = false;
     };

@@ -75,7 +75,9 @@ def dump(path):
                                  key=lambda p: p[0]):
             for rule in rules:
                 fill = colour(rule.dxf.fill) if rule.dxf is not None else None
-                out.append("cf %s: %s%s" % (rng, rule.type, (" fill " + fill) if fill else ""))
+                # The formula decides which cells a rule marks, so it belongs in the rendering.
+                formula = (" formula " + ";".join(rule.formula)) if rule.formula else ""
+                out.append("cf %s: %s%s%s" % (rng, rule.type, (" fill " + fill) if fill else "", formula))
         if ws.freeze_panes:
             out.append("freeze: " + ws.freeze_panes)
         if ws.auto_filter.ref:
