@@ -55,8 +55,7 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Vantor::extract_pe
         if (pit == periods.end()) {
             const std::string line = "Warning: Tset(" + t + ") in pattern(" + pattern_name +
                                      ") is not list in TSB: " + timing_name;
-            put_data_log(line);
-            std::cout << line << std::endl;
+            log_and_print(line);
         } else {
             const std::string& e = pit->second;
             std::string x;
@@ -119,8 +118,7 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
     auto it = test_instance_dict.find(name);
     if (it == test_instance_dict.end()) {
         const std::string line = "Info: cannot found " + name + " in Test Instance, please check.";
-        put_data_log(line);
-        std::cout << line << std::endl;
+        log_and_print(line);
         return;
     }
     const auto& records = it->second;

@@ -27,8 +27,7 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
     auto it = test_instance_dict.find(name);
     if (it == test_instance_dict.end()) {
         const std::string line = "Info: cannot found " + name + " in Test Instance, please check.";
-        put_data_log(line);
-        std::cout << line << std::endl;
+        log_and_print(line);
         return static_cast<int>(power_list.size());
     }
     auto& clamps = power_pin_clamp_dict[name];

@@ -61,6 +61,11 @@ void Vantor::put_data_log(const std::string& data_log) {
     if (text) text(data_log);
 }
 
+void Vantor::log_and_print(const std::string& line) {
+    put_data_log(line);
+    std::cout << line << std::endl;
+}
+
 void Vantor::update_progressbar(double val) {
     if (progressbarOne) progressbarOne(val);
 }

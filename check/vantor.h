@@ -130,6 +130,8 @@ private:
     friend struct VantorTestAccess;  // white-box tests of the walk's private steps
 
     void put_data_log(const std::string& data_log);
+    // Warnings the host log shows and standard output repeats.
+    void log_and_print(const std::string& line);
     void run_each_flow(const std::string& job_name);
     void init();
     void run_vbt_step(const std::string& work_dir, std::vector<std::string>& result);
