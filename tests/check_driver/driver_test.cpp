@@ -57,6 +57,22 @@ std::string run_cmd(const std::string& cmd) {
     return out;
 }
 
+std::string zip_member(const std::string& archive, const std::string& name) {
+    int err = 0;
+    zip_t* z = zip_open(archive.c_str(), ZIP_RDONLY, &err);
+    if (!z) return "<no archive " + archive + ">";
+    std::string out = "<no member " + name + ">";
+    if (zip_file_t* f = zip_fopen(z, name.c_str(), 0)) {
+        out.clear();
+        char buf[4096];
+        zip_int64_t n;
+        while ((n = zip_fread(f, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+        zip_fclose(f);
+    }
+    zip_close(z);
+    return out;
+}
+
 // Sheet names of a workbook as an independent reader (openpyxl) sees them.
 std::vector<std::string> sheet_names(const std::string& path) {
     std::string out = run_cmd("/usr/bin/python3 -c \"import sys,openpyxl; "
@@ -248,4 +264,23 @@ TEST_F(RunTest, FailuresEndTheRunThroughTheCatchAll) {
         EXPECT_EQ(rec.lines[rec.lines.size() - 2], "An exception occurred!Please check!!!");
         EXPECT_FALSE(rec.has("Execution successful!!!"));
     }
+}
+
+// The report is a real macro-enabled workbook: LibreOffice, as an independent client, imports the
+// macro module embedded from "bin/vbaProject.bin" beside the driver library.
+TEST_F(RunTest, LibreOfficeSeesTheReportMacros) {
+    if (std::system("command -v soffice > /dev/null 2>&1") != 0) GTEST_SKIP() << "soffice not installed";
+    ASSERT_TRUE(fs::exists(Vantor::vba_project_path())) << Vantor::vba_project_path();
+    Vantor v(dir.string());
+    v.read_device(dir.string(), "", "", "UltraFLEX", nullptr, "Period", "", 0, nullptr);
+    auto paths = v.run({"JobA"}, out.string());
+    ASSERT_EQ(paths.size(), 1u);
+    fs::copy_file(paths[0], out / "report.xlsm");
+    // A profile of its own, so parallel runs and a user's LibreOffice do not collide.
+    const std::string cmd = "cd '" + out.string() + "' && timeout 120 soffice -env:UserInstallation=file://" +
+                            out.string() + "/profile --headless --convert-to ods report.xlsm > soffice.log 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    const std::string listing = zip_member((out / "report.ods").string(), "Basic/VBAProject/ReportOutline.xml");
+    EXPECT_NE(listing.find("Public Sub ExpandAllGroups()"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("Public Sub CollapseAllGroups()"), std::string::npos) << listing;
 }
