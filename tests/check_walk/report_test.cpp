@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include <zip.h>
+
 #include "check/vantor.h"
 #include "parsers/pattern_sets.h"
+#include "util/regex.h"
 
 namespace fs = std::filesystem;
 using igxl::Vantor;
@@ -168,6 +172,59 @@ TEST(CheckWalk, MissingSheetsAreLoggedAndTheRunGoesOn) {
     EXPECT_EQ(o.count("Info: cannot found TP_PWR in Test Instance, please check."), 2u);
 }
 
+// Every part of a report workbook by name; the creation and modification times of the document
+// properties are the only volatile content and are blanked.
+std::map<std::string, std::string> report_parts(const std::string& report) {
+    std::map<std::string, std::string> parts;
+    int err = 0;
+    zip_t* z = zip_open(report.c_str(), ZIP_RDONLY, &err);
+    if (!z) return parts;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(z, 0); ++i) {
+        std::string body;
+        if (zip_file_t* f = zip_fopen_index(z, static_cast<zip_uint64_t>(i), 0)) {
+            char buf[8192];
+            zip_int64_t n;
+            while ((n = zip_fread(f, buf, sizeof buf)) > 0) body.append(buf, static_cast<size_t>(n));
+            zip_fclose(f);
+        }
+        parts[zip_get_name(z, static_cast<zip_uint64_t>(i), 0)] = std::move(body);
+    }
+    zip_close(z);
+    static const igxl::util::Regex times("(<dcterms:(?:created|modified)[^>]*>)[^<]*");
+    auto core = parts.find("docProps/core.xml");
+    if (core != parts.end()) core->second = times.replace_all(core->second, "$1");
+    return parts;
+}
+
+// Compares the report part by part with a reviewed workbook's parts kept under golden/<name>/
+// (the macro project is compared with the one the build made); IGXL_UPDATE_GOLDEN=1 rewrites them.
+void expect_golden_parts(const std::string& report, const std::string& name) {
+    const auto parts = report_parts(report);
+    ASSERT_FALSE(parts.empty()) << report;
+    const fs::path dir = kGolden / name;
+    if (std::getenv("IGXL_UPDATE_GOLDEN")) {
+        fs::remove_all(dir);
+        for (const auto& [part, body] : parts) {
+            if (part == "xl/vbaProject.bin") continue;
+            fs::create_directories((dir / part).parent_path());
+            std::ofstream(dir / part, std::ios::binary) << body;
+        }
+        return;
+    }
+    std::vector<std::string> expected;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        if (e.is_regular_file()) expected.push_back(fs::relative(e.path(), dir).generic_string());
+    expected.push_back("xl/vbaProject.bin");
+    std::sort(expected.begin(), expected.end());
+    std::vector<std::string> actual;
+    for (const auto& [part, body] : parts) actual.push_back(part);
+    EXPECT_EQ(actual, expected);
+    for (const auto& [part, body] : parts) {
+        const fs::path want = part == "xl/vbaProject.bin" ? fs::path(Vantor::vba_project_path()) : dir / part;
+        EXPECT_TRUE(body == slurp(want)) << "part " << part << " differs from " << want;
+    }
+}
+
 // The demo program (build target demo_program) checked from its workbook, as the demo command
 // does, in both cycle modes with the demo's power order rows.
 void check_demo(const std::string& cycle_mode, const std::string& golden_name) {
@@ -191,6 +248,7 @@ void check_demo(const std::string& cycle_mode, const std::string& golden_name) {
     ASSERT_FALSE(v.last_run_failed) << ::testing::PrintToString(o.log);
     ASSERT_EQ(o.reports.size(), 1u);
     expect_golden(dump_report(o.reports[0], work), golden_name);
+    expect_golden_parts(o.reports[0], fs::path(golden_name).stem().string() + "_parts");
     // Every job ends its walk at 100, the pattern map sheet ends the run at 100.
     EXPECT_EQ(std::count(o.progress.begin(), o.progress.end(), 100.0), 4);
     EXPECT_TRUE(std::is_sorted(o.progress.begin() + 1, o.progress.begin() + 8));
