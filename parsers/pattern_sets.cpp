@@ -94,6 +94,7 @@ void Quorvin::read_pattern_set(const std::string& pattern_set_path,
     std::string current_key;
     std::string previous;
     bool have_previous = false;
+    bool starting = false;  // the current set's first row is not stored yet
     size_t column = 5;
     std::vector<std::string_view> fields;  // reused row after row
     std::string_view line;
@@ -119,15 +120,19 @@ void Quorvin::read_pattern_set(const std::string& pattern_set_path,
             have_previous = true;
             current_key = util::to_upper(previous);
             cycle_dict[current_key] = 0;
-            // A set that comes back after another set starts over.
-            pattern_set_dict[current_key].clear();
+            starting = true;
         }
         if (fields.size() <= column) {
             throw ShortRowError(where(path, reader.line_number()) + "pattern set row has " +
                                 std::to_string(fields.size()) + " fields, the pattern name is " +
                                 "expected in column " + std::string(1, char('A' + column)));
         }
-        pattern_set_dict[current_key].emplace_back(fields[column]);
+        // The set's list is stored with its first pattern: a row that fails leaves neither an
+        // empty set (which would resolve to no pattern) nor a half-cleared earlier one.
+        auto& list = pattern_set_dict[current_key];
+        if (starting) list.clear();  // a set that comes back after another set starts over
+        starting = false;
+        list.emplace_back(fields[column]);
     }
 }
 
