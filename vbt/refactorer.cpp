@@ -525,7 +525,13 @@ size_t VBTRefactorer::apply_variable_references_to_file(std::vector<std::string>
         plans.push_back(std::move(plan));
     }
     std::unordered_map<std::string_view, std::vector<const FilePlan*>> by_name;
-    for (const FilePlan& p : plans) by_name[p.rule->old_name].push_back(&p);
+    // The count reported for the file: the names of the renames declared here, plus the names
+    // declared elsewhere that were actually replaced here (not every global of the program).
+    std::unordered_set<std::string_view> counted;
+    for (const FilePlan& p : plans) {
+        by_name[p.rule->old_name].push_back(&p);
+        if (p.rule->decl_file == file_path) counted.insert(p.rule->old_name);
+    }
     if (by_name.empty()) return 0;
 
     static const Regex definition_header("^(Public\\s+|Private\\s+)?(Type|Enum)\\s+\\w", Regex::ICASE);
@@ -583,6 +589,7 @@ size_t VBTRefactorer::apply_variable_references_to_file(std::vector<std::string>
                         best = p;
                 }
                 if (!best) return;
+                counted.insert(best->rule->old_name);
                 out.append(line, copied, at - copied);
                 out += best->rule->new_name;
                 copied = at + run.size();
@@ -619,7 +626,7 @@ size_t VBTRefactorer::apply_variable_references_to_file(std::vector<std::string>
             lines[idx] = std::move(out);
         }
     }
-    return by_name.size();
+    return counted.size();
 }
 
 }  // namespace igxl::vbt

@@ -56,7 +56,7 @@ private:
     void apply_all_changes();
     void apply_changes_to_file(const std::string& file_path, const std::vector<const Rule*>& rules,
                                bool only_if_changed);
-    // Renames in place; returns the number of distinct old names that may apply to the file.
+    // Renames in place; returns the number of distinct old names declared in the file or replaced in it.
     size_t apply_variable_references_to_file(std::vector<std::string>& lines,
                                              const std::vector<const Rule*>& rules,
                                              const std::string& file_path) const;
