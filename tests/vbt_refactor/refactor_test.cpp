@@ -191,8 +191,9 @@ void write_reviewed(const std::string& path, int confirmed_globals) {
         if (i % 2) worksheet_write_number(g, row, 1, 1, nullptr);
         else worksheet_write_boolean(g, row, 1, 1, nullptr);
         worksheet_write_number(g, row, 2, 10 + i, nullptr);
-        worksheet_write_string(g, row, 3, ("v" + std::to_string(i)).c_str(), nullptr);
-        worksheet_write_string(g, row, 4, ("g_V" + std::to_string(i)).c_str(), nullptr);
+        const std::string n = std::to_string(i);  // appended, not "v" + ...: g++ 12 warns falsely there
+        worksheet_write_string(g, row, 3, std::string("v").append(n).c_str(), nullptr);
+        worksheet_write_string(g, row, 4, std::string("g_V").append(n).c_str(), nullptr);
     }
     // Not confirmed: FALSE, the text TRUE, 2; confirmed but without a new name; a new name that
     // is no identifier.

@@ -32,7 +32,13 @@ inline RunResult run(const std::string& cmd) {
     return r;
 }
 
-inline std::string quote(const std::string& s) { return "'" + util::replace_all(s, "'", "'\\''") + "'"; }
+// Built by appending: g++ 12 warns falsely (-Wrestrict) on "'" + a temporary string.
+inline std::string quote(const std::string& s) {
+    std::string out = "'";
+    out += util::replace_all(s, "'", "'\\''");
+    out += "'";
+    return out;
+}
 
 // Runs a Python script with Debian's interpreter (openpyxl installed there).
 inline RunResult python(const std::string& script, const std::string& dir) {

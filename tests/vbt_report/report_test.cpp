@@ -159,7 +159,8 @@ TEST(DryRunReport, SheetsHeadersCountsAndManualChecks) {
                 for (char ch : t) n += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
                 longest = std::max(longest, n);
             }
-            expected += (c ? "," : "") + std::to_string(std::min<size_t>(longest + 2, 50));
+            if (c) expected += ",";
+            expected += std::to_string(std::min<size_t>(longest + 2, 50));
         }
         EXPECT_EQ(line, expected);
     }
@@ -206,7 +207,8 @@ TEST(RefactorReport, RowsInLogOrderAndSummaryCounts) {
 
     ChangeLog log;
     for (int i = 0; i < 3; ++i)
-        log["global_variable"].push_back({"a.bas", i + 1, "g" + std::to_string(i), "g_G" + std::to_string(i), "d", "t"});
+        log["global_variable"].push_back(
+            {"a.bas", i + 1, std::string("g").append(std::to_string(i)), std::string("g_G").append(std::to_string(i)), "d", "t"});
     for (int i = 0; i < 2; ++i)
         log["local_variable"].push_back({"b.bas", 10 + i, "x", "Y", "desc", "2025-01-14 09:30:05"});
     ::testing::internal::CaptureStdout();
