@@ -1,6 +1,7 @@
 // Power block of a job sheet (supply level per power pin) and the power pin clamp table.
 #include <xlsxwriter.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -65,7 +66,15 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
                 // The level map's pin names are upper case; the file may be written in any case.
                 const std::string key = util::to_upper(pin);
                 if (levels.contains(key)) {
-                    shown.emplace_back(key, alias.empty() ? pin : alias);
+                    // A pin named again keeps its first place and takes the later alias, so it
+                    // gets one column, not one per row.
+                    const std::string& display = alias.empty() ? pin : alias;
+                    auto same = std::find_if(shown.begin(), shown.end(),
+                                             [&](const auto& s) { return s.first == key; });
+                    if (same != shown.end())
+                        same->second = display;
+                    else
+                        shown.emplace_back(key, display);
                 } else {
                     put_data_log("Cannot find power pin name in pin level file!");
                     put_data_log("Power pin name is: " + pin);
