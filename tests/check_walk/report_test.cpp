@@ -144,6 +144,19 @@ TEST(CheckWalk, FrequencyModeWithPowerOrderFile) {
     EXPECT_EQ(o.count("Cannot find power pin name in pin level file!"), 8u);
 }
 
+TEST(CheckWalk, PowerPinNamedTwiceInTheOrderFileGetsOneColumn) {
+    const fs::path dir = fresh_dir("power_order_twice");
+    const fs::path xls = dir / "order.xls";
+    ASSERT_TRUE(write_power_order(xls, {{"VDDIO", "IO"}, {"VDD", "First"}, {"vdd", "Later"}}));
+    Outcome o = check_fixture("basic", "Period", xls.string(), "", {"JOB_A"});
+    ASSERT_FALSE(o.failed) << ::testing::PrintToString(o.log);
+    // The pin keeps its first place and the later alias; the pattern block follows at once.
+    EXPECT_NE(o.dump.find("G1 = 'IO' | bold\nH1 = 'Later' | bold\nI1 = 'PatternName_0' | bold\n"),
+              std::string::npos)
+        << o.dump;
+    EXPECT_EQ(o.dump.find("'First'"), std::string::npos);
+}
+
 TEST(CheckWalk, NoPatternFolderKeepsEverySheet) {
     Outcome o = check_fixture("basic", "Period", "", "", {"JOB_A"}, /*with_patterns=*/false);
     ASSERT_FALSE(o.failed) << ::testing::PrintToString(o.log);
