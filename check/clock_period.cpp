@@ -56,6 +56,7 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Vantor::extract_pe
             const std::string line = "Warning: Tset(" + t + ") in pattern(" + pattern_name +
                                      ") is not list in TSB: " + timing_name;
             log_and_print(line);
+            // Its stored text is its own empty period, never the text of the time set before it.
         } else {
             const std::string& e = pit->second;
             std::string x;
