@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
     check_cmd->add_option("--cycle-mode", cycle_mode, "Period or Frequency")
         ->check(CLI::IsMember({"Period", "Frequency"}))
         ->capture_default_str();
-    check_cmd->add_option("--context-env", context_env, "context environment prefixed to time-set names");
+    check_cmd->add_option("--context-env", context_env, "context environment prefixed to AC and DC categories that begin with \"::\"");
     check_cmd->add_flag("--vbt", vbt, "also run the VBT coding-standards check on the program's modules");
     check_cmd->add_option("--work-dir", work_dir, "folder the program is exported or unpacked into");
     check_cmd->add_option("--out", out_dir, "folder the reports are written to")->capture_default_str();
