@@ -24,15 +24,6 @@
 #include "util/error.h"
 #include "util/lines.h"
 
-namespace igxl::detail {
-
-ScanTuning& scan_tuning() {
-    static ScanTuning t;
-    return t;
-}
-
-}  // namespace igxl::detail
-
 namespace igxl::xlsx {
 
 using detail::ByteSource;
@@ -265,17 +256,6 @@ public:
 #endif
     };
 
-    // Hands out at most max bytes per read.
-    class Capped : public ByteSource {
-    public:
-        Capped(ByteSource& in, size_t max) : in_(in), max_(max) {}
-        size_t read(char* buf, size_t n) override { return in_.read(buf, std::min(n, max_)); }
-
-    private:
-        ByteSource& in_;
-        size_t max_;
-    };
-
     [[noreturn]] void fail(const std::string& part, zip_error_t* ze) const {
         std::string why = ze ? zip_error_strerror(ze) : "read error";
         if (ze && zip_error_code_zip(ze) == ZIP_ER_NOPASSWD)
@@ -295,9 +275,7 @@ public:
             src = std::make_unique<Inflater>(*this, idx, st, part);
         else
             src = std::make_unique<Stream>(*this, idx, part);
-        std::unique_ptr<ByteSource> capped;
-        if (size_t max = detail::scan_tuning().max_read) capped = std::make_unique<Capped>(*src, max);
-        ByteSource& s = capped ? *capped : *src;
+        ByteSource& s = *src;
         XmlScanner sc(s, "workbook '" + path_ + "', part '" + part + "'");
         try {
             sc.run(h);
@@ -540,23 +518,7 @@ namespace {
 class SheetHandler {
 public:
     SheetHandler(const Workbook::Impl& wb, const std::string& sheet, RowSink& sink)
-        : wb_(wb), sheet_(sheet), sink_(sink), numbers_(sink.wants_numbers()),
-          direct_(detail::scan_tuning().direct_cells) {}
-
-    // Inside the cell data, nearly every tag is one of <row ...>, </row>, <c .../>, <c ...></c>
-    // and <c ...><v>text</v></c>. They are taken here straight from the buffer, with the same
-    // effects as through on_start/on_end; anything else (a formula, inline text, an entity,
-    // CDATA, a prefixed element, odd blanks, a tag cut by the buffer end) stops the run and
-    // goes the general way.
-    size_t direct(const char* p, const char* e) {
-        if (!in_data_ || in_cell_ || cap_ || !direct_) return 0;
-        const char* start = p;
-        while (const char* q = direct_item(p, e)) {
-            p = q;
-            if (p == e || *p != '<') break;
-        }
-        return static_cast<size_t>(p - start);
-    }
+        : wb_(wb), sheet_(sheet), sink_(sink), numbers_(sink.wants_numbers()) {}
 
     bool capturing() const { return cap_ != nullptr; }
     bool unfinished() const { return in_data_; }
@@ -647,95 +609,6 @@ public:
     }
 
 private:
-    // One item at p ('<'); its end, or null when it is not one of the direct shapes.
-    const char* direct_item(const char* p, const char* e) {
-        size_t left = static_cast<size_t>(e - p);
-        if (left < 4) return nullptr;
-        if (p[1] == 'c') {
-            XmlAttr attrs[kDirectAttrs];
-            size_t n = 0;
-            bool empty = false;
-            const char* q = direct_attrs(p + 2, e, attrs, n, empty);
-            if (!q) return nullptr;
-            XmlAttrs a(attrs, n);
-            if (empty) {
-                start_cell(a);
-                finish_cell();
-                return q;
-            }
-            left = static_cast<size_t>(e - q);
-            if (left >= 4 && std::memcmp(q, "</c>", 4) == 0) {
-                start_cell(a);
-                finish_cell();
-                return q + 4;
-            }
-            if (left < 3 || std::memcmp(q, "<v>", 3) != 0) return nullptr;
-            const char* v0 = q + 3;
-            const char* v1 = static_cast<const char*>(std::memchr(v0, '<', static_cast<size_t>(e - v0)));
-            if (!v1 || static_cast<size_t>(e - v1) < 8 || std::memcmp(v1, "</v></c>", 8) != 0) return nullptr;
-            for (const char* t = v0; t < v1; ++t)
-                if (*t == '&' || *t == '\r') return nullptr;
-            start_cell(a);
-            has_v_ = true;
-            v_.assign(v0, static_cast<size_t>(v1 - v0));
-            finish_cell();
-            return v1 + 8;
-        }
-        if (p[1] == '/') {
-            if (left < 6 || std::memcmp(p, "</row>", 6) != 0) return nullptr;
-            if (in_row_) {
-                in_row_ = false;
-                sink_.end_row();
-            }
-            return p + 6;
-        }
-        if (std::memcmp(p, "<row", 4) != 0) return nullptr;
-        XmlAttr attrs[kDirectAttrs];
-        size_t n = 0;
-        bool empty = false;
-        const char* q = direct_attrs(p + 4, e, attrs, n, empty);
-        if (!q) return nullptr;
-        uint32_t r;
-        begin_row(to_uint(attr(XmlAttrs(attrs, n), "r"), r) && r >= 1 ? r : row_ + 1);
-        if (empty) {
-            in_row_ = false;
-            sink_.end_row();
-        }
-        return q;
-    }
-
-    static constexpr size_t kDirectAttrs = 12;
-
-    // The attributes after a tag name, each as ' name="value"' (a prefix on the name dropped,
-    // the value raw as the general path gives it); returns the end of the tag, or null for
-    // anything else, including a name that goes on (<col>, <cfRule>).
-    static const char* direct_attrs(const char* q, const char* e, XmlAttr* out, size_t& n, bool& empty) {
-        for (;;) {
-            if (q == e) return nullptr;
-            if (*q == '>') return q + 1;
-            if (*q == '/') {
-                if (e - q < 2 || q[1] != '>') return nullptr;
-                empty = true;
-                return q + 2;
-            }
-            if (*q != ' ' || n == kDirectAttrs) return nullptr;
-            ++q;
-            const char* a0 = q;
-            while (q < e) {
-                uint8_t k = detail::kXmlClasses.c[static_cast<unsigned char>(*q)];
-                if (k & detail::kXmlAttrStop) break;
-                if (k & detail::kXmlColon) a0 = q + 1;
-                ++q;
-            }
-            if (q == a0 || e - q < 2 || q[0] != '=' || (q[1] != '"' && q[1] != '\'')) return nullptr;
-            const char* v0 = q + 2;
-            const char* v1 = static_cast<const char*>(std::memchr(v0, q[1], static_cast<size_t>(e - v0)));
-            if (!v1) return nullptr;
-            out[n++] = {{a0, static_cast<size_t>(q - a0)}, {v0, static_cast<size_t>(v1 - v0)}};
-            q = v1 + 1;
-        }
-    }
-
     void start_cell(XmlAttrs a) {
         if (!in_row_) {
             // A cell outside any row element: its own reference names the row.
@@ -1010,7 +883,7 @@ private:
     const Workbook::Impl& wb_;
     const std::string& sheet_;
     RowSink& sink_;
-    bool numbers_, direct_;
+    bool numbers_;
     std::string* cap_ = nullptr;
     bool in_data_ = false, in_row_ = false, in_cell_ = false, in_is_ = false;
     bool has_v_ = false, has_f_ = false, has_is_ = false;

@@ -64,13 +64,4 @@ inline bool parse_cell_ref(std::string_view ref, uint32_t& col, uint32_t& row) {
 // Column number -> letters (28 -> "AB").
 void append_column_letters(std::string& out, uint32_t col);
 
-// How parts are read, for tests that compare the ways: sheet cells of the common shapes are
-// taken straight from the read buffer unless direct_cells is off, and max_read > 0 caps every
-// read of a part so the XML is cut at other places. Not for concurrent change.
-struct ScanTuning {
-    bool direct_cells = true;
-    size_t max_read = 0;
-};
-ScanTuning& scan_tuning();
-
 }  // namespace igxl::detail

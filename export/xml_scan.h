@@ -59,9 +59,6 @@ void decode_ooxml_escapes(std::string& s);
 //   bool capturing() const;              // whether character data is wanted now
 //   void on_text(std::string_view s, XmlText kind);
 // An empty element <a/> gives on_start then on_end.
-// Optionally, size_t direct(const char* lt, const char* e): at a '<' (lt < e), the handler may
-// take a run of markup it knows straight from the buffer and return the bytes it took; 0 hands
-// the tag to the general path. It must read nothing at or past e.
 // Byte classes inside tags, one table look-up per byte on the hot path.
 enum : uint8_t { kXmlWs = 1, kXmlTagStop = 2, kXmlAttrStop = 4, kXmlColon = 8, kXmlGt = 16 };
 struct XmlByteClasses {
@@ -206,9 +203,7 @@ void XmlScanner::run(H& h) {
             if (!lt) break;
             if (lt > p && h.capturing())
                 h.on_text({p, static_cast<size_t>(lt - p)}, escaped ? XmlText::Escaped : XmlText::Plain);
-            size_t used = 0;
-            if constexpr (requires { h.direct(lt, e); }) used = h.direct(lt, e);
-            if (used == 0) used = tag(lt, e, h);
+            size_t used = tag(lt, e, h);
             if (used == 0) {
                 p = lt;
                 need_more = true;

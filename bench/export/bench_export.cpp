@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "export/common.h"
-#include "export/xlsx_detail.h"
 #include "export/xml_scan.h"
 
 namespace fs = std::filesystem;
@@ -251,17 +250,10 @@ int main(int argc, char** argv) {
     }
     sheet_xml.clear();
     sheet_xml.shrink_to_fit();
-    // The export as it runs, and with every cell through the general tokenizer path.
-    double t_general = 1e9;
     for (int k = 0; k < 3; ++k) {
         auto t0 = Clock::now();
         igxl::export_sheets_to_txt(book, (dir / "ours").string());
         t_ours = std::min(t_ours, seconds_since(t0));
-        igxl::detail::scan_tuning().direct_cells = false;
-        t0 = Clock::now();
-        igxl::export_sheets_to_txt(book, (dir / "general").string());
-        t_general = std::min(t_general, seconds_since(t0));
-        igxl::detail::scan_tuning().direct_cells = true;
     }
     std::printf("sheet XML: %.1f MB\n", xml / 1e6);
     std::printf("inflate only (zlib): %.3f s  %.0f MB/s\n", t_inflate, xml / 1e6 / t_inflate);
@@ -273,8 +265,6 @@ int main(int argc, char** argv) {
                 xml / 1e6 / t_expat, tags_expat, t_expat / t_tok);
     std::printf("our export:          %.3f s  %.0f MB/s  %.2f M cells/s\n", t_ours, xml / 1e6 / t_ours,
                 cells / 1e6 / t_ours);
-    std::printf("export, general path:%.3f s  %.0f MB/s  (direct cells save %.0f%%)\n", t_general,
-                xml / 1e6 / t_general, 100 * (1 - t_ours / t_general));
     double t_py = 0;
     if (python) {
         std::string cmd = "/usr/bin/python3 " IGXL_BENCH_DIR "/openpyxl_export.py '" + book + "' '" +
