@@ -2,13 +2,14 @@
 
 #include <xlsxwriter.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
-#include <variant>
 
 #include "util/error.h"
 #include "util/regex.h"
@@ -17,11 +18,8 @@ namespace igxl::vbt {
 
 namespace {
 
-using Value = std::variant<std::string, long long, bool>;
-using Row = std::vector<Value>;
-
-const char* const YES = "是";
-const char* const NO = "否";
+const std::string YES = "是";
+const std::string NO = "否";
 
 std::string local_stamp() {
     std::time_t now = std::time(nullptr);
@@ -48,20 +46,24 @@ size_t text_length(std::string_view s) {
     return n;
 }
 
-std::string text_of(const Value& v) {
-    if (const auto* s = std::get_if<std::string>(&v)) return *s;
-    if (const auto* i = std::get_if<long long>(&v)) return std::to_string(*i);
-    return std::get<bool>(v) ? "TRUE" : "FALSE";
+const std::string& text_or_empty(const std::optional<std::string>& s) {
+    static const std::string none;
+    return s ? *s : none;
 }
-
-std::string text_or_empty(const std::optional<std::string>& s) { return s ? *s : std::string(); }
-std::string text_or_empty(const std::optional<SharedText>& s) { return s ? s->str() : std::string(); }
+const std::string& text_or_empty(const std::optional<SharedText>& s) {
+    static const std::string none;
+    return s ? s->str() : none;
+}
 
 // Closes the workbook on every way out; a failed save is reported only when nothing else failed.
 class OpenWorkbook {
 public:
+    // Constant-memory mode: a sheet's rows go to a temporary file as they are written, so a
+    // large program's report never holds all its cells; rows must then come in order.
     explicit OpenWorkbook(const std::string& path) : path_(path) {
-        wb_ = workbook_new(path.c_str());
+        lxw_workbook_options options{};
+        options.constant_memory = LXW_TRUE;
+        wb_ = workbook_new_opt(path.c_str(), &options);
         if (!wb_) throw Error("cannot create the workbook '" + path + "'");
     }
     ~OpenWorkbook() {
@@ -86,45 +88,93 @@ struct TableOptions {
     int apply_column = -1;  // gets a TRUE/FALSE drop-down on every data row
 };
 
-void write_table(lxw_workbook* wb, const std::string& sheet_name, const std::vector<std::string>& headers,
-                 const std::vector<Row>& rows, const TableOptions& options = {}) {
-    lxw_worksheet* ws = workbook_add_worksheet(wb, sheet_name.c_str());
-    if (!ws) throw Error("cannot add the sheet '" + sheet_name + "'");
-    std::vector<size_t> widest(headers.size(), 0);
-    const std::string where = "cannot write the sheet '" + sheet_name + "'";
-    for (size_t c = 0; c < headers.size(); ++c) {
-        check(worksheet_write_string(ws, 0, static_cast<lxw_col_t>(c), headers[c].c_str(), nullptr), where);
-        widest[c] = text_length(headers[c]);
+// One report sheet written row by row as its records are read. The sheet is added with its
+// header on the first cell, so a table without rows leaves no sheet behind. Column widths are
+// tracked while writing and set at the end: libxlsxwriter writes column settings when the
+// workbook is saved, also in constant-memory mode.
+class SheetStream {
+public:
+    SheetStream(lxw_workbook* wb, std::string sheet_name, std::vector<std::string> headers,
+                TableOptions options = {})
+        : wb_(wb), name_(std::move(sheet_name)), headers_(std::move(headers)), options_(options) {}
+
+    SheetStream& text(const std::string& s) {
+        if (const auto col = next_column())
+            put(*col, worksheet_write_string(ws_, row_, *col, s.c_str(), nullptr), text_length(s));
+        return *this;
     }
-    for (size_t r = 0; r < rows.size(); ++r) {
-        const auto row = static_cast<lxw_row_t>(r + 1);
-        for (size_t c = 0; c < rows[r].size() && c < headers.size(); ++c) {
-            const Value& v = rows[r][c];
-            const auto col = static_cast<lxw_col_t>(c);
-            if (const auto* s = std::get_if<std::string>(&v))
-                check(worksheet_write_string(ws, row, col, s->c_str(), nullptr), where);
-            else if (const auto* i = std::get_if<long long>(&v))
-                check(worksheet_write_number(ws, row, col, static_cast<double>(*i), nullptr), where);
-            else
-                check(worksheet_write_boolean(ws, row, col, std::get<bool>(v) ? 1 : 0, nullptr), where);
-            widest[c] = std::max(widest[c], text_length(text_of(v)));
+    SheetStream& number(long long n) {
+        if (const auto col = next_column())
+            put(*col, worksheet_write_number(ws_, row_, *col, static_cast<double>(n), nullptr),
+                std::to_string(n).size());
+        return *this;
+    }
+    SheetStream& boolean(bool b) {
+        if (const auto col = next_column())
+            put(*col, worksheet_write_boolean(ws_, row_, *col, b ? 1 : 0, nullptr), b ? 4 : 5);
+        return *this;
+    }
+    void end_row() {
+        open();
+        ++row_;
+        column_ = 0;
+    }
+    bool empty() const { return ws_ == nullptr; }
+
+    // Widths and the drop-down; nothing when no row was written.
+    void finish() {
+        if (!ws_) return;
+        if (options_.fit_widths)
+            for (size_t c = 0; c < widest_.size(); ++c)
+                check(worksheet_set_column(ws_, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c),
+                                           static_cast<double>(std::min<size_t>(widest_[c] + 2, 50)), nullptr),
+                      where());
+        if (options_.apply_column >= 0 && row_ > 1) {
+            static const char* choices[] = {"TRUE", "FALSE", nullptr};
+            lxw_data_validation validation{};
+            validation.validate = LXW_VALIDATION_TYPE_LIST;
+            validation.value_list = const_cast<char**>(choices);
+            const auto col = static_cast<lxw_col_t>(options_.apply_column);
+            check(worksheet_data_validation_range(ws_, 1, col, row_ - 1, col, &validation), where());
         }
     }
-    if (options.fit_widths)
-        for (size_t c = 0; c < widest.size(); ++c)
-            check(worksheet_set_column(ws, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c),
-                                       static_cast<double>(std::min<size_t>(widest[c] + 2, 50)), nullptr),
-                  where);
-    if (options.apply_column >= 0 && !rows.empty()) {
-        static const char* choices[] = {"TRUE", "FALSE", nullptr};
-        lxw_data_validation validation{};
-        validation.validate = LXW_VALIDATION_TYPE_LIST;
-        validation.value_list = const_cast<char**>(choices);
-        const auto col = static_cast<lxw_col_t>(options.apply_column);
-        check(worksheet_data_validation_range(ws, 1, col, static_cast<lxw_row_t>(rows.size()), col, &validation),
-              where);
+
+private:
+    std::string where() const { return "cannot write the sheet '" + name_ + "'"; }
+
+    void open() {
+        if (ws_) return;
+        ws_ = workbook_add_worksheet(wb_, name_.c_str());
+        if (!ws_) throw Error("cannot add the sheet '" + name_ + "'");
+        widest_.assign(headers_.size(), 0);
+        for (size_t c = 0; c < headers_.size(); ++c) {
+            check(worksheet_write_string(ws_, 0, static_cast<lxw_col_t>(c), headers_[c].c_str(), nullptr),
+                  where());
+            widest_[c] = text_length(headers_[c]);
+        }
+        row_ = 1;
     }
-}
+    // Cells past the header's width are dropped.
+    std::optional<lxw_col_t> next_column() {
+        open();
+        const size_t c = column_++;
+        if (c >= headers_.size()) return std::nullopt;
+        return static_cast<lxw_col_t>(c);
+    }
+    void put(lxw_col_t col, lxw_error err, size_t length) {
+        if (err != LXW_NO_ERROR) check(err, where());
+        widest_[col] = std::max(widest_[col], length);
+    }
+
+    lxw_workbook* wb_;
+    std::string name_;
+    std::vector<std::string> headers_;
+    TableOptions options_;
+    lxw_worksheet* ws_ = nullptr;
+    lxw_row_t row_ = 0;
+    size_t column_ = 0;
+    std::vector<size_t> widest_;
+};
 
 }  // namespace
 
@@ -191,8 +241,7 @@ void Tessaly::write_variable_issues_sheet(lxw_workbook* writer, const std::vecto
         it->second.files = files.size();
         return it->second;
     };
-    std::vector<Row> rows;
-    rows.reserve(variables.size());
+    SheetStream sheet(writer, sheet_name, std::move(headers), {true, 13});
     for (const VariableInfo* v : variables) {
         const Uses& u = uses(v->original_name);
         long long count = u.total;
@@ -200,31 +249,31 @@ void Tessaly::write_variable_issues_sheet(lxw_workbook* writer, const std::vecto
             auto in_function = u.by_function.find(v->function_name->str());
             count = in_function == u.by_function.end() ? 0 : in_function->second;
         }
-        const auto files = u.files;
-        Row row = {v->name,
-                   text_or_empty(v->correct_name),
-                   text_or_empty(v->issue_description),
-                   std::string(to_text(v->scope)),
-                   std::string(to_text(v->var_type)),
-                   std::string(v->is_array ? YES : NO),
-                   v->file_path,
-                   static_cast<long long>(v->line_number),
-                   text_or_empty(v->function_name),
-                   count,
-                   static_cast<long long>(files),
-                   std::string(v->is_const ? YES : NO),
-                   text_or_empty(v->correct_name),
-                   false};
-        if (local_sheet) row.emplace_back(text_or_empty(v->function_name));
-        rows.push_back(std::move(row));
+        sheet.text(v->name)
+            .text(text_or_empty(v->correct_name))
+            .text(text_or_empty(v->issue_description))
+            .text(std::string(to_text(v->scope)))
+            .text(std::string(to_text(v->var_type)))
+            .text(v->is_array ? YES : NO)
+            .text(v->file_path.str())
+            .number(v->line_number)
+            .text(text_or_empty(v->function_name))
+            .number(count)
+            .number(static_cast<long long>(u.files))
+            .text(v->is_const ? YES : NO)
+            .text(text_or_empty(v->correct_name))
+            .boolean(false);
+        if (local_sheet) sheet.text(text_or_empty(v->function_name));
+        sheet.end_row();
     }
-    write_table(writer, sheet_name, headers, rows, {true, 13});
+    sheet.finish();
 }
 
 void Tessaly::write_type_issues_sheet(lxw_workbook* writer, const std::vector<const TypeInfo*>& types,
                                       const std::string& sheet_name) {
     if (types.empty()) return;
-    std::vector<Row> rows;
+    SheetStream sheet(writer, sheet_name,
+                      {"名称", "建议名称", "问题描述", "类型", "作用域", "引用次数", "涉及文件数", "文件路径", "行号"});
     for (const TypeInfo* t : types) {
         std::string scope = t->scope;
         for (size_t i = 0; i < scope.size(); ++i) {
@@ -232,13 +281,18 @@ void Tessaly::write_type_issues_sheet(lxw_workbook* writer, const std::vector<co
             scope[i] = i == 0 ? static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c)
                               : static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
         }
-        rows.push_back({t->name, text_or_empty(t->correct_name), text_or_empty(t->issue_description), t->info_type,
-                        scope, static_cast<long long>(t->reference_count),
-                        static_cast<long long>(t->referenced_files.size()), t->file_path,
-                        static_cast<long long>(t->line_number)});
+        sheet.text(t->name)
+            .text(text_or_empty(t->correct_name))
+            .text(text_or_empty(t->issue_description))
+            .text(t->info_type)
+            .text(scope)
+            .number(t->reference_count)
+            .number(static_cast<long long>(t->referenced_files.size()))
+            .text(t->file_path.str())
+            .number(t->line_number)
+            .end_row();
     }
-    write_table(writer, sheet_name,
-                {"名称", "建议名称", "问题描述", "类型", "作用域", "引用次数", "涉及文件数", "文件路径", "行号"}, rows);
+    sheet.finish();
 }
 
 void Tessaly::write_function_issues_sheet(lxw_workbook* writer, const OrderedMap<FunctionInfo>& functions,
@@ -246,7 +300,8 @@ void Tessaly::write_function_issues_sheet(lxw_workbook* writer, const OrderedMap
     static const util::Regex param_name("参数\\s+'([^']+)':");
     static const util::Regex suggestion("建议改为:\\s*'([^']*)'");
     static const std::string marker = " (建议改为:";
-    std::vector<Row> rows;
+    SheetStream sheet(writer, sheet_name,
+                      {"参数名", "建议名称", "问题描述", "函数名", "函数类型", "类型", "文件路径", "行号", "所在函数"});
     util::Match m;
     for (const auto& [key, f] : functions) {
         for (const std::string& issue : f.issues) {
@@ -254,14 +309,19 @@ void Tessaly::write_function_issues_sheet(lxw_workbook* writer, const OrderedMap
             std::string name = param_name.search(issue, m) ? std::string(m.group(1)) : "Unknown";
             std::string suggested = suggestion.search(issue, m) ? std::string(m.group(1)) : "";
             size_t cut = issue.find(marker);
-            rows.push_back({name, suggested, cut == std::string::npos ? issue : issue.substr(0, cut), f.name,
-                            std::string(to_text(f.func_type)), std::string("函数参数"), f.file_path,
-                            static_cast<long long>(f.start_line), f.name});
+            sheet.text(name)
+                .text(suggested)
+                .text(cut == std::string::npos ? issue : issue.substr(0, cut))
+                .text(f.name)
+                .text(std::string(to_text(f.func_type)))
+                .text("函数参数")
+                .text(f.file_path.str())
+                .number(f.start_line)
+                .text(f.name)
+                .end_row();
         }
     }
-    if (rows.empty()) return;
-    write_table(writer, sheet_name,
-                {"参数名", "建议名称", "问题描述", "函数名", "函数类型", "类型", "文件路径", "行号", "所在函数"}, rows);
+    sheet.finish();
 }
 
 void Tessaly::write_summary_sheet(lxw_workbook* writer, const VariableIssues& all_issues, const VBAParser& parser) {
@@ -269,40 +329,39 @@ void Tessaly::write_summary_sheet(lxw_workbook* writer, const VariableIssues& al
     for (const auto& [path, list] : parser.module_variables) module_total += static_cast<long long>(list.size());
     for (const auto& [key, list] : parser.local_variables) local_total += static_cast<long long>(list.size());
     auto n = [](size_t v) { return static_cast<long long>(v); };
-    std::vector<Row> rows = {
-        {std::string("全局变量"), n(all_issues.global_variables.size()), n(parser.global_variables.size())},
-        {std::string("模块变量"), n(all_issues.module_variables.size()), module_total},
-        {std::string("局部变量"), n(all_issues.local_variables.size()), local_total},
-        {std::string("Type定义"), n(all_issues.type_definitions.size()), n(parser.types.size())},
-        {std::string("Enum定义"), n(all_issues.enum_definitions.size()), n(parser.enums.size())},
-        {std::string("总计"), n(all_issues.total()), std::string("N/A")},
-    };
-    write_table(writer, "Summary", {"检查项目", "发现问题数", "总数量"}, rows, {false, -1});
+    SheetStream sheet(writer, "Summary", {"检查项目", "发现问题数", "总数量"}, {false, -1});
+    sheet.text("全局变量").number(n(all_issues.global_variables.size())).number(n(parser.global_variables.size())).end_row();
+    sheet.text("模块变量").number(n(all_issues.module_variables.size())).number(module_total).end_row();
+    sheet.text("局部变量").number(n(all_issues.local_variables.size())).number(local_total).end_row();
+    sheet.text("Type定义").number(n(all_issues.type_definitions.size())).number(n(parser.types.size())).end_row();
+    sheet.text("Enum定义").number(n(all_issues.enum_definitions.size())).number(n(parser.enums.size())).end_row();
+    sheet.text("总计").number(n(all_issues.total())).text("N/A").end_row();
+    sheet.finish();
 }
 
 void Tessaly::write_manual_check_sheet(lxw_workbook* writer, const VBAParser& parser, const std::string& sheet_name) {
-    std::vector<Row> rows;
+    SheetStream sheet(writer, sheet_name, {"检查类型", "文件路径", "行号", "问题描述", "建议操作"});
+    auto row = [&](const char* kind, const std::string& file, long long line, const std::string& issue,
+                   const char* action) { sheet.text(kind).text(file).number(line).text(issue).text(action).end_row(); };
     for (const VariableInfo& v : parser.global_variables) {
         if (to_text(v.var_type) == "Variant" && !v.is_const && v.name != "site")
-            rows.push_back({std::string("变量类型判断"), v.file_path, static_cast<long long>(v.line_number),
-                            "变量 '" + v.name + "' 为Variant类型，请确认是否为正确类型",
-                            std::string("确认变量类型，如有需要请手动更改变量声明")});
+            row("变量类型判断", v.file_path.str(), v.line_number, "变量 '" + v.name + "' 为Variant类型，请确认是否为正确类型",
+                "确认变量类型，如有需要请手动更改变量声明");
     }
     std::set<std::string> seen;
     for (const VariableInfo& v : parser.global_variables) {
         if (!seen.insert(v.name).second)
-            rows.push_back({std::string("变量名冲突"), v.file_path, static_cast<long long>(v.line_number),
-                            "变量名 '" + v.name + "' 可能与其他变量冲突", std::string("检查是否存在命名冲突，考虑重命名")});
+            row("变量名冲突", v.file_path.str(), v.line_number, "变量名 '" + v.name + "' 可能与其他变量冲突",
+                "检查是否存在命名冲突，考虑重命名");
     }
     for (const auto& [key, f] : parser.functions) {
         const long long lines = static_cast<long long>(f.end_line) - f.start_line + 1;
         if (lines > 60)
-            rows.push_back({std::string("函数长度"), f.file_path, static_cast<long long>(f.start_line),
-                            "函数 '" + f.name + "' 长度为 " + std::to_string(lines) + " 行，超过建议的60行",
-                            std::string("考虑将函数分解为更小的函数")});
+            row("函数长度", f.file_path.str(), f.start_line,
+                "函数 '" + f.name + "' 长度为 " + std::to_string(lines) + " 行，超过建议的60行",
+                "考虑将函数分解为更小的函数");
     }
-    if (rows.empty()) return;
-    write_table(writer, sheet_name, {"检查类型", "文件路径", "行号", "问题描述", "建议操作"}, rows);
+    sheet.finish();
 }
 
 std::string Tessaly::generate_refactor_report(const ChangeLog& changes_made, const std::string& output_dir) {
@@ -318,26 +377,31 @@ std::string Tessaly::generate_refactor_report(const ChangeLog& changes_made, con
 
 void Tessaly::write_refactor_changes_sheet(lxw_workbook* writer, const ChangeLog& changes_made,
                                            const std::string& sheet_name) {
-    std::vector<Row> rows;
+    SheetStream sheet(writer, sheet_name, {"修改类型", "文件路径", "行号", "原名称", "新名称", "修改描述", "修改时间"},
+                      {false, -1});
     for (const auto& [type, records] : changes_made)
         for (const ChangeRecord& r : records)
-            rows.push_back({type, r.file_path, static_cast<long long>(r.line_number), r.original_name, r.new_name,
-                            r.description, r.timestamp});
-    if (rows.empty()) return;
-    write_table(writer, sheet_name, {"修改类型", "文件路径", "行号", "原名称", "新名称", "修改描述", "修改时间"}, rows,
-                {false, -1});
+            sheet.text(type)
+                .text(r.file_path)
+                .number(r.line_number)
+                .text(r.original_name)
+                .text(r.new_name)
+                .text(r.description)
+                .text(r.timestamp)
+                .end_row();
+    sheet.finish();
 }
 
 void Tessaly::write_refactor_summary_sheet(lxw_workbook* writer, const ChangeLog& changes_made,
                                            const std::string& sheet_name) {
-    std::vector<Row> rows;
+    SheetStream sheet(writer, sheet_name, {"修改类型", "修改数量"}, {false, -1});
     long long total = 0;
     for (const auto& [type, records] : changes_made) {
-        rows.push_back({type, static_cast<long long>(records.size())});
+        sheet.text(type).number(static_cast<long long>(records.size())).end_row();
         total += static_cast<long long>(records.size());
     }
-    rows.push_back({std::string("总计"), total});
-    write_table(writer, sheet_name, {"修改类型", "修改数量"}, rows, {false, -1});
+    sheet.text("总计").number(total).end_row();
+    sheet.finish();
 }
 
 }  // namespace igxl::vbt

@@ -103,6 +103,16 @@ TEST(DryRunReport, SheetsHeadersCountsAndManualChecks) {
     EXPECT_EQ(tmp[10], "2");  // but both files
     EXPECT_EQ(tmp[14], "UseTmp");
 
+    // The confirmation column offers TRUE/FALSE on exactly the data rows of each variable sheet.
+    auto dv = python("import openpyxl\nwb = openpyxl.load_workbook('" + path + "')\n"
+                     "for ws in wb:\n"
+                     "    for d in ws.data_validations.dataValidation:\n"
+                     "        print(ws.title, d.type, d.formula1, d.sqref)\n",
+                     dir.str());
+    ASSERT_EQ(dv.status, 0) << dv.out;
+    EXPECT_EQ(dv.out, "Global Variables list \"TRUE,FALSE\" N2:N" + std::to_string(globals.size()) +
+                          "\nModule Variables list \"TRUE,FALSE\" N2\nLocal Variables list \"TRUE,FALSE\" N2:N3\n");
+
     Rows types = sheet_rows(path, "Type Definitions");
     EXPECT_EQ(types[0], (std::vector<std::string>{"名称", "建议名称", "问题描述", "类型", "作用域", "引用次数",
                                                   "涉及文件数", "文件路径", "行号"}));
