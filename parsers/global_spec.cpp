@@ -1,4 +1,4 @@
-#include "parsers/spec_common.h"
+#include "parsers/spec_sheet_common.h"
 #include "parsers/spec_sheets.h"
 #include "util/lines.h"
 #include "util/text.h"

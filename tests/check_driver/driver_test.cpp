@@ -8,6 +8,8 @@
 #include <fstream>
 
 #include "check/vantor.h"
+#include "tests/support/process.h"
+#include "tests/support/zip_member.h"
 
 namespace fs = std::filesystem;
 using igxl::Vantor;
@@ -46,38 +48,11 @@ struct Recorder {
     }
 };
 
-std::string run_cmd(const std::string& cmd) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-    pclose(p);
-    return out;
-}
-
-std::string zip_member(const std::string& archive, const std::string& name) {
-    int err = 0;
-    zip_t* z = zip_open(archive.c_str(), ZIP_RDONLY, &err);
-    if (!z) return "<no archive " + archive + ">";
-    std::string out = "<no member " + name + ">";
-    if (zip_file_t* f = zip_fopen(z, name.c_str(), 0)) {
-        out.clear();
-        char buf[4096];
-        zip_int64_t n;
-        while ((n = zip_fread(f, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-        zip_fclose(f);
-    }
-    zip_close(z);
-    return out;
-}
-
 // Sheet names of a workbook as an independent reader (openpyxl) sees them.
 std::vector<std::string> sheet_names(const std::string& path) {
-    std::string out = run_cmd("/usr/bin/python3 -c \"import sys,openpyxl; "
+    std::string out = igxl::testing::run_command("/usr/bin/python3 -c \"import sys,openpyxl; "
                               "print('\\n'.join(openpyxl.load_workbook(sys.argv[1]).sheetnames))\" '" +
-                              path + "' 2>&1");
+                              path + "'").out;
     std::vector<std::string> names;
     size_t start = 0;
     while (start < out.size()) {
@@ -280,7 +255,7 @@ TEST_F(RunTest, LibreOfficeSeesTheReportMacros) {
     const std::string cmd = "cd '" + out.string() + "' && timeout 120 soffice -env:UserInstallation=file://" +
                             out.string() + "/profile --headless --convert-to ods report.xlsm > soffice.log 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    const std::string listing = zip_member((out / "report.ods").string(), "Basic/VBAProject/ReportOutline.xml");
+    const std::string listing = igxl::testing::zip_member((out / "report.ods").string(), "Basic/VBAProject/ReportOutline.xml");
     EXPECT_NE(listing.find("Public Sub ExpandAllGroups()"), std::string::npos) << listing;
     EXPECT_NE(listing.find("Public Sub CollapseAllGroups()"), std::string::npos) << listing;
 }

@@ -1,31 +1,17 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
+
+#include "tests/support/process.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int status;
-    std::string out;  // standard output and standard error together
-};
+using Result = igxl::testing::CommandResult;
 
 Result vantor(const std::string& args) {
-    std::string cmd = std::string(IGXL_BINARY_DIR) + "/bin/vantor " + args + " 2>&1";
-    Result r{-1, {}};
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    return igxl::testing::run_command(std::string(IGXL_BINARY_DIR) + "/bin/vantor " + args);
 }
 
 size_t count_lines(const std::string& s) { return static_cast<size_t>(std::count(s.begin(), s.end(), '\n')); }

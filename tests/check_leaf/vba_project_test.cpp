@@ -17,6 +17,7 @@
 #include <random>
 #include <string>
 
+#include "tests/support/zip_member.h"
 #include "tools/vba_project/ovba.h"
 
 namespace {
@@ -200,21 +201,7 @@ TEST(VbaProject, BuiltFileReadsBackWithLibgsf) {
     g_object_unref(in);
 }
 
-std::string zip_member(const std::string& archive, const std::string& name) {
-    int zerr = 0;
-    zip_t* z = zip_open(archive.c_str(), ZIP_RDONLY, &zerr);
-    if (!z) return "<no archive>";
-    std::string out = "<no member>";
-    if (zip_file_t* f = zip_fopen(z, name.c_str(), 0)) {
-        out.clear();
-        char buf[4096];
-        zip_int64_t n;
-        while ((n = zip_fread(f, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-        zip_fclose(f);
-    }
-    zip_close(z);
-    return out;
-}
+using igxl::testing::zip_member;
 
 // LibreOffice as a real client: it imports the macro modules of a workbook that embeds our
 // file into Basic libraries, which a conversion to ODF writes out as plain XML.

@@ -1,36 +1,20 @@
 // Helpers shared by the VBT report, refactorer and command-line tests: running commands,
 // openpyxl as an independent reader/editor, and reading sheets back with our XLSX reader.
 #pragma once
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "export/xlsx.h"
+#include "tests/support/process.h"
 #include "util/text.h"
 
 namespace igxl::vbt::testing {
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-};
+using RunResult = igxl::testing::CommandResult;
 
-inline RunResult run(const std::string& cmd) {
-    RunResult r;
-    FILE* p = popen((cmd + " 2>&1").c_str(), "r");
-    if (!p) return r;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
+inline RunResult run(const std::string& cmd) { return igxl::testing::run_command(cmd); }
 
 // Built by appending: g++ 12 warns falsely (-Wrestrict) on "'" + a temporary string.
 inline std::string quote(const std::string& s) {

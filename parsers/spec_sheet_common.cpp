@@ -1,4 +1,4 @@
-#include "parsers/spec_common.h"
+#include "parsers/spec_sheet_common.h"
 
 #include <optional>
 
