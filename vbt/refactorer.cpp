@@ -21,6 +21,7 @@
 #include "util/regex.h"
 #include "util/text.h"
 #include "vbt/parser.h"
+#include "vbt/keywords.h"
 #include "vbt/source.h"
 
 namespace igxl::vbt {
@@ -28,18 +29,6 @@ namespace igxl::vbt {
 using util::Regex;
 
 namespace {
-
-constexpr std::array<std::string_view, 44> RESERVED_WORDS = {
-    "If",     "Then",  "Else",     "ElseIf", "End",     "Select",   "Case",  "For",    "To",
-    "Next",   "While", "Wend",     "Do",     "Loop",    "Until",    "Exit",  "Goto",   "On",
-    "Error",  "Resume", "With",    "Function", "Sub",   "Property", "Get",   "Let",    "Set",
-    "Public", "Private", "Friend", "Global", "Dim",     "Const",    "As",    "ByVal",  "ByRef",
-    "Optional", "ParamArray", "Type", "Enum", "Nothing", "True",    "False", "Me",
-};
-
-bool is_reserved(std::string_view name) {
-    return std::find(RESERVED_WORDS.begin(), RESERVED_WORDS.end(), name) != RESERVED_WORDS.end();
-}
 
 std::string local_time(const char* format) {
     std::time_t now = std::time(nullptr);
@@ -516,7 +505,7 @@ size_t VBTRefactorer::apply_variable_references_to_file(std::vector<std::string>
         if (!declared_in_file && r->kind == "global_variable" && module_level.count(lower)) continue;
         FilePlan plan{r, declared_in_file ? r->decl_line : 0, false,
                       r->kind != "type_definition" && r->kind != "enum_definition", {}};
-        plan.declaration_only = is_reserved(r->old_name) || function_names.count(r->old_name);
+        plan.declaration_only = is_vba_keyword(r->old_name) || function_names.count(r->old_name);
         if (r->kind == "global_variable" || r->kind == "module_variable") {
             auto shadowing = shadowed_in.find(lower);
             if (shadowing != shadowed_in.end()) plan.excluded = shadowing->second;

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "util/regex.h"
+#include "vbt/keywords.h"
 #include "vbt/parser.h"
 #include "vbt/word_table.h"
 
@@ -19,14 +20,6 @@ using util::Regex;
 namespace {
 
 bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-
-constexpr std::array<std::string_view, 44> KEYWORDS = {
-    "If",     "Then",  "Else",     "ElseIf", "End",     "Select",   "Case",  "For",    "To",
-    "Next",   "While", "Wend",     "Do",     "Loop",    "Until",    "Exit",  "Goto",   "On",
-    "Error",  "Resume", "With",    "Function", "Sub",   "Property", "Get",   "Let",    "Set",
-    "Public", "Private", "Friend", "Global", "Dim",     "Const",    "As",    "ByVal",  "ByRef",
-    "Optional", "ParamArray", "Type", "Enum", "Nothing", "True",    "False", "Me",
-};
 
 // A definition header line ("Public Type X", "Enum Y", ...) names a definition without using it.
 bool is_definition_header(std::string_view line) {
@@ -115,7 +108,7 @@ void VBAParser::collect_variable_references() {
     for (const auto& [key, list] : local_variables)
         for (const auto& v : list) add_variable(v);
     // Keywords and procedure names are never references, even when a variable bears the name.
-    for (std::string_view k : KEYWORDS) lookup.words[k].variable = false;
+    for (std::string_view k : VBA_KEYWORDS) lookup.words[k].variable = false;
     for (const auto& [key, f] : functions) {
         lookup.words[f.name].variable = false;
         lookup.words[f.original_name].variable = false;
