@@ -915,6 +915,29 @@ namespace igxl::xlsx {
 
 namespace {
 
+// The merged ranges that cover sheet row r (1-based) while rows are visited in order; the merges
+// are sorted by their first row once, on construction.
+class MergeWindow {
+public:
+    explicit MergeWindow(std::vector<Range>& merges) : merges_(merges) {
+        std::sort(merges.begin(), merges.end(),
+                  [](const Range& a, const Range& b) { return a.first_row < b.first_row; });
+    }
+    const std::vector<Range>& covering(uint64_t r) {
+        while (next_ < merges_.size() && merges_[next_].first_row + 1 <= r) active_.push_back(merges_[next_++]);
+        if (!active_.empty())
+            active_.erase(std::remove_if(active_.begin(), active_.end(),
+                                         [&](const Range& m) { return m.last_row + 1 < r; }),
+                          active_.end());
+        return active_;
+    }
+
+private:
+    const std::vector<Range>& merges_;
+    size_t next_ = 0;
+    std::vector<Range> active_;
+};
+
 // A sheet with more fields than this (rows x columns) is not a test-program sheet; writing it
 // would take gigabytes of tabs. Formatting-only cells far out are then left out, and real
 // values that far out are refused.
@@ -986,18 +1009,11 @@ public:
         std::vector<char> fbuf(size_t(1) << 20);
         std::setvbuf(f, fbuf.data(), _IOFBF, fbuf.size());
         std::string tabs(ncols ? ncols - 1 : 0, '\t');
-        std::sort(merges_.begin(), merges_.end(),
-                  [](const Range& a, const Range& b) { return a.first_row < b.first_row; });
-        std::vector<Range> active;
-        size_t next_merge = 0, next_row = 0;
+        MergeWindow window(merges_);
+        size_t next_row = 0;
         std::string scratch;
         for (uint64_t r = 1; r <= nrows && ncols > 0; ++r) {
-            while (next_merge < merges_.size() && merges_[next_merge].first_row + 1 <= r)
-                active.push_back(merges_[next_merge++]);
-            if (!active.empty())
-                active.erase(std::remove_if(active.begin(), active.end(),
-                                            [&](const Range& m) { return m.last_row + 1 < r; }),
-                             active.end());
+            const std::vector<Range>& active = window.covering(r);
             uint64_t fields = 1;
             if (next_row < rows_.size() && rows_[next_row].row == r) {
                 const RowRec& rr = rows_[next_row++];
@@ -1344,19 +1360,11 @@ private:
             util::LineReader in(file_);
             f_ = std::fopen(tmp.c_str(), "wb");
             if (!f_) throw Error("cannot write sheet text file '" + tmp + "': " + std::strerror(errno));
-            std::sort(merges_.begin(), merges_.end(),
-                      [](const Range& a, const Range& b) { return a.first_row < b.first_row; });
-            std::vector<Range> active;
-            size_t next_merge = 0;
+            MergeWindow window(merges_);
             std::string_view line;
             for (uint64_t r = 1; r <= nrows; ++r) {
                 if (!in.next(line)) line = {};
-                while (next_merge < merges_.size() && merges_[next_merge].first_row + 1 <= r)
-                    active.push_back(merges_[next_merge++]);
-                if (!active.empty())
-                    active.erase(std::remove_if(active.begin(), active.end(),
-                                                [&](const Range& m) { return m.last_row + 1 < r; }),
-                                 active.end());
+                const std::vector<Range>& active = window.covering(r);
                 // Fields 1..ncols of the written line, merged non-top-left fields emptied.
                 uint64_t c = 0;
                 size_t i = 0;
