@@ -1,17 +1,19 @@
 #include "check/vantor.h"
 
-#include <dlfcn.h>
 #include <xlsxwriter.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
 
+#include "check/progress.h"
+#include "check/report_layout.h"
 #include "check/sheet_buffer.h"
 #include "check/xlsx_out.h"
 #include "export/common.h"
 #include "util/error.h"
 #include "util/lines.h"
+#include "util/platform.h"
 #include "util/regex.h"
 
 namespace igxl {
@@ -32,6 +34,7 @@ void Vantor::reset() {
         workbook_close(workbook_);
         workbook_ = nullptr;
     }
+    report_file_.reset();
     power_order_path.clear();
     pattern_path.clear();
     job_list_dict.clear();
@@ -40,7 +43,7 @@ void Vantor::reset() {
     last_flow_info = LastFlowInfo{};
     MAX_DSP_CNT = 0;
     platform = "UltraFLEX";
-    print_inst_info_col_cnt = 6;
+    print_inst_info_col_cnt = job_sheet::kFirstDetailColumn;
     write_row_index = 0;
     cycle_mode.clear();
     tset_dict.clear();
@@ -75,10 +78,6 @@ void Vantor::save_max_col(int col_cnt) {
 }
 
 namespace {
-bool ends_with(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 std::string base_name(const std::string& path) {
     size_t p = path.find_last_of('/');
     return p == std::string::npos ? path : path.substr(p + 1);
@@ -109,9 +108,9 @@ void Vantor::read_device(const std::string& device_path, const std::string& powe
     if (util::is_directory(device_path)) {
         device_directory = device_path;
     } else {
-        if (ends_with(device_path, ".igxl") || ends_with(device_path, ".zip")) {
+        if (device_path.ends_with(".igxl") || device_path.ends_with(".zip")) {
             unzip(device_path, device_directory);
-        } else if (ends_with(device_path, ".xlsm")) {
+        } else if (device_path.ends_with(".xlsm")) {
             export_sheets_to_txt(device_path, device_directory);
         } else {
             put_data_log("Error: file extension is not supported.");
@@ -162,16 +161,13 @@ std::string Vantor::report_file_name(const std::tm& t) {
 }
 
 std::string Vantor::vba_project_path() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&Vantor::vba_project_path), &info) && info.dli_fname) {
-        fs::path lib = fs::weakly_canonical(fs::path(info.dli_fname));
-        return (lib.parent_path() / "bin" / "vbaProject.bin").string();
-    }
+    std::string lib = util::module_path_of(reinterpret_cast<const void*>(&Vantor::vba_project_path));
+    if (!lib.empty()) return (fs::path(lib).parent_path() / "bin" / "vbaProject.bin").string();
     return "bin/vbaProject.bin";
 }
 
 void Vantor::excel_file_optimise(SheetBuffer& worksheet, const std::string& freezePane) {
-    xlsx_check(worksheet_autofilter(worksheet.sheet(), 0, 0, 0, 100), "set the autofilter");
+    xlsx_check(worksheet_autofilter(worksheet.sheet(), 0, 0, 0, job_sheet::kLastFilterColumn), "set the autofilter");
     lxw_row_t row;
     lxw_col_t col;
     cell_from_name(freezePane, row, col);
@@ -182,9 +178,13 @@ void Vantor::excel_file_optimise(SheetBuffer& worksheet, const std::string& free
 void Vantor::init() {
     static const char* headers[] = {"Opcode", "Parameter", "TestNumber",
                                     "HardBinNumber", "SortBinNumber", "Result"};
-    for (int c = 0; c < 6; ++c) work_sheet->write_text(0, static_cast<lxw_col_t>(c), headers[c]);
-    xlsx_check(worksheet_set_column(work_sheet->sheet(), 1, 1, 20, nullptr), "set a column width");
-    xlsx_check(worksheet_set_column(work_sheet->sheet(), 2, 5, 15, nullptr), "set a column width");
+    for (unsigned c = 0; c < job_sheet::kFirstDetailColumn; ++c) work_sheet->write_text(0, c, headers[c]);
+    xlsx_check(worksheet_set_column(work_sheet->sheet(), job_sheet::kParameterColumn, job_sheet::kParameterColumn, 20,
+                                    nullptr),
+               "set a column width");
+    xlsx_check(worksheet_set_column(work_sheet->sheet(), job_sheet::kTestNumberColumn, job_sheet::kResultColumn, 15,
+                                    nullptr),
+               "set a column width");
     write_row_index = 0;
 }
 
@@ -216,8 +216,16 @@ void Vantor::fail_run(const std::string& message) {
     if (workbook_) {
         lxw_workbook* wb = workbook_;
         workbook_ = nullptr;
-        workbook_close(wb);  // saves what was written so far
+        // Saves what was written so far; a report that cannot be saved whole is not left behind.
+        if (workbook_close(wb) == LXW_NO_ERROR && report_file_) {
+            try {
+                report_file_->commit();
+            } catch (const std::exception& e) {
+                put_data_log(e.what());
+            }
+        }
     }
+    report_file_.reset();
 }
 
 std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_set,
@@ -225,8 +233,7 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
     std::vector<std::string> result;
     last_run_failed = false;
     std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    std::tm local = util::local_time(now);
     std::string output = (fs::path(work_dir) / report_file_name(local)).string();
 
     if (workbook_) {
@@ -237,7 +244,8 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
     // program of 100,000 tests needs no more memory for its report than for one job's sheet.
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
-    workbook_ = workbook_new_opt(output.c_str(), &options);
+    report_file_ = std::make_unique<util::AtomicFile>(output);
+    workbook_ = workbook_new_opt(report_file_->temp_path().c_str(), &options);
     if (!workbook_) throw Error("cannot create the report workbook '" + output + "'");
     format_red = workbook_add_format(workbook_);
     format_set_bg_color(format_red, 0xFFC7CE);
@@ -247,7 +255,7 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
     format_set_bg_color(format_orange, 0xFFAA33);
     format_bold = workbook_add_format(workbook_);
     format_set_bold(format_bold);
-    update_progressbar(0);
+    update_progressbar(progress::kStart);
 
     try {
         const std::string* last_job = nullptr;
@@ -271,6 +279,8 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
         lxw_workbook* wb = workbook_;
         workbook_ = nullptr;  // closed below whatever happens: closing twice must be harmless
         xlsx_check(workbook_close(wb), "save the report workbook '" + output + "'");
+        report_file_->commit();
+        report_file_.reset();
         result.push_back(output);
         put_data_log("Output file path is: " + output);
         put_data_log("Execution successful!!!");

@@ -26,6 +26,9 @@ struct lxw_format;
 namespace igxl {
 
 class SheetBuffer;
+namespace util {
+class AtomicFile;
+}
 
 // Which spec and pattern-set files were read last, so the walk never reads one twice in a row.
 struct LastFlowInfo {
@@ -110,7 +113,6 @@ public:
     // Parser maps of the job being walked (replaced job by job; specs only when re-read).
     GlobalSpecMap glob_spec_dict;
     PatternSetMap pattern_set_dict;
-    PatternCycleMap pattern_cycle_dict;
     InstanceMap test_instance_dict;
     SpecMap dc_spec_dict;
     SpecMap ac_spec_dict;
@@ -202,7 +204,6 @@ private:
     // instance record, and a pattern-set file skipped as "read last" must keep its sets.
     struct PatternSetFile {
         PatternSetMap sets;
-        PatternCycleMap cycles;
     };
     struct TimingFile {
         TimingPeriodMap periods;
@@ -227,6 +228,8 @@ private:
     void close_sheet();
 
     lxw_workbook* workbook_ = nullptr;
+    // The report is written under a temporary name and takes its own only once saved whole.
+    std::unique_ptr<util::AtomicFile> report_file_;
     std::unique_ptr<SheetBuffer> open_sheet_;
 };
 

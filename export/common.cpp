@@ -1,8 +1,5 @@
 #include "export/common.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
 #include <cerrno>
@@ -14,6 +11,7 @@
 #include "export/xlsx.h"
 #include "util/error.h"
 #include "util/lines.h"
+#include "util/platform.h"
 
 namespace fs = std::filesystem;
 
@@ -27,31 +25,8 @@ void make_dirs(const std::string& path) {
     if (ec || !fs::is_directory(path)) throw Error("cannot create folder '" + path + "': " + ec.message());
 }
 
-// Opens dest for writing as a regular file. A symlink standing at that name is replaced, never
-// followed, so a hostile archive or folder cannot redirect the write elsewhere.
-int open_for_write(const std::string& dest) {
-    int fd = ::open(dest.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0 && (errno == ELOOP || errno == EISDIR)) {
-        struct stat st;
-        if (::lstat(dest.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            ::unlink(dest.c_str());
-            fd = ::open(dest.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-        }
-    }
-    if (fd < 0) throw Error("cannot write '" + dest + "': " + std::strerror(errno));
-    return fd;
-}
-
-void write_all(int fd, const char* p, size_t n, const std::string& dest) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            throw Error("cannot write '" + dest + "': " + std::strerror(errno));
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
+void write_all(std::FILE* f, const char* p, size_t n, const std::string& dest) {
+    if (std::fwrite(p, 1, n, f) != n) throw Error("cannot write '" + dest + "': " + std::strerror(errno));
 }
 
 struct ZipCloser {
@@ -94,24 +69,26 @@ void unzip(const std::string& file_name, const std::string& path) {
         if (!zf)
             throw Error("cannot extract '" + name + "' from '" + file_name + "': " + zip_strerror(za));
         std::string dest = path + "/" + base;
-        int fd = -1;
+        std::FILE* out = nullptr;
         try {
-            fd = open_for_write(dest);
+            // A symlink standing at dest is replaced, never followed, so a hostile archive or
+            // folder cannot redirect the write elsewhere.
+            out = util::create_file_replacing_links(dest);
             for (;;) {
                 zip_int64_t got = zip_fread(zf, buf.data(), buf.size());
                 if (got < 0)
                     throw Error("cannot extract '" + name + "' from '" + file_name +
                                 "': " + zip_error_strerror(zip_file_get_error(zf)));
                 if (got == 0) break;
-                write_all(fd, buf.data(), static_cast<size_t>(got), dest);
+                write_all(out, buf.data(), static_cast<size_t>(got), dest);
             }
         } catch (...) {
-            if (fd >= 0) ::close(fd);
+            if (out) std::fclose(out);
             zip_fclose(zf);
             throw;
         }
         zip_fclose(zf);
-        if (::close(fd) != 0) throw Error("cannot write '" + dest + "': " + std::strerror(errno));
+        if (std::fclose(out) != 0) throw Error("cannot write '" + dest + "': " + std::strerror(errno));
     }
 }
 

@@ -1,7 +1,6 @@
 // The streaming XLSX reader: package parts through libzip, XML through our chunked tokenizer.
 #include "export/xlsx.h"
 
-#include <unistd.h>
 #include <zip.h>
 #ifdef IGXL_HAVE_ISAL
 #include <isa-l/igzip_lib.h>
@@ -23,6 +22,8 @@
 #include "export/xml_scan.h"
 #include "util/error.h"
 #include "util/lines.h"
+#include "util/platform.h"
+#include "util/text.h"
 
 namespace igxl::xlsx {
 
@@ -803,7 +804,7 @@ private:
             cv.text = out_;
             return;
         }
-        size_t n = detail::repr_double(d, num_);
+        size_t n = util::format_double_to(d, num_);
         cv.text = {num_, n};
     }
 
@@ -1308,7 +1309,6 @@ private:
         flush();
         if (std::fflush(f_) != 0)
             throw Error("cannot write sheet text file '" + file_ + "': " + std::strerror(errno));
-        int fd = fileno(f_);
         size_t budget = lines_.size();
         std::string line;
         for (const Range& m : merges_) {
@@ -1318,13 +1318,7 @@ private:
                 if (budget-- == 0) return true;
                 uint64_t end = it + 1 != lines_.end() ? (it + 1)->off : written_bytes_;
                 line.resize(end - it->off);
-                size_t got = 0;
-                while (got < line.size()) {
-                    ssize_t n = ::pread(fd, line.data() + got, line.size() - got, static_cast<off_t>(it->off + got));
-                    if (n < 0 && errno == EINTR) continue;
-                    if (n <= 0) throw Error("cannot read back sheet text file '" + file_ + "': " + std::strerror(errno));
-                    got += static_cast<size_t>(n);
-                }
+                util::read_at(f_, it->off, line.data(), line.size(), file_);
                 std::string_view text(line);
                 text = text.substr(0, text.find('\n'));
                 uint64_t c = 0;
@@ -1390,8 +1384,7 @@ private:
             flush();
             close();
         }
-        if (std::rename(tmp.c_str(), file_.c_str()) != 0)
-            throw Error("cannot write sheet text file '" + file_ + "': " + std::strerror(errno));
+        util::rename_over(tmp, file_);
     }
 
     std::string what_, file_;

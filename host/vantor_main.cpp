@@ -1,17 +1,17 @@
 // vantor: command-line host of the check driver (lists jobs, runs the check, shows progress).
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "check/vantor.h"
 #include "parsers/pattern_sets.h"
+#include "util/platform.h"
 #include "util/text.h"
 
 #ifndef VANTOR_VERSION
@@ -46,7 +46,7 @@ std::string sheet_name_problem(const std::string& name) {
 // lines write over and redraw.
 class Console {
 public:
-    Console() : tty_(isatty(STDERR_FILENO) != 0) {}
+    Console() : tty_(igxl::util::stderr_is_terminal()) {}
     void log(const std::string& line) {
         clear_bar();
         std::cout << line << std::endl;
@@ -80,14 +80,15 @@ private:
     double last_ = 0;
 };
 
-std::string make_work_dir(const std::string& given) {
+// The folder the program is exported into: the one given, or a temporary one that is removed
+// when the run ends (scratch owns it).
+std::string make_work_dir(const std::string& given, std::optional<igxl::util::TempDir>& scratch) {
     if (!given.empty()) {
         fs::create_directories(given);
         return given;
     }
-    std::string templ = (fs::temp_directory_path() / "vantor-XXXXXX").string();
-    if (!mkdtemp(templ.data())) throw std::runtime_error("cannot create a working folder in " + templ);
-    return templ;
+    scratch.emplace("vantor-");
+    return scratch->path();
 }
 
 }  // namespace
@@ -165,7 +166,8 @@ int main(int argc, char** argv) {
 
     Console console;
     try {
-        std::string dir = make_work_dir(work_dir);
+        std::optional<igxl::util::TempDir> scratch;
+        std::string dir = make_work_dir(work_dir, scratch);
         igxl::Vantor driver(dir);
         auto log = [&](const std::string& line) { console.log(line); };
         auto progress = [&](double v) { console.progress(v); };

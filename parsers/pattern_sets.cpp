@@ -1,20 +1,14 @@
 #include "parsers/pattern_sets.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <limits>
 
 #include "util/error.h"
 #include "util/lines.h"
+#include "util/platform.h"
 #include "util/regex.h"
 #include "util/text.h"
-
-extern char** environ;
 
 namespace igxl {
 
@@ -253,23 +247,11 @@ void Quorvin::read_tset_from_pattern(const std::string& pattern_folder_path,
 
     // The pattern path comes from a workbook: hand it to patinfo as one argument, never
     // through a shell, so no character in it can start another command.
-    int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw Error("cannot write '" + output + "': " + std::strerror(errno));
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fd, STDOUT_FILENO);
     const std::string& program = patinfo_program();
-    std::string arg_tset = "-tset";
-    std::vector<char*> argv = {const_cast<char*>(program.c_str()),
-                               const_cast<char*>(pattern.c_str()), arg_tset.data(), nullptr};
-    pid_t pid = 0;
-    int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fd);
-    if (rc != 0)
-        throw Error("cannot run '" + program + "' on '" + pattern + "': " + std::strerror(rc));
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    try {
+        util::run_program({program, pattern, "-tset"}, output);
+    } catch (const util::ProgramStartError& e) {
+        throw Error("cannot run '" + program + "' on '" + pattern + "': " + e.reason());
     }
     // patinfo reports its own failures on standard error and lists nothing; its exit status
     // adds nothing the listing does not show.

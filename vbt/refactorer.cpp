@@ -1,9 +1,5 @@
 #include "vbt/refactorer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -18,6 +14,7 @@
 #include "export/xlsx.h"
 #include "util/error.h"
 #include "util/lines.h"
+#include "util/platform.h"
 #include "util/regex.h"
 #include "util/text.h"
 #include "vbt/parser.h"
@@ -32,8 +29,7 @@ namespace {
 
 std::string local_time(const char* format) {
     std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
+    std::tm tm = util::local_time(now);
     char buf[64];
     std::strftime(buf, sizeof buf, format, &tm);
     return buf;
@@ -82,65 +78,6 @@ void split_lines(const std::string& bytes, std::vector<std::string>& lines, std:
     if (start < bytes.size()) {
         lines.push_back(bytes.substr(start));
         ends.emplace_back();
-    }
-}
-
-std::string errno_text() { return std::strerror(errno); }
-
-bool write_all(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Writes to a temporary file beside the target and renames it over the target, so a failure
-// never leaves a half-written module. Keeps the target's permission bits.
-void replace_file(const std::string& path, const std::string& data) {
-    std::string tmpl = path + ".tmpXXXXXX";
-    int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) throw Error("cannot create a temporary file beside it: " + errno_text());
-    struct stat st{};
-    bool ok = write_all(fd, data);
-    std::string why = ok ? "" : errno_text();
-    if (ok && ::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-    if (ok && ::fsync(fd) != 0) {
-        ok = false;
-        why = errno_text();
-    }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        why = errno_text();
-    }
-    if (ok && std::rename(tmpl.c_str(), path.c_str()) != 0) {
-        ok = false;
-        why = errno_text();
-    }
-    if (!ok) {
-        ::unlink(tmpl.c_str());
-        throw Error(why);
-    }
-}
-
-// Writes a new file; never replaces an existing one (a backup must not overwrite an older backup).
-void write_new_file(const std::string& path, const std::string& data) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) throw Error(errno_text());
-    bool ok = write_all(fd, data);
-    std::string why = ok ? "" : errno_text();
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        why = errno_text();
-    }
-    if (!ok) {
-        ::unlink(path.c_str());
-        throw Error(why);
     }
 }
 
@@ -451,7 +388,7 @@ void VBTRefactorer::apply_changes_to_file(const std::string& file_path, const st
 
     std::string backup = free_backup_path(file_path);
     try {
-        write_new_file(backup, bytes);
+        util::write_new_file(backup, bytes);
     } catch (const std::exception& e) {
         std::cout << "备份文件失败 " << file_path << ": " << e.what() << std::endl;
         return;
@@ -462,7 +399,7 @@ void VBTRefactorer::apply_changes_to_file(const std::string& file_path, const st
     text.reserve(bytes.size() + 64);
     for (size_t i = 0; i < lines.size(); ++i) text += lines[i] + ends[i];
     try {
-        replace_file(file_path, text);
+        util::write_file_atomic(file_path, text);
     } catch (const std::exception& e) {
         std::cout << "写入文件失败 " << file_path << ": " << e.what() << std::endl;
         return;

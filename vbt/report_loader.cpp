@@ -1,8 +1,8 @@
 #include "vbt/report_loader.h"
 
-#include <dlfcn.h>
-
 #include <filesystem>
+
+#include "util/platform.h"
 
 namespace igxl::vbt {
 
@@ -11,40 +11,38 @@ void anchor() {}
 }  // namespace
 
 std::string orvane_library_directory() {
-    Dl_info info{};
-    if (!dladdr(reinterpret_cast<void*>(&anchor), &info) || !info.dli_fname) return {};
-    std::error_code ec;
-    auto lib = std::filesystem::weakly_canonical(std::filesystem::path(info.dli_fname), ec);
-    if (ec) return {};
-    return lib.parent_path().string();
+    std::string lib = util::module_path_of(reinterpret_cast<const void*>(&anchor));
+    return lib.empty() ? lib : std::filesystem::path(lib).parent_path().string();
 }
 
 std::unique_ptr<ReportWriter> load_report_writer() {
-    static void* handle = nullptr;
+    static util::LibraryHandle handle;
     if (!handle) {
         std::string reasons;
         std::string dir = orvane_library_directory();
         if (!dir.empty()) {
             std::string beside = (std::filesystem::path(dir) / REPORT_WRITER_LIBRARY).string();
             if (std::filesystem::exists(beside)) {
-                handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
-                if (!handle) reasons = dlerror();
+                try {
+                    handle = util::load_library(beside);
+                } catch (const Error& e) {
+                    reasons = e.what();
+                }
             }
         }
         if (!handle) {
-            handle = dlopen(REPORT_WRITER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-            if (!handle) {
-                std::string why = dlerror();
-                throw ReportWriterLoadError(reasons.empty() ? why : reasons + "; " + why);
+            try {
+                handle = util::load_library(REPORT_WRITER_LIBRARY);
+            } catch (const Error& e) {
+                throw ReportWriterLoadError(reasons.empty() ? e.what() : reasons + "; " + e.what());
             }
         }
     }
-    dlerror();
-    void* sym = dlsym(handle, REPORT_WRITER_ENTRY);
-    if (!sym) {
-        const char* why = dlerror();
-        throw ReportWriterLoadError(std::string(REPORT_WRITER_LIBRARY) + ": " +
-                                    (why ? why : "entry point missing"));
+    void* sym = nullptr;
+    try {
+        sym = util::library_symbol(handle, REPORT_WRITER_ENTRY);
+    } catch (const Error& e) {
+        throw ReportWriterLoadError(std::string(REPORT_WRITER_LIBRARY) + ": " + e.what());
     }
     auto create = reinterpret_cast<ReportWriter* (*)()>(sym);
     return std::unique_ptr<ReportWriter>(create());

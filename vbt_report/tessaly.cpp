@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "util/error.h"
+#include "util/platform.h"
 #include "util/regex.h"
 
 namespace igxl::vbt {
@@ -23,8 +24,7 @@ const std::string NO = "否";
 
 std::string local_stamp() {
     std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
+    std::tm tm = util::local_time(now);
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y%m%d_%H%M%S", &tm);
     return buf;
@@ -56,18 +56,20 @@ const std::string& text_or_empty(const std::optional<SharedText>& s) {
 }
 
 // Closes the workbook on every way out; a failed save is reported only when nothing else failed.
+// The workbook is written under a temporary name and takes its own only when saved whole, so a
+// failure (a full disk, say) leaves no report that looks complete.
 class OpenWorkbook {
 public:
     // Constant-memory mode: a sheet's rows go to a temporary file as they are written, so a
     // large program's report never holds all its cells; rows must then come in order.
-    explicit OpenWorkbook(const std::string& path) : path_(path) {
+    explicit OpenWorkbook(const std::string& path) : path_(path), file_(path) {
         lxw_workbook_options options{};
         options.constant_memory = LXW_TRUE;
-        wb_ = workbook_new_opt(path.c_str(), &options);
+        wb_ = workbook_new_opt(file_.temp_path().c_str(), &options);
         if (!wb_) throw Error("cannot create the workbook '" + path + "'");
     }
     ~OpenWorkbook() {
-        if (wb_) workbook_close(wb_);
+        if (wb_) workbook_close(wb_);  // frees it; the temporary file is then removed unused
     }
     OpenWorkbook(const OpenWorkbook&) = delete;
     OpenWorkbook& operator=(const OpenWorkbook&) = delete;
@@ -76,10 +78,12 @@ public:
         lxw_workbook* wb = wb_;
         wb_ = nullptr;
         check(workbook_close(wb), "cannot save the workbook '" + path_ + "'");
+        file_.commit();
     }
 
 private:
     std::string path_;
+    util::AtomicFile file_;
     lxw_workbook* wb_ = nullptr;
 };
 

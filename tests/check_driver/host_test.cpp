@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/file_size_limit.h"
 #include "tests/support/process.h"
 
 namespace fs = std::filesystem;
@@ -81,4 +82,16 @@ TEST_F(HostTest, ListsJobsAndChecksThemAll) {
     ASSERT_NE(at, std::string::npos) << r.out;
     std::string path = r.out.substr(at + 8, r.out.find('\n', at) - at - 8);
     EXPECT_TRUE(fs::exists(path)) << path;
+}
+
+// The output folder's disk fills while the report is saved: the run fails and leaves no report
+// under its final name (nor a temporary one) that could pass for a finished check.
+TEST_F(HostTest, AFullDiskLeavesNoReportAndFails) {
+    fs::create_directories(dir / "out");
+    auto r = igxl::testing::run_command(igxl::testing::shell_file_size_limit(4) + std::string(IGXL_BINARY_DIR) +
+                                        "/bin/vantor check " + prog + " --all --out " + (dir / "out").string());
+    EXPECT_NE(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find("Execution successful!!!"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Report: "), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::is_empty(dir / "out")) << r.out;
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "tests/support/file_size_limit.h"
 #include "tests/vbt/temp_dir.h"
 #include "tests/vbt_report/report_helpers.h"
 #include "vbt/parser.h"
@@ -234,6 +235,30 @@ TEST(RefactorReport, RowsInLogOrderAndSummaryCounts) {
     EXPECT_EQ(changes[5], (std::vector<std::string>{"local_variable", "b.bas", "11", "x", "Y", "desc", "2025-01-14 09:30:05"}));
     EXPECT_EQ(sheet_rows(path, "Refactor Summary"),
               (Rows{{"修改类型", "修改数量"}, {"global_variable", "3"}, {"local_variable", "2"}, {"总计", "5"}}));
+}
+
+// A disk that fills up while a report is saved leaves no workbook that looks whole, and says so.
+TEST(Reports, AFullDiskLeavesNoReportBehind) {
+    TempDir dir;
+    dir.write("A.bas", "Public count As Long\nSub S()\n    count = 1\nEnd Sub\n");
+    VBAParser parser;
+    parser.parse_files(dir.str());
+    ChangeLog log;
+    log["global_variable"].push_back({"A.bas", 1, "count", "g_Count_lng", "d", "t"});
+    {
+        igxl::testing::FileSizeLimit full(2048);
+        if (!full.active()) GTEST_SKIP() << "cannot limit the file size here";
+        EXPECT_THROW(Tessaly().generate_dry_run_report({}, parser, dir.str()), Error);
+        ::testing::internal::CaptureStdout();
+        EXPECT_THROW(Tessaly().generate_refactor_report(log, dir.str()), Error);
+        ::testing::internal::GetCapturedStdout();
+    }
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(dir.str())) left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"A.bas"});
+    // With room again the same call writes the report under its final name.
+    std::string path = Tessaly().generate_dry_run_report({}, parser, dir.str());
+    EXPECT_FALSE(xlsx::Workbook(path).sheet_names().empty());
 }
 
 }  // namespace

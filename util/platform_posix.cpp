@@ -1,0 +1,342 @@
+// POSIX implementation of the platform layer (Linux and other Unix systems).
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include "util/error.h"
+#include "util/platform.h"
+
+extern char** environ;
+
+namespace igxl::util {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string errno_text(int err) { return std::strerror(err); }
+
+[[noreturn]] void fail(const std::string& what, const std::string& path, int err) {
+    throw Error("cannot " + what + " '" + path + "': " + errno_text(err));
+}
+
+// Retries a call interrupted by a signal.
+template <typename F>
+auto retry(F f) {
+    decltype(f()) r;
+    do r = f();
+    while (r < 0 && errno == EINTR);
+    return r;
+}
+
+// Writes all of data; false with errno set on failure.
+bool write_all(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+std::string random_suffix() {
+    static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 gen{std::random_device{}() ^ static_cast<uint64_t>(::getpid())};
+    std::string s(6, 'x');
+    for (char& c : s) c = kChars[gen() % (sizeof kChars - 1)];
+    return s;
+}
+
+// Creates a new file "<final>.tmpXXXXXX" beside final_path with the usual permissions
+// (0666 less the umask, as any new file). Returns its descriptor; temp receives the name.
+int create_temp_beside(const std::string& final_path, std::string& temp) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = final_path + std::string(kTempFileInfix) + random_suffix();
+        int fd = retry([&] { return ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) fail("create a temporary file beside", final_path, errno);
+    }
+    fail("create a temporary file beside", final_path, EEXIST);
+}
+
+// The folder holding path, for flushing a rename to disk.
+std::string folder_of(const std::string& path) {
+    fs::path parent = fs::path(path).parent_path();
+    return parent.empty() ? "." : parent.string();
+}
+
+void sync_folder(const std::string& path) {
+    int dfd = ::open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return;  // best effort: the rename itself is what makes the file visible
+    ::fsync(dfd);
+    ::close(dfd);
+}
+
+// Gives fd the permission bits of an existing file at path (a replacement keeps them).
+void keep_permissions(int fd, const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+}
+
+// Flushes fd, closes it and renames temp over final; on failure removes temp and throws.
+void finish_temp(int fd, const std::string& temp, const std::string& final_path) {
+    int err = 0;
+    if (::fsync(fd) != 0) err = errno;
+    if (::close(fd) != 0 && !err) err = errno;
+    if (!err && ::rename(temp.c_str(), final_path.c_str()) != 0) err = errno;
+    if (err) {
+        ::unlink(temp.c_str());
+        fail("write", final_path, err);
+    }
+    sync_folder(final_path);
+}
+
+}  // namespace
+
+// ---- paths ----
+
+fs::path path_from_utf8(std::string_view utf8) {
+    return fs::path(std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
+}
+
+std::string path_to_utf8(const fs::path& path) {
+    std::u8string s = path.u8string();
+    return std::string(reinterpret_cast<const char*>(s.data()), s.size());
+}
+
+// ---- processes ----
+
+int run_program(const std::vector<std::string>& argv, const std::string& stdout_path) {
+    if (argv.empty()) throw Error("cannot run a program: no program named");
+    int fd = retry([&] {
+        return ::open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    });
+    if (fd < 0) fail("write", stdout_path, errno);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fd, STDOUT_FILENO);
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    int rc = ::posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fd);
+    if (rc != 0) throw ProgramStartError(argv[0], errno_text(rc));
+    int status = 0;
+    if (retry([&] { return ::waitpid(pid, &status, 0); }) < 0)
+        throw Error("cannot wait for '" + argv[0] + "': " + errno_text(errno));
+    // posix_spawnp reports a program that exists but cannot be executed through the child's
+    // exit status 127, as a shell does.
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return 1;
+}
+
+std::uint64_t process_id() { return static_cast<std::uint64_t>(::getpid()); }
+
+bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) != 0; }
+bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) != 0; }
+
+std::tm local_time(std::time_t t) {
+    std::tm out{};
+    ::localtime_r(&t, &out);
+    return out;
+}
+
+// ---- shared libraries ----
+
+LibraryHandle load_library(const std::string& path_or_name) {
+    void* h = ::dlopen(path_or_name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!h) {
+        const char* why = ::dlerror();
+        throw Error(why ? why : "cannot load '" + path_or_name + "'");
+    }
+    return LibraryHandle{h};
+}
+
+void* library_symbol(LibraryHandle library, const std::string& name) {
+    ::dlerror();
+    void* sym = library ? ::dlsym(library.native, name.c_str()) : nullptr;
+    if (!sym) {
+        const char* why = ::dlerror();
+        throw Error(why ? std::string(why) : "symbol '" + name + "' not found");
+    }
+    return sym;
+}
+
+std::string shared_library_file_name(std::string_view base_name) {
+    return "lib" + std::string(base_name) + ".so";
+}
+
+std::string module_path_of(const void* address) {
+    Dl_info info{};
+    if (!::dladdr(address, &info) || !info.dli_fname || !*info.dli_fname) return {};
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(fs::path(info.dli_fname), ec);
+    if (ec) return {};
+    return p.string();
+}
+
+std::string executable_path() {
+    std::error_code ec;
+    fs::path p = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : p.string();
+}
+
+// ---- files ----
+
+std::FILE* open_file(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+void read_at(std::FILE* file, std::uint64_t offset, char* out, std::size_t size, const std::string& path) {
+    const int fd = ::fileno(file);
+    size_t got = 0;
+    while (got < size) {
+        ssize_t n = ::pread(fd, out + got, size - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) fail("read", path, errno);
+        if (n == 0) throw Error("cannot read '" + path + "': the file ends early");
+        got += static_cast<size_t>(n);
+    }
+}
+
+std::FILE* create_file_replacing_links(const std::string& path) {
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+    int fd = retry([&] { return ::open(path.c_str(), flags, 0666); });
+    if (fd < 0 && (errno == ELOOP || errno == EISDIR)) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            ::unlink(path.c_str());
+            fd = retry([&] { return ::open(path.c_str(), flags, 0666); });
+        } else {
+            errno = EISDIR;
+        }
+    }
+    if (fd < 0) fail("write", path, errno);
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (!f) {
+        int err = errno;
+        ::close(fd);
+        fail("write", path, err);
+    }
+    return f;
+}
+
+void rename_over(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) fail("write", to, errno);
+}
+
+bool remove_file(const std::string& path) noexcept { return ::unlink(path.c_str()) == 0; }
+
+void write_file_atomic(const std::string& path, std::string_view bytes) {
+    std::string temp;
+    int fd = create_temp_beside(path, temp);
+    if (!write_all(fd, bytes)) {
+        int err = errno;
+        ::close(fd);
+        ::unlink(temp.c_str());
+        fail("write", path, err);
+    }
+    keep_permissions(fd, path);
+    finish_temp(fd, temp, path);
+}
+
+void write_new_file(const std::string& path, std::string_view bytes) {
+    // Written under a temporary name and then linked to its own, which fails when the name is
+    // taken: a killed run never leaves a partial file that looks like a whole one.
+    std::string temp;
+    int fd = create_temp_beside(path, temp);
+    int err = 0;
+    if (!write_all(fd, bytes)) err = errno;
+    if (!err && ::fsync(fd) != 0) err = errno;
+    if (::close(fd) != 0 && !err) err = errno;
+    if (!err && ::link(temp.c_str(), path.c_str()) != 0) {
+        err = errno;
+        // A file system without hard links: take the name unless something holds it already.
+        if (err == EPERM || err == EOPNOTSUPP || err == ENOSYS) {
+            struct stat st {};
+            if (::lstat(path.c_str(), &st) == 0) {
+                err = EEXIST;
+            } else if (::rename(temp.c_str(), path.c_str()) == 0) {
+                sync_folder(path);
+                return;
+            } else {
+                err = errno;
+            }
+        }
+    }
+    ::unlink(temp.c_str());
+    if (err) fail("write", path, err);
+    sync_folder(path);
+}
+
+AtomicFile::AtomicFile(std::string final_path) : final_(std::move(final_path)) {
+    int fd = create_temp_beside(final_, temp_);
+    ::close(fd);
+}
+
+AtomicFile::~AtomicFile() { discard(); }
+
+void AtomicFile::commit() {
+    if (!open_) throw Error("cannot write '" + final_ + "': already committed or discarded");
+    open_ = false;
+    int fd = retry([&] { return ::open(temp_.c_str(), O_RDWR | O_CLOEXEC); });
+    if (fd < 0) {
+        int err = errno;
+        ::unlink(temp_.c_str());
+        fail("write", final_, err);
+    }
+    keep_permissions(fd, final_);
+    finish_temp(fd, temp_, final_);
+}
+
+void AtomicFile::discard() noexcept {
+    if (!open_) return;
+    open_ = false;
+    ::unlink(temp_.c_str());
+}
+
+bool is_temp_file_of(std::string_view file_name, std::string_view final_name) {
+    return file_name.size() == final_name.size() + kTempFileInfix.size() + 6 &&
+           file_name.starts_with(final_name) &&
+           file_name.substr(final_name.size()).starts_with(kTempFileInfix);
+}
+
+// ---- temporary folders ----
+
+std::string make_temp_dir(std::string_view prefix) {
+    std::error_code ec;
+    fs::path base = fs::temp_directory_path(ec);
+    if (ec) base = "/tmp";
+    std::string templ = (base / (std::string(prefix) + "XXXXXX")).string();
+    if (!::mkdtemp(templ.data())) fail("create a temporary folder", templ, errno);
+    return templ;
+}
+
+bool remove_tree(const std::string& path) noexcept {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+    return !ec;
+}
+
+// ---- resources ----
+
+std::uint64_t peak_memory_kib() {
+    struct rusage ru {};
+    if (::getrusage(RUSAGE_SELF, &ru) != 0) return 0;
+    return static_cast<std::uint64_t>(ru.ru_maxrss);
+}
+
+}  // namespace igxl::util
