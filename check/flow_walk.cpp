@@ -6,6 +6,8 @@
 #include <iostream>
 
 #include "check/sheet_buffer.h"
+#include "check/progress.h"
+#include "check/report_layout.h"
 #include "check/vantor.h"
 #include "check/xlsx_out.h"
 #include "util/error.h"
@@ -37,7 +39,6 @@ std::string spec_path(const std::string& dir, const std::string& name) {
 void Vantor::reset_walk_state() {
     glob_spec_dict.clear();
     pattern_set_dict.clear();
-    pattern_cycle_dict.clear();
     test_instance_dict.clear();
     dc_spec_dict.clear();
     ac_spec_dict.clear();
@@ -59,7 +60,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
     if (job == job_list_dict.end()) throw Error("job '" + job_name + "' is not in the job list");
     const JobRecord& record = job->second;
     std::string flow_path = device_directory + "/" + record.FlowTable + ".txt";
-    update_progressbar(1);
+    update_progressbar(progress::kJobFound);
 
     const size_t slash = flow_path.find_last_of('/');
     const std::string flow_dir = flow_path.substr(0, slash);
@@ -80,7 +81,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
     std::vector<std::string> pattern_set_paths, instance_paths;
     for (const auto& s : record.PatternSet) pattern_set_paths.push_back(escaped_path(flow_dir, s));
     for (const auto& s : record.TestInstanceList) instance_paths.push_back(escaped_path(flow_dir, s));
-    update_progressbar(2);
+    update_progressbar(progress::kSheetPathsResolved);
 
     // Pattern sets: each file is parsed on its own and kept by path, so a set skipped as the
     // file read last (a later job naming the same sheet) still has its data for this job.
@@ -90,8 +91,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
             try {
                 Quorvin one;
                 one.read_pattern_set(path, pattern_path, platform);
-                pattern_set_files_[path] = PatternSetFile{std::move(one.get_pattern_set_dict()),
-                                                          std::move(one.get_pattern_cycle_info())};
+                pattern_set_files_[path] = PatternSetFile{std::move(one.get_pattern_set_dict())};
                 last_flow_info.pattern_set_name = path;
             } catch (const std::exception&) {
                 put_data_log("Warning: cannot read PatternSet, please check it!");
@@ -102,12 +102,9 @@ void Vantor::run_each_flow(const std::string& job_name) {
         if (cached == pattern_set_files_.end()) continue;
         for (const auto& [set, names] : cached->second.sets)
             pattern_reader.get_pattern_set_dict()[set] = names;
-        for (const auto& [set, cycles] : cached->second.cycles)
-            pattern_reader.get_pattern_cycle_info()[set] = cycles;
     }
     pattern_set_dict = pattern_reader.get_pattern_set_info();
-    pattern_cycle_dict = std::move(pattern_reader.get_pattern_cycle_info());
-    update_progressbar(3);
+    update_progressbar(progress::kPatternSetsRead);
 
     Delmora instance_reader;
     for (const auto& path : instance_paths) {
@@ -119,7 +116,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
         }
     }
     test_instance_dict = std::move(instance_reader.get_instance_info());
-    update_progressbar(4);
+    update_progressbar(progress::kInstancesRead);
 
     if (last_flow_info.dc_spec_name != dc_path) {
         Vexdon dc_reader;
@@ -128,7 +125,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
         spec_version = dc_reader.get_spec_version();
         last_flow_info.dc_spec_name = dc_path;
     }
-    update_progressbar(5);
+    update_progressbar(progress::kDcSpecsRead);
 
     if (last_flow_info.glob_spec_name != glob_path) {
         ParseGlobalSpec glob_reader;
@@ -140,7 +137,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
             put_data_log("Warning: cannot read Global Specs, please check it!");
         }
     }
-    update_progressbar(6);
+    update_progressbar(progress::kGlobalSpecsRead);
 
     if (last_flow_info.ac_spec_name != ac_path) {
         Ulmara ac_reader;
@@ -149,7 +146,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
         spec_version = ac_reader.get_spec_version();
         last_flow_info.ac_spec_name = ac_path;
     }
-    update_progressbar(7);
+    update_progressbar(progress::kAcSpecsRead);
 
     // Spec maps are settled for this job's passes.
     subst_memo_.clear();
@@ -165,7 +162,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
         entry.write_row_start = write_row_index;
         auto it = test_instance_dict.find(entry.Parameter);
         if (it != test_instance_dict.end()) write_row_index += static_cast<int>(it->second.size());
-        update_progressbar(8 + 10 * static_cast<double>(i) / total);
+        update_progressbar(progress::kRowLayoutPass.at(static_cast<double>(i), total));
     }
 
     power_list.clear();
@@ -181,7 +178,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
             put_data_log(std::to_string(i) + " - " + entry.to_text());
             std::cout << i << " " << entry.to_text() << std::endl;
         }
-        update_progressbar(19 + 10 * static_cast<double>(i) / total);
+        update_progressbar(progress::kPowerPass.at(static_cast<double>(i), total));
     }
 
     for (size_t i = 0; i < n; ++i) {
@@ -194,7 +191,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
             put_data_log(std::to_string(i) + " - " + entry.to_text());
             std::cout << i << " " << entry.to_text() << std::endl;
         }
-        update_progressbar(30 + 70 * static_cast<double>(i + 1) / total);
+        update_progressbar(progress::kPatternTimingPass.at(static_cast<double>(i + 1), total));
     }
 }
 
@@ -204,16 +201,16 @@ void Vantor::test_table_process(int flow_table_index, const FlowEntry& entry) {
     const bool nop = entry.Opcode == "nop";
     lxw_row_t row = static_cast<lxw_row_t>(flow_table_index + 1);
     for (size_t k = 0; k < it->second.size(); ++k, ++row) {
-        work_sheet->write_text(row, 0, entry.Opcode);
-        work_sheet->write_text(row, 1, entry.Parameter);
-        work_sheet->write_text(row, 2, entry.TestNumber);
-        work_sheet->write_text(row, 3, entry.HardBin);
-        work_sheet->write_text(row, 4, entry.SortBin);
+        work_sheet->write_text(row, job_sheet::kOpcodeColumn, entry.Opcode);
+        work_sheet->write_text(row, job_sheet::kParameterColumn, entry.Parameter);
+        work_sheet->write_text(row, job_sheet::kTestNumberColumn, entry.TestNumber);
+        work_sheet->write_text(row, job_sheet::kHardBinColumn, entry.HardBin);
+        work_sheet->write_text(row, job_sheet::kSortBinColumn, entry.SortBin);
         if (nop) work_sheet->set_row(row, LXW_DEF_ROW_HEIGHT, format_red);
         if (entry.Result == "None" || entry.Result.empty())
-            work_sheet->write_text(row, 5, entry.Result, format_yellow);
+            work_sheet->write_text(row, job_sheet::kResultColumn, entry.Result, format_yellow);
         else
-            work_sheet->write_text(row, 5, entry.Result);
+            work_sheet->write_text(row, job_sheet::kResultColumn, entry.Result);
     }
 }
 

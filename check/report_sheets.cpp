@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "check/sheet_buffer.h"
+#include "check/progress.h"
 #include "check/vantor.h"
 #include "check/xlsx_out.h"
 #include "util/error.h"
@@ -71,7 +72,7 @@ void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const Patter
         }
         // A pattern without time sets (no pattern folder was given) keeps its row without them.
         ++k;
-        if (n > 0) update_progressbar(90 + 10 * static_cast<double>(k) / n);
+        if (n > 0) update_progressbar(progress::kPatternMapSheet.at(static_cast<double>(k), static_cast<double>(n)));
         ++r;
     }
 }

@@ -1,3 +1,4 @@
+#include "check/progress.h"
 #include "check/vantor.h"
 #include "vbt/parser.h"
 #include "vbt/report_loader.h"
@@ -7,7 +8,7 @@ namespace igxl {
 // The VBT coding-standards check of the program's own modules. The report writer is loaded here,
 // only when the step runs, so a check without it never needs the library.
 void Vantor::run_vbt_step(const std::string& work_dir, std::vector<std::string>& result) {
-    update_progressbar(0);
+    update_progressbar(progress::kStart);
     put_data_log("开始处理目录中的BAS文件: " + device_directory);
     vbt::VBAParser parser;
     parser.parse_files(device_directory);
@@ -20,7 +21,7 @@ void Vantor::run_vbt_step(const std::string& work_dir, std::vector<std::string>&
     std::string path = writer->generate_dry_run_report([this](int value) { update_progressbar(value); }, parser,
                                                        work_dir);
     result.push_back(path);
-    update_progressbar(100);
+    update_progressbar(progress::kDone);
     put_data_log("\n✓ 检查报告已生成: " + path);
     put_data_log("===============================END===============================");
 }

@@ -42,12 +42,6 @@ void write_number(lxw_worksheet* ws, lxw_row_t row, lxw_col_t col, double value,
     }
 }
 
-void write_text_row(lxw_worksheet* ws, lxw_row_t row, lxw_col_t col,
-                    const std::vector<std::string>& values, lxw_format* format) {
-    for (size_t i = 0; i < values.size(); ++i)
-        write_text(ws, row, static_cast<lxw_col_t>(col + i), values[i], format);
-}
-
 void cell_from_name(std::string_view name, lxw_row_t& row, lxw_col_t& col) {
     size_t i = 0;
     unsigned c = 0;

@@ -20,8 +20,6 @@ void write_text(lxw_worksheet* ws, lxw_row_t row, lxw_col_t col, std::string_vie
 // instead of a cell Excel refuses to open.
 void write_number(lxw_worksheet* ws, lxw_row_t row, lxw_col_t col, double value,
                   lxw_format* format = nullptr);
-void write_text_row(lxw_worksheet* ws, lxw_row_t row, lxw_col_t col,
-                    const std::vector<std::string>& values, lxw_format* format = nullptr);
 
 // "C2" -> row 1, column 2.
 void cell_from_name(std::string_view name, lxw_row_t& row, lxw_col_t& col);

@@ -6,87 +6,9 @@
 #include <cstring>
 
 #include "export/xlsx_detail.h"
+#include "util/text.h"
 
 namespace igxl::detail {
-
-namespace {
-
-// Lays out the significant digits d[0..nd) of a number d.ddd x 10^exp10 the way Python's repr
-// does; returns the end of the text.
-char* layout_repr(const char* digits, int nd, int exp10, char* o) {
-    // Byte loops: a number has at most 17 digits, too few for memcpy calls to pay.
-    auto copy = [&o](const char* d, int n) {
-        for (int i = 0; i < n; ++i) *o++ = d[i];
-    };
-    if (exp10 < -4 || exp10 >= 16) {
-        *o++ = digits[0];
-        if (nd > 1) {
-            *o++ = '.';
-            copy(digits + 1, nd - 1);
-        }
-        *o++ = 'e';
-        *o++ = exp10 < 0 ? '-' : '+';
-        int a = std::abs(exp10);
-        if (a >= 100) *o++ = static_cast<char>('0' + a / 100);
-        *o++ = static_cast<char>('0' + a / 10 % 10);
-        *o++ = static_cast<char>('0' + a % 10);
-        return o;
-    }
-    if (exp10 < 0) {
-        *o++ = '0';
-        *o++ = '.';
-        for (int i = 0; i < -exp10 - 1; ++i) *o++ = '0';
-        copy(digits, nd);
-        return o;
-    }
-    if (exp10 + 1 >= nd) {
-        copy(digits, nd);
-        for (int i = nd; i < exp10 + 1; ++i) *o++ = '0';
-        *o++ = '.';
-        *o++ = '0';
-        return o;
-    }
-    copy(digits, exp10 + 1);
-    *o++ = '.';
-    copy(digits + exp10 + 1, nd - exp10 - 1);
-    return o;
-}
-
-}  // namespace
-
-size_t repr_double(double v, char* out) {
-    char* o = out;
-    if (std::isnan(v)) {
-        std::memcpy(o, "nan", 3);
-        return 3;
-    }
-    if (std::isinf(v)) {
-        if (v < 0) *o++ = '-';
-        std::memcpy(o, "inf", 3);
-        return static_cast<size_t>(o - out) + 3;
-    }
-    if (v == 0) {
-        if (std::signbit(v)) *o++ = '-';
-        std::memcpy(o, "0.0", 3);
-        return static_cast<size_t>(o - out) + 3;
-    }
-    // Shortest round-trip digits, then laid out as Python's repr does.
-    char sci[40];
-    auto r = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific);
-    const char* s = sci;
-    if (*s == '-') {
-        *o++ = '-';
-        ++s;
-    }
-    char digits[24];
-    int nd = 0;
-    const char* e = s;
-    for (; *e != 'e'; ++e)
-        if (*e != '.') digits[nd++] = *e;
-    int exp10 = 0;
-    std::from_chars(e + 1 + (e[1] == '+'), r.ptr, exp10);
-    return static_cast<size_t>(layout_repr(digits, nd, exp10, o) - out);
-}
 
 size_t repr_decimal_text(std::string_view s, char* out) {
     // A decimal of at most 15 significant digits reads back from its double unchanged (DBL_DIG),
@@ -136,13 +58,13 @@ size_t repr_decimal_text(std::string_view s, char* out) {
         }
         if (eneg) exp_part = -exp_part;
     }
-    if (q != e || !seen_nonzero) return 0;  // zero keeps its sign rules in repr_double
+    if (q != e || !seen_nonzero) return 0;  // zero keeps its sign rules in util::format_double_to
     while (nd > 0 && digits[nd - 1] == '0') --nd;
     if (nd > 15) return 0;
     int exp10 = (lead > 0 ? lead - 1 : -zeros_after_point - 1) + exp_part;
     if (exp10 < -300 || exp10 > 300) return 0;
     if (neg) *o++ = '-';
-    return static_cast<size_t>(layout_repr(digits, nd, exp10, o) - out);
+    return static_cast<size_t>(util::layout_double_digits(digits, nd, exp10, o) - out);
 }
 
 bool canonical_integer(std::string_view s, std::string& out) {

@@ -7,11 +7,9 @@
 
 namespace igxl::detail {
 
-// Python's repr of a double written into out (at least 32 bytes); returns the length.
-size_t repr_double(double v, char* out);
-// The same text straight from a stored number text ("1E-09" -> "1e-09", "0.50" -> "0.5") when
-// that needs no binary conversion; 0 when the text is not such a number (then parse and use
-// repr_double).
+// Python's repr of a number straight from a stored number text ("1E-09" -> "1e-09", "0.50" ->
+// "0.5") when that needs no binary conversion, written into out (at least 32 bytes); 0 when the
+// text is not such a number (then parse it and use util::format_double_to).
 size_t repr_decimal_text(std::string_view s, char* out);
 
 // The decimal digits of an integer cell text ("007" -> "7", "-0" -> "0"); false when the text

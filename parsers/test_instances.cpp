@@ -120,20 +120,6 @@ void fill_instance_content(InstanceRecord& r, const std::vector<std::string_view
 
 }  // namespace
 
-InstanceRecord Delmora::get_instance_content(const std::vector<std::string_view>& f,
-                                             std::string pattern_info) {
-    InstanceRecord r;
-    fill_instance_content(r, f, std::move(pattern_info));
-    return r;
-}
-
-void Delmora::find_pat_path(const util::Regex& pat_pattern, std::string_view test_instance_line,
-                            const std::vector<std::string_view>& line_list) {
-    const std::string pattern = util::join(pat_pattern.find_all(test_instance_line), ",");
-    test_instance_dict[util::to_upper(field(line_list, 1))].push_back(
-        get_instance_content(line_list, pattern));
-}
-
 void Delmora::read_test_instance(const std::string& test_instance_path,
                                  const PatternSetMap& pattern_set_dict,
                                  const std::string& platform) {

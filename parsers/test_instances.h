@@ -65,15 +65,7 @@ public:
                             const PatternSetMap& pattern_set_dict, const std::string& platform);
     InstanceMap& get_instance_info() { return test_instance_dict; }
 
-    // Finds the pattern file names in test_instance_line (the row's fields joined with tabs)
-    // and adds the row's record under its upper-cased instance name (field 1).
-    void find_pat_path(const util::Regex& pat_pattern, std::string_view test_instance_line,
-                       const std::vector<std::string_view>& line_list);
-
 private:
-    static InstanceRecord get_instance_content(const std::vector<std::string_view>& line_list,
-                                               std::string pattern_info);
-
     InstanceMap test_instance_dict;
 };
 

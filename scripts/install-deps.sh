@@ -7,7 +7,7 @@ export DEBIAN_FRONTEND=noninteractive
 PKGS=(
   build-essential cmake pkg-config git
   libxlsxwriter-dev libzip-dev libpcre2-dev libfreexl-dev
-  libtsl-ordered-map-dev libcli11-dev libfmt-dev libexpat1-dev zlib1g-dev libisal-dev
+  libtsl-ordered-map-dev libcli11-dev libexpat1-dev zlib1g-dev libisal-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libgsf-1-dev
   python3 python3-openpyxl python3-xlwt

@@ -158,19 +158,6 @@ size_t advance(std::string_view s, size_t start, size_t end) {
 }
 }  // namespace
 
-std::vector<std::vector<std::string>> Regex::find_all_groups(std::string_view s) const {
-    std::vector<std::vector<std::string>> out;
-    Match m;
-    size_t pos = 0;
-    while (pos <= s.size() && run(s, pos, m, 0)) {
-        std::vector<std::string> g;
-        for (size_t i = 0; i < m.size(); ++i) g.emplace_back(m.group(i));
-        out.push_back(std::move(g));
-        pos = advance(s, m.start(), m.end());
-    }
-    return out;
-}
-
 std::vector<std::string> Regex::find_all(std::string_view s) const {
     std::vector<std::string> out;
     Match m;

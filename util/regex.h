@@ -74,16 +74,14 @@ public:
     bool full_match(std::string_view s) const;
 
     // Every non-overlapping match, as Python's re.findall: group 0 when the pattern has no
-    // groups, group 1 when it has one (use find_all_matches for more).
+    // groups, group 1 when it has one or more.
     std::vector<std::string> find_all(std::string_view s) const;
-    std::vector<std::vector<std::string>> find_all_groups(std::string_view s) const;
 
     // Python's re.split (captured groups are not returned).
     std::vector<std::string> split(std::string_view s) const;
     // Replace every match; in the replacement "$1"/"${name}" name groups (PCRE2 syntax).
     std::string replace_all(std::string_view s, std::string_view replacement) const;
 
-    uint32_t group_count() const { return groups_; }
     int group_index(std::string_view name) const;
 
 private:

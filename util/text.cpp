@@ -66,12 +66,6 @@ void split_into(std::string_view s, char sep, std::vector<std::string_view>& out
     out.emplace_back(p + start, n - start);
 }
 
-std::vector<std::string> split_copy(std::string_view s, char sep) {
-    std::vector<std::string> out;
-    for (auto p : split(s, sep)) out.emplace_back(p);
-    return out;
-}
-
 bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' ||
            c == '\x1c' || c == '\x1d' || c == '\x1e' || c == '\x1f';
@@ -165,49 +159,82 @@ bool contains(std::string_view s, std::string_view part) {
     return s.find(part) != std::string_view::npos;
 }
 
-std::string format_double(double v) {
-    if (std::isnan(v)) return "nan";
-    if (std::isinf(v)) return v < 0 ? "-inf" : "inf";
-    if (v == 0) return std::signbit(v) ? "-0.0" : "0.0";
-    // Shortest round-trip digits, then laid out the way Python's repr does.
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
-    std::string_view sci(buf, static_cast<size_t>(r.ptr - buf));
-    bool neg = sci[0] == '-';
-    if (neg) sci.remove_prefix(1);
-    size_t epos = sci.find('e');
-    std::string digits;
-    for (char c : sci.substr(0, epos))
-        if (c != '.') digits += c;
-    int exp10 = std::atoi(std::string(sci.substr(epos + 1)).c_str());
-    std::string out = neg ? "-" : "";
+char* layout_double_digits(const char* digits, int nd, int exp10, char* o) {
+    // Byte loops: a number has at most 17 digits, too few for memcpy calls to pay.
+    auto copy = [&o](const char* d, int n) {
+        for (int i = 0; i < n; ++i) *o++ = d[i];
+    };
     if (exp10 < -4 || exp10 >= 16) {
-        out += digits[0];
-        if (digits.size() > 1) {
-            out += '.';
-            out += digits.substr(1);
+        *o++ = digits[0];
+        if (nd > 1) {
+            *o++ = '.';
+            copy(digits + 1, nd - 1);
         }
-        out += 'e';
-        out += exp10 < 0 ? '-' : '+';
+        *o++ = 'e';
+        *o++ = exp10 < 0 ? '-' : '+';
         int a = std::abs(exp10);
-        if (a < 10) out += '0';
-        out += std::to_string(a);
-        return out;
+        if (a >= 100) *o++ = static_cast<char>('0' + a / 100);
+        *o++ = static_cast<char>('0' + a / 10 % 10);
+        *o++ = static_cast<char>('0' + a % 10);
+        return o;
     }
     if (exp10 < 0) {
-        out += "0.";
-        out.append(static_cast<size_t>(-exp10 - 1), '0');
-        out += digits;
-    } else if (static_cast<size_t>(exp10) + 1 >= digits.size()) {
-        out += digits;
-        out.append(static_cast<size_t>(exp10) + 1 - digits.size(), '0');
-        out += ".0";
-    } else {
-        out += digits.substr(0, static_cast<size_t>(exp10) + 1);
-        out += '.';
-        out += digits.substr(static_cast<size_t>(exp10) + 1);
+        *o++ = '0';
+        *o++ = '.';
+        for (int i = 0; i < -exp10 - 1; ++i) *o++ = '0';
+        copy(digits, nd);
+        return o;
     }
-    return out;
+    if (exp10 + 1 >= nd) {
+        copy(digits, nd);
+        for (int i = nd; i < exp10 + 1; ++i) *o++ = '0';
+        *o++ = '.';
+        *o++ = '0';
+        return o;
+    }
+    copy(digits, exp10 + 1);
+    *o++ = '.';
+    copy(digits + exp10 + 1, nd - exp10 - 1);
+    return o;
+}
+
+size_t format_double_to(double v, char* out) {
+    char* o = out;
+    if (std::isnan(v)) {
+        std::memcpy(o, "nan", 3);
+        return 3;
+    }
+    if (std::isinf(v)) {
+        if (v < 0) *o++ = '-';
+        std::memcpy(o, "inf", 3);
+        return static_cast<size_t>(o - out) + 3;
+    }
+    if (v == 0) {
+        if (std::signbit(v)) *o++ = '-';
+        std::memcpy(o, "0.0", 3);
+        return static_cast<size_t>(o - out) + 3;
+    }
+    // Shortest round-trip digits, then laid out as Python's repr does.
+    char sci[40];
+    auto r = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific);
+    const char* s = sci;
+    if (*s == '-') {
+        *o++ = '-';
+        ++s;
+    }
+    char digits[24];
+    int nd = 0;
+    const char* e = s;
+    for (; *e != 'e'; ++e)
+        if (*e != '.') digits[nd++] = *e;
+    int exp10 = 0;
+    std::from_chars(e + 1 + (e[1] == '+'), r.ptr, exp10);
+    return static_cast<size_t>(layout_double_digits(digits, nd, exp10, o) - out);
+}
+
+std::string format_double(double v) {
+    char buf[kMaxDoubleText];
+    return std::string(buf, format_double_to(v, buf));
 }
 
 bool parse_int(std::string_view s, int64_t& out) {

@@ -10,7 +10,6 @@ namespace igxl::util {
 // Split at every occurrence of sep, keeping empty pieces ("a,,b" -> "a","","b"; "" -> "").
 std::vector<std::string_view> split(std::string_view s, char sep);
 std::vector<std::string_view> split(std::string_view s, std::string_view sep);
-std::vector<std::string> split_copy(std::string_view s, char sep);
 // As split, into out (cleared first): a reader reusing one vector row after row allocates once.
 void split_into(std::string_view s, char sep, std::vector<std::string_view>& out);
 
@@ -37,6 +36,13 @@ bool contains(std::string_view s, std::string_view part);
 // Shortest text that reads back to the same double, in Python's repr form:
 // '2.0', '0.5', '1e-09', '2.5e-05', '1e+16', 'nan', 'inf'.
 std::string format_double(double v);
+// The same text written into out (at least kMaxDoubleText bytes) without allocating; returns its
+// length. For writers that format millions of cells.
+inline constexpr size_t kMaxDoubleText = 32;
+size_t format_double_to(double v, char* out);
+// Lays out the significant digits d[0..nd) of a number d.ddd x 10^exp10 as format_double does;
+// returns the end of the text. For callers that have the digits without a double.
+char* layout_double_digits(const char* digits, int nd, int exp10, char* out);
 
 // Python's str(int) for a parsed integer text; returns false when s is not a plain integer.
 bool parse_int(std::string_view s, int64_t& out);

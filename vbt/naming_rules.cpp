@@ -45,17 +45,12 @@ std::string capitalize(std::string_view s) {
     return out;
 }
 
-bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-bool ends_with(std::string_view s, std::string_view p) {
-    return s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
-}
-
 // Drop at most one suffix per TYPE_SUFFIXES entry, entries in table order.
 std::string strip_type_suffixes(std::string base) {
     for (const auto& entry : VBTNamingRules::TYPE_SUFFIXES) {
         for (std::string_view suffix : {entry.scalar, entry.array}) {
             if (suffix.empty()) continue;
-            if (ends_with(base, suffix)) {
+            if (base.ends_with(suffix)) {
                 base.resize(base.size() - suffix.size());
                 break;
             }
@@ -67,7 +62,7 @@ std::string strip_type_suffixes(std::string base) {
 // Remove the first scope prefix (table order) that the name starts with.
 std::string strip_first_scope_prefix(std::string_view name) {
     for (const auto& entry : VBTNamingRules::SCOPE_PREFIXES)
-        if (starts_with(name, entry.prefix)) return std::string(name.substr(entry.prefix.size()));
+        if (name.starts_with(entry.prefix)) return std::string(name.substr(entry.prefix.size()));
     return std::string(name);
 }
 
@@ -137,7 +132,7 @@ RuleResult VBTNamingRules::check_function_parameter(std::string_view param_name,
     static constexpr std::array<std::string_view, 3> directions = {"in_", "out_", "inout_"};
     if (func_type == FunctionType::VBT) {
         for (std::string_view dir : directions) {
-            if (!starts_with(n, dir)) continue;
+            if (!n.starts_with(dir)) continue;
             std::string c = to_camel_style(std::string_view(n).substr(dir.size()));
             return {c, "VBT函数参数 '" + n + "' 不应有前缀，应为PascalCase格式：'" + c + "'"};
         }
@@ -148,7 +143,7 @@ RuleResult VBTNamingRules::check_function_parameter(std::string_view param_name,
     if (func_type == FunctionType::DSP || func_type == FunctionType::OTHER) {
         if (byval_byref.empty()) return {n, "DSP/非VBT函数参数 '" + n + "' 必须指定ByVal或ByRef"};
         for (std::string_view dir : directions) {
-            if (!starts_with(n, dir)) continue;
+            if (!n.starts_with(dir)) continue;
             std::string_view base = std::string_view(n).substr(dir.size());
             if (is_camel_style(base)) return {n, std::nullopt};
             std::string c = std::string(dir) + to_camel_style(base);
@@ -182,19 +177,19 @@ RuleResult VBTNamingRules::get_correct_variable_name(const VariableInfo& v) {
     if (v.var_type == VariableType::USERCLASS || v.var_type == VariableType::PINLIST) {
         const std::string type_text(to_text(v.var_type));
         if (v.scope == VariableScope::LOCAL) {
-            std::string base = starts_with(n, "i_") ? n.substr(2) : n;
+            std::string base = n.starts_with("i_") ? n.substr(2) : n;
             std::string camel = is_camel_style(base) ? base : to_camel_style(base);
             if (n == "i_" + camel || n == camel) return {n, std::nullopt};
             return {camel, type_text + " 类型变量名 '" + n + "' 应为 PascalCaseStyle 格式"};
         }
         const std::string p(scope_prefix(v.scope));
-        if (starts_with(n, p)) return {n, std::nullopt};
+        if (n.starts_with(p)) return {n, std::nullopt};
         return {p + n, type_text + " 类型变量需要作用域前缀 '" + p + "'"};
     }
 
     const std::string s = get_type_suffix(v.var_type, v.is_array);
     if (v.scope == VariableScope::LOCAL) {
-        std::string base = strip_type_suffixes(starts_with(n, "i_") ? n.substr(2) : n);
+        std::string base = strip_type_suffixes(n.starts_with("i_") ? n.substr(2) : n);
         std::string camel = is_camel_style(base) ? base : to_camel_style(base);
         std::string without = camel + s;
         std::string with = "i_" + camel + s;
@@ -213,9 +208,9 @@ RuleResult VBTNamingRules::get_correct_constant_name(const VariableInfo& v) {
     const std::string& n = v.name;
     const std::string p(scope_prefix(v.scope));
     const std::string s = get_type_suffix(v.var_type, v.is_array);
-    if (starts_with(n, p)) {
+    if (n.starts_with(p)) {
         std::string_view w = std::string_view(n).substr(p.size());
-        if (!s.empty() && ends_with(w, s)) {
+        if (!s.empty() && w.ends_with(s)) {
             if (is_constant_body(w.substr(0, w.size() - s.size()))) return {n, std::nullopt};
         } else if (s.empty()) {
             if (is_constant_body(w)) return {n, std::nullopt};

@@ -17,8 +17,6 @@ using util::Regex;
 
 namespace {
 
-bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-
 // First character after ASCII white space, lower-cased; 0x80 for a non-ASCII one (the patterns
 // match case-insensitively and with Unicode spaces, so such lines go to the regular expression).
 unsigned char first_letter(std::string_view line) {
@@ -177,9 +175,9 @@ void VBAParser::parse_file(const std::string& path, const SourceLines& lines) {
             continue;
         }
         if (!inside) {
-            if (starts_with(l, "Type ") || (may_start_with(l, "p") && type_header.match(l)))
+            if (l.starts_with("Type ") || (may_start_with(l, "p") && type_header.match(l)))
                 parse_type_definition(l, lines, line_num, file_path);
-            else if (starts_with(l, "Enum ") || (may_start_with(l, "p") && enum_header.match(l)))
+            else if (l.starts_with("Enum ") || (may_start_with(l, "p") && enum_header.match(l)))
                 parse_enum_definition(l, lines, line_num, file_path);
             else if (is_variable_declaration(l))
                 parse_variable_declaration(l, file_path, line_num, std::nullopt);
@@ -188,7 +186,7 @@ void VBAParser::parse_file(const std::string& path, const SourceLines& lines) {
         if (!current) continue;
         if (is_variable_declaration(l)) {
             parse_variable_declaration(l, file_path, line_num, current_name);
-        } else if (starts_with(l, "End Function") || starts_with(l, "End Sub")) {
+        } else if (l.starts_with("End Function") || l.starts_with("End Sub")) {
             close(line_num);
             inside = false;
         }
@@ -334,7 +332,7 @@ std::optional<TypeInfo> read_definition_header(std::string_view line, const Rege
         if (s == "private") scope = "private";
     }
     TypeInfo info{name, name, std::string(info_type), file_path, line_num, scope};
-    if (!starts_with(name, prefix)) {
+    if (!name.starts_with(prefix)) {
         info.correct_name = std::string(prefix) + name;
         info.issue_description = std::string(issue);
     }

@@ -19,8 +19,6 @@ using util::Regex;
 
 namespace {
 
-bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-
 // A definition header line ("Public Type X", "Enum Y", ...) names a definition without using it.
 bool is_definition_header(std::string_view line) {
     for (char ch : line) {
@@ -74,11 +72,11 @@ void for_each_scanned_line(const SourceLines& lines, F&& f) {
             if (header.match(l, m)) current = m.group(static_cast<size_t>(name_group));
             continue;
         }
-        if (starts_with(l, "End Function") || starts_with(l, "End Sub")) {
+        if (l.starts_with("End Function") || l.starts_with("End Sub")) {
             current.reset();
             continue;
         }
-        if (!detail::is_variable_declaration(l) && !starts_with(l, "Type ") && !starts_with(l, "Enum "))
+        if (!detail::is_variable_declaration(l) && !l.starts_with("Type ") && !l.starts_with("Enum "))
             f(line, line_num, current);
     }
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "export/common.h"
 #include "export/xlsx_detail.h"
@@ -15,14 +16,21 @@ namespace {
 
 std::string repr(double v) {
     char buf[40];
-    return std::string(buf, repr_double(v, buf));
+    return std::string(buf, util::format_double_to(v, buf));
 }
 
 TEST(CellText, NumbersLookLikePythonRepr) {
-    const double values[] = {0.0, -0.0, 1.0, 2.0, 0.5, 1e-9, 2.5e-5, 1e-4, 0.0001234, 1e15, 1e16, 123456789012345678.0,
-                             1.7976931348623157e308, 5e-324, 0.1 + 0.2, -3.25, 1.5e300, 12345.678,
-                             std::numeric_limits<double>::infinity()};
-    for (double v : values) EXPECT_EQ(repr(v), util::format_double(v)) << v;
+    const std::pair<double, const char*> values[] = {
+        {0.0, "0.0"}, {-0.0, "-0.0"}, {1.0, "1.0"}, {0.5, "0.5"}, {2.5e-5, "2.5e-05"}, {1e-4, "0.0001"},
+        {0.0001234, "0.0001234"}, {1e15, "1000000000000000.0"}, {123456789012345678.0, "1.2345678901234568e+17"},
+        {1.7976931348623157e308, "1.7976931348623157e+308"}, {5e-324, "5e-324"}, {0.1 + 0.2, "0.30000000000000004"},
+        {-3.25, "-3.25"}, {1.5e300, "1.5e+300"}, {12345.678, "12345.678"},
+        {std::numeric_limits<double>::infinity(), "inf"}, {-std::numeric_limits<double>::infinity(), "-inf"},
+        {std::nan(""), "nan"}};
+    for (const auto& [v, text] : values) {
+        EXPECT_EQ(repr(v), text) << v;
+        EXPECT_EQ(util::format_double(v), text) << v;
+    }
     EXPECT_EQ(repr(1e-9), "1e-09");
     EXPECT_EQ(repr(1e16), "1e+16");
     EXPECT_EQ(repr(3.0), "3.0");
@@ -42,7 +50,7 @@ TEST(CellText, NumbersLookLikePythonRepr) {
 TEST(CellText, StoredDecimalTextAgreesWithTheDoubleRoundTrip) {
     auto via_double = [](const std::string& t) {
         char buf[40];
-        return std::string(buf, repr_double(std::strtod(t.c_str(), nullptr), buf));
+        return std::string(buf, util::format_double_to(std::strtod(t.c_str(), nullptr), buf));
     };
     auto direct = [](const std::string& t) {
         char buf[40];
