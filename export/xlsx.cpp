@@ -1005,7 +1005,7 @@ public:
                             " columns, too large for a sheet text file");
         }
         if (!sorted_) sort_rows();
-        std::FILE* f = std::fopen(file.c_str(), "wb");
+        std::FILE* f = util::open_file(file, "wb");
         if (!f) throw Error("cannot write sheet text file '" + file + "': " + std::strerror(errno));
         std::vector<char> fbuf(size_t(1) << 20);
         std::setvbuf(f, fbuf.data(), _IOFBF, fbuf.size());
@@ -1195,7 +1195,7 @@ public:
     StreamSheet(std::string what, const std::string& file)
         : what_(std::move(what)), file_(file), out_(kChunk + 65536) {
         // Read access too: lines under merged ranges are read back to see whether they hold values.
-        f_ = std::fopen(file.c_str(), "w+b");
+        f_ = util::open_file(file, "w+b");
         if (!f_) throw Error("cannot write sheet text file '" + file + "': " + std::strerror(errno));
     }
     ~StreamSheet() override {
@@ -1352,7 +1352,7 @@ private:
         std::string tmp = file_ + ".part";
         {
             util::LineReader in(file_);
-            f_ = std::fopen(tmp.c_str(), "wb");
+            f_ = util::open_file(tmp, "wb");
             if (!f_) throw Error("cannot write sheet text file '" + tmp + "': " + std::strerror(errno));
             MergeWindow window(merges_);
             std::string_view line;

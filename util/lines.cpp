@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "util/error.h"
+#include "util/platform.h"
 #include "util/text.h"
 
 namespace igxl::util {
@@ -20,7 +21,7 @@ namespace {
 
 LineReader::LineReader(const std::string& path) : path_(path), buf_(1 << 16) {
     if (is_directory(path)) throw Error("cannot open '" + path + "': Is a directory");
-    f_ = std::fopen(path.c_str(), "rb");
+    f_ = open_file(path, "rb");
     if (!f_) open_failed(path, errno);
 }
 
@@ -103,7 +104,7 @@ bool LineReader::next(std::string_view& line) {
 
 std::string read_file(const std::string& path) {
     if (is_directory(path)) throw Error("cannot open '" + path + "': Is a directory");
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = open_file(path, "rb");
     if (!f) open_failed(path, errno);
     std::string out;
     char buf[1 << 16];

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "util/lines.h"
+#include "util/platform.h"
 #include "util/regex.h"
 #include "vbt/naming_rules.h"
 
@@ -82,7 +83,7 @@ std::string read_module(const std::string& path) {
     std::error_code ec;
     const auto size = std::filesystem::file_size(path, ec);
     if (ec) return util::read_file(path);
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = util::open_file(path, "rb");
     if (!f) return util::read_file(path);
     std::string bytes(size, '\0');
     size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
