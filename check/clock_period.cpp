@@ -3,7 +3,6 @@
 #include <xlsxwriter.h>
 
 #include <filesystem>
-#include <iostream>
 
 #include "check/arith.h"
 #include "check/sheet_buffer.h"
@@ -29,16 +28,16 @@ lxw_row_t row_of(int r) { return static_cast<lxw_row_t>(r); }
 std::pair<std::vector<std::string>, std::vector<std::string>> Vantor::extract_per_clk(
     const std::string& pattern_name, const std::string& timing_name,
     const std::string& category_name, const std::string& selector_name) {
-    if (pattern_path.empty()) return {{""}, {""}};
+    if (options_.pattern_path.empty()) return {{""}, {""}};
 
-    const bool frequency = cycle_mode == "Frequency";
+    const bool frequency = options_.cycle_mode == CycleMode::Frequency;
     auto known = tset_dict.find(pattern_name);
     const bool seen = known != tset_dict.end();
 
     std::vector<std::string> tset_names;
     if (!seen) {
         Quorvin reader;
-        reader.read_tset_from_pattern(pattern_path, pattern_name);
+        reader.read_tset_from_pattern(options_.pattern_path.string(), pattern_name);
         tset_names = reader.get_pattern_tset();
     } else {
         for (const auto& [name, _] : known->second) tset_names.push_back(name);
@@ -53,9 +52,12 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Vantor::extract_pe
         std::string period, clock_text;
         auto pit = periods.find(T);
         if (pit == periods.end()) {
-            const std::string line = "Warning: Tset(" + t + ") in pattern(" + pattern_name +
-                                     ") is not list in TSB: " + timing_name;
-            log_and_print(line);
+            diag::Location where;
+            where.item = pattern_name;
+            report(diag::Severity::warning, "check.tset-not-in-timing",
+                   "Warning: Tset(" + t + ") in pattern(" + pattern_name +
+                       ") is not list in TSB: " + timing_name,
+                   diag::kBoth, std::move(where));
             // Its stored text is its own empty period, never the text of the time set before it.
         } else {
             const std::string& e = pit->second;
@@ -118,12 +120,15 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
     const std::string& name = entry.Parameter;
     auto it = test_instance_dict.find(name);
     if (it == test_instance_dict.end()) {
-        const std::string line = "Info: cannot found " + name + " in Test Instance, please check.";
-        log_and_print(line);
+        diag::Location where;
+        where.item = name;
+        report(diag::Severity::info, "check.instance-not-found",
+               "Info: cannot found " + name + " in Test Instance, please check.", diag::kBoth,
+               std::move(where));
         return;
     }
     const auto& records = it->second;
-    const bool frequency = cycle_mode == "Frequency";
+    const bool frequency = options_.cycle_mode == CycleMode::Frequency;
     int r = write_row_start;
     if (records.size() > 1) {
         lxw_row_col_options collapsed{};
@@ -133,7 +138,8 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
 
     for (const auto& record : records) {
         std::string category = record.ACCategory;
-        if (category.rfind("::", 0) == 0 && !context_env.empty()) category = context_env + category;
+        if (category.rfind("::", 0) == 0 && !options_.context_env.empty())
+            category = options_.context_env + category;
         const std::string& selector = record.ACSelector;
         const std::string& timing = record.TimeSet;
 
@@ -146,7 +152,7 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
                 auto cached = timing_files_.find(path);
                 if (cached == timing_files_.end()) {
                     ParseTIM reader;
-                    reader.read_timing(path, platform);
+                    reader.read_timing(path, options_.platform);
                     cached = timing_files_
                                  .emplace(path, TimingFile{std::move(reader.get_timing_info()),
                                                            std::move(reader.get_clk_info())})
@@ -170,8 +176,13 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
                     pat2inst_dict[p].push_back(name);
                     return result;
                 } catch (const std::exception&) {
-                    put_data_log("Warning: cannot read pattern file: " + p);
-                    std::cout << "Warning: cannot read pattern file: " << record.Pattern << std::endl;
+                    diag::Location where;
+                    where.item = p;
+                    report(diag::Severity::warning, "check.pattern-file-unreadable",
+                           "Warning: cannot read pattern file: " + p, diag::kLog, where);
+                    report(diag::Severity::warning, "check.pattern-file-unreadable",
+                           "Warning: cannot read pattern file: " + record.Pattern, diag::kConsole,
+                           std::move(where));
                     return std::pair<std::vector<std::string>, std::vector<std::string>>{{""}, {""}};
                 }
             };

@@ -3,7 +3,6 @@
 #include <xlsxwriter.h>
 
 #include <filesystem>
-#include <iostream>
 
 #include "check/sheet_buffer.h"
 #include "check/progress.h"
@@ -66,12 +65,12 @@ void Vantor::run_each_flow(const std::string& job_name) {
     const std::string flow_dir = flow_path.substr(0, slash);
     std::string flow_name = flow_path.substr(slash + 1);
     flow_name = flow_name.substr(0, flow_name.find('.'));
-    put_data_log("Parse Job: " + job_name);
-    put_data_log("Fennick: " + flow_name);
+    report(diag::Severity::info, "check.job-start", "Parse Job: " + job_name);
+    report(diag::Severity::info, "check.flow-table", "Fennick: " + flow_name);
 
     flow_path = util::replace_all(flow_path, " ", "%20");
-    Fennick flow_reader;
-    flow_reader.read_flow_table(flow_path, platform);
+    Fennick flow_reader(*sink_);
+    flow_reader.read_flow_table(flow_path, options_.platform);
     FlowEntryList& entries = flow_reader.get_test_suite_info();
     const size_t n = entries.size();
 
@@ -90,11 +89,14 @@ void Vantor::run_each_flow(const std::string& job_name) {
         if (last_flow_info.pattern_set_name != path) {
             try {
                 Quorvin one;
-                one.read_pattern_set(path, pattern_path, platform);
+                one.read_pattern_set(path, options_.pattern_path.string(), options_.platform);
                 pattern_set_files_[path] = PatternSetFile{std::move(one.get_pattern_set_dict())};
                 last_flow_info.pattern_set_name = path;
             } catch (const std::exception&) {
-                put_data_log("Warning: cannot read PatternSet, please check it!");
+                diag::Location where;
+                where.file = path;
+                report(diag::Severity::warning, "check.pattern-set-unreadable",
+                       "Warning: cannot read PatternSet, please check it!", diag::kLog, where);
                 continue;
             }
         }
@@ -109,10 +111,14 @@ void Vantor::run_each_flow(const std::string& job_name) {
     Delmora instance_reader;
     for (const auto& path : instance_paths) {
         try {
-            instance_reader.read_test_instance(path, pattern_set_dict, platform);
+            instance_reader.read_test_instance(path, pattern_set_dict, options_.platform);
         } catch (const std::exception& e) {
-            put_data_log("Error: cannot read " + path + ", please check it!");
-            std::cout << e.what() << std::endl;
+            diag::Location where;
+            where.file = path;
+            report(diag::Severity::error, "check.instances-unreadable",
+                   "Error: cannot read " + path + ", please check it!", diag::kLog, where);
+            report(diag::Severity::error, "check.instances-unreadable-reason", e.what(), diag::kConsole,
+                   std::move(where));
         }
     }
     test_instance_dict = std::move(instance_reader.get_instance_info());
@@ -120,7 +126,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
 
     if (last_flow_info.dc_spec_name != dc_path) {
         Vexdon dc_reader;
-        dc_reader.read_dc_spec(dc_path, platform);
+        dc_reader.read_dc_spec(dc_path, options_.platform);
         dc_spec_dict = std::move(dc_reader.get_dc_info());
         spec_version = dc_reader.get_spec_version();
         last_flow_info.dc_spec_name = dc_path;
@@ -130,18 +136,19 @@ void Vantor::run_each_flow(const std::string& job_name) {
     if (last_flow_info.glob_spec_name != glob_path) {
         ParseGlobalSpec glob_reader;
         try {
-            glob_reader.read_spec(glob_path, platform);
+            glob_reader.read_spec(glob_path, options_.platform);
             glob_spec_dict = std::move(glob_reader.get_info());
             last_flow_info.glob_spec_name = glob_path;
         } catch (const std::exception&) {
-            put_data_log("Warning: cannot read Global Specs, please check it!");
+            report(diag::Severity::warning, "check.global-specs-unreadable",
+                   "Warning: cannot read Global Specs, please check it!");
         }
     }
     update_progressbar(progress::kGlobalSpecsRead);
 
     if (last_flow_info.ac_spec_name != ac_path) {
         Ulmara ac_reader;
-        ac_reader.read_ac_spec(ac_path, platform);
+        ac_reader.read_ac_spec(ac_path, options_.platform);
         ac_spec_dict = std::move(ac_reader.get_ac_info());
         spec_version = ac_reader.get_spec_version();
         last_flow_info.ac_spec_name = ac_path;
@@ -173,10 +180,16 @@ void Vantor::run_each_flow(const std::string& job_name) {
             test_table_process(entry.write_row_start, entry);
             save_max_col(power_process_and_get_count(flow_dir, entry, entry.write_row_start));
         } catch (const std::exception& e) {
-            put_data_log("Error found in power process:");
-            put_data_log(e.what());
-            put_data_log(std::to_string(i) + " - " + entry.to_text());
-            std::cout << i << " " << entry.to_text() << std::endl;
+            diag::Location where;
+            where.flow_sheet = flow_name;
+            where.item = entry.Parameter;
+            report(diag::Severity::error, "check.power-process-failed", "Error found in power process:",
+                   diag::kLog, where);
+            report(diag::Severity::error, "check.power-process-failed", e.what(), diag::kLog, where);
+            report(diag::Severity::error, "check.power-process-failed", std::to_string(i) + " - " + entry.to_text(),
+                   diag::kLog, where);
+            report(diag::Severity::error, "check.power-process-failed", std::to_string(i) + " " + entry.to_text(),
+                   diag::kConsole, std::move(where));
         }
         update_progressbar(progress::kPowerPass.at(static_cast<double>(i), total));
     }
@@ -186,10 +199,16 @@ void Vantor::run_each_flow(const std::string& job_name) {
         try {
             pattern_period_clk_process(MAX_DSP_CNT, entry.write_row_start, entry, flow_dir);
         } catch (const std::exception& e) {
-            put_data_log("Error found in pattern/timing process:");
-            put_data_log(e.what());
-            put_data_log(std::to_string(i) + " - " + entry.to_text());
-            std::cout << i << " " << entry.to_text() << std::endl;
+            diag::Location where;
+            where.flow_sheet = flow_name;
+            where.item = entry.Parameter;
+            report(diag::Severity::error, "check.pattern-process-failed", "Error found in pattern/timing process:",
+                   diag::kLog, where);
+            report(diag::Severity::error, "check.pattern-process-failed", e.what(), diag::kLog, where);
+            report(diag::Severity::error, "check.pattern-process-failed",
+                   std::to_string(i) + " - " + entry.to_text(), diag::kLog, where);
+            report(diag::Severity::error, "check.pattern-process-failed", std::to_string(i) + " " + entry.to_text(),
+                   diag::kConsole, std::move(where));
         }
         update_progressbar(progress::kPatternTimingPass.at(static_cast<double>(i + 1), total));
     }

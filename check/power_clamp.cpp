@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <limits>
 
 #include "check/power_order.h"
@@ -27,8 +26,11 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
     const std::string& name = entry.Parameter;
     auto it = test_instance_dict.find(name);
     if (it == test_instance_dict.end()) {
-        const std::string line = "Info: cannot found " + name + " in Test Instance, please check.";
-        log_and_print(line);
+        diag::Location where;
+        where.item = name;
+        report(diag::Severity::info, "check.instance-not-found",
+               "Info: cannot found " + name + " in Test Instance, please check.", diag::kBoth,
+               std::move(where));
         return static_cast<int>(power_list.size());
     }
     auto& clamps = power_pin_clamp_dict[name];
@@ -41,7 +43,8 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
             continue;
         }
         std::string category = record.DCCategory;
-        if (category.rfind("::", 0) == 0 && !context_env.empty()) category = context_env + category;
+        if (category.rfind("::", 0) == 0 && !options_.context_env.empty())
+            category = options_.context_env + category;
         const std::string& selector = record.DCSelector;
 
         const std::string path =
@@ -60,8 +63,8 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
 
         // Pin -> display name, and the pins shown, in power order file order when there is one.
         std::vector<std::pair<std::string, std::string>> shown;  // (pin, display name)
-        if (!power_order_path.empty()) {
-            if (!power_order_rows_) power_order_rows_ = read_power_order(power_order_path);
+        if (!options_.power_order.empty()) {
+            if (!power_order_rows_) power_order_rows_ = read_power_order(options_.power_order.string());
             for (const auto& [pin, alias] : *power_order_rows_) {
                 // The level map's pin names are upper case; the file may be written in any case.
                 const std::string key = util::to_upper(pin);
@@ -76,8 +79,12 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
                     else
                         shown.emplace_back(key, display);
                 } else {
-                    put_data_log("Cannot find power pin name in pin level file!");
-                    put_data_log("Power pin name is: " + pin);
+                    diag::Location where;
+                    where.item = pin;
+                    report(diag::Severity::warning, "check.power-pin-not-in-levels",
+                           "Cannot find power pin name in pin level file!", diag::kLog, where);
+                    report(diag::Severity::warning, "check.power-pin-not-in-levels", "Power pin name is: " + pin,
+                           diag::kLog, std::move(where));
                 }
             }
         } else {

@@ -33,14 +33,16 @@ void Vantor::write_cell_text(SheetBuffer& ws, lxw_row_t row, lxw_col_t col,
         return;
     }
     ws.write_text(row, col, utf8_prefix(text, kCellLimit - 3) + "...");
-    put_data_log("Warning: text cut to " + std::to_string(kCellLimit) + " characters in row " +
-                 std::to_string(row + 1) + ", column " + std::to_string(col + 1) +
-                 " of the pattern map sheet");
+    report(diag::Severity::warning, "check.cell-text-cut",
+           "Warning: text cut to " + std::to_string(kCellLimit) + " characters in row " +
+               std::to_string(row + 1) + ", column " + std::to_string(col + 1) +
+               " of the pattern map sheet");
 }
 
 void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const PatternTsetMap& my_dict,
                                 SheetBuffer& ws) {
-    const std::string value_head = cycle_mode == "Period" ? "Period_" : "Frequency_";
+    const std::string value_head =
+        options_.cycle_mode == CycleMode::Period ? "Period_" : "Frequency_";
     ws.write_text(0, 0, "Instances");
     ws.write_text(0, 1, "Pattern");
     ws.write_text(0, 2, "Tset_0");

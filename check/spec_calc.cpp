@@ -72,9 +72,13 @@ std::string Vantor::spec_calculation(const std::string& target, const SpecMap& s
             if (spec_version == "3.0") {
                 auto sel = sym->second.find("SELECTORS " + util::to_upper(selector_name));
                 if (sel == sym->second.end()) {
-                    const std::string line = "Error: Can not Halvard variable: " + name;
-                    if (log_capture_) log_capture_->push_back(line);
-                    put_data_log(line);
+                    diag::Event e;
+                    e.severity = diag::Severity::error;
+                    e.code = "check.spec-selector-missing";
+                    e.text = "Error: Can not Halvard variable: " + name;
+                    e.where.item = name;
+                    if (log_capture_) log_capture_->push_back(e);
+                    report(std::move(e));
                     throw Error("spec variable '" + name + "' has no selector column '" +
                                 selector_name + "'");
                 }
@@ -139,7 +143,7 @@ Vantor::SubstMemo* Vantor::subst_memo_entry(const std::string& target, const Spe
         log_capture_ = nullptr;
         found = subst_memo_.emplace(key, std::move(memo)).first;
     } else {
-        for (const auto& line : found->second.logs) put_data_log(line);
+        for (const auto& e : found->second.logs) report(e);
     }
     return &found.value();
 }

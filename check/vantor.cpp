@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <iostream>
 
 #include "check/progress.h"
 #include "check/report_layout.h"
@@ -35,38 +34,43 @@ void Vantor::reset() {
         workbook_ = nullptr;
     }
     report_file_.reset();
-    power_order_path.clear();
-    pattern_path.clear();
+    options_ = CheckOptions{};
     job_list_dict.clear();
     work_sheet = nullptr;
     text = nullptr;
     last_flow_info = LastFlowInfo{};
     MAX_DSP_CNT = 0;
-    platform = "UltraFLEX";
     print_inst_info_col_cnt = job_sheet::kFirstDetailColumn;
     write_row_index = 0;
-    cycle_mode.clear();
     tset_dict.clear();
     pat2inst_dict.clear();
     progressbarOne = nullptr;
     power_list.clear();
     sort_bin_dscrp.clear();
     power_pin_clamp_dict.clear();
-    enable_orvane = false;
-    context_env.clear();
     format_red = format_yellow = format_orange = format_bold = nullptr;
-    last_run_failed = false;
+    last_run_failed_ = false;
+    current_job_.clear();
     reset_walk_state();
     device_directory = std::move(keep);
 }
 
-void Vantor::put_data_log(const std::string& data_log) {
-    if (text) text(data_log);
+void Vantor::report(diag::Severity severity, const char* code, std::string message,
+                    unsigned channels, diag::Location where) {
+    diag::Event e;
+    e.severity = severity;
+    e.code = code;
+    e.text = std::move(message);
+    e.where = std::move(where);
+    e.channels = channels;
+    report(std::move(e));
 }
 
-void Vantor::log_and_print(const std::string& line) {
-    put_data_log(line);
-    std::cout << line << std::endl;
+void Vantor::report(diag::Event e) {
+    if (e.where.program.empty()) e.where.program = options_.program.string();
+    if (e.where.job.empty()) e.where.job = current_job_;
+    if ((e.channels & diag::kLog) && text) text(e.text);
+    sink_->emit(e);
 }
 
 void Vantor::update_progressbar(double val) {
@@ -89,43 +93,40 @@ std::string drop_extension(const std::string& name) {
 }
 }  // namespace
 
-void Vantor::read_device(const std::string& device_path, const std::string& power_order,
-                         const std::string& pattern_dir, const std::string& platform_text,
-                         LogCallback log, const std::string& cycle, const std::string& context,
-                         int orvane, ProgressCallback progress) {
+void Vantor::read_device(const CheckOptions& options, LogCallback log,
+                         ProgressCallback progress) {
     reset();
+    options_ = options;
     text = std::move(log);
-    platform = platform_text;
-    cycle_mode = cycle;
     progressbarOne = std::move(progress);
-    if (!context.empty()) put_data_log("Import Context Environment: " + context);
-    context_env = context;
-    if (!power_order.empty()) put_data_log("Import Power Order File: " + power_order);
-    power_order_path = power_order;
-    if (!pattern_dir.empty()) put_data_log("Import Pattern Path: " + pattern_dir);
-    pattern_path = pattern_dir;
+    const std::string device_path = options_.program.string();
+    if (!options_.context_env.empty())
+        report(diag::Severity::info, "check.context-env",
+               "Import Context Environment: " + options_.context_env);
+    if (!options_.power_order.empty())
+        report(diag::Severity::info, "check.power-order-file",
+               "Import Power Order File: " + options_.power_order.string());
+    if (!options_.pattern_path.empty())
+        report(diag::Severity::info, "check.pattern-path",
+               "Import Pattern Path: " + options_.pattern_path.string());
 
     if (util::is_directory(device_path)) {
         device_directory = device_path;
     } else {
         if (device_path.ends_with(".igxl") || device_path.ends_with(".zip")) {
-            unzip(device_path, device_directory);
+            unzip(device_path, device_directory, *sink_);
         } else if (device_path.ends_with(".xlsm")) {
             export_sheets_to_txt(device_path, device_directory);
         } else {
-            put_data_log("Error: file extension is not supported.");
+            report(diag::Severity::error, "check.unsupported-extension",
+                   "Error: file extension is not supported.");
         }
         std::string own_folder =
             (fs::path(device_directory) / drop_extension(base_name(device_path))).string();
         if (util::is_directory(own_folder)) device_directory = own_folder;
     }
 
-    if (orvane == 1) {
-        enable_orvane = true;
-        put_data_log("Orvane Enabled!");
-    } else {
-        enable_orvane = false;
-    }
+    if (options_.vbt) report(diag::Severity::info, "check.vbt-enabled", "Orvane Enabled!");
 
     // The first entry whose name mentions a job list; sorted so the choice does not depend on
     // the file system's listing order.
@@ -144,7 +145,7 @@ void Vantor::read_device(const std::string& device_path, const std::string& powe
         }
     }
 
-    Kestine reader;
+    Kestine reader(*sink_);
     try {
         reader.read_job_list(job_list_path);
     } catch (const FileNotFoundError&) {
@@ -202,15 +203,17 @@ void Vantor::close_sheet() {
 }
 
 void Vantor::fail_run(const std::string& message) {
-    last_run_failed = true;
-    put_data_log("An exception occurred!Please check!!!");
-    put_data_log(message);
-    std::cerr << "Traceback (check run): " << message << std::endl;
+    last_run_failed_ = true;
+    report(diag::Severity::error, "check.run-failed", "An exception occurred!Please check!!!");
+    report(diag::Severity::error, "check.run-failed-reason", message);
+    report(diag::Severity::error, "check.traceback", "Traceback (check run): " + message,
+           diag::kConsole | diag::kErrorStream);
     // The sheet being filled is written too, so the saved report shows how far the run came.
     try {
         close_sheet();
     } catch (const std::exception& e) {
-        std::cerr << "Traceback (check run): " << e.what() << std::endl;
+        report(diag::Severity::error, "check.traceback",
+               "Traceback (check run): " + std::string(e.what()), diag::kConsole | diag::kErrorStream);
     }
     work_sheet = nullptr;
     if (workbook_) {
@@ -221,7 +224,7 @@ void Vantor::fail_run(const std::string& message) {
             try {
                 report_file_->commit();
             } catch (const std::exception& e) {
-                put_data_log(e.what());
+                report(diag::Severity::error, "check.report-not-saved", e.what());
             }
         }
     }
@@ -231,7 +234,7 @@ void Vantor::fail_run(const std::string& message) {
 std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_set,
                                      const std::string& work_dir) {
     std::vector<std::string> result;
-    last_run_failed = false;
+    last_run_failed_ = false;
     std::time_t now = std::time(nullptr);
     std::tm local = util::local_time(now);
     std::string output = (fs::path(work_dir) / report_file_name(local)).string();
@@ -260,6 +263,7 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
     try {
         const std::string* last_job = nullptr;
         for (const auto& job_name : job_name_set) {
+            current_job_ = job_name;
             work_sheet = &open_sheet(job_name);
             worksheet_outline_settings(work_sheet->sheet(), LXW_TRUE, LXW_FALSE, LXW_TRUE, LXW_FALSE);
             run_each_flow(job_name);
@@ -282,10 +286,12 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
         report_file_->commit();
         report_file_.reset();
         result.push_back(output);
-        put_data_log("Output file path is: " + output);
-        put_data_log("Execution successful!!!");
-        put_data_log("===============================END===============================");
-        if (enable_orvane) run_vbt_step(work_dir, result);
+        current_job_.clear();
+        report(diag::Severity::info, "check.report-written", "Output file path is: " + output);
+        report(diag::Severity::info, "check.done", "Execution successful!!!");
+        report(diag::Severity::info, "check.end",
+               "===============================END===============================");
+        if (options_.vbt) run_vbt_step(work_dir, result);
     } catch (const std::exception& e) {
         fail_run(e.what());
     } catch (...) {

@@ -11,6 +11,7 @@
 
 #include <tsl/ordered_map.h>
 
+#include "check/options.h"
 #include "parsers/flow_table.h"
 #include "parsers/job_list.h"
 #include "parsers/pattern_sets.h"
@@ -18,6 +19,7 @@
 #include "parsers/test_instances.h"
 #include "parsers/time_sets.h"
 #include "parsers/pin_levels.h"
+#include "util/diagnostics.h"
 
 struct lxw_workbook;
 struct lxw_worksheet;
@@ -58,27 +60,28 @@ public:
     Vantor& operator=(const Vantor&) = delete;
 
     void reset();
-    void read_device(const std::string& device_path, const std::string& power_order_path,
-                     const std::string& pattern_path, const std::string& platform,
-                     LogCallback text, const std::string& cycle_mode,
-                     const std::string& context_env, int enable_orvane,
-                     ProgressCallback progressbarOne);
+    // Exports or unpacks options.program (a folder is read in place) and reads its job list.
+    // Log lines go to text, progress (0..100) to progressbarOne; either may be empty.
+    void read_device(const CheckOptions& options, LogCallback text = nullptr,
+                     ProgressCallback progressbarOne = nullptr);
     JobListMap& get_job_list() { return job_list_dict; }
+
+    // Every message of the check also goes to sink as an event (log lines included); the log
+    // callback stays the log's renderer. The sink outlives the driver's use of it.
+    void set_sink(diag::Sink& sink) { sink_ = &sink; }
+
+    const CheckOptions& options() const { return options_; }
+    // The folder of sheet text files the program was read into.
+    const std::string& device_folder() const { return device_directory; }
+    // True when the last run ended through its catch-all (the host turns it into an exit status).
+    bool last_run_failed() const { return last_run_failed_; }
+    // Patterns whose time sets the last run evaluated.
+    std::size_t pattern_count() const { return pat2inst_dict.size(); }
     // Returns the report paths written: the check report, then the VBT report when that ran.
     std::vector<std::string> run(const std::vector<std::string>& job_name_set,
                                  const std::string& work_dir = "./");
 
-    void excel_file_optimise(SheetBuffer& worksheet, const std::string& freezePane = "C2");
-    void save_max_col(int col_cnt);
     void update_progressbar(double val);
-
-    // Report sheets are filled through a SheetBuffer (see check/sheet_buffer.h): the workbook is
-    // written in constant-memory mode and takes each sheet's rows in order when it is complete.
-    void write_pat_tset_map(const PatternInstanceMap& pat2inst_dict, const PatternTsetMap& my_dict,
-                            SheetBuffer& worksheet);
-    void write_bin_descrp(SheetBuffer& worksheet);
-    void write_inst_para(SheetBuffer& worksheet);
-    void write_power_pin_clamp(SheetBuffer& worksheet);
 
     // Engineering unit text of an evaluated value (nothing below 1e-12).
     std::optional<std::string> add_unit(double val) const;
@@ -88,27 +91,34 @@ public:
     // Folder holding "vbaProject.bin": "bin" beside the driver library.
     static std::string vba_project_path();
 
-    // State (public, as the host and tests read it).
+private:
+    friend struct VantorTestAccess;  // white-box tests of the walk's private steps
+
+    void excel_file_optimise(SheetBuffer& worksheet, const std::string& freezePane = "C2");
+    void save_max_col(int col_cnt);
+    // Report sheets are filled through a SheetBuffer (see check/sheet_buffer.h): the workbook is
+    // written in constant-memory mode and takes each sheet's rows in order when it is complete.
+    void write_pat_tset_map(const PatternInstanceMap& pat2inst_dict, const PatternTsetMap& my_dict,
+                            SheetBuffer& worksheet);
+    void write_bin_descrp(SheetBuffer& worksheet);
+    void write_inst_para(SheetBuffer& worksheet);
+    void write_power_pin_clamp(SheetBuffer& worksheet);
+
+    CheckOptions options_;
     std::string device_directory;
-    std::string power_order_path;
-    std::string pattern_path;
     JobListMap job_list_dict;
     SheetBuffer* work_sheet = nullptr;  // the job sheet being filled
     LogCallback text;
     LastFlowInfo last_flow_info;
     int MAX_DSP_CNT = 0;
-    std::string platform = "UltraFLEX";
     int print_inst_info_col_cnt = 6;
     int write_row_index = 0;
-    std::string cycle_mode;
     PatternTsetMap tset_dict;
     PatternInstanceMap pat2inst_dict;
     ProgressCallback progressbarOne;
     std::vector<std::string> power_list;
     std::vector<std::array<std::string, 2>> sort_bin_dscrp;
     tsl::ordered_map<std::string, tsl::ordered_map<std::string, double>> power_pin_clamp_dict;
-    bool enable_orvane = false;
-    std::string context_env;
 
     // Parser maps of the job being walked (replaced job by job; specs only when re-read).
     GlobalSpecMap glob_spec_dict;
@@ -125,15 +135,15 @@ public:
     lxw_format* format_orange = nullptr;
     lxw_format* format_bold = nullptr;
 
-    // True when the last run ended through its catch-all (the host turns it into an exit status).
-    bool last_run_failed = false;
+    bool last_run_failed_ = false;
+    diag::Sink* sink_ = &diag::null_sink();
+    std::string current_job_;  // the job being walked, for the events' locations
 
-private:
-    friend struct VantorTestAccess;  // white-box tests of the walk's private steps
-
-    void put_data_log(const std::string& data_log);
-    // Warnings the host log shows and standard output repeats.
-    void log_and_print(const std::string& line);
+    // One message: to the log callback when it reaches the log, then to the sink. An empty
+    // location names the program and the job being walked.
+    void report(diag::Severity severity, const char* code, std::string text,
+                unsigned channels = diag::kLog, diag::Location where = {});
+    void report(diag::Event event);
     void run_each_flow(const std::string& job_name);
     void init();
     void run_vbt_step(const std::string& work_dir, std::vector<std::string>& result);
@@ -171,7 +181,7 @@ private:
     struct SubstMemo {
         bool ok = false;
         std::string text;  // the result, or the failure's message
-        std::vector<std::string> logs;
+        std::vector<diag::Event> logs;
         // The evaluation of text, filled on first use (levels are evaluated once per pin and
         // record, so one lookup per use instead of two matters).
         bool evaluated = false;
@@ -194,7 +204,7 @@ private:
     ValueMemo& value_memo_entry(const std::string& text);
     tsl::ordered_map<std::string, SubstMemo> subst_memo_;
     tsl::ordered_map<std::string, ValueMemo> value_memo_;
-    std::vector<std::string>* log_capture_ = nullptr;
+    std::vector<diag::Event>* log_capture_ = nullptr;
 
     // Substitutes spec variables, rewrites units and evaluates.
     double evaluate_spec_expression(const std::string& expr, const SpecMap& spec_dict,

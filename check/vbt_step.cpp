@@ -9,21 +9,29 @@ namespace igxl {
 // only when the step runs, so a check without it never needs the library.
 void Vantor::run_vbt_step(const std::string& work_dir, std::vector<std::string>& result) {
     update_progressbar(progress::kStart);
-    put_data_log("开始处理目录中的BAS文件: " + device_directory);
+    report(diag::Severity::info, "vbt.modules-folder",
+           "开始处理目录中的BAS文件: " + device_directory);
     vbt::VBAParser parser;
     parser.parse_files(device_directory);
-    put_data_log("解析完成！");
-    put_data_log("发现 " + std::to_string(parser.global_variables.size()) + " 个全局变量");
-    put_data_log("发现 " + std::to_string(parser.functions.size()) + " 个函数");
-    put_data_log("发现 " + std::to_string(parser.types.size()) + " 个Type定义");
-    put_data_log("发现 " + std::to_string(parser.enums.size()) + " 个Enum定义");
+    report(diag::Severity::info, "vbt.parsed",
+           "解析完成！");
+    report(diag::Severity::info, "vbt.global-count",
+           "发现 " + std::to_string(parser.global_variables.size()) + " 个全局变量");
+    report(diag::Severity::info, "vbt.function-count",
+           "发现 " + std::to_string(parser.functions.size()) + " 个函数");
+    report(diag::Severity::info, "vbt.type-count",
+           "发现 " + std::to_string(parser.types.size()) + " 个Type定义");
+    report(diag::Severity::info, "vbt.enum-count",
+           "发现 " + std::to_string(parser.enums.size()) + " 个Enum定义");
     std::unique_ptr<vbt::ReportWriter> writer = vbt::load_report_writer();
     std::string path = writer->generate_dry_run_report([this](int value) { update_progressbar(value); }, parser,
                                                        work_dir);
     result.push_back(path);
     update_progressbar(progress::kDone);
-    put_data_log("\n✓ 检查报告已生成: " + path);
-    put_data_log("===============================END===============================");
+    report(diag::Severity::info, "vbt.report-written",
+           "\n✓ 检查报告已生成: " + path);
+    report(diag::Severity::info, "vbt.end",
+           "===============================END===============================");
 }
 
 }  // namespace igxl

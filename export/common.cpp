@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
 #include <utility>
 
 #include "export/xlsx.h"
@@ -38,13 +37,16 @@ struct ZipCloser {
 
 }  // namespace
 
-void unzip(const std::string& file_name, const std::string& path) {
+void unzip(const std::string& file_name, const std::string& path, diag::Sink& sink) {
     if (!util::path_exists(file_name)) throw FileNotFoundError(file_name);
     int err = 0;
     zip_t* za = zip_open(file_name.c_str(), ZIP_RDONLY, &err);
     if (!za) {
         if (err == ZIP_ER_NOZIP) {
-            std::cout << "Need Zip Format, Please Check!!!" << std::endl;
+            diag::Location where;
+            where.program = file_name;
+            diag::emit(sink, diag::Severity::error, "export.not-a-zip",
+                       "Need Zip Format, Please Check!!!", diag::kConsole, std::move(where));
             return;
         }
         zip_error_t ze;

@@ -4,13 +4,16 @@
 #include <string>
 #include <string_view>
 
+#include "util/diagnostics.h"
+
 namespace igxl {
 
 // Unpacks the ZIP container file_name into the folder path (created with its parents), dropping
-// every folder level of the members. A file that is not a ZIP archive only prints
-// "Need Zip Format, Please Check!!!". Members whose base name is empty, "." or ".." are skipped;
+// every folder level of the members. A file that is not a ZIP archive only reports
+// "Need Zip Format, Please Check!!!" (code "export.not-a-zip") to sink. Members whose base name is empty, "." or ".." are skipped;
 // nothing is ever written outside path.
-void unzip(const std::string& file_name, const std::string& path);
+void unzip(const std::string& file_name, const std::string& path,
+           diag::Sink& sink = diag::null_sink());
 
 // Rewrites the unit suffixes "*MV", "*NS", "*MHZ", ... into factors and drops every "=".
 std::string format_str(std::string_view target_str);

@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "check/options.h"
 #include "check/vantor.h"
 #include "parsers/pattern_sets.h"
 #include "util/platform.h"
+#include "util/diagnostics.h"
 #include "util/text.h"
 
 #ifndef VANTOR_VERSION
@@ -43,13 +45,23 @@ std::string sheet_name_problem(const std::string& name) {
 }
 
 // Log lines on standard output; on a terminal a progress bar on standard error that the log
-// lines write over and redraw.
-class Console {
+// lines write over and redraw. Events meant for the console (not the log) are printed as they
+// come, on the error stream when they say so.
+class Console : public igxl::diag::Sink {
 public:
     Console() : tty_(igxl::util::stderr_is_terminal()) {}
     void log(const std::string& line) {
         clear_bar();
         std::cout << line << std::endl;
+        draw_bar();
+    }
+    void emit(const igxl::diag::Event& event) override {
+        if (!(event.channels & igxl::diag::kConsole)) return;  // the log callback shows the rest
+        clear_bar();
+        if (event.channels & igxl::diag::kErrorStream)
+            std::cerr << event.text << std::endl;
+        else
+            std::cout << event.text << std::endl;
         draw_bar();
     }
     void progress(double value) {
@@ -98,12 +110,17 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("vantor ") + VANTOR_VERSION);
     app.require_subcommand(1);
 
-    std::string program, work_dir, platform = "UltraFLEX";
+    // Platform and cycle mode are matched without regard to case; a wrong one is refused with
+    // the accepted names.
+    std::vector<std::string> platform_choices;
+    for (const auto& l : igxl::kPlatformLayouts) platform_choices.emplace_back(l.name);
+    std::string program, work_dir, platform(igxl::platform_name(igxl::kDefaultPlatform));
     auto* jobs_cmd = app.add_subcommand("jobs", "list the jobs of a test program");
     jobs_cmd->add_option("PROGRAM", program, ".xlsm workbook, .igxl/.zip packed program or folder of sheet text files")
         ->required();
     jobs_cmd->add_option("--work-dir", work_dir, "folder the program is exported or unpacked into");
-    jobs_cmd->add_option("--platform", platform, "tester platform text (UltraFLEX, UltraFLEXplus, J750)")
+    jobs_cmd->add_option("--platform", platform, "tester platform")
+        ->check(CLI::IsMember(platform_choices, CLI::ignore_case))
         ->capture_default_str();
 
     std::string jobs_arg, pattern_path, power_order, cycle_mode = "Period", context_env, out_dir = ".";
@@ -115,12 +132,13 @@ int main(int argc, char** argv) {
     auto* jobs_opt = check_cmd->add_option("--jobs", jobs_arg, "jobs to check, comma-separated, in this order");
     auto* all_opt = check_cmd->add_flag("--all", all_jobs, "check every job of the job list");
     jobs_opt->excludes(all_opt);
-    check_cmd->add_option("--platform", platform, "tester platform text (UltraFLEX, UltraFLEXplus, J750)")
+    check_cmd->add_option("--platform", platform, "tester platform")
+        ->check(CLI::IsMember(platform_choices, CLI::ignore_case))
         ->capture_default_str();
     check_cmd->add_option("--pattern-path", pattern_path, "folder of the pattern files");
     check_cmd->add_option("--power-order", power_order, "power order file (.xls)");
     check_cmd->add_option("--cycle-mode", cycle_mode, "Period or Frequency")
-        ->check(CLI::IsMember({"Period", "Frequency"}))
+        ->check(CLI::IsMember({"Period", "Frequency"}, CLI::ignore_case))
         ->capture_default_str();
     check_cmd->add_option("--context-env", context_env, "context environment prefixed to AC and DC categories that begin with \"::\"");
     check_cmd->add_flag("--vbt", vbt, "also run the VBT coding-standards check on the program's modules");
@@ -164,21 +182,32 @@ int main(int argc, char** argv) {
         }
     }
 
+    igxl::CheckOptions options;
+    options.program = program;
+    options.platform = igxl::parse_platform(platform).value_or(igxl::kDefaultPlatform);
+    if (check_cmd->parsed()) {
+        options.power_order = power_order;
+        options.pattern_path = pattern_path;
+        options.cycle_mode = igxl::parse_cycle_mode(cycle_mode).value_or(igxl::CycleMode::Period);
+        options.context_env = context_env;
+        options.vbt = vbt;
+    }
+
     Console console;
     try {
         std::optional<igxl::util::TempDir> scratch;
         std::string dir = make_work_dir(work_dir, scratch);
         igxl::Vantor driver(dir);
+        driver.set_sink(console);
         auto log = [&](const std::string& line) { console.log(line); };
         auto progress = [&](double v) { console.progress(v); };
         if (jobs_cmd->parsed()) {
-            driver.read_device(program, "", "", platform, log, "", "", 0, nullptr);
+            driver.read_device(options, log);
             for (const auto& [name, record] : driver.get_job_list())
                 std::cout << name << std::endl;
             return 0;
         }
-        driver.read_device(program, power_order, pattern_path, platform, log, cycle_mode, context_env,
-                           vbt ? 1 : 0, progress);
+        driver.read_device(options, log, progress);
         const auto& jobs = driver.get_job_list();
         if (jobs.empty()) return bad_input("no job list found in " + program);
         if (all_jobs) {
@@ -197,7 +226,7 @@ int main(int argc, char** argv) {
         auto reports = driver.run(chosen, out_dir);
         console.finish();
         for (const auto& path : reports) std::cout << "Report: " << path << std::endl;
-        return driver.last_run_failed || reports.empty() ? 1 : 0;
+        return driver.last_run_failed() || reports.empty() ? 1 : 0;
     } catch (const std::exception& e) {
         console.finish();
         std::cerr << "vantor: error: " << e.what() << std::endl;

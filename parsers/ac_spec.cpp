@@ -2,7 +2,7 @@
 
 namespace igxl {
 
-void Ulmara::read_ac_spec(const std::string& ac_spec_path, const std::string& platform) {
+void Ulmara::read_ac_spec(const std::string& ac_spec_path, Platform platform) {
     read_spec(ac_spec_path, platform);
 }
 

@@ -2,7 +2,7 @@
 
 namespace igxl {
 
-void Vexdon::read_dc_spec(const std::string& dc_spec_path, const std::string& platform) {
+void Vexdon::read_dc_spec(const std::string& dc_spec_path, Platform platform) {
     read_spec(dc_spec_path, platform);
 }
 

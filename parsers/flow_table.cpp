@@ -1,7 +1,6 @@
 #include "parsers/flow_table.h"
 
 #include <filesystem>
-#include <iostream>
 #include <optional>
 
 #include "util/error.h"
@@ -53,26 +52,26 @@ std::string FlowEntry::to_text() const {
     return out;
 }
 
-FlowEntry get_flow_content(const std::vector<std::string_view>& f, const std::string& platform) {
+FlowEntry get_flow_content(const std::vector<std::string_view>& f, Platform platform) {
     FlowEntry e;
     e.Opcode = std::string(field(f, 6));
     e.Parameter = util::to_upper(field(f, 7));
     if (f.size() > 8) {
-        const bool uflex = util::contains(platform, "UltraFLEX");
+        const PlatformLayout& layout = layout_of(platform);
         e.TestNumber = std::string(field(f, 9));
-        e.HardBin = std::string(field(f, uflex ? 16 : 11));
-        e.SortBin = std::string(field(f, uflex ? 18 : 13));
-        e.Result = std::string(field(f, uflex ? 19 : 14));
+        e.HardBin = std::string(field(f, layout.flow_hard_bin));
+        e.SortBin = std::string(field(f, layout.flow_sort_bin));
+        e.Result = std::string(field(f, layout.flow_result));
     }
     return e;
 }
 
-void Fennick::read_flow_table(const std::string& flow_path, const std::string& platform) {
+void Fennick::read_flow_table(const std::string& flow_path, Platform platform) {
     std::vector<std::pair<std::string, std::string>> chain;
     read_flow(flow_path, platform, chain);
 }
 
-void Fennick::read_flow(const std::string& flow_path, const std::string& platform,
+void Fennick::read_flow(const std::string& flow_path, Platform platform,
                         std::vector<std::pair<std::string, std::string>>& chain) {
     const std::string path = util::resolve_sheet_path(flow_path);
     const std::string id = identity(path);
@@ -92,6 +91,7 @@ void Fennick::read_flow(const std::string& flow_path, const std::string& platfor
     // A test row without both bins waits for the next row, which may be its Use-Limit row.
     std::optional<FlowEntry> pending;
     std::string pending_line;
+    size_t pending_line_number = 0;
     auto settle = [&](const std::vector<std::string_view>* next) {
         bool found = false;
         if (next) {
@@ -103,7 +103,15 @@ void Fennick::read_flow(const std::string& flow_path, const std::string& platfor
                 found = true;
             }
         }
-        if (!found) std::cout << "No SortBin test found: " << pending_line << std::endl;
+        if (!found) {
+            diag::Location where;
+            where.file = path;
+            where.line = static_cast<unsigned>(pending_line_number);
+            where.flow_sheet = path;
+            where.item = pending->Parameter;
+            diag::emit(*sink_, diag::Severity::warning, "flow.sort-bin-not-found",
+                       "No SortBin test found: " + pending_line, diag::kConsole, std::move(where));
+        }
         test_suite_list.push_back(std::move(*pending));
         pending.reset();
     };
@@ -124,6 +132,7 @@ void Fennick::read_flow(const std::string& flow_path, const std::string& platfor
             if (entry.HardBin.empty() || entry.SortBin.empty()) {
                 pending = std::move(entry);
                 pending_line = std::string(line);
+                pending_line_number = reader.line_number();
                 if (reader.had_break()) pending_line.push_back('\n');
             } else {
                 test_suite_list.push_back(std::move(entry));

@@ -7,6 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "parsers/platform.h"
+#include "util/diagnostics.h"
+
 namespace igxl {
 
 struct FlowEntry {
@@ -40,25 +43,26 @@ struct FlowEntry {
 
 using FlowEntryList = std::vector<FlowEntry>;
 
-// Builds a flow entry from a row's fields by the platform's layout ("UltraFLEX" anywhere in
-// platform: bins in columns Q and S, result in T; otherwise L, N and O). A row of 8 fields or
-// fewer gives only Opcode and Parameter; fields a row lacks read as empty.
-FlowEntry get_flow_content(const std::vector<std::string_view>& line_list,
-                           const std::string& platform);
+// Builds a flow entry from a row's fields by the platform's layout (UltraFLEX family: bins in
+// columns Q and S, result in T; J750: L, N and O). A row of 8 fields or fewer gives only Opcode
+// and Parameter; fields a row lacks read as empty.
+FlowEntry get_flow_content(const std::vector<std::string_view>& line_list, Platform platform);
 
 class Fennick {
 public:
-    Fennick() = default;
+    // Warnings (a test row without its bins) go to sink.
+    explicit Fennick(diag::Sink& sink = diag::null_sink()) : sink_(&sink) {}
     // Appends the flow's entries. Throws FileNotFoundError for a missing flow or sub-flow file
     // and Error for a flow that calls itself (directly or through other flows).
-    void read_flow_table(const std::string& flow_path, const std::string& platform);
+    void read_flow_table(const std::string& flow_path, Platform platform);
     FlowEntryList& get_test_suite_info() { return test_suite_list; }
 
 private:
-    void read_flow(const std::string& flow_path, const std::string& platform,
+    void read_flow(const std::string& flow_path, Platform platform,
                    std::vector<std::pair<std::string, std::string>>& chain);
 
     FlowEntryList test_suite_list;
+    diag::Sink* sink_;
 };
 
 }  // namespace igxl

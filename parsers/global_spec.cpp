@@ -5,7 +5,7 @@
 
 namespace igxl {
 
-void ParseGlobalSpec::read_spec(const std::string& spec_path, const std::string& platform) {
+void ParseGlobalSpec::read_spec(const std::string& spec_path, Platform platform) {
     util::LineReader reader(util::resolve_sheet_path(spec_path));
     std::vector<std::string_view> f;  // reused row after row
     std::string_view line;

@@ -1,7 +1,6 @@
 #include "parsers/job_list.h"
 
 #include <algorithm>
-#include <iostream>
 
 #include "util/error.h"
 #include "util/lines.h"
@@ -51,8 +50,13 @@ void Kestine::read_job_list(const std::string& job_list_path) {
         if (index++ < 4) continue;  // title and header rows
         util::split_into(line, '\t', fields);
         if (fields.size() < 5) {
-            std::cout << "Warning: No flow table found in this line: " << line
-                      << (reader.had_break() ? "\n" : "") << std::endl;
+            diag::Location where;
+            where.file = job_list_path;
+            where.line = static_cast<unsigned>(reader.line_number());
+            diag::emit(*sink_, diag::Severity::warning, "job-list.no-flow-table",
+                       "Warning: No flow table found in this line: " + std::string(line) +
+                           (reader.had_break() ? "\n" : ""),
+                       diag::kConsole, std::move(where));
             continue;
         }
         if (fields[1].empty()) continue;

@@ -7,6 +7,8 @@
 
 #include <tsl/ordered_map.h>
 
+#include "util/diagnostics.h"
+
 namespace igxl {
 
 // The sheets one job is made of. Keys (in this order) are how the record is written out.
@@ -33,13 +35,15 @@ JobRecord get_job_list_content(const std::vector<std::string_view>& line_list,
 
 class Kestine {
 public:
-    Kestine() = default;
+    // Warnings (a row too short to name its flow table) go to sink.
+    explicit Kestine(diag::Sink& sink = diag::null_sink()) : sink_(&sink) {}
     // Adds one record per job row. Throws FileNotFoundError for a missing file.
     void read_job_list(const std::string& job_list_path);
     JobListMap& get_test_job_list_info() { return job_list_dict; }
 
 private:
     JobListMap job_list_dict;
+    diag::Sink* sink_;
 };
 
 }  // namespace igxl

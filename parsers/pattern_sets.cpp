@@ -77,13 +77,13 @@ std::string truncate_after_substring(std::string_view s,
 
 void Quorvin::read_pattern_set(const std::string& pattern_set_path,
                                const std::string& /*pattern_file_path*/,
-                               const std::string& platform) {
+                               Platform platform) {
     static const util::Regex uflex_version(R"(version=(\S+?):)");
     static const util::Regex dff_version(R"(DFF (\d+(\.\d+)?))");
 
     const std::string path = util::resolve_sheet_path(pattern_set_path);
     util::LineReader reader(path);
-    const bool uflex = util::contains(platform, "UltraFLEX");
+    const bool uflex = layout_of(platform).ultraflex_family;
 
     std::string current_key;
     std::string previous;

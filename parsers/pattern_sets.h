@@ -10,6 +10,8 @@
 
 #include <tsl/ordered_map.h>
 
+#include "parsers/platform.h"
+
 namespace igxl {
 
 // Upper-cased set name -> names listed for it (pattern files or other sets), in row order.
@@ -55,7 +57,7 @@ public:
     // ShortRowError (a row without its pattern column).
     void read_pattern_set(const std::string& pattern_set_path,
                           const std::string& pattern_file_path = {},
-                          const std::string& platform = "UltraFLEXplus");
+                          Platform platform = Platform::UltraFLEXplus);
 
     // Every set resolved into pattern file names. Throws Error for an entry that is neither a
     // pattern file nor a known set, and for a set that contains itself.

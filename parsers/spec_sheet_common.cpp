@@ -62,7 +62,7 @@ SpecSymbolMap get_spec_info(const std::vector<std::string_view>& line_list,
     return KeyLayout(upper_keys).build(line_list);
 }
 
-void Halvard::read_spec(const std::string& spec_path, const std::string& platform) {
+void Halvard::read_spec(const std::string& spec_path, Platform platform) {
     util::LineReader reader(util::resolve_sheet_path(spec_path));
     std::vector<std::string> keys;
     std::optional<KeyLayout> layout;

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "parsers/platform.h"
 #include "util/error.h"
 #include "util/regex.h"
 #include "util/text.h"
@@ -10,11 +11,11 @@
 namespace igxl::detail {
 
 // UltraFLEX title rows carry "...Sheet,version=3.0:platform=..."; J750 ones "DFF 1.1".
-inline std::string read_sheet_version(std::string_view title_line, const std::string& platform,
+inline std::string read_sheet_version(std::string_view title_line, Platform platform,
                                       const std::string& path) {
     static const util::Regex ultraflex(R"(version=(\S+?):)");
     static const util::Regex dff(R"(DFF (\d+(\.\d+)?))");
-    bool is_ultraflex = util::contains(platform, "UltraFLEX");
+    const bool is_ultraflex = layout_of(platform).ultraflex_family;
     util::Match m;
     if (!(is_ultraflex ? ultraflex : dff).search(title_line, m)) {
         throw Error(path + ":1: expected the sheet version (" +

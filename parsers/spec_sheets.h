@@ -7,6 +7,8 @@
 
 #include <tsl/ordered_map.h>
 
+#include "parsers/platform.h"
+
 namespace igxl {
 
 // Column key ("CATEGORY SELECTOR", upper case) -> value (upper case), in column order.
@@ -26,11 +28,11 @@ class Halvard {
 public:
     Halvard() = default;
 
-    // Adds the symbols of one sheet text file; the platform text picks the version form of the
-    // title row ("version=...:" when it contains "UltraFLEX", "DFF n.n" otherwise). Throws
+    // Adds the symbols of one sheet text file; the platform picks the version form of the
+    // title row ("version=...:" for the UltraFLEX family, "DFF n.n" for J750). Throws
     // FileNotFoundError for a missing file (after the "%20" retry) and Error for a title row
     // without a version.
-    void read_spec(const std::string& spec_path, const std::string& platform);
+    void read_spec(const std::string& spec_path, Platform platform);
 
     SpecMap& get_info() { return spec_dict; }
     // Version of the last sheet read ("" before any).
@@ -44,14 +46,14 @@ private:
 // DC spec sheets.
 class Vexdon : public Halvard {
 public:
-    void read_dc_spec(const std::string& dc_spec_path, const std::string& platform);
+    void read_dc_spec(const std::string& dc_spec_path, Platform platform);
     SpecMap& get_dc_info();
 };
 
 // AC spec sheets.
 class Ulmara : public Halvard {
 public:
-    void read_ac_spec(const std::string& ac_spec_path, const std::string& platform);
+    void read_ac_spec(const std::string& ac_spec_path, Platform platform);
     SpecMap& get_ac_info();
 };
 
@@ -62,7 +64,7 @@ public:
 
     // Reads symbols (column B) and values (column D) from sheet row 4 on. Throws as
     // Halvard::read_spec, and ShortRowError for a symbol row without column D.
-    void read_spec(const std::string& spec_path, const std::string& platform);
+    void read_spec(const std::string& spec_path, Platform platform);
 
     GlobalSpecMap& get_info() { return spec_dict; }
 

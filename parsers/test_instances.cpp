@@ -122,10 +122,10 @@ void fill_instance_content(InstanceRecord& r, const std::vector<std::string_view
 
 void Delmora::read_test_instance(const std::string& test_instance_path,
                                  const PatternSetMap& pattern_set_dict,
-                                 const std::string& platform) {
-    const bool patx = platform == "UltraFLEXplus";
+                                 Platform platform) {
+    const bool patx = layout_of(platform).pattern_set_patx;
     // UltraFLEX sheets carry more argument columns than J750 sheets.
-    const size_t width = util::contains(platform, "UltraFLEX") ? 144 : 93;
+    const size_t width = layout_of(platform).instance_width;
 
     // A field of another length than every set name cannot name a set: no need to look it up.
     size_t shortest_set = std::string::npos, longest_set = 0;

@@ -8,6 +8,7 @@
 #include <tsl/ordered_map.h>
 
 #include "parsers/pattern_sets.h"
+#include "parsers/platform.h"
 
 namespace igxl {
 
@@ -62,7 +63,7 @@ public:
     // without a set named in columns O to T the pattern names are found in the row's fields.
     // Throws FileNotFoundError for a missing file. Fields a short row lacks read as empty.
     void read_test_instance(const std::string& test_instance_path,
-                            const PatternSetMap& pattern_set_dict, const std::string& platform);
+                            const PatternSetMap& pattern_set_dict, Platform platform);
     InstanceMap& get_instance_info() { return test_instance_dict; }
 
 private:

@@ -4,6 +4,8 @@
 
 #include <tsl/ordered_map.h>
 
+#include "parsers/platform.h"
+
 namespace igxl {
 
 // Time set name (upper case) -> period expression ("=" removed, upper case).
@@ -17,10 +19,10 @@ class ParseTIM {
 public:
     ParseTIM() = default;
 
-    // Adds the time sets of one sheet text file. The platform text picks the layout:
-    // containing "UltraFLEX" (UltraFLEXplus too) or "J750"; any other platform records nothing.
+    // Adds the time sets of one sheet text file in the platform's layout (UltraFLEX family or
+    // J750).
     // Throws FileNotFoundError when the file is missing (after the "%20" retry).
-    void read_timing(const std::string& timing_path, const std::string& platform);
+    void read_timing(const std::string& timing_path, Platform platform);
 
     TimingPeriodMap& get_timing_info() { return timing_period; }
     TimingClockMap& get_clk_info() { return clk_dic; }

@@ -13,8 +13,9 @@ enum class Severity : std::uint8_t { error, warning, info, progress };
 
 // Where the host shows a message. The check's log (the lines handed to the host's log callback)
 // and the console (lines the tools have always printed on their own) are kept apart, so each
-// renderer reproduces exactly the lines it always showed.
-enum Channel : unsigned { kLog = 1u, kConsole = 2u, kBoth = 3u };
+// renderer reproduces exactly the lines it always showed. kErrorStream marks console lines
+// that belong on the error stream rather than the output stream.
+enum Channel : unsigned { kLog = 1u, kConsole = 2u, kBoth = 3u, kErrorStream = 4u };
 
 // What a message points at; fields left empty (line 0) where unknown.
 struct Location {
@@ -57,6 +58,12 @@ public:
         std::vector<std::string> out;
         for (const auto& e : events)
             if (e.channels & channel) out.push_back(e.text);
+        return out;
+    }
+    // Codes of all events, in order.
+    std::vector<std::string> codes() const {
+        std::vector<std::string> out;
+        for (const auto& e : events) out.push_back(e.code);
         return out;
     }
     std::vector<Event> events;

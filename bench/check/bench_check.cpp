@@ -80,8 +80,12 @@ int main(int argc, char** argv) {
         long rss_kb;
     };
     std::vector<Mark> marks;
-    v.read_device(program, power_order, patterns, "UltraFLEX",
-                  [&](const std::string&) { ++log_lines; }, cycle, "", 0, [&](double p) {
+    igxl::CheckOptions options;
+    options.program = program;
+    options.pattern_path = patterns;
+    options.power_order = power_order;
+    options.cycle_mode = igxl::parse_cycle_mode(cycle).value_or(igxl::CycleMode::Period);
+    v.read_device(options, [&](const std::string&) { ++log_lines; }, [&](double p) {
                       const bool third = p > 29 && p < 100 && !marks.empty() &&
                                          marks.back().progress == 19;
                       if (p == 1 || p == 8 || p == 19 || p == 100)
@@ -95,7 +99,7 @@ int main(int argc, char** argv) {
     for (const auto& [name, record] : v.get_job_list()) {
         jobs.push_back(name);
         igxl::Fennick f;  // counted apart, not timed
-        f.read_flow_table(v.device_directory + "/" + record.FlowTable + ".txt", v.platform);
+        f.read_flow_table(v.device_folder() + "/" + record.FlowTable + ".txt", options.platform);
         entries += f.get_test_suite_info().size();
     }
 
@@ -110,7 +114,7 @@ int main(int argc, char** argv) {
     const double check_s = std::chrono::duration<double>(t3 - t2).count();
     std::printf("jobs:                 %zu\n", jobs.size());
     std::printf("flow entries:         %zu\n", entries);
-    std::printf("patterns evaluated:   %zu\n", v.pat2inst_dict.size());
+    std::printf("patterns evaluated:   %zu\n", v.pattern_count());
     std::printf("log lines:            %zu\n", log_lines);
     std::printf("read_device (export): %.3f s\n", export_s);
     std::printf("run (wall):           %.3f s\n", check_s);
@@ -135,6 +139,6 @@ int main(int argc, char** argv) {
                     std::chrono::duration<double>(t3 - marks.back().at).count());
     std::printf("peak memory:          %.1f MB\n", static_cast<double>(peak_rss_kb()) / 1024.0);
     std::printf("report:               %s%s\n", reports.empty() ? "(none)" : reports[0].c_str(),
-                v.last_run_failed ? " (run failed)" : "");
-    return v.last_run_failed ? 1 : 0;
+                v.last_run_failed() ? " (run failed)" : "");
+    return v.last_run_failed() ? 1 : 0;
 }

@@ -148,6 +148,7 @@ int main(int argc, char** argv) {
     o.size = size;
     o.platform = platform;
     o.write_workbook = false;
+    const igxl::Platform layout = igxl::parse_platform(platform).value_or(igxl::kDefaultPlatform);
     auto t0 = std::chrono::steady_clock::now();
     auto stats = demo::generate_demo_program(o);
     double gen_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -167,7 +168,7 @@ int main(int argc, char** argv) {
 
     // The instance reader needs the resolved pattern set map, as in a check.
     Quorvin q0;
-    for (const auto& s : pattern_sets) q0.read_pattern_set(sheet(s), dir + "/patterns", platform);
+    for (const auto& s : pattern_sets) q0.read_pattern_set(sheet(s), dir + "/patterns", layout);
     const PatternSetMap resolved = q0.get_pattern_set_info();
 
     // Readers print warnings (the demo's nop banners have no bins); keep them off the table.
@@ -187,23 +188,23 @@ int main(int argc, char** argv) {
     // Each main flow calls the common sub-flow, which is read again every time.
     time("Fennick (flow tables)", rows_of(flows) + flows.size() * rows_of({"Flow_Sub_Common"}), [&] {
         auto f = std::make_unique<Fennick>();
-        for (const auto& s : flows) f->read_flow_table(sheet(s), platform);
+        for (const auto& s : flows) f->read_flow_table(sheet(s), layout);
         return f;
     });
     time("Delmora (test instances)", rows_of(instances), [&] {
         auto d = std::make_unique<Delmora>();
-        for (const auto& s : instances) d->read_test_instance(sheet(s), resolved, platform);
+        for (const auto& s : instances) d->read_test_instance(sheet(s), resolved, layout);
         return d;
     });
     time("Quorvin (pattern sets, resolved)", rows_of(pattern_sets), [&] {
         auto q = std::make_unique<std::pair<Quorvin, PatternSetMap>>();
-        for (const auto& s : pattern_sets) q->first.read_pattern_set(sheet(s), "", platform);
+        for (const auto& s : pattern_sets) q->first.read_pattern_set(sheet(s), "", layout);
         q->second = q->first.get_pattern_set_info();
         return q;
     });
     time("Ostrel (time sets)", rows_of(timing), [&] {
         auto t = std::make_unique<ParseTIM>();
-        for (const auto& s : timing) t->read_timing(sheet(s), platform);
+        for (const auto& s : timing) t->read_timing(sheet(s), layout);
         return t;
     });
     time("Pirrow (pin levels)", rows_of(levels), [&] {
@@ -215,17 +216,17 @@ int main(int argc, char** argv) {
     const std::vector<std::string> ac = {"AC Specs", "AC Specs Lo"};
     time("Vexdon (DC specs, via Halvard)", rows_of(dc), [&] {
         auto v = std::make_unique<std::vector<Vexdon>>(dc.size());
-        for (size_t i = 0; i < dc.size(); ++i) (*v)[i].read_dc_spec(sheet(dc[i]), platform);
+        for (size_t i = 0; i < dc.size(); ++i) (*v)[i].read_dc_spec(sheet(dc[i]), layout);
         return v;
     });
     time("Ulmara (AC specs, via Halvard)", rows_of(ac), [&] {
         auto u = std::make_unique<std::vector<Ulmara>>(ac.size());
-        for (size_t i = 0; i < ac.size(); ++i) (*u)[i].read_ac_spec(sheet(ac[i]), platform);
+        for (size_t i = 0; i < ac.size(); ++i) (*u)[i].read_ac_spec(sheet(ac[i]), layout);
         return u;
     });
     time("Morrant (global specs)", rows_of({"Global Specs"}), [&] {
         auto g = std::make_unique<ParseGlobalSpec>();
-        g->read_spec(sheet("Global Specs"), platform);
+        g->read_spec(sheet("Global Specs"), layout);
         return g;
     });
 

@@ -8,11 +8,16 @@
 #include <fstream>
 
 #include "check/vantor.h"
+#include "tests/support/check_options.h"
 #include "tests/support/process.h"
 #include "tests/support/zip_member.h"
 
 namespace fs = std::filesystem;
+using igxl::CycleMode;
+using igxl::Platform;
 using igxl::Vantor;
+using igxl::test_support::cycle;
+using igxl::test_support::opts;
 
 namespace {
 
@@ -72,37 +77,49 @@ TEST(ReadDevice, FolderIsUsedDirectlyAndTheJobListFoundIgnoringCase) {
     write(dir / "Flow Table.txt", "x\n");
     Recorder rec;
     Vantor v((dir / "unused").string());
-    v.read_device(dir.string(), "", "", "UltraFLEX", rec.log(), "Period", "", 0, rec.bar());
-    EXPECT_EQ(v.device_directory, dir.string());
+    v.read_device(opts(dir.string()), rec.log(), rec.bar());
+    EXPECT_EQ(v.device_folder(), dir.string());
     EXPECT_FALSE(fs::exists(dir / "unused"));
     ASSERT_EQ(v.get_job_list().size(), 3u);
     EXPECT_EQ(v.get_job_list().begin()->first, "JobA");
     for (const auto& l : rec.lines) EXPECT_NE(l.rfind("Import ", 0), 0u) << l;
-    EXPECT_FALSE(v.enable_orvane);
+    EXPECT_FALSE(v.options().vbt);
 }
 
 TEST(ReadDevice, ImportLinesInOrderAndTheVbtSwitch) {
     auto dir = fresh_dir("imports");
     Recorder rec;
     Vantor v(dir.string());
-    v.read_device(dir.string(), "power.xls", "/pats", "J750", rec.log(), "Frequency", "ctx", 1, nullptr);
+    v.read_device(opts(dir.string(), "power.xls", "/pats", Platform::J750, CycleMode::Frequency,
+                       "ctx", true),
+                  rec.log());
     ASSERT_GE(rec.lines.size(), 4u);
     EXPECT_EQ(rec.lines[0], "Import Context Environment: ctx");
     EXPECT_EQ(rec.lines[1], "Import Power Order File: power.xls");
     EXPECT_EQ(rec.lines[2], "Import Pattern Path: /pats");
     EXPECT_EQ(rec.lines[3], "Orvane Enabled!");
-    EXPECT_TRUE(v.enable_orvane);
-    EXPECT_EQ(v.platform, "J750");
-    EXPECT_EQ(v.cycle_mode, "Frequency");
+    EXPECT_TRUE(v.options().vbt);
+    EXPECT_EQ(v.options().platform, Platform::J750);
+    EXPECT_EQ(v.options().cycle_mode, CycleMode::Frequency);
     EXPECT_TRUE(v.get_job_list().empty());  // no job list file: empty, nothing logged about it
 
-    for (int flag : {0, 2}) {
-        Recorder r2;
-        v.read_device(dir.string(), "", "", "UltraFLEX", r2.log(), "", "", flag, nullptr);
-        EXPECT_FALSE(v.enable_orvane);
-        EXPECT_TRUE(r2.lines.empty());
-        EXPECT_EQ(v.power_order_path, "");  // reset cleared it
-    }
+    Recorder r2;
+    v.read_device(opts(dir.string()), r2.log());
+    EXPECT_FALSE(v.options().vbt);
+    EXPECT_TRUE(r2.lines.empty());
+    EXPECT_TRUE(v.options().power_order.empty());  // the earlier read left nothing behind
+}
+
+TEST(CheckOptions, CycleModeNamesMatchWithoutCase) {
+    EXPECT_EQ(igxl::parse_cycle_mode("frequency"), CycleMode::Frequency);
+    EXPECT_EQ(igxl::parse_cycle_mode("PERIOD"), CycleMode::Period);
+    EXPECT_FALSE(igxl::parse_cycle_mode("Weekly"));
+    EXPECT_FALSE(igxl::parse_cycle_mode(""));
+    EXPECT_EQ(igxl::cycle_mode_name(CycleMode::Frequency), "Frequency");
+    const igxl::CheckOptions defaults;
+    EXPECT_EQ(defaults.platform, igxl::kDefaultPlatform);
+    EXPECT_EQ(defaults.cycle_mode, CycleMode::Period);
+    EXPECT_FALSE(defaults.vbt);
 }
 
 TEST(ReadDevice, UnsupportedExtensionIsOnlyLogged) {
@@ -110,7 +127,7 @@ TEST(ReadDevice, UnsupportedExtensionIsOnlyLogged) {
     write(dir / "prog.xlsx", "not used");
     Recorder rec;
     Vantor v((dir / "work").string());
-    v.read_device((dir / "prog.xlsx").string(), "", "", "UltraFLEX", rec.log(), "", "", 0, nullptr);
+    v.read_device(opts((dir / "prog.xlsx").string()), rec.log());
     EXPECT_TRUE(rec.has("Error: file extension is not supported."));
     EXPECT_TRUE(v.get_job_list().empty());
 }
@@ -128,8 +145,8 @@ TEST(ReadDevice, ZipIsUnpackedFlatAndAnOwnFolderIsTaken) {
 
     auto work = dir / "work";
     Vantor v(work.string());
-    v.read_device(archive.string(), "", "", "UltraFLEX", nullptr, "", "", 0, nullptr);
-    EXPECT_EQ(v.device_directory, work.string());
+    v.read_device(opts(archive.string()));
+    EXPECT_EQ(v.device_folder(), work.string());
     EXPECT_TRUE(fs::exists(work / "Job List.txt"));
     EXPECT_EQ(v.get_job_list().size(), 3u);
 
@@ -137,8 +154,8 @@ TEST(ReadDevice, ZipIsUnpackedFlatAndAnOwnFolderIsTaken) {
     fs::create_directories(work / "prog");
     write(work / "prog" / "job_list.txt", kJobList);
     Vantor v2(work.string());
-    v2.read_device(archive.string(), "", "", "UltraFLEX", nullptr, "", "", 0, nullptr);
-    EXPECT_EQ(v2.device_directory, (work / "prog").string());
+    v2.read_device(opts(archive.string()));
+    EXPECT_EQ(v2.device_folder(), (work / "prog").string());
 }
 
 TEST(ReadDevice, WorkbookIsExportedSheetBySheet) {
@@ -156,7 +173,7 @@ TEST(ReadDevice, WorkbookIsExportedSheetBySheet) {
 
     auto work = dir / "work";
     Vantor v(work.string());
-    v.read_device(book.string(), "", "", "UltraFLEX", nullptr, "", "", 0, nullptr);
+    v.read_device(opts(book.string()));
     EXPECT_TRUE(fs::exists(work / "Job List.txt"));
     EXPECT_TRUE(fs::exists(work / "Flow Table.txt"));
     ASSERT_EQ(v.get_job_list().size(), 1u);
@@ -199,10 +216,10 @@ protected:
 TEST_F(RunTest, SheetsInOrderAndTheClosingLines) {
     Recorder rec;
     Vantor v(dir.string());
-    v.read_device(dir.string(), "", "", "UltraFLEX", rec.log(), "Period", "", 0, rec.bar());
+    v.read_device(opts(dir.string()), rec.log(), rec.bar());
     auto paths = v.run({"JobA", "JobB"}, out.string());
     ASSERT_EQ(paths.size(), 1u);
-    EXPECT_FALSE(v.last_run_failed);
+    EXPECT_FALSE(v.last_run_failed());
     EXPECT_EQ(fs::path(paths[0]).parent_path(), out);
     EXPECT_EQ(fs::path(paths[0]).extension(), ".xlsm");
     EXPECT_EQ(sheet_names(paths[0]),
@@ -218,7 +235,7 @@ TEST_F(RunTest, SheetsInOrderAndTheClosingLines) {
 
 TEST_F(RunTest, MapSheetTakesTwentyCharactersOfTheLastJobAndNoCallbacksAreNeeded) {
     Vantor v(dir.string());
-    v.read_device(dir.string(), "", "", "UltraFLEX", nullptr, "", "", 0, nullptr);
+    v.read_device(opts(dir.string()));
     auto paths = v.run({"ABCDEFGHIJKLMNOPQRSTUVWXYZ"}, out.string());
     ASSERT_EQ(paths.size(), 1u);
     auto names = sheet_names(paths[0]);
@@ -231,10 +248,20 @@ TEST_F(RunTest, FailuresEndTheRunThroughTheCatchAll) {
                       std::vector<std::string>{"A_job_name_that_is_far_too_long_for_a_sheet"}}) {
         Recorder rec;
         Vantor v(dir.string());
-        v.read_device(dir.string(), "", "", "UltraFLEX", rec.log(), "", "", 0, nullptr);
+        igxl::diag::CollectingSink sink;
+        v.set_sink(sink);
+        v.read_device(opts(dir.string()), rec.log());
         auto paths = v.run(jobs, out.string());
         EXPECT_TRUE(paths.empty());
-        EXPECT_TRUE(v.last_run_failed);
+        EXPECT_TRUE(v.last_run_failed());
+        // The traceback is for the console's error stream, never the log.
+        ASSERT_FALSE(sink.events.empty());
+        const igxl::diag::Event& last = sink.events.back();
+        EXPECT_EQ(last.code, "check.traceback");
+        EXPECT_EQ(last.severity, igxl::diag::Severity::error);
+        EXPECT_EQ(last.channels, unsigned{igxl::diag::kConsole | igxl::diag::kErrorStream});
+        EXPECT_EQ(last.text.rfind("Traceback (check run): ", 0), 0u) << last.text;
+        EXPECT_EQ(sink.texts(igxl::diag::kLog), rec.lines);
         ASSERT_GE(rec.lines.size(), 2u);
         EXPECT_EQ(rec.lines[rec.lines.size() - 2], "An exception occurred!Please check!!!");
         EXPECT_FALSE(rec.has("Execution successful!!!"));
@@ -247,7 +274,7 @@ TEST_F(RunTest, LibreOfficeSeesTheReportMacros) {
     if (std::system("command -v soffice > /dev/null 2>&1") != 0) GTEST_SKIP() << "soffice not installed";
     ASSERT_TRUE(fs::exists(Vantor::vba_project_path())) << Vantor::vba_project_path();
     Vantor v(dir.string());
-    v.read_device(dir.string(), "", "", "UltraFLEX", nullptr, "Period", "", 0, nullptr);
+    v.read_device(opts(dir.string()));
     auto paths = v.run({"JobA"}, out.string());
     ASSERT_EQ(paths.size(), 1u);
     fs::copy_file(paths[0], out / "report.xlsm");

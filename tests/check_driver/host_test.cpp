@@ -60,6 +60,8 @@ TEST_F(HostTest, BadInputGetsOneLineAndStatusTwo) {
         {"check " + prog + " --jobs 'A[1]'", "cannot be a sheet name"},
         {"check " + prog + " --jobs ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456", "longer than 31"},
         {"check " + prog + " --jobs FT --cycle-mode Weekly", "Weekly"},
+        {"check " + prog + " --jobs FT --platform Jaguar", "{UltraFLEX,UltraFLEXplus,J750}"},
+        {"check " + prog + " --jobs FT --platform UltraFLEX2", "UltraFLEX2"},
         {"check " + prog + " --jobs FT --power-order /no/file.xls", "power order file not found"},
     };
     for (const auto& c : cases) {
@@ -73,6 +75,9 @@ TEST_F(HostTest, BadInputGetsOneLineAndStatusTwo) {
 TEST_F(HostTest, ListsJobsAndChecksThemAll) {
     auto r = vantor("jobs " + prog);
     EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "FT\nWT\n");
+    r = vantor("jobs " + prog + " --platform j750");  // names are matched without case
+    EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out, "FT\nWT\n");
 
     r = vantor("check " + prog + " --all --out " + (dir / "out").string());

@@ -12,11 +12,16 @@
 #include <zip.h>
 
 #include "check/vantor.h"
+#include "tests/support/check_options.h"
 #include "parsers/pattern_sets.h"
 #include "util/regex.h"
 
 namespace fs = std::filesystem;
+using igxl::CycleMode;
+using igxl::Platform;
 using igxl::Vantor;
+using igxl::test_support::cycle;
+using igxl::test_support::opts;
 
 namespace {
 
@@ -81,11 +86,13 @@ Outcome check_fixture(const std::string& name, const std::string& cycle_mode,
     fs::copy(kFixtures / name / "patterns", patterns);
     Outcome o;
     Vantor v(work.string());
-    v.read_device((kFixtures / name).string(), power_order, with_patterns ? patterns.string() : "",
-                  "UltraFLEX", [&](const std::string& l) { o.log.push_back(l); }, cycle_mode,
-                  context, 0, [&](double p) { o.progress.push_back(p); });
+    v.read_device(opts((kFixtures / name).string(), power_order,
+                       with_patterns ? patterns.string() : "", Platform::UltraFLEX,
+                       cycle(cycle_mode), context),
+                  [&](const std::string& l) { o.log.push_back(l); },
+                  [&](double p) { o.progress.push_back(p); });
     o.reports = v.run(jobs, work.string());
-    o.failed = v.last_run_failed;
+    o.failed = v.last_run_failed();
     if (!o.reports.empty()) o.dump = dump_report(o.reports[0], work);
     return o;
 }
@@ -176,10 +183,34 @@ TEST(CheckWalk, MissingSheetsAreLoggedAndTheRunGoesOn) {
     fs::remove(dev / "Global Specs.txt");
     Outcome o;
     Vantor v(dev.string());
-    v.read_device(dev.string(), "", "", "UltraFLEX",
-                  [&](const std::string& l) { o.log.push_back(l); }, "Period", "", 0, nullptr);
+    igxl::diag::CollectingSink sink;
+    v.set_sink(sink);
+    v.read_device(opts(dev.string()), [&](const std::string& l) { o.log.push_back(l); });
     o.reports = v.run({"JOB_A"}, dev.string());
-    EXPECT_FALSE(v.last_run_failed) << ::testing::PrintToString(o.log);
+    // Every log line is an event too, in the same order; lines the console alone shows (the
+    // reader's failure, the instance not found) reach only the sink.
+    EXPECT_EQ(sink.texts(igxl::diag::kLog), o.log);
+    auto find = [&](const std::string& code) {
+        return std::find_if(sink.events.begin(), sink.events.end(),
+                            [&](const auto& e) { return e.code == code; });
+    };
+    auto missing = find("check.instance-not-found");
+    ASSERT_NE(missing, sink.events.end());
+    EXPECT_EQ(missing->severity, igxl::diag::Severity::info);
+    EXPECT_EQ(missing->where.job, "JOB_A");
+    EXPECT_EQ(missing->where.item, "TP_PWR");
+    EXPECT_EQ(missing->where.program, dev.string());
+    EXPECT_EQ(missing->channels, unsigned{igxl::diag::kBoth});
+    auto unreadable = find("check.instances-unreadable-reason");
+    ASSERT_NE(unreadable, sink.events.end());
+    EXPECT_EQ(unreadable->channels, unsigned{igxl::diag::kConsole});
+    EXPECT_EQ(unreadable->where.file, (dev / "Test%20Instances.txt").string());
+    ASSERT_NE(find("check.pattern-set-unreadable"), sink.events.end());
+    EXPECT_EQ(find("check.pattern-set-unreadable")->severity, igxl::diag::Severity::warning);
+    // Lines of the closing summary point at no job.
+    ASSERT_NE(find("check.done"), sink.events.end());
+    EXPECT_EQ(find("check.done")->where.job, "");
+    EXPECT_FALSE(v.last_run_failed()) << ::testing::PrintToString(o.log);
     EXPECT_EQ(o.count("Warning: cannot read PatternSet, please check it!"), 1u);
     EXPECT_EQ(o.count("Error: cannot read " + (dev / "Test%20Instances.txt").string() +
                       ", please check it!"),
@@ -255,14 +286,15 @@ void check_demo(const std::string& cycle_mode, const std::string& golden_name) {
                                         {"vpp", "VPP_PROG"}, {"vref", ""}}));
     Outcome o;
     Vantor v((work / "program").string());
-    v.read_device((demo / "DemoProgram.xlsm").string(), xls.string(), (work / "patterns").string(),
-                  "UltraFLEX", [&](const std::string& l) { o.log.push_back(l); }, cycle_mode, "", 0,
+    v.read_device(opts((demo / "DemoProgram.xlsm").string(), xls.string(),
+                       (work / "patterns").string(), Platform::UltraFLEX, cycle(cycle_mode)),
+                  [&](const std::string& l) { o.log.push_back(l); },
                   [&](double p) { o.progress.push_back(p); });
     std::vector<std::string> jobs;
     for (const auto& [name, _] : v.get_job_list()) jobs.push_back(name);
     ASSERT_EQ(jobs.size(), 3u);
     o.reports = v.run(jobs, work.string());
-    ASSERT_FALSE(v.last_run_failed) << ::testing::PrintToString(o.log);
+    ASSERT_FALSE(v.last_run_failed()) << ::testing::PrintToString(o.log);
     ASSERT_EQ(o.reports.size(), 1u);
     expect_golden(dump_report(o.reports[0], work), golden_name);
     expect_golden_parts(o.reports[0], fs::path(golden_name).stem().string() + "_parts");

@@ -13,6 +13,9 @@ struct VantorTestAccess {
                             const std::string& category, const std::string& selector) {
         return v.spec_calculation(target, spec, category, selector);
     }
+    static GlobalSpecMap& globals(Vantor& v) { return v.glob_spec_dict; }
+    static std::string& version(Vantor& v) { return v.spec_version; }
+    static Vantor::LogCallback& log(Vantor& v) { return v.text; }
 };
 
 namespace {
@@ -20,8 +23,11 @@ namespace {
 class SpecCalc : public ::testing::Test {
 protected:
     SpecCalc() : v("./") {
-        v.text = [this](const std::string& l) { log.push_back(l); };
+        VantorTestAccess::log(v) = [this](const std::string& l) { log.push_back(l); };
+        v.set_sink(sink);
     }
+    GlobalSpecMap& glob() { return VantorTestAccess::globals(v); }
+    std::string& version() { return VantorTestAccess::version(v); }
     std::string calc(const std::string& target, const std::string& category = "Prod",
                      const std::string& selector = "Typ") {
         return VantorTestAccess::calc(v, target, spec, category, selector);
@@ -29,12 +35,13 @@ protected:
     Vantor v;
     SpecMap spec;
     std::vector<std::string> log;
+    diag::CollectingSink sink;
 };
 
 TEST_F(SpecCalc, GlobalVariablesAndTargetsWithoutVariables) {
-    v.glob_spec_dict["VDD"] = "1.8*V";
-    v.glob_spec_dict["VMAIN"] = "1.0";
-    v.glob_spec_dict["VNEST"] = "_VMAIN+0.1";
+    glob()["VDD"] = "1.8*V";
+    glob()["VMAIN"] = "1.0";
+    glob()["VNEST"] = "_VMAIN+0.1";
     EXPECT_EQ(calc("=_VDD*1.1"), "1.8*V*1.1");
     EXPECT_EQ(calc("=10*NS"), "10*NS");
     EXPECT_EQ(calc("_VDD"), "1.8*V");
@@ -49,17 +56,17 @@ TEST_F(SpecCalc, GlobalVariablesAndTargetsWithoutVariables) {
 TEST_F(SpecCalc, CategorisedSpecsAndGlobalPrecedence) {
     spec["VCC"] = {{"SELECTOR VAL", "TYP"}, {"PROD TYP", "=3.3"}, {"PROD MAX", "=3.6"}};
     spec["VLVL"] = {{"SELECTOR VAL", "MAX"}, {"PROD MAX", "=_VCC*_VREF"}};
-    v.glob_spec_dict["VREF"] = "0.5";
-    v.spec_version = "2.3";
+    glob()["VREF"] = "0.5";
+    version() = "2.3";
     EXPECT_EQ(calc("_VCC"), "3.3");
     EXPECT_EQ(calc("_vcc"), "3.3");
     EXPECT_EQ(calc("=_VLVL+1", "prod"), "3.3*0.5+1");
-    v.glob_spec_dict["VCC"] = "9";
+    glob()["VCC"] = "9";
     EXPECT_EQ(calc("_VCC"), "9");
 }
 
 TEST_F(SpecCalc, Version30SelectorsAndFailedLookups) {
-    v.spec_version = "3.0";
+    version() = "3.0";
     spec["PER"] = {{"SELECTORS TYP", "TYP"}, {"SELECTORS MAX", "MAX"}, {"PROD TYP", "=10*NS"},
                    {"PROD MAX", "=20*NS"}};
     spec["OTHER"] = {{"PROD TYP", "=1"}};
@@ -71,16 +78,21 @@ TEST_F(SpecCalc, Version30SelectorsAndFailedLookups) {
     EXPECT_THROW(calc("_PER+_OTHER", "Prod", "Typ"), Error);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0], "Error: Can not Halvard variable: OTHER");
+    ASSERT_EQ(sink.events.size(), 1u);
+    EXPECT_EQ(sink.events[0].code, "check.spec-selector-missing");
+    EXPECT_EQ(sink.events[0].severity, diag::Severity::error);
+    EXPECT_EQ(sink.events[0].where.item, "OTHER");
+    EXPECT_EQ(sink.events[0].channels, unsigned{diag::kLog});
     EXPECT_THROW(calc("_PER", "Test", "Typ"), Error);   // no category column
     EXPECT_THROW(calc("_NOPE", "Prod", "Typ"), Error);  // nowhere
 }
 
 TEST_F(SpecCalc, SelfReferenceIsAnErrorNotARecursion) {
-    v.glob_spec_dict["A"] = "_B+1";
-    v.glob_spec_dict["B"] = "_A*2";
-    v.glob_spec_dict["SELF"] = "_SELF";
-    v.glob_spec_dict["TWICE"] = "_C+_C";
-    v.glob_spec_dict["C"] = "1";
+    glob()["A"] = "_B+1";
+    glob()["B"] = "_A*2";
+    glob()["SELF"] = "_SELF";
+    glob()["TWICE"] = "_C+_C";
+    glob()["C"] = "1";
     try {
         calc("_A");
         FAIL() << "a cycle must fail";

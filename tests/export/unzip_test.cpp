@@ -27,12 +27,16 @@ TEST(Unzip, FlattensAndLaterMemberWins) {
     EXPECT_EQ(slurp(d.path() / "out/deep/x.txt"), "second");
 }
 
-TEST(Unzip, NotAZipOnlyPrintsTheLine) {
+TEST(Unzip, NotAZipOnlyReportsTheLine) {
     ScratchDir d;
     spit(d.path() / "p.txt", "plain text");
-    ::testing::internal::CaptureStdout();
-    EXPECT_NO_THROW(unzip(d / "p.txt", d / "out"));
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Need Zip Format, Please Check!!!\n");
+    diag::CollectingSink sink;
+    EXPECT_NO_THROW(unzip(d / "p.txt", d / "out", sink));
+    EXPECT_EQ(sink.texts(diag::kConsole),
+              std::vector<std::string>{"Need Zip Format, Please Check!!!"});
+    ASSERT_EQ(sink.events.size(), 1u);
+    EXPECT_EQ(sink.events[0].code, "export.not-a-zip");
+    EXPECT_EQ(sink.events[0].where.program, d / "p.txt");
     EXPECT_FALSE(fs::exists(d.path() / "out"));
     EXPECT_THROW(unzip(d / "missing.zip", d / "out"), FileNotFoundError);
 }

@@ -20,8 +20,11 @@ TEST(VbtStep, LogsCountsAndHandsTheReportWritersProgressOn) {
     std::vector<std::string> log;
     std::vector<double> progress;
     Vantor v(dir.str() + "/work");
-    v.read_device(dir.str() + "/prog", "", "", "UltraFLEX", [&](const std::string& s) { log.push_back(s); },
-                  "Period", "", 1, [&](double p) { progress.push_back(p); });
+    CheckOptions options;
+    options.program = dir.str() + "/prog";
+    options.vbt = true;
+    v.read_device(options, [&](const std::string& s) { log.push_back(s); },
+                  [&](double p) { progress.push_back(p); });
     log.clear();
     progress.clear();
     std::vector<std::string> paths = v.run({"FT"}, dir.str());

@@ -12,9 +12,12 @@
 #include "util/error.h"
 #include "util/lines.h"
 #include "util/text.h"
+#include "tests/support/platform.h"
 
 namespace fs = std::filesystem;
 using namespace igxl;
+
+using igxl::test_support::to_platform;
 
 namespace {
 
@@ -52,15 +55,22 @@ std::string error_line(const std::exception& e, const std::string& dir) {
 }
 
 std::string run_fennick(const std::string& dir) {
-    Fennick parser;
+    diag::CollectingSink sink;
+    Fennick parser(sink);
     std::string out;
-    testing::internal::CaptureStdout();
     try {
-        for (const auto& s : read_steps(dir)) parser.read_flow_table(dir + "/" + s.file, s.platform);
+        for (const auto& s : read_steps(dir)) parser.read_flow_table(dir + "/" + s.file, to_platform(s.platform));
     } catch (const Error& e) {
         out = error_line(e, dir);
     }
-    std::string printed = testing::internal::GetCapturedStdout();
+    // Each warning as the console shows it: its text and a line break.
+    std::string printed;
+    for (const auto& e : sink.events) {
+        EXPECT_EQ(e.code, "flow.sort-bin-not-found");
+        EXPECT_EQ(e.severity, diag::Severity::warning);
+        EXPECT_GT(e.where.line, 4u) << e.text;  // a data row, never the title or headers
+        printed += e.text + "\n";
+    }
     std::string result;
     for (auto line : util::split(printed, "\n\n"))
         if (!line.empty()) result += "stdout: " + escape(line) + "\n";
@@ -78,7 +88,7 @@ std::string run_quorvin(const std::string& dir) {
     std::string result;
     try {
         for (const auto& s : read_steps(dir))
-            parser.read_pattern_set(dir + "/" + s.file, dir, s.platform);
+            parser.read_pattern_set(dir + "/" + s.file, dir, to_platform(s.platform));
     } catch (const Error& e) {
         result += error_line(e, dir);
     }
@@ -106,10 +116,10 @@ std::string run_delmora(const std::string& dir) {
     try {
         for (const auto& s : read_steps(dir)) {
             if (s.verb == "patsets") {
-                sets.read_pattern_set(dir + "/" + s.file, dir, s.platform);
+                sets.read_pattern_set(dir + "/" + s.file, dir, to_platform(s.platform));
                 resolved = sets.get_pattern_set_info();
             } else {
-                parser.read_test_instance(dir + "/" + s.file, resolved, s.platform);
+                parser.read_test_instance(dir + "/" + s.file, resolved, to_platform(s.platform));
             }
         }
     } catch (const Error& e) {

@@ -57,34 +57,49 @@ TEST(PatternNames, ListingLinesNeedTabNameOneOrTwoBlanksAndOneDigit) {
     EXPECT_TRUE(detail::parse_tset_listing("\tTS_A   1\n\tTS_B 12\n\tTS_C 1").empty());
 }
 
+TEST(PlatformName, MatchedWithoutCaseAndOnlyWhole) {
+    EXPECT_EQ(igxl::parse_platform("ultraflexPLUS"), igxl::Platform::UltraFLEXplus);
+    EXPECT_EQ(igxl::parse_platform("j750"), igxl::Platform::J750);
+    EXPECT_EQ(igxl::parse_platform("UltraFLEX"), igxl::Platform::UltraFLEX);
+    // Text that merely contains a name is no platform (it used to pick the UltraFLEX layout).
+    EXPECT_FALSE(igxl::parse_platform("UltraFLEX2"));
+    EXPECT_FALSE(igxl::parse_platform("J750Ex"));
+    EXPECT_FALSE(igxl::parse_platform(""));
+    EXPECT_EQ(igxl::platform_names(), "UltraFLEX, UltraFLEXplus, J750");
+    for (const auto& l : igxl::kPlatformLayouts) {
+        EXPECT_EQ(igxl::layout_of(l.platform).name, l.name);  // the table is indexed by platform
+        EXPECT_EQ(igxl::parse_platform(l.name), l.platform);
+    }
+}
+
 TEST(FlowRow, LayoutFollowsPlatformAndShortRowsReadEmpty) {
     std::vector<std::string> cells(20);
     for (size_t i = 0; i < cells.size(); ++i) cells[i] = "f" + std::to_string(i);
     std::vector<std::string_view> row(cells.begin(), cells.end());
 
-    FlowEntry uf = get_flow_content(row, "UltraFLEXplus");
+    FlowEntry uf = get_flow_content(row, igxl::Platform::UltraFLEXplus);
     EXPECT_EQ(uf.fields()[0].second, "f6");
     EXPECT_EQ(uf.Parameter, "F7");
     EXPECT_EQ(uf.TestNumber, "f9");
     EXPECT_EQ(uf.HardBin, "f16");
     EXPECT_EQ(uf.SortBin, "f18");
     EXPECT_EQ(uf.Result, "f19");
-    FlowEntry j = get_flow_content(row, "J750");
+    FlowEntry j = get_flow_content(row, igxl::Platform::J750);
     EXPECT_EQ(j.HardBin, "f11");
     EXPECT_EQ(j.SortBin, "f13");
     EXPECT_EQ(j.Result, "f14");
 
     // wider than 8 fields but narrower than the UltraFLEX layout: missing bins read empty
     row.resize(12);
-    FlowEntry narrow = get_flow_content(row, "UltraFLEX");
+    FlowEntry narrow = get_flow_content(row, igxl::Platform::UltraFLEX);
     EXPECT_EQ(narrow.TestNumber, "f9");
     EXPECT_EQ(narrow.HardBin, "");
     EXPECT_EQ(narrow.Result, "");
     // 8 fields or fewer: opcode and parameter only
     row.resize(8);
-    EXPECT_EQ(get_flow_content(row, "J750").TestNumber, "");
+    EXPECT_EQ(get_flow_content(row, igxl::Platform::J750).TestNumber, "");
     row.resize(3);
-    EXPECT_EQ(get_flow_content(row, "J750"), FlowEntry{});
+    EXPECT_EQ(get_flow_content(row, igxl::Platform::J750), FlowEntry{});
 }
 
 TEST(FlowRow, TextFormListsKeysInOrder) {

@@ -8,6 +8,7 @@
 
 namespace fs = std::filesystem;
 using igxl::Kestine;
+namespace diag = igxl::diag;
 
 namespace {
 const char* kHead =
@@ -67,11 +68,17 @@ TEST(Kestine, RepeatedJobKeepsFirstPositionWithLastRecord) {
 
 TEST(Kestine, ShortRowsWarnOrFailWithFileAndLine) {
     auto p = write_sheet("short.txt", std::string(kHead) + "\tJ1\tx\ty\n");
-    Kestine k;
-    testing::internal::CaptureStdout();
+    diag::CollectingSink sink;
+    Kestine k(sink);
     k.read_job_list(p);
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "Warning: No flow table found in this line: \tJ1\tx\ty\n\n");
+    ASSERT_EQ(sink.events.size(), 1u);
+    const diag::Event& e = sink.events[0];
+    EXPECT_EQ(e.text, "Warning: No flow table found in this line: \tJ1\tx\ty\n");
+    EXPECT_EQ(e.code, "job-list.no-flow-table");
+    EXPECT_EQ(e.severity, diag::Severity::warning);
+    EXPECT_EQ(e.channels, unsigned{diag::kConsole});
+    EXPECT_EQ(e.where.file, p);
+    EXPECT_EQ(e.where.line, 5u);
     EXPECT_TRUE(k.get_test_job_list_info().empty());
 
     auto q = write_sheet("narrow.txt", std::string(kHead) + "\tJ1\t\tA\tF1\tac\n");
@@ -86,10 +93,10 @@ TEST(Kestine, ShortRowsWarnOrFailWithFileAndLine) {
 
 TEST(Kestine, HeaderOnlyFileAndMissingFile) {
     auto p = write_sheet("empty.txt", kHead);
-    Kestine k;
-    testing::internal::CaptureStdout();
+    diag::CollectingSink sink;
+    Kestine k(sink);
     k.read_job_list(p);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_TRUE(sink.events.empty());
     EXPECT_TRUE(k.get_test_job_list_info().empty());
     EXPECT_THROW(k.read_job_list("/nonexistent/jobs.txt"), igxl::FileNotFoundError);
 }

@@ -18,13 +18,13 @@ const std::string kOrigen = IGXL_SHARED_DIR "/corpus/igxl/origen-testers-generat
 
 TEST(VendorCorpus, TimeSetSheets) {
     ParseTIM p;
-    p.read_timing(kVendor + "TSB_Func.txt", "UltraFLEX");
+    p.read_timing(kVendor + "TSB_Func.txt", igxl::Platform::UltraFLEX);
     EXPECT_EQ(p.get_timing_info().size(), 2u);
     EXPECT_EQ(p.get_timing_info().at("TIME_FUNC"), "500*NS");
     EXPECT_EQ(p.get_timing_info().at("SCAN_TS"), "500*NS");
     for (const char* f : {"TSB_Icc.txt", "TSB_pop.txt", "TSB_spec.txt", "TSB_specTool.txt"}) {
         ParseTIM q;
-        ASSERT_NO_THROW(q.read_timing(kVendor + f, "UltraFLEXplus")) << f;
+        ASSERT_NO_THROW(q.read_timing(kVendor + f, igxl::Platform::UltraFLEXplus)) << f;
         EXPECT_FALSE(q.get_timing_info().empty()) << f;
         EXPECT_EQ(q.get_timing_info().size(), q.get_clk_info().size()) << f;
     }
@@ -45,7 +45,7 @@ TEST(VendorCorpus, PinLevelSheets) {
 
 TEST(VendorCorpus, SpecSheets) {
     Vexdon dc;
-    dc.read_dc_spec(kVendor + "DC%20Specs.txt", "UltraFLEX");
+    dc.read_dc_spec(kVendor + "DC%20Specs.txt", igxl::Platform::UltraFLEX);
     EXPECT_EQ(dc.get_spec_version(), "3.0");
     auto& d = dc.get_dc_info();
     EXPECT_EQ(d.size(), 10u);
@@ -55,13 +55,13 @@ TEST(VendorCorpus, SpecSheets) {
     EXPECT_EQ(d.at("SAMPLE_TIME").at("ZERO_SPEC TYP"), "0");
 
     Ulmara ac;
-    ac.read_ac_spec(kVendor + "AC Specs.txt", "UltraFLEX");
+    ac.read_ac_spec(kVendor + "AC Specs.txt", igxl::Platform::UltraFLEX);
     EXPECT_EQ(ac.get_ac_info().size(), 9u);
     EXPECT_EQ(ac.get_ac_info().at("TPLH").at("COMMERCIAL MAX"), "=10*NS+5*NS");
     EXPECT_EQ(ac.get_ac_info().at("PERIOD1").at("SELECTORS MAX_AC"), "MAX");
 
     ParseGlobalSpec g;
-    g.read_spec(kVendor + "Global Specs.txt", "UltraFLEX");
+    g.read_spec(kVendor + "Global Specs.txt", igxl::Platform::UltraFLEX);
     EXPECT_EQ(g.get_info().size(), 5u);
     EXPECT_EQ(g.get_info().begin()->first, "VCL_DEFAULT");
     EXPECT_EQ(g.get_info().at("GL_TDELAY"), "0.005");
@@ -70,8 +70,8 @@ TEST(VendorCorpus, SpecSheets) {
 // A generator's sheets: rows of uneven length, empty lines in the header area.
 TEST(GeneratedCorpus, UnevenRows) {
     ParseTIM t;
-    t.read_timing(kOrigen + "TS_func.txt", "UltraFLEX");
-    t.read_timing(kOrigen + "func_tsb.txt", "UltraFLEX");
+    t.read_timing(kOrigen + "TS_func.txt", igxl::Platform::UltraFLEX);
+    t.read_timing(kOrigen + "func_tsb.txt", igxl::Platform::UltraFLEX);
     EXPECT_EQ(t.get_timing_info().at("JTAG"), "_CYCLE");
     EXPECT_EQ(t.get_clk_info().at("JTAG").at("tclk"), "_MCG_CYCLE");
     EXPECT_TRUE(t.get_clk_info().at("DEFAULT").empty());
@@ -82,17 +82,17 @@ TEST(GeneratedCorpus, UnevenRows) {
     EXPECT_EQ(l.get_pin_clamp_info().at("VDD2"), "_FOLD_VAL");
 
     Vexdon dc;
-    dc.read_dc_spec(kOrigen + "SpecsDC_func.txt", "UltraFLEX");
+    dc.read_dc_spec(kOrigen + "SpecsDC_func.txt", igxl::Platform::UltraFLEX);
     EXPECT_EQ(dc.get_spec_version(), "2.0");
     EXPECT_EQ(dc.get_dc_info().at("VDD_MAIN_VAL").at("SELECTOR VAL"), "MAX");
     EXPECT_EQ(dc.get_dc_info().at("VDD_MAIN_VAL").at("POWER_DOWN_LEVELS MIN"), "=0.1*V");
 
     Ulmara ac;
-    ac.read_ac_spec(kOrigen + "SpecsAC_func.txt", "UltraFLEX");
+    ac.read_ac_spec(kOrigen + "SpecsAC_func.txt", igxl::Platform::UltraFLEX);
     EXPECT_EQ(ac.get_ac_info().at("CYCLE").at("FUNC_125MHZ TYP"), "=8*NS");
 
     ParseGlobalSpec g;
-    g.read_spec(kOrigen + "SpecsGlobal.txt", "UltraFLEX");
+    g.read_spec(kOrigen + "SpecsGlobal.txt", igxl::Platform::UltraFLEX);
     EXPECT_EQ(g.get_info().at("SPEC4"), "=20");
     EXPECT_EQ(g.get_info().at("VCL_DEFAULT"), "-1");
 }

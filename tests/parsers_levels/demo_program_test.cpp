@@ -17,9 +17,12 @@
 #include "parsers/time_sets.h"
 #include "tools/demo_gen/demo_program.h"
 #include "util/text.h"
+#include "tests/support/platform.h"
 
 namespace fs = std::filesystem;
 using namespace igxl;
+
+using igxl::test_support::to_platform;
 
 namespace {
 
@@ -99,6 +102,7 @@ class DemoWithAllReaders : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(DemoWithAllReaders, EveryJobResolves) {
     const std::string platform = GetParam();
+    const igxl::Platform layout = to_platform(platform);
     fs::path dir = scratch("walk_" + platform);
     generate(dir, platform);
     const std::string d = dir.string();
@@ -113,13 +117,13 @@ TEST_P(DemoWithAllReaders, EveryJobResolves) {
     for (auto& [job, rec] : job_map) {
         SCOPED_TRACE(job);
         Fennick flow;
-        flow.read_flow_table(util::replace_all(d + "/" + rec.FlowTable + ".txt", " ", "%20"), platform);
+        flow.read_flow_table(util::replace_all(d + "/" + rec.FlowTable + ".txt", " ", "%20"), layout);
         auto& entries = flow.get_test_suite_info();
 
         Quorvin sets;
         for (const auto& ps : rec.PatternSet) {
             sets.read_pattern_set(util::replace_all(d + "/" + ps + ".txt", " ", "%20"), d + "/patterns",
-                                  platform);
+                                  layout);
         }
         PatternSetMap resolved = sets.get_pattern_set_info();
         EXPECT_EQ(resolved.at("PS_JTAG_ALL").size(), 3u);  // nested sets resolved
@@ -127,19 +131,19 @@ TEST_P(DemoWithAllReaders, EveryJobResolves) {
         Delmora inst;
         for (const auto& ti : rec.TestInstanceList) {
             inst.read_test_instance(util::replace_all(d + "/" + ti + ".txt", " ", "%20"), resolved,
-                                    platform);
+                                    layout);
         }
         auto& instances = inst.get_instance_info();
 
         Vexdon dc;
-        dc.read_dc_spec(d + "/" + util::replace_all(rec.DCSpec, " ", "%20") + ".txt", platform);
+        dc.read_dc_spec(d + "/" + util::replace_all(rec.DCSpec, " ", "%20") + ".txt", layout);
         Ulmara ac;
-        ac.read_ac_spec(d + "/" + rec.ACSpec + ".txt", platform);
+        ac.read_ac_spec(d + "/" + rec.ACSpec + ".txt", layout);
         ParseGlobalSpec glob;
-        glob.read_spec(d + "/" + rec.GlobalSpec + ".txt", platform);
+        glob.read_spec(d + "/" + rec.GlobalSpec + ".txt", layout);
         EXPECT_EQ(glob.get_info().at("VIO_NOM"), "3.3");
         const bool v30 = dc.get_spec_version() == "3.0";
-        EXPECT_EQ(v30, util::contains(platform, "UltraFLEX") && job != "QA_Low");
+        EXPECT_EQ(v30, igxl::layout_of(layout).ultraflex_family && job != "QA_Low");
 
         size_t tests = 0, sub_tests = 0;
         for (const auto& e : entries) {
@@ -166,7 +170,7 @@ TEST_P(DemoWithAllReaders, EveryJobResolves) {
                 }
                 if (r.Pattern.empty() || r.TimeSet.empty()) continue;
                 ParseTIM tim;
-                tim.read_timing(d + "/" + r.TimeSet + ".txt", platform);
+                tim.read_timing(d + "/" + r.TimeSet + ".txt", layout);
                 for (const auto& pat : util::split(r.Pattern, ',')) {
                     Quorvin q;
                     q.read_tset_from_pattern(d + "/patterns", std::string(pat));
