@@ -33,6 +33,9 @@ bool iequals(std::string_view a, std::string_view b);
 std::string replace_all(std::string_view s, std::string_view from, std::string_view to);
 bool contains(std::string_view s, std::string_view part);
 
+// Shell-style pattern match (*, ?, [...]); "*" also matches "/". ASCII letter case ignored.
+bool glob_match(const std::string& pattern, const std::string& text);
+
 // Shortest text that reads back to the same double, in Python's repr form:
 // '2.0', '0.5', '1e-09', '2.5e-05', '1e+16', 'nan', 'inf'.
 std::string format_double(double v);

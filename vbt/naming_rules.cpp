@@ -66,6 +66,23 @@ std::string strip_first_scope_prefix(std::string_view name) {
     return std::string(name);
 }
 
+// "_" at each word boundary of a camel-case name: before an upper-case letter that follows a
+// lower-case letter or a digit, or that starts a word after an acronym (testLength -> test_Length,
+// XMLParser -> XML_Parser, gOther -> g_Other). Existing separators are kept and never doubled.
+std::string split_words(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() + s.size() / 2);
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (is_upper_char(c) && i > 0 && s[i - 1] != '_' &&
+            (is_lower_char(s[i - 1]) || is_digit_char(s[i - 1]) ||
+             (is_upper_char(s[i - 1]) && i + 1 < s.size() && is_lower_char(s[i + 1]))))
+            out += '_';
+        out += c;
+    }
+    return out;
+}
+
 bool is_constant_body(std::string_view s) {
     static const util::Regex body("^[A-Z0-9_]+$");
     return is_upper_text(s) && body.match(s);
@@ -102,14 +119,14 @@ std::string VBTNamingRules::to_camel_style(std::string_view name) {
     if (name.empty()) return "";
     static const util::Regex separator("[^a-zA-Z0-9]");
     static const util::Regex separators("[^a-zA-Z0-9]+");
-    if (separator.search(name)) {
+    // Words keep their boundaries: my_varName and myVarName both give MyVarName.
+    if (separator.search(name) || !is_upper_char(name[0])) {
         std::string out;
-        for (const std::string& piece : separators.split(name))
+        for (const std::string& piece : separators.split(split_words(name)))
             if (!piece.empty()) out += capitalize(piece);
         return out;
     }
-    if (is_upper_char(name[0])) return std::string(name);
-    return capitalize(name);
+    return std::string(name);
 }
 
 std::string VBTNamingRules::camel_to_snake_case(std::string_view s) {
@@ -147,6 +164,7 @@ RuleResult VBTNamingRules::check_function_parameter(std::string_view param_name,
             std::string_view base = std::string_view(n).substr(dir.size());
             if (is_camel_style(base)) return {n, std::nullopt};
             std::string c = std::string(dir) + to_camel_style(base);
+            if (c == n) return {n, std::nullopt};
             return {c, "DSP/非VBT函数参数 '" + n + "' 的基础名称应为PascalCase格式：'" + c + "'"};
         }
         // The suggestion always takes "in_": the pass mode says nothing about the direction.
@@ -184,13 +202,18 @@ RuleResult VBTNamingRules::get_correct_variable_name(const VariableInfo& v) {
         }
         const std::string p(scope_prefix(v.scope));
         if (n.starts_with(p)) return {n, std::nullopt};
-        return {p + n, type_text + " 类型变量需要作用域前缀 '" + p + "'"};
+        // A wrong scope prefix is replaced, not kept behind the right one.
+        return {p + strip_first_scope_prefix(n), type_text + " 类型变量需要作用域前缀 '" + p + "'"};
     }
 
     const std::string s = get_type_suffix(v.var_type, v.is_array);
     if (v.scope == VariableScope::LOCAL) {
-        std::string base = strip_type_suffixes(n.starts_with("i_") ? n.substr(2) : n);
-        std::string camel = is_camel_style(base) ? base : to_camel_style(base);
+        auto base_of = [](const std::string& name) {
+            return strip_type_suffixes(name.starts_with("i_") ? name.substr(2) : name);
+        };
+        std::string base = base_of(n);
+        // A prefix or suffix may hide behind a word boundary (iCount): look again at the words.
+        std::string camel = is_camel_style(base) ? base : to_camel_style(base_of(split_words(n)));
         std::string without = camel + s;
         std::string with = "i_" + camel + s;
         if (n == with || n == without) return {n, std::nullopt};
@@ -198,7 +221,8 @@ RuleResult VBTNamingRules::get_correct_variable_name(const VariableInfo& v) {
     }
     const std::string p(scope_prefix(v.scope));
     std::string base = strip_type_suffixes(strip_first_scope_prefix(n));
-    std::string camel = is_camel_style(base) ? base : to_camel_style(base);
+    std::string camel =
+        is_camel_style(base) ? base : to_camel_style(strip_type_suffixes(strip_first_scope_prefix(split_words(n))));
     std::string c = p + camel + s;
     if (n != c) return {c, "变量命名不符合规范，应为 '" + c + "'"};
     return {n, std::nullopt};
@@ -208,6 +232,9 @@ RuleResult VBTNamingRules::get_correct_constant_name(const VariableInfo& v) {
     const std::string& n = v.name;
     const std::string p(scope_prefix(v.scope));
     const std::string s = get_type_suffix(v.var_type, v.is_array);
+    // Upper case with underscores is how constants are commonly written; asking for upper case
+    // there would contradict the name itself.
+    if (is_constant_body(n)) return {n, std::nullopt};
     if (n.starts_with(p)) {
         std::string_view w = std::string_view(n).substr(p.size());
         if (!s.empty() && w.ends_with(s)) {
@@ -216,12 +243,13 @@ RuleResult VBTNamingRules::get_correct_constant_name(const VariableInfo& v) {
             if (is_constant_body(w)) return {n, std::nullopt};
         } else {
             // Right prefix, wrong or missing suffix: keep the body, only upper-cased.
-            std::string c = p + camel_to_snake_case(upper(w)) + s;
+            std::string c = p + upper(split_words(w)) + s;
             return {c, "常量名 '" + n + "' 应使用全大写和下划线格式，建议改为：'" + c + "'"};
         }
     }
-    std::string base = strip_type_suffixes(strip_first_scope_prefix(n));
-    std::string c = p + upper(camel_to_snake_case(to_camel_style(base))) + s;
+    std::string base = strip_type_suffixes(strip_first_scope_prefix(split_words(n)));
+    std::string c = p + upper(split_words(to_camel_style(base))) + s;
+    if (c == n) return {n, std::nullopt};  // nothing to change (m_123_lng): no message to contradict it
     return {c, "常量名 '" + n + "' 应使用下划线全大写格式，建议改为：'" + c + "'"};
 }
 

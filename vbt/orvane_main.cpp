@@ -2,6 +2,7 @@
 // writes the dry-run report for review or applies the renames confirmed in a reviewed report.
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "util/lines.h"
 #include "util/text.h"
@@ -27,14 +28,26 @@ void print_usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
+    // --exclude GLOB (repeatable) may stand anywhere; the rest are the positional arguments.
+    ParseOptions options;
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--exclude" && i + 1 < argc)
+            options.exclude.emplace_back(argv[++i]);
+        else if (arg.rfind("--exclude=", 0) == 0)
+            options.exclude.push_back(arg.substr(10));
+        else
+            args.push_back(arg);
+    }
+    if (args.empty()) {
         print_usage();
         return 1;
     }
-    const std::string directory = argv[1];
-    const std::string mode = argc >= 3 ? argv[2] : "dry-run";
-    const bool have_report = argc >= 4;
-    std::string report_path = have_report ? argv[3] : "";
+    const std::string directory = args[0];
+    const std::string mode = args.size() >= 2 ? args[1] : "dry-run";
+    const bool have_report = args.size() >= 3;
+    std::string report_path = have_report ? args[2] : "";
 
     if (!igxl::util::path_exists(directory)) {
         std::cout << "错误：目录 '" << directory << "' 不存在" << std::endl;
@@ -43,7 +56,7 @@ int main(int argc, char** argv) {
     std::cout << "开始处理目录: " << directory << std::endl;
     std::cout << "模式: " << mode << std::endl;
 
-    VBAParser parser;
+    VBAParser parser(options);
     parser.parse_files(directory);
     std::cout << "解析完成！" << std::endl;
     std::cout << "发现 " << parser.global_variables.size() << " 个全局变量" << std::endl;

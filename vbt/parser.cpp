@@ -4,12 +4,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <set>
 #include <system_error>
 
 #include "util/lines.h"
 #include "util/platform.h"
 #include "util/regex.h"
+#include "util/text.h"
 #include "vbt/naming_rules.h"
+#include "vbt/statements.h"
 
 namespace igxl::vbt {
 
@@ -95,6 +98,34 @@ std::string read_module(const std::string& path) {
     return bytes;
 }
 
+// Why a module is left out of the check: an exclusion pattern matches it, or a comment among its
+// first lines marks it as generated (editing a generated module is lost when it is generated again).
+std::optional<ExcludedModule::Reason> exclusion_of(const std::string& path, const std::string& directory,
+                                                   const std::vector<std::string>& patterns) {
+    if (patterns.empty()) return std::nullopt;
+    std::string relative = path;
+    if (relative.rfind(directory, 0) == 0) {
+        relative.erase(0, directory.size());
+        while (!relative.empty() && relative[0] == '/') relative.erase(0, 1);
+    }
+    const std::string name = std::filesystem::path(path).filename().string();
+    for (const std::string& pattern : patterns)
+        if (util::glob_match(pattern, pattern.find('/') == std::string::npos ? name : relative))
+            return ExcludedModule::Reason::PATTERN;
+    return std::nullopt;
+}
+
+bool is_generated(const SourceLines& lines) {
+    constexpr size_t FIRST_LINES = 20;
+    for (size_t i = 0; i < lines.size() && i < FIRST_LINES; ++i) {
+        std::string_view l = detail::strip(lines[i]);
+        if (l.empty() || (l[0] != '\'' && !detail::word_is(detail::leading_word(l), "Rem"))) continue;
+        const std::string lowered = util::to_lower(l);
+        if (util::contains(lowered, "vbt:generated") || util::contains(lowered, "do not edit")) return true;
+    }
+    return false;
+}
+
 FunctionType kind_of(std::string_view name) {
     auto ends = [&](std::string_view s) {
         return name.size() >= s.size() && name.substr(name.size() - s.size()) == s;
@@ -111,16 +142,13 @@ namespace detail {
 
 bool is_function_definition(std::string_view line) {
     if (!may_start_with(line, "pfs")) return false;
-    static const Regex header("^\\s*(Public|Private|Friend)?\\s*(?:Function|Sub)\\s+", Regex::ICASE);
-    return header.match(line);
+    return read_procedure_header(strip(line)).has_value();
 }
 
 bool is_variable_declaration(std::string_view line) {
-    if (!may_start_with(line, "pgdc")) return false;
-    if (is_function_definition(line)) return false;
-    // "(Public|Private|Global)\s+Const\s+" is covered: its keyword and blank already match here.
-    static const Regex declaration("^\\s*(Public|Private|Global|Dim|Const)\\s+", Regex::ICASE);
-    return declaration.match(line);
+    if (!may_start_with(line, "pgdcs")) return false;
+    const std::string_view l = strip(line);
+    return !read_procedure_header(l) && read_declaration(l).has_value();
 }
 
 }  // namespace detail
@@ -133,8 +161,16 @@ void VBAParser::parse_files(const std::string& directory_path) {
     collect_modules(directory_path, paths);
     std::cout << "找到 " << paths.size() << " 个 .bas 文件" << std::endl;
     for (const std::string& path : paths) {
+        if (auto reason = exclusion_of(path, directory_path, options.exclude)) {
+            excluded_modules.push_back({path, *reason});
+            continue;
+        }
         try {
             SourceLines lines(decode_source(read_module(path)));
+            if (is_generated(lines)) {
+                excluded_modules.push_back({path, ExcludedModule::Reason::GENERATED});
+                continue;
+            }
             files.insert_or_assign(path, lines);
             parse_file(path, lines);
         } catch (const std::exception& e) {
@@ -150,11 +186,8 @@ void VBAParser::parse_files(const std::string& directory_path) {
 
 void VBAParser::parse_file(const std::string& path, const SourceLines& lines) {
     const SharedText file_path(path);  // one copy for all of the file's records
-    static const Regex type_header("^\\s*(Public|Private)\\s+Type\\s+", Regex::ICASE);
-    static const Regex enum_header("^\\s*(Public|Private)\\s+Enum\\s+", Regex::ICASE);
     std::optional<FunctionInfo> current;
     std::optional<SharedText> current_name;  // one copy for all of the procedure's locals
-    bool inside = false;
     auto close = [&](int end_line) {
         current->end_line = end_line;
         std::string key = path + ":" + current->name;
@@ -162,123 +195,114 @@ void VBAParser::parse_file(const std::string& path, const SourceLines& lines) {
         if (auto locals = local_variables.find(key); locals != local_variables.end()) locals.value().shrink_to_fit();
         functions.insert_or_assign(std::move(key), std::move(*current));
         current.reset();
+        current_name.reset();
     };
-    int line_num = 0;
-    for (std::string_view raw : lines) {
-        ++line_num;
-        const std::string_view l = detail::strip(raw);
-        if (is_function_definition(l)) {
+    // Every branch of #If blocks is read; a name declared again in another branch is the same variable.
+    int branch_depth = 0;
+    std::set<std::string> branch_names;
+    detail::StatementReader reader(lines);
+    detail::Statement st;
+    while (reader.next(st)) {
+        const std::string_view l = st.code;
+        if (l[0] == '#') {
+            const std::string_view directive = detail::leading_word(detail::strip(l.substr(1)));
+            if (detail::word_is(directive, "If")) {
+                ++branch_depth;
+            } else if (detail::word_is(directive, "End") && branch_depth > 0 && --branch_depth == 0) {
+                branch_names.clear();
+            }
+            continue;
+        }
+        std::set<std::string>* branches = branch_depth > 0 ? &branch_names : nullptr;
+        if (detail::read_procedure_header(l)) {
             // A header also closes a procedure whose End line is missing.
-            if (inside && current) close(line_num - 1);
-            inside = true;
-            current = parse_function_definition(l, file_path, line_num);
+            if (current) close(st.line - 1);
+            current = parse_function_definition(l, file_path, st.line);
             current_name = SharedText(current->name);
             continue;
         }
-        if (!inside) {
-            if (l.starts_with("Type ") || (may_start_with(l, "p") && type_header.match(l)))
-                parse_type_definition(l, lines, line_num, file_path);
-            else if (l.starts_with("Enum ") || (may_start_with(l, "p") && enum_header.match(l)))
-                parse_enum_definition(l, lines, line_num, file_path);
-            else if (is_variable_declaration(l))
-                parse_variable_declaration(l, file_path, line_num, std::nullopt);
+        if (!current) {
+            std::string_view w = detail::leading_word(l);
+            if (detail::word_is(w, "Public") || detail::word_is(w, "Private"))
+                w = detail::leading_word(detail::after_word(l, w));
+            if (detail::word_is(w, "Type"))
+                parse_type_definition(l, lines, st.line, file_path);
+            else if (detail::word_is(w, "Enum"))
+                parse_enum_definition(l, lines, st.line, file_path);
+            else
+                parse_variable_declaration(l, file_path, st.line, std::nullopt, branches);
             continue;
         }
-        if (!current) continue;
-        if (is_variable_declaration(l)) {
-            parse_variable_declaration(l, file_path, line_num, current_name);
-        } else if (l.starts_with("End Function") || l.starts_with("End Sub")) {
-            close(line_num);
-            inside = false;
-        }
+        if (detail::is_procedure_end(l))
+            close(st.line);
+        else
+            parse_variable_declaration(l, file_path, st.line, current_name, branches);
     }
-    if (inside && current) close(static_cast<int>(lines.size()));
+    if (current) close(static_cast<int>(lines.size()));
     if (auto own = module_variables.find(path); own != module_variables.end()) own.value().shrink_to_fit();
 }
 
 FunctionInfo VBAParser::parse_function_definition(std::string_view line, const SharedText& file_path,
                                                   int line_num) {
-    static const Regex header(
-        "^\\s*(Public|Private|Friend)?\\s*(Function|Sub)\\s+(?P<name>\\w+)\\s*(\\((?P<params>.*)\\))?",
-        Regex::ICASE);
-    static const int name_group = header.group_index("name");
-    static const int params_group = header.group_index("params");
-    Match m;
-    if (!header.match(line, m))
+    const auto header = detail::read_procedure_header(detail::strip(line));
+    if (!header || header->name.empty())
         return FunctionInfo{"unknown", "unknown", FunctionType::OTHER, file_path, line_num, 0, {}, {}};
-    std::string name(m.group(static_cast<size_t>(name_group)));
-    std::string_view params = m.group(static_cast<size_t>(params_group));
+    std::string name(header->name);
     FunctionType kind = kind_of(name);
-    return FunctionInfo{name, name, kind, file_path, line_num, 0, parse_function_parameters(params), {}};
+    return FunctionInfo{name, name, kind, file_path, line_num, 0, parse_function_parameters(header->params), {}};
 }
 
 std::vector<Parameter> VBAParser::parse_function_parameters(std::string_view params_str) {
     std::vector<Parameter> out;
-    if (detail::strip(params_str).empty()) return out;
-    // Commas inside brackets (defaults such as Array(1, 2)) do not separate parameters.
-    std::vector<std::string_view> pieces;
-    int depth = 0;
-    size_t start = 0;
-    for (size_t i = 0; i < params_str.size(); ++i) {
-        char c = params_str[i];
-        if (c == '(') {
-            ++depth;
-        } else if (c == ')') {
-            --depth;
-        } else if (c == ',' && depth == 0) {
-            std::string_view piece = detail::strip(params_str.substr(start, i - start));
-            if (!piece.empty()) pieces.push_back(piece);
-            start = i + 1;
+    // Commas inside brackets and strings (defaults such as Array(1, 2)) do not separate parameters.
+    for (std::string_view piece : detail::split_top_level(params_str)) {
+        std::string_view pass_mode;
+        bool param_array = false;
+        while (true) {
+            const std::string_view w = detail::leading_word(piece);
+            if (detail::word_is(w, "ByVal") || detail::word_is(w, "ByRef"))
+                pass_mode = w;
+            else if (detail::word_is(w, "ParamArray"))
+                param_array = true;
+            else if (!detail::word_is(w, "Optional"))
+                break;
+            piece = detail::after_word(piece, w);
         }
-    }
-    std::string_view last = detail::strip(params_str.substr(start));
-    if (!last.empty()) pieces.push_back(last);
-
-    static const Regex param("^(ByVal|ByRef)?\\s*(?P<name>\\w+)\\s*(As\\s+(?P<type>[\\w\\[\\]]+))?", Regex::ICASE);
-    static const int name_group = param.group_index("name");
-    static const int type_group = param.group_index("type");
-    Match m;
-    out.reserve(pieces.size());
-    for (std::string_view piece : pieces) {
-        if (!param.match(piece, m)) continue;
-        std::string type = m.matched(static_cast<size_t>(type_group))
-                               ? std::string(m.group(static_cast<size_t>(type_group)))
-                               : std::string("Variant");
-        out.push_back(Parameter{std::string(m.group(static_cast<size_t>(name_group))), std::move(type),
-                                std::string(m.group(1))});
+        const auto item = detail::read_declared_name(piece);
+        if (!item) continue;
+        // A ParamArray takes no ByVal or ByRef; it stands in their place so that no rule asks for one.
+        std::string mode = param_array && pass_mode.empty() ? "ParamArray" : std::string(pass_mode);
+        out.push_back(Parameter{std::string(item->name), item->type.empty() ? "Variant" : item->type, std::move(mode)});
     }
     return out;
 }
 
 void VBAParser::parse_variable_declaration(std::string_view line, const SharedText& file_path, int line_num,
-                                           const std::optional<SharedText>& function_name) {
+                                           const std::optional<SharedText>& function_name,
+                                           std::set<std::string>* branch_names) {
     try {
-        static const Regex declaration(
-            "^\\s*(Public|Private|Global|Dim|Const)\\s+(?:(Const)\\s+)?(?P<names>.+?)\\s+As\\s+(?:New\\s+)?"
-            "(?P<type>\\w+)(?:\\s*\\([^)]*\\))?\\s*(?:=\\s*.+)?$",
-            Regex::ICASE);
-        static const int names_group = declaration.group_index("names");
-        static const int type_group = declaration.group_index("type");
-        Match m;
-        if (!declaration.match(line, m)) return;
-        std::string keyword(m.group(1));
+        const auto declaration = detail::read_declaration(line);
+        if (!declaration) return;
+        std::string keyword(declaration->keyword);
         for (char& c : keyword)
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
         const bool local = function_name && !function_name->empty();
         VariableScope scope = local                                      ? VariableScope::LOCAL
                               : keyword == "public" || keyword == "global" ? VariableScope::GLOBAL
                                                                            : VariableScope::MODULE_PRIVATE;
-        VariableType type = parse_variable_type(m.group(static_cast<size_t>(type_group)));
-        const bool is_const = m.matched(2) || keyword == "const";
-        const bool is_array = line.find('(') != std::string_view::npos;
-
-        std::string_view names = m.group(static_cast<size_t>(names_group));
-        size_t start = 0;
-        while (true) {
-            size_t comma = names.find(',', start);
-            std::string name(detail::strip(names.substr(start, comma == std::string_view::npos ? names.npos
-                                                                                              : comma - start)));
-            VariableInfo info{name, name, scope, type, is_array, file_path, line_num, function_name, is_const};
+        const std::string container = local ? file_path.str() + ":" + function_name->str() : file_path.str();
+        for (std::string_view piece : detail::split_top_level(declaration->list)) {
+            const auto item = detail::read_declared_name(piece);
+            if (!item) continue;
+            std::string name(item->name);
+            if (branch_names) {
+                std::string key = std::string(to_text(scope)) + ":" + container + ":";
+                for (char c : name) key += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+                if (!branch_names->insert(std::move(key)).second) continue;
+            }
+            const VariableType type = item->type.empty() ? VariableType::VARIANT : parse_variable_type(item->type);
+            VariableInfo info{name, name, scope, type, item->is_array, file_path, line_num, function_name,
+                              declaration->is_const};
             auto [correct, issue] = VBTNamingRules::get_correct_variable_name(info);
             if (issue && !issue->empty()) {
                 info.correct_name = std::move(correct);
@@ -287,11 +311,9 @@ void VBAParser::parse_variable_declaration(std::string_view line, const SharedTe
             if (scope == VariableScope::GLOBAL)
                 global_variables.push_back(std::move(info));
             else if (local)
-                local_variables[file_path.str() + ":" + function_name->str()].push_back(std::move(info));
+                local_variables[container].push_back(std::move(info));
             else
-                module_variables[file_path.str()].push_back(std::move(info));
-            if (comma == std::string_view::npos) break;
-            start = comma + 1;
+                module_variables[container].push_back(std::move(info));
         }
     } catch (const std::exception& e) {
         std::cout << "解析变量声明时出错 (行 " << line_num << "): " << line << " - " << e.what() << std::endl;

@@ -4,6 +4,7 @@
 #pragma once
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,12 +28,29 @@ struct VariableIssues {
     }
 };
 
+// Modules to leave out of the check (and so out of the refactor).
+struct ParseOptions {
+    // Glob patterns (*, ?, [...]; letter case ignored). A pattern with a "/" is matched against the
+    // module's path below the directory given to parse_files, one without against its file name.
+    std::vector<std::string> exclude;
+};
+
+// A module that was found but not read, and why.
+struct ExcludedModule {
+    enum class Reason { PATTERN, GENERATED };
+    std::string path;
+    Reason reason;
+};
+
 class VBAParser {
 public:
     VBAParser() = default;
+    explicit VBAParser(ParseOptions options) : options(std::move(options)) {}
 
     // Parses every .bas file under the directory (any letter case, sub-directories included),
-    // then collects references and checks parameters. Prints progress and per-file errors to
+    // then collects references and checks parameters. Modules matching an exclusion pattern and
+    // generated modules (a "' vbt:generated" or "Do not edit" comment in their first lines) are
+    // listed in excluded_modules instead. Prints progress and per-file errors to
     // standard output; a failing file is reported and skipped.
     void parse_files(const std::string& directory_path);
 
@@ -50,6 +68,8 @@ public:
     OrderedMap<TypeInfo> types;
     OrderedMap<TypeInfo> enums;
     ReferenceMap variable_references;
+    ParseOptions options;
+    std::vector<ExcludedModule> excluded_modules;
 
 private:
     friend struct TestAccess;
@@ -61,8 +81,10 @@ private:
                                                   int line_num);
     static std::vector<Parameter> parse_function_parameters(std::string_view params_str);
     static bool is_variable_declaration(std::string_view line);
+    // branch_names: the names already declared in the #If block being read, or null outside one.
     void parse_variable_declaration(std::string_view line, const SharedText& file_path, int line_num,
-                                    const std::optional<SharedText>& function_name);
+                                    const std::optional<SharedText>& function_name,
+                                    std::set<std::string>* branch_names = nullptr);
     static VariableType parse_variable_type(std::string_view type_str);
     void parse_type_definition(std::string_view line, const SourceLines& all_lines, int line_num,
                                const SharedText& file_path);

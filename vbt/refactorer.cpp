@@ -17,6 +17,7 @@
 #include "util/platform.h"
 #include "util/regex.h"
 #include "util/text.h"
+#include "vbt/apply_flag.h"
 #include "vbt/parser.h"
 #include "vbt/keywords.h"
 #include "vbt/source.h"
@@ -185,14 +186,11 @@ bool VBTRefactorer::apply_changes_from_excel(const std::string& excel_path) {
                     auto cell = [&](int c) -> const xlsx::Cell& {
                         return c >= 0 && static_cast<size_t>(c) < row.size() ? row[static_cast<size_t>(c)] : empty;
                     };
-                    const xlsx::Cell& flag = cell(apply);
-                    // LibreOffice saves a logical cell as the formula TRUE() with its value; the
-                    // reader gives formulas as their text.
-                    bool confirmed = (flag.kind == xlsx::Cell::Bool && flag.boolean) ||
-                                     (flag.kind == xlsx::Cell::Number && flag.number == 1) ||
-                                     (flag.kind == xlsx::Cell::Formula &&
-                                      (util::iequals(flag.text, "=TRUE()") || util::iequals(flag.text, "=TRUE")));
-                    if (!confirmed) continue;
+                    const ApplyFlag flag = read_apply_flag(cell(apply));
+                    if (flag == ApplyFlag::NOT_UNDERSTOOD)
+                        std::cout << kind.sheet << " 第 " << r + 2 << " 行: 无法识别的“应用”值 '" << cell(apply).text
+                                  << "'，该行未应用" << std::endl;
+                    if (flag != ApplyFlag::YES) continue;
                     const std::string& old_name = cell(name_col).text;
                     const std::string& new_name = cell(new_col).text;
                     if (old_name.empty() || new_name.empty()) continue;

@@ -7,6 +7,7 @@
 #include "util/regex.h"
 #include "vbt/keywords.h"
 #include "vbt/parser.h"
+#include "vbt/statements.h"
 #include "vbt/word_table.h"
 
 namespace igxl::vbt {
@@ -34,6 +35,12 @@ bool is_definition_header(std::string_view line) {
     return header.match(line);
 }
 
+// A declaration continued with " _" goes on over the next line (a trailing comment after the "_"
+// is not possible, so the test looks at the end of the line).
+bool ends_with_continuation(std::string_view l) {
+    return l.size() >= 2 && l.back() == '_' && (l[l.size() - 2] == ' ' || l[l.size() - 2] == '\t');
+}
+
 // Regular-expression text that matches the name literally.
 std::string escape(std::string_view name) {
     std::string out;
@@ -57,27 +64,36 @@ bool all_word_characters(std::string_view name) {
 }
 
 // The lines the variable scan reads, with the procedure each stands in: f(line, number, procedure).
-// Procedure headers, End Sub/Function lines, declarations and Type/Enum headers are not read.
+// Procedure headers, End Sub/Function/Property lines, declarations (with the lines they continue
+// on) and Type/Enum headers are not read.
 template <class F>
 void for_each_scanned_line(const SourceLines& lines, F&& f) {
-    static const Regex header("^\\s*(Public|Private|Friend)?\\s*(Function|Sub)\\s+(?P<name>\\w+)", Regex::ICASE);
-    static const int name_group = header.group_index("name");
-    Match m;
     std::optional<std::string_view> current;
+    bool continues_declaration = false;
     int line_num = 0;
     for (std::string_view line : lines) {
         ++line_num;
         const std::string_view l = detail::strip(line);
-        if (detail::is_function_definition(l)) {
-            if (header.match(l, m)) current = m.group(static_cast<size_t>(name_group));
+        const bool skipped_continuation = continues_declaration;
+        continues_declaration = false;
+        if (skipped_continuation) {
+            continues_declaration = ends_with_continuation(l);
             continue;
         }
-        if (l.starts_with("End Function") || l.starts_with("End Sub")) {
+        if (detail::is_function_definition(l)) {
+            const std::string_view name = detail::read_procedure_header(l)->name;
+            current = name.empty() ? std::string_view("unknown") : name;  // as the parser names it
+            continue;
+        }
+        if (detail::is_procedure_end(l)) {
             current.reset();
             continue;
         }
-        if (!detail::is_variable_declaration(l) && !l.starts_with("Type ") && !l.starts_with("Enum "))
-            f(line, line_num, current);
+        if (detail::is_variable_declaration(l)) {
+            continues_declaration = ends_with_continuation(l);
+            continue;
+        }
+        if (!l.starts_with("Type ") && !l.starts_with("Enum ")) f(line, line_num, current);
     }
 }
 

@@ -125,9 +125,12 @@ public:
     }
     bool empty() const { return ws_ == nullptr; }
 
-    // Widths and the drop-down; nothing when no row was written.
+    // Widths, the drop-down, a frozen header row and a filter over the table; nothing when no row
+    // was written.
     void finish() {
         if (!ws_) return;
+        worksheet_freeze_panes(ws_, 1, 0);
+        check(worksheet_autofilter(ws_, 0, 0, row_ - 1, static_cast<lxw_col_t>(headers_.size() - 1)), where());
         if (options_.fit_widths)
             for (size_t c = 0; c < widest_.size(); ++c)
                 check(worksheet_set_column(ws_, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c),
@@ -276,8 +279,11 @@ void Tessaly::write_variable_issues_sheet(lxw_workbook* writer, const std::vecto
 void Tessaly::write_type_issues_sheet(lxw_workbook* writer, const std::vector<const TypeInfo*>& types,
                                       const std::string& sheet_name) {
     if (types.empty()) return;
+    // The reviewer's columns follow the designed ones, as on the variable sheets.
     SheetStream sheet(writer, sheet_name,
-                      {"名称", "建议名称", "问题描述", "类型", "作用域", "引用次数", "涉及文件数", "文件路径", "行号"});
+                      {"名称", "建议名称", "问题描述", "类型", "作用域", "引用次数", "涉及文件数", "文件路径", "行号",
+                       CORRECT_NAME_HEADER, APPLY_HEADER},
+                      {true, 10});
     for (const TypeInfo* t : types) {
         std::string scope = t->scope;
         for (size_t i = 0; i < scope.size(); ++i) {
@@ -294,6 +300,8 @@ void Tessaly::write_type_issues_sheet(lxw_workbook* writer, const std::vector<co
             .number(static_cast<long long>(t->referenced_files.size()))
             .text(t->file_path.str())
             .number(t->line_number)
+            .text(text_or_empty(t->correct_name))
+            .boolean(false)
             .end_row();
     }
     sheet.finish();
@@ -305,7 +313,9 @@ void Tessaly::write_function_issues_sheet(lxw_workbook* writer, const OrderedMap
     static const util::Regex suggestion("建议改为:\\s*'([^']*)'");
     static const std::string marker = " (建议改为:";
     SheetStream sheet(writer, sheet_name,
-                      {"参数名", "建议名称", "问题描述", "函数名", "函数类型", "类型", "文件路径", "行号", "所在函数"});
+                      {"参数名", "建议名称", "问题描述", "函数名", "函数类型", "类型", "文件路径", "行号", "所在函数",
+                       CORRECT_NAME_HEADER, APPLY_HEADER},
+                      {true, 10});
     util::Match m;
     for (const auto& [key, f] : functions) {
         for (const std::string& issue : f.issues) {
@@ -322,6 +332,8 @@ void Tessaly::write_function_issues_sheet(lxw_workbook* writer, const OrderedMap
                 .text(f.file_path.str())
                 .number(f.start_line)
                 .text(f.name)
+                .text(suggested)
+                .boolean(false)
                 .end_row();
         }
     }
@@ -340,6 +352,9 @@ void Tessaly::write_summary_sheet(lxw_workbook* writer, const VariableIssues& al
     sheet.text("Type定义").number(n(all_issues.type_definitions.size())).number(n(parser.types.size())).end_row();
     sheet.text("Enum定义").number(n(all_issues.enum_definitions.size())).number(n(parser.enums.size())).end_row();
     sheet.text("总计").number(n(all_issues.total())).text("N/A").end_row();
+    // Modules left out by an exclusion pattern or as generated: not checked, never refactored.
+    if (!parser.excluded_modules.empty())
+        sheet.text(EXCLUDED_MODULES_ITEM).text("N/A").number(n(parser.excluded_modules.size())).end_row();
     sheet.finish();
 }
 

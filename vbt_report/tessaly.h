@@ -21,10 +21,13 @@ public:
                                         const std::string& output_dir = ".") override;
     std::string generate_refactor_report(const ChangeLog& changes_made, const std::string& output_dir = ".") override;
 
-    // Columns the reviewer fills in on the variable sheets, read back by the refactorer.
+    // Columns the reviewer fills in on the variable, Type, Enum and parameter sheets, read back by
+    // the refactorer.
     static constexpr const char* CORRECT_NAME_HEADER = "正确命名";
     static constexpr const char* APPLY_HEADER = "应用";
     static constexpr const char* FUNCTION_HEADER = "函数名";
+    // Summary row counting the modules left out of the check.
+    static constexpr const char* EXCLUDED_MODULES_ITEM = "已排除模块";
 
 private:
     friend struct TessalyTestAccess;

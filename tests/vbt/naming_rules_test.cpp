@@ -85,25 +85,49 @@ TEST(NamingRules, ScopedVariablesGetTheirPrefixReplaced) {
     });
 }
 
+TEST(NamingRules, SuggestionsKeepWordBoundaries) {
+    expect_cases({
+        {"testLength", S::LOCAL, T::STRING, false, false, "TestLength_str", "变量命名不符合规范，建议使用 'TestLength_str' 或 'i_TestLength_str'"},
+        // A one-letter prefix written camel-case is a prefix: replaced, not made part of the body.
+        {"gOther", S::GLOBAL, T::LONG, false, false, "g_Other_lng", "变量命名不符合规范，应为 'g_Other_lng'"},
+        {"mCount", S::GLOBAL, T::LONG, false, false, "g_Count_lng", "变量命名不符合规范，应为 'g_Count_lng'"},
+        {"iIndex", S::LOCAL, T::LONG, false, false, "Index_lng", "变量命名不符合规范，建议使用 'Index_lng' 或 'i_Index_lng'"},
+        {"m_countValue_lng", S::MODULE_PRIVATE, T::LONG, false, false, "m_CountValue_lng", "变量命名不符合规范，应为 'm_CountValue_lng'"},
+        // Names that already conform are not split.
+        {"g_MaxCount_lng", S::GLOBAL, T::LONG, false, false, "g_MaxCount_lng", std::nullopt},
+        {"i_XMLParser_var", S::LOCAL, T::VARIANT, false, false, "i_XMLParser_var", std::nullopt},
+        {"gain", S::GLOBAL, T::DOUBLE, false, false, "g_Gain_dbl", "变量命名不符合规范，应为 'g_Gain_dbl'"},
+    });
+    auto [correct, issue] = VBTNamingRules::check_function_parameter("pinName", "String", "ByVal", FunctionType::DSP);
+    EXPECT_EQ(correct, "in_PinName");
+    // A base that cannot change gets no message asking for a change.
+    EXPECT_EQ(VBTNamingRules::check_function_parameter("in_123", "Long", "ByVal", FunctionType::DSP).second, std::nullopt);
+}
+
 TEST(NamingRules, ObjectTypesTakeNoSuffix) {
     expect_cases({
         {"obj", S::LOCAL, T::USERCLASS, false, false, "Obj", "UserClass 类型变量名 'obj' 应为 PascalCaseStyle 格式"},
         {"i_Obj", S::LOCAL, T::USERCLASS, false, false, "i_Obj", std::nullopt},
         {"Pins", S::GLOBAL, T::PINLIST, false, false, "g_Pins", "PinList 类型变量需要作用域前缀 'g_'"},
         {"m_whatever", S::MODULE_PRIVATE, T::PINLIST, false, false, "m_whatever", std::nullopt},
+        {"m_Pins", S::GLOBAL, T::PINLIST, false, false, "g_Pins", "PinList 类型变量需要作用域前缀 'g_'"},
     });
 }
 
 TEST(NamingRules, ConstantsUseTwoMessages) {
     expect_cases({
         {"g_MAX_VALUE_lng", S::GLOBAL, T::LONG, false, true, "g_MAX_VALUE_lng", std::nullopt},
-        {"MAX_VALUE", S::GLOBAL, T::LONG, false, true, "g_MAX_VALUE_lng", "常量名 'MAX_VALUE' 应使用下划线全大写格式，建议改为：'g_MAX_VALUE_lng'"},
-        {"g_maxValue", S::GLOBAL, T::LONG, false, true, "g_MAXVALUE_lng", "常量名 'g_maxValue' 应使用全大写和下划线格式，建议改为：'g_MAXVALUE_lng'"},
+        // Upper case with underscores is a constant's usual form: asking for it would contradict the name.
+        {"MAX_VALUE", S::GLOBAL, T::LONG, false, true, "MAX_VALUE", std::nullopt},
+        {"K", S::MODULE_PRIVATE, T::DOUBLE, false, true, "K", std::nullopt},
+        // Word boundaries survive the upper-casing.
+        {"maxValue", S::MODULE_PRIVATE, T::LONG, false, true, "m_MAX_VALUE_lng", "常量名 'maxValue' 应使用下划线全大写格式，建议改为：'m_MAX_VALUE_lng'"},
+        {"g_maxValue", S::GLOBAL, T::LONG, false, true, "g_MAX_VALUE_lng", "常量名 'g_maxValue' 应使用全大写和下划线格式，建议改为：'g_MAX_VALUE_lng'"},
         {"g_MaxValue_lng", S::GLOBAL, T::LONG, false, true, "g_MAX_VALUE_lng", "常量名 'g_MaxValue_lng' 应使用下划线全大写格式，建议改为：'g_MAX_VALUE_lng'"},
-        {"g_maxValue_lng", S::GLOBAL, T::LONG, false, true, "g_MAXVALUE_lng", "常量名 'g_maxValue_lng' 应使用下划线全大写格式，建议改为：'g_MAXVALUE_lng'"},
+        {"g_maxValue_lng", S::GLOBAL, T::LONG, false, true, "g_MAX_VALUE_lng", "常量名 'g_maxValue_lng' 应使用下划线全大写格式，建议改为：'g_MAX_VALUE_lng'"},
         {"g_MAX_VALUE_LNG", S::GLOBAL, T::LONG, false, true, "g_MAX_VALUE_LNG_lng", "常量名 'g_MAX_VALUE_LNG' 应使用全大写和下划线格式，建议改为：'g_MAX_VALUE_LNG_lng'"},
-        // "123" has no cased letter, so it is not an upper-case body.
-        {"m_123_lng", S::MODULE_PRIVATE, T::LONG, false, true, "m_123_lng", "常量名 'm_123_lng' 应使用下划线全大写格式，建议改为：'m_123_lng'"},
+        // "123" has no cased letter, but there is nothing to change either: no message then.
+        {"m_123_lng", S::MODULE_PRIVATE, T::LONG, false, true, "m_123_lng", std::nullopt},
         // Digits inside the body gain an underscore before the next capital.
         {"g_max2Count", S::GLOBAL, T::LONG, false, true, "g_MAX2_COUNT_lng", "常量名 'g_max2Count' 应使用全大写和下划线格式，建议改为：'g_MAX2_COUNT_lng'"},
         // The reserved-name rule does not apply to constants.
@@ -115,7 +139,9 @@ TEST(NamingRules, ConstantsUseTwoMessages) {
 TEST(NamingRules, CaseHelpers) {
     EXPECT_EQ(TestAccess::to_camel_style("my_var_name"), "MyVarName");
     EXPECT_EQ(TestAccess::to_camel_style("MAX_COUNT"), "MaxCount");
-    EXPECT_EQ(TestAccess::to_camel_style("myVarName"), "Myvarname");
+    EXPECT_EQ(TestAccess::to_camel_style("myVarName"), "MyVarName");
+    EXPECT_EQ(TestAccess::to_camel_style("my_varName"), "MyVarName");
+    EXPECT_EQ(TestAccess::to_camel_style("getHTTPResponse2X"), "GetHttpResponse2X");
     EXPECT_EQ(TestAccess::to_camel_style("MyVar"), "MyVar");
     EXPECT_EQ(TestAccess::to_camel_style("x__y"), "XY");
     EXPECT_EQ(TestAccess::to_camel_style("__"), "");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include "util/lines.h"
 #include "util/regex.h"
 #include "vbt/parser.h"
+#include "vbt/statements.h"
 
 namespace igxl::vbt {
 namespace {
@@ -67,32 +69,83 @@ void expect_fixture(const std::string& name) {
     EXPECT_EQ(actual, util::read_file(dir + "/expected.txt")) << "fixture " << name;
 }
 
+// One record per line in the form of the declaration table: where, name, type, flags, line.
+std::vector<std::string> table_records(const VBAParser& p) {
+    std::vector<std::string> out;
+    auto var = [&](const char* where, const VariableInfo& v) {
+        std::string r = std::string(where) + " " + v.name + " " + std::string(to_text(v.var_type));
+        if (v.is_array) r += " array";
+        if (v.is_const) r += " const";
+        r += " line=" + std::to_string(v.line_number);
+        if (v.function_name) r += " in=" + v.function_name->str();
+        out.push_back(r);
+    };
+    for (const auto& v : p.global_variables) var("global", v);
+    for (const auto& [path, list] : p.module_variables)
+        for (const auto& v : list) var("module", v);
+    for (const auto& [key, list] : p.local_variables)
+        for (const auto& v : list) var("local", v);
+    for (const auto& [key, f] : p.functions) {
+        std::string r = "function " + f.name + " lines=" + std::to_string(f.start_line) + "-" + std::to_string(f.end_line);
+        if (!f.parameters.empty()) r += " ";
+        for (const auto& prm : f.parameters) r += "(" + prm.name + "," + prm.type + "," + prm.pass_mode + ")";
+        out.push_back(r);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST(Parser, DeclarationTable) {
+    std::istringstream table(util::read_file(FIXTURES + "statements/declaration_table.txt"));
+    std::string line, module;
+    std::vector<std::string> expected;
+    int cases = 0, first_line = 0, line_num = 0;
+    while (std::getline(table, line)) {
+        ++line_num;
+        if (module.empty() && expected.empty() && (line.empty() || line.rfind("# ", 0) == 0)) continue;
+        if (first_line == 0) first_line = line_num;
+        if (line.rfind("> ", 0) == 0) {
+            expected.push_back(line.substr(2));
+        } else if (line == "--") {
+            VBAParser p;
+            TestAccess::parse_text(p, "T.bas", module);
+            std::sort(expected.begin(), expected.end());
+            EXPECT_EQ(table_records(p), expected) << "case at line " << first_line << ":\n" << module;
+            ++cases;
+            module.clear();
+            expected.clear();
+            first_line = 0;
+        } else {
+            module += line + "\r\n";
+        }
+    }
+    EXPECT_GE(cases, 11);
+    EXPECT_TRUE(module.empty() && expected.empty()) << "the last case has no closing --";
+}
+
+TEST(Parser, StatementsKeepStringsAndSplitOnlyOutsideThem) {
+    SourceLines lines(decode_source("x = \"a:b ' c\" & y ' note: here\nLabel1: s = \"_\" _\n  & \"z\"\nRem\n"));
+    detail::StatementReader reader(lines);
+    detail::Statement st;
+    std::vector<std::string> got;
+    while (reader.next(st))
+        got.push_back(std::string(st.code) + " @" + std::to_string(st.line) + "-" + std::to_string(st.last_line));
+    EXPECT_EQ(got, (std::vector<std::string>{"x = \"a:b ' c\" & y @1-1", "Label1 @2-3", "s = \"_\"    & \"z\" @2-3"}));
+}
+
 TEST(Parser, DeclarationFixture) { expect_fixture("declarations"); }
 TEST(Parser, ProcedureFixture) { expect_fixture("procedures"); }
 
 TEST(Parser, ParametersSplitAtTopLevelCommas) {
     auto params = TestAccess::parameters(" ByVal a As Long, ByRef b() As Double ,x, ,ByVal d As Variant = Fn(1, (2, 3)) ");
-    ASSERT_EQ(params.size(), 4u);
-    EXPECT_EQ(params[0].name, "a");
-    EXPECT_EQ(params[0].type, "Long");
-    EXPECT_EQ(params[0].pass_mode, "ByVal");
-    EXPECT_EQ(params[1].name, "b");
-    EXPECT_EQ(params[1].type, "Variant");  // the As clause cannot follow brackets
-    EXPECT_EQ(params[1].pass_mode, "ByRef");
-    EXPECT_EQ(params[2].name, "x");
-    EXPECT_EQ(params[2].pass_mode, "");
-    EXPECT_EQ(params[3].name, "d");
-    EXPECT_EQ(params[3].type, "Variant");
+    std::vector<std::string> got;
+    for (const auto& p : params) got.push_back(p.name + "," + p.type + "," + p.pass_mode);
+    EXPECT_EQ(got, (std::vector<std::string>{"a,Long,ByVal", "b,Double,ByRef", "x,Variant,", "d,Variant,ByVal"}));
 
-    auto odd = TestAccess::parameters("Optional ByVal x As Long = 1, ParamArray args() As Variant, byval y as pinlist, (bad)");
-    ASSERT_EQ(odd.size(), 3u);
-    EXPECT_EQ(odd[0].name, "Optional");
-    EXPECT_EQ(odd[0].pass_mode, "");
-    EXPECT_EQ(odd[1].name, "ParamArray");
-    EXPECT_EQ(odd[2].name, "y");
-    EXPECT_EQ(odd[2].type, "pinlist");
-    EXPECT_EQ(odd[2].pass_mode, "byval");
-
+    got.clear();
+    for (const auto& p : TestAccess::parameters("Optional ByVal x As Long = 1, byval y as pinlist, (bad), ParamArray args()"))
+        got.push_back(p.name + "," + p.type + "," + p.pass_mode);
+    EXPECT_EQ(got, (std::vector<std::string>{"x,Long,ByVal", "y,pinlist,byval", "args,Variant,ParamArray"}));
     EXPECT_TRUE(TestAccess::parameters("   ").empty());
 }
 
@@ -108,20 +161,43 @@ TEST(Parser, ProcedureKindComesFromTheCaseSensitiveSuffix) {
     EXPECT_EQ(TestAccess::function_definition("Sub (x)").name, "unknown");
 }
 
-TEST(Parser, LineTestsAgreeWithTheirPatterns) {
-    // The line tests skip their patterns by the first letter; both must say the same everywhere.
-    const util::Regex function("^\\s*(Public|Private|Friend)?\\s*Function\\s+", util::Regex::ICASE);
-    const util::Regex sub("^\\s*(Public|Private|Friend)?\\s*Sub\\s+", util::Regex::ICASE);
-    const util::Regex decl("^\\s*(Public|Private|Global|Dim|Const)\\s+", util::Regex::ICASE);
-    const util::Regex const_decl("^\\s*(Public|Private|Global)\\s+Const\\s+", util::Regex::ICASE);
-    for (std::string line : {"Sub A()", "  sub a", "PublicSub x", "Friend Function F", "\xC5\xBF" "ub x()",
-                             "\xC2\xA0" "Dim x As Long", "\tdim x", "Global Const A = 1", "Const  K = 2", "End Sub",
-                             "Exit Function", "Declare Function X Lib", "Property Get P()", "x = 1", "' Dim x",
-                             "", "   ", "Set o = Nothing", "Dimension = 3", "Public\n", "Type T", "\xE4\xB8\xAD"}) {
-        bool is_function = function.match(line) || sub.match(line);
-        EXPECT_EQ(detail::is_function_definition(line), is_function) << line;
-        EXPECT_EQ(detail::is_variable_declaration(line), !is_function && (decl.match(line) || const_decl.match(line)))
-            << line;
+TEST(Parser, LineTestsClassifyAsTheParserReads) {
+    struct Case {
+        const char* line;
+        bool function, declaration;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"Sub A()", true, false},
+             {"  sub a", true, false},
+             {"Friend Function F", true, false},
+             {"Private Static Function F() As Long", true, false},
+             {"Public Property Let Value(ByVal v As Long)", true, false},
+             {"Property Get P()", true, false},
+             {"PublicSub x", false, false},
+             {"End Sub", false, false},
+             {"Exit Function", false, false},
+             {"Declare Function X Lib \"k\" ()", false, false},
+             {"Private Declare PtrSafe Sub Sleep Lib \"kernel32\" (ByVal ms As Long)", false, false},
+             {"\xC2\xA0" "Dim x As Long", false, true},
+             {"\tdim x", false, true},
+             {"Global Const A = 1", false, true},
+             {"Const  K = 2", false, true},
+             {"Static n As Long", false, true},
+             {"Static Sub S()", true, false},
+             {"Private WithEvents app As Application", false, true},
+             {"ReDim arr(5)", false, false},
+             {"Public Type T", false, false},
+             {"Private Enum E", false, false},
+             {"Public Event Changed()", false, false},
+             {"x = 1", false, false},
+             {"' Dim x", false, false},
+             {"", false, false},
+             {"Dimension = 3", false, false},
+             {"Public\n", false, false},
+             {"\xE4\xB8\xAD", false, false},
+         }) {
+        EXPECT_EQ(detail::is_function_definition(c.line), c.function) << c.line;
+        EXPECT_EQ(detail::is_variable_declaration(c.line), c.declaration) << c.line;
     }
 }
 

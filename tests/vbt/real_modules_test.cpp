@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "temp_dir.h"
 #include "vbt/parser.h"
@@ -75,48 +76,46 @@ TEST(RealModules, ExportedModulesParseWithoutErrors) {
     EXPECT_EQ(lines[2], "' Caf quoted settings\n");
     EXPECT_EQ(lines.text().find('\r'), std::string::npos);
 
-    // The function runs from its header to its End line; the continuation hides its parameters.
+    // Procedures run from their header to their End line; the Property is one of them, and the
+    // continued header gives all its parameters.
+    const FunctionInfo& ready = p.functions.at(main_path + ":Ready");
+    EXPECT_EQ(ready.start_line, 13);
+    EXPECT_EQ(ready.end_line, 16);
     const FunctionInfo& measure = p.functions.at(main_path + ":Measure_VBT");
     EXPECT_EQ(measure.start_line, 17);
     EXPECT_EQ(measure.end_line, 28);
-    EXPECT_TRUE(measure.parameters.empty());
+    ASSERT_EQ(measure.parameters.size(), 2u);
+    EXPECT_EQ(measure.parameters[1].name, "Count");
+    EXPECT_EQ(measure.parameters[1].type, "Long");
+    EXPECT_TRUE(measure.issues.empty());
     const FunctionInfo& log = p.functions.at(main_path + ":Log_DSP");
     EXPECT_EQ(log.start_line, 29);
     EXPECT_EQ(log.end_line, 31);
     EXPECT_TRUE(log.issues.empty());
-    EXPECT_EQ(p.functions.size(), 2u);
+    EXPECT_EQ(p.functions.size(), 3u);
+    EXPECT_EQ(p.local_variables.at(main_path + ":Ready").at(0).name, "tmp");
 
-    // One type per line: the last As clause gives it, and an earlier one stays part of a name.
-    const auto& locals = p.local_variables.at(main_path + ":Measure_VBT");
-    ASSERT_EQ(locals.size(), 4u);
-    EXPECT_EQ(locals[1].name, "j");
-    EXPECT_EQ(locals[1].var_type, VariableType::LONG);
-    EXPECT_FALSE(locals[1].has_issue());
-    EXPECT_EQ(locals[2].name, "site As Variant");
-    EXPECT_EQ(locals[2].var_type, VariableType::DOUBLE);
-    EXPECT_TRUE(locals[2].is_array);
-    EXPECT_EQ(locals[2].correct_name, "SiteAsVariant_adbl");
-    EXPECT_EQ(locals[3].name, "readings()");
-    EXPECT_EQ(locals[3].correct_name, "Readings_adbl");
+    // Each name has its own As clause: i without one is a Variant.
+    std::vector<std::string> locals;
+    for (const auto& v : p.local_variables.at(main_path + ":Measure_VBT"))
+        locals.push_back(v.name + ":" + std::string(to_text(v.var_type)) + (v.is_array ? "()" : "") + ":" +
+                         v.correct_name.value_or("ok"));
+    EXPECT_EQ(locals, (std::vector<std::string>{"i:Variant:i", "j:Long:ok", "site:Variant:ok",
+                                                "readings:Double():Readings_adbl"}));
 
-    // Globals: the Property header starts with "Public" and so reads as a declaration.
     std::vector<std::string> globals;
     for (const auto& v : p.global_variables) globals.push_back(v.name + ":" + std::string(to_text(v.scope)));
     // Modules are read in name order: Defs.bas first.
-    EXPECT_EQ(globals, (std::vector<std::string>{"g_Limits_type:global", "g_Ready_bool:global",
-                                                 "g_VERSION_str:global", "Property Get Ready():global"}));
+    EXPECT_EQ(globals, (std::vector<std::string>{"g_Limits_type:global", "g_Ready_bool:global", "g_VERSION_str:global"}));
     EXPECT_EQ(p.global_variables[0].var_type, VariableType::VARIANT);  // a user Type reads as Variant
     EXPECT_TRUE(p.global_variables[2].is_const);
     EXPECT_FALSE(p.global_variables[2].has_issue());
 
-    // Module level: both Declare lines, the collection, and the Property body's Dim.
-    const auto& module = p.module_variables.at(main_path);
-    ASSERT_EQ(module.size(), 4u);
-    EXPECT_EQ(module[0].name, "Declare PtrSafe Function GetTickCount Lib \"kernel32\" ()");
-    EXPECT_EQ(module[2].name, "m_Cache");
-    EXPECT_EQ(module[2].correct_name, "m_Cache_var");
-    EXPECT_EQ(module[3].name, "tmp");
-    EXPECT_EQ(module[3].line_number, 14);
+    // Module level: the Declare lines declare no variable; type characters give the types.
+    std::vector<std::string> module;
+    for (const auto& v : p.module_variables.at(main_path))
+        module.push_back(v.name + ":" + std::string(to_text(v.var_type)) + ":" + std::to_string(v.line_number));
+    EXPECT_EQ(module, (std::vector<std::string>{"m_Cache:Variant:10", "counter:Long:11", "label:String:11"}));
 
     const std::string defs_path = dir.str() + "/Modules/Defs.bas";
     EXPECT_EQ(p.files.at(defs_path).size(), 9u);
@@ -127,9 +126,10 @@ TEST(RealModules, ExportedModulesParseWithoutErrors) {
     EXPECT_EQ(p.enums.at(defs_path + ":enum_Mode").line_number, 6);
     EXPECT_EQ(p.files.at(dir.str() + "/Modules/Empty.bas").size(), 0u);
 
-    // Parameters and names hidden in a longer declared name are not looked up.
+    // Parameters are not looked up; the continued statement's second line is read.
     EXPECT_TRUE(p.get_variable_references("PinName").empty());
-    EXPECT_TRUE(p.get_variable_references("site").empty());
+    ASSERT_EQ(p.get_variable_references("site").size(), 1u);
+    EXPECT_EQ(p.get_variable_references("site")[0].line_number(), 26);
     const auto& uses = p.get_variable_references("i");
     ASSERT_EQ(uses.size(), 4u);
     EXPECT_EQ(uses[0].line_number(), 24);
