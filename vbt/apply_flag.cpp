@@ -21,7 +21,7 @@ ApplyFlag read_apply_flag(const xlsx::Cell& cell) {
         return ApplyFlag::NOT_UNDERSTOOD;
     }
     if (text.empty() || text == "FALSE" || text == "0" || text == "否") return ApplyFlag::NO;
-    if (text == "TRUE" || text == "1" || text == "是") return ApplyFlag::YES;
+    if (text == "TRUE" || text == "TRUE()" || text == "=TRUE()" || text == "1" || text == "是") return ApplyFlag::YES;
     return ApplyFlag::NOT_UNDERSTOOD;
 }
 

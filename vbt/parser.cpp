@@ -115,11 +115,17 @@ std::optional<ExcludedModule::Reason> exclusion_of(const std::string& path, cons
     return std::nullopt;
 }
 
+// The header is the comment block at the top of a module, before its first line of code
+// (Attribute and Option lines do not end it).
 bool is_generated(const SourceLines& lines) {
-    constexpr size_t FIRST_LINES = 20;
-    for (size_t i = 0; i < lines.size() && i < FIRST_LINES; ++i) {
-        std::string_view l = detail::strip(lines[i]);
-        if (l.empty() || (l[0] != '\'' && !detail::word_is(detail::leading_word(l), "Rem"))) continue;
+    constexpr size_t HEADER_LINES = 40;
+    for (size_t i = 0; i < lines.size() && i < HEADER_LINES; ++i) {
+        const std::string_view l = detail::strip(lines[i]);
+        const std::string_view first = detail::leading_word(l);
+        if (l.empty() || detail::word_is(first, "Attribute") || detail::word_is(first, "Option") ||
+            detail::word_is(first, "VERSION"))
+            continue;
+        if (l[0] != '\'' && !detail::word_is(first, "Rem")) return false;
         const std::string lowered = util::to_lower(l);
         if (util::contains(lowered, "vbt:generated") || util::contains(lowered, "do not edit")) return true;
     }

@@ -195,12 +195,12 @@ void write_reviewed(const std::string& path, int confirmed_globals) {
         worksheet_write_string(g, row, 3, std::string("v").append(n).c_str(), nullptr);
         worksheet_write_string(g, row, 4, std::string("g_V").append(n).c_str(), nullptr);
     }
-    // Not confirmed: FALSE, the text TRUE, 2; confirmed but without a new name; a new name that
-    // is no identifier.
+    // Not confirmed: FALSE, 2 (reported as not understood); the text TRUE confirms; confirmed but
+    // without a new name; a new name that is no identifier.
     worksheet_write_boolean(g, row, 1, 0, nullptr), worksheet_write_string(g, row, 3, "n1", nullptr),
         worksheet_write_string(g, row++, 4, "N1", nullptr);
     worksheet_write_string(g, row, 1, "TRUE", nullptr), worksheet_write_string(g, row, 3, "n2", nullptr),
-        worksheet_write_string(g, row++, 4, "N2", nullptr);
+        worksheet_write_string(g, row, 2, "5", nullptr), worksheet_write_string(g, row++, 4, "N2", nullptr);
     worksheet_write_number(g, row, 1, 2, nullptr), worksheet_write_string(g, row, 3, "n3", nullptr),
         worksheet_write_string(g, row++, 4, "N3", nullptr);
     worksheet_write_boolean(g, row, 1, 1, nullptr), worksheet_write_string(g, row++, 3, "n4", nullptr);
@@ -237,7 +237,8 @@ TEST(Refactorer, ReadsConfirmedRowsFromAReviewedWorkbook) {
 
     ASSERT_EQ(r.changes_made.size(), 2u);
     const auto& globals = r.changes_made.at("global_variable");
-    ASSERT_EQ(globals.size(), 12u);
+    ASSERT_EQ(globals.size(), 13u);
+    EXPECT_EQ(globals[12].original_name, "n2");
     EXPECT_EQ(globals[3].file_path, "x.bas");
     EXPECT_EQ(globals[3].line_number, 13);
     EXPECT_EQ(globals[3].description, "全局变量 'v3' 重命名为 'g_V3'");
@@ -250,9 +251,10 @@ TEST(Refactorer, ReadsConfirmedRowsFromAReviewedWorkbook) {
     EXPECT_NE(out.find("正在读取Excel报告: " + path + "\n"), std::string::npos) << out;
     EXPECT_NE(out.find("跳过无效的新名称 'bad name' (变量 'n5')\n"), std::string::npos) << out;
     EXPECT_NE(out.find("读取局部变量工作表失败: "), std::string::npos) << out;
-    const std::string listing = "从Excel中读取到 13 个确认的修改:\n  - 全局变量: v0 -> g_V0\n";
+    EXPECT_NE(out.find("Global Variables 第 16 行: 无法识别的“应用”值 '2'，该行未应用\n"), std::string::npos) << out;
+    const std::string listing = "从Excel中读取到 14 个确认的修改:\n  - 全局变量: v0 -> g_V0\n";
     EXPECT_NE(out.find(listing), std::string::npos) << out;
-    EXPECT_NE(out.find("  - 全局变量: v9 -> g_V9\n  ... 以及另外 3 个修改\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("  - 全局变量: v9 -> g_V9\n  ... 以及另外 4 个修改\n"), std::string::npos) << out;
     EXPECT_EQ(out.find("v10 -> "), std::string::npos) << out;
 }
 
