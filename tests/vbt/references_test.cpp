@@ -124,6 +124,23 @@ TEST(References, VariableUsesAreWholeCaseSensitiveWords) {
 // A reference keeps only positions; its texts are read back from the module text. The first and
 // last lines (no line break before or after), CR LF ends, Unicode spaces and non-ASCII text next
 // to the name all have to give the same texts the line itself holds.
+TEST(References, DeclarationsAreSkippedWithTheLinesTheyContinueOn) {
+    VBAParser p = parse({
+        {"P.bas",
+         "Dim a As Long, _\n"                          // 1: declaration
+         "    b As Long\n"                             // 2: its continuation, not a use
+         "Public Property Let Level(ByVal v As Long)\n"  // 3: header
+         "    Static calls As Long\n"                  // 4: a declaration too
+         "    calls = calls + b\n"                     // 5
+         "End Property\n"                              // 6
+         "x = a: b = _\n"                              // 7
+         "    a\n"},                                   // 8: a continued statement is read
+    });
+    EXPECT_EQ(refs(p, "b"), (std::vector<Ref>{{"P.bas", 5, "Level"}, {"P.bas", 7, "-"}}));
+    EXPECT_EQ(refs(p, "calls"), (std::vector<Ref>{{"P.bas", 5, "Level"}, {"P.bas", 5, "Level"}}));
+    EXPECT_EQ(refs(p, "a"), (std::vector<Ref>{{"P.bas", 7, "-"}, {"P.bas", 8, "-"}}));
+}
+
 TEST(References, TextsReadBackFromPositions) {
     std::optional<VBAParser> original = parse({
         {"A.bas", "x = 1\r\nDim x As Long\r\nSub Run_VBT()\r\n\t\xE3\x80\x80x = x\xC2\xB7 + 2\xE3\x80\x80\r\nEnd Sub\r\nx"},
