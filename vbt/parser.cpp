@@ -120,7 +120,8 @@ std::optional<ExcludedModule::Reason> exclusion_of(const std::string& path, cons
 bool is_generated(const SourceLines& lines) {
     constexpr size_t HEADER_LINES = 40;
     for (size_t i = 0; i < lines.size() && i < HEADER_LINES; ++i) {
-        const std::string_view l = detail::strip(lines[i]);
+        std::string_view l = detail::strip(lines[i]);
+        if (i == 0 && l.substr(0, 3) == "\xEF\xBB\xBF") l = detail::strip(l.substr(3));  // a byte order mark
         const std::string_view first = detail::leading_word(l);
         if (l.empty() || detail::word_is(first, "Attribute") || detail::word_is(first, "Option") ||
             detail::word_is(first, "VERSION"))

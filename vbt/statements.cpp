@@ -97,6 +97,7 @@ bool StatementReader::read_logical_line() {
     bool comment = false;  // the rest of the logical line is a comment, continued lines included
     while (index_ < lines_.size()) {
         std::string_view raw = lines_[index_++];
+        if (index_ == 1 && raw.substr(0, 3) == "\xEF\xBB\xBF") raw.remove_prefix(3);  // a byte order mark
         while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r')) raw.remove_suffix(1);
         const bool continued = ends_with_continuation(raw);
         if (!comment) {

@@ -131,6 +131,12 @@ TEST(Parser, StatementsKeepStringsAndSplitOnlyOutsideThem) {
     while (reader.next(st))
         got.push_back(std::string(st.code) + " @" + std::to_string(st.line) + "-" + std::to_string(st.last_line));
     EXPECT_EQ(got, (std::vector<std::string>{"x = \"a:b ' c\" & y @1-1", "Label1 @2-3", "s = \"_\"    & \"z\" @2-3"}));
+
+    // A byte order mark does not hide the first declaration.
+    VBAParser p;
+    TestAccess::parse_text(p, "B.bas", "\xEF\xBB\xBFPublic g_First_lng As Long\r\n");
+    ASSERT_EQ(p.global_variables.size(), 1u);
+    EXPECT_EQ(p.global_variables[0].name, "g_First_lng");
 }
 
 TEST(Parser, DeclarationFixture) { expect_fixture("declarations"); }
