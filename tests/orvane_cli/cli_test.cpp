@@ -137,6 +137,39 @@ TEST(OrvaneCli, ReviewRoundTrip) {
     EXPECT_EQ(testing::files_starting(src, "VBT_Refactor_Report_").size(), 1u);
 }
 
+TEST(OrvaneCli, ExcludedAndGeneratedModulesAreLeftAlone) {
+    TempDir dir;
+    dir.write("src/M.bas", MODULE);
+    const std::string vendor = "Sub UseIt()\r\n    count = 1\r\nEnd Sub\r\n";
+    const std::string generated = "' Do not edit: written by the flow builder\r\nSub More()\r\n    count = 2\r\nEnd Sub\r\n";
+    dir.write("src/vendor/V.bas", vendor);
+    dir.write("src/G.bas", generated);
+    const std::string src = dir.str() + "/src";
+
+    auto r = orvane(quote(src) + " --exclude 'vendor/*'");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(has(r, "找到 3 个 .bas 文件\n")) << r.out;
+    auto reports = testing::files_starting(src, "Orvane_Report_");
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(testing::sheet_rows(reports[0], "Summary").back(),
+              (std::vector<std::string>{"已排除模块", "N/A", "2"}));
+    auto edit = testing::python(
+        "import openpyxl\nwb = openpyxl.load_workbook('" + reports[0] + "')\n"
+        "ws = wb['Global Variables']\ncols = [c.value for c in ws[1]]\n"
+        "for row in ws.iter_rows(min_row=2):\n"
+        "    row[cols.index('应用')].value = 'TRUE'\n"  // typed as text
+        "wb.save('" + dir.str() + "/reviewed.xlsx')\n",
+        dir.str());
+    ASSERT_EQ(edit.status, 0) << edit.out;
+
+    r = orvane(quote(src) + " refactor " + quote(dir.str() + "/reviewed.xlsx") + " --exclude=vendor/*", "y\n");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(has(r, "  - 全局变量: count -> g_Count_lng\n")) << r.out;
+    EXPECT_NE(slurp(src + "/M.bas"), MODULE);
+    EXPECT_EQ(slurp(src + "/vendor/V.bas"), vendor);
+    EXPECT_EQ(slurp(src + "/G.bas"), generated);
+}
+
 TEST(OrvaneCli, MissingReportWriterIsReportedNotFatal) {
     TempDir dir;
     dir.write("src/M.bas", MODULE);
