@@ -153,6 +153,18 @@ private:
     std::string path_;
 };
 
+// Appends text to path (created when missing) and flushes it to the disk before returning, so the
+// line survives the process being killed right after (a journal). Throws Error.
+void append_durably(const std::string& path, std::string_view text);
+
+// ---- stop requests ----
+// From watch_stop_signals() on, SIGINT and SIGTERM (Ctrl-C) only set a flag: long work asks
+// stop_requested() between steps, finishes the step in hand and ends in order.
+void watch_stop_signals();
+bool stop_requested();
+// Exit status of a run ended by such a request, as a shell reports SIGINT.
+inline constexpr int kStoppedStatus = 130;
+
 // ---- resources ----
 // Largest resident memory this process has used, in KiB (0 when it cannot be told).
 std::uint64_t peak_memory_kib();

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <random>
 
@@ -307,6 +308,32 @@ void AtomicFile::discard() noexcept {
     open_ = false;
     ::unlink(temp_.c_str());
 }
+
+void append_durably(const std::string& path, std::string_view text) {
+    int fd = retry([&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666); });
+    if (fd < 0) fail("open", path, errno);
+    int err = 0;
+    if (!write_all(fd, text)) err = errno;
+    if (!err && ::fsync(fd) != 0) err = errno;
+    if (::close(fd) != 0 && !err) err = errno;
+    if (err) fail("write", path, err);
+}
+
+namespace {
+volatile std::sig_atomic_t g_stop = 0;
+extern "C" void on_stop_signal(int) { g_stop = 1; }
+}  // namespace
+
+void watch_stop_signals() {
+    struct sigaction sa {};
+    sa.sa_handler = on_stop_signal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: a blocking read (a prompt) returns at once
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool stop_requested() { return g_stop != 0; }
 
 bool is_temp_file_of(std::string_view file_name, std::string_view final_name) {
     return file_name.size() == final_name.size() + kTempFileInfix.size() + 6 &&

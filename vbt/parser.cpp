@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
 #include <set>
 #include <system_error>
 
+#include "util/diagnostics.h"
 #include "util/lines.h"
 #include "util/platform.h"
 #include "util/regex.h"
@@ -163,32 +163,49 @@ bool is_variable_declaration(std::string_view line) {
 bool VBAParser::is_function_definition(std::string_view line) { return detail::is_function_definition(line); }
 bool VBAParser::is_variable_declaration(std::string_view line) { return detail::is_variable_declaration(line); }
 
+void VBAParser::info(const char* code, std::string text) const {
+    diag::emit(*sink_, diag::Severity::info, code, std::move(text), diag::kConsole);
+}
+
 void VBAParser::parse_files(const std::string& directory_path) {
     std::vector<std::string> paths;
     collect_modules(directory_path, paths);
-    std::cout << "找到 " << paths.size() << " 个 .bas 文件" << std::endl;
+    info("vbt.modules-found", "找到 " + std::to_string(paths.size()) + " 个 .bas 文件");
     for (const std::string& path : paths) {
         if (auto reason = exclusion_of(path, directory_path, options.exclude)) {
             excluded_modules.push_back({path, *reason});
             continue;
         }
         try {
-            SourceLines lines(decode_source(read_module(path)));
+            DecodedModule module = decode_module(read_module(path), options.code_page);
+            SourceLines lines(decode_source(std::move(module.text)));
+            lines.set_encoding(std::move(module.encoding));
             if (is_generated(lines)) {
                 excluded_modules.push_back({path, ExcludedModule::Reason::GENERATED});
                 continue;
             }
+            if (lines.encoding().kind == TextEncoding::raw_bytes) {
+                diag::Location where;
+                where.file = path;
+                diag::emit(*sink_, diag::Severity::warning, "vbt.undecodable-module",
+                           "警告: 模块 " + path + " 不是有效的 UTF-8，也无法按代码页 " + options.code_page +
+                               " 解码；已按原始字节读取 (请用 --encoding 指定模块的代码页，如 --encoding cp936)",
+                           diag::kConsole, where);
+            }
             files.insert_or_assign(path, lines);
             parse_file(path, lines);
         } catch (const std::exception& e) {
-            std::cout << "解析文件 " << path << " 时出错: " << e.what() << std::endl;
+            diag::Location where;
+            where.file = path;
+            diag::emit(*sink_, diag::Severity::error, "vbt.module-failed",
+                       "解析文件 " + path + " 时出错: " + e.what(), diag::kConsole, where);
         }
     }
     global_variables.shrink_to_fit();
     collect_variable_references();
     check_function_parameters();
-    std::cout << "解析完成：" << global_variables.size() << " 个全局变量，" << functions.size() << " 个函数"
-              << std::endl;
+    info("vbt.parse-done", "解析完成：" + std::to_string(global_variables.size()) + " 个全局变量，" +
+                               std::to_string(functions.size()) + " 个函数");
 }
 
 void VBAParser::parse_file(const std::string& path, const SourceLines& lines) {
@@ -323,7 +340,12 @@ void VBAParser::parse_variable_declaration(std::string_view line, const SharedTe
                 module_variables[container].push_back(std::move(info));
         }
     } catch (const std::exception& e) {
-        std::cout << "解析变量声明时出错 (行 " << line_num << "): " << line << " - " << e.what() << std::endl;
+        diag::Location where;
+        where.file = file_path.str();
+        where.line = static_cast<unsigned>(line_num);
+        diag::emit(*sink_, diag::Severity::error, "vbt.declaration-failed",
+                   "解析变量声明时出错 (行 " + std::to_string(line_num) + "): " + std::string(line) + " - " + e.what(),
+                   diag::kConsole, where);
     }
 }
 

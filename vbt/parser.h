@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "util/diagnostics.h"
 #include "vbt/model.h"
 #include "vbt/source.h"
 
@@ -33,6 +34,9 @@ struct ParseOptions {
     // Glob patterns (*, ?, [...]; letter case ignored). A pattern with a "/" is matched against the
     // module's path below the directory given to parse_files, one without against its file name.
     std::vector<std::string> exclude;
+    // Code page (converter name, see util::code_page_name) of modules that are neither UTF-8
+    // nor UTF-16 with a byte order mark.
+    std::string code_page = "CP1252";
 };
 
 // A module that was found but not read, and why.
@@ -44,14 +48,15 @@ struct ExcludedModule {
 
 class VBAParser {
 public:
-    VBAParser() = default;
-    explicit VBAParser(ParseOptions options) : options(std::move(options)) {}
+    // Progress and per-file errors go to sink as events.
+    explicit VBAParser(diag::Sink& sink = diag::null_sink()) : sink_(&sink) {}
+    explicit VBAParser(ParseOptions options, diag::Sink& sink = diag::null_sink())
+        : options(std::move(options)), sink_(&sink) {}
 
     // Parses every .bas file under the directory (any letter case, sub-directories included),
     // then collects references and checks parameters. Modules matching an exclusion pattern and
     // generated modules (a "' vbt:generated" or "Do not edit" comment in their first lines) are
-    // listed in excluded_modules instead. Prints progress and per-file errors to
-    // standard output; a failing file is reported and skipped.
+    // listed in excluded_modules instead. A failing file is reported and skipped.
     void parse_files(const std::string& directory_path);
 
     // The uses of exactly this identifier (case-sensitive); empty when there are none.
@@ -75,6 +80,7 @@ private:
     friend struct TestAccess;
     struct WordLookup;
 
+    void info(const char* code, std::string text) const;
     void parse_file(const std::string& file_path, const SourceLines& lines);
     static bool is_function_definition(std::string_view line);
     static FunctionInfo parse_function_definition(std::string_view line, const SharedText& file_path,
@@ -101,6 +107,7 @@ private:
 
     // What references point into; shared by copies of the parser, so their references stay valid.
     std::shared_ptr<detail::ReferenceTables> tables_;
+    diag::Sink* sink_;
 };
 
 namespace detail {

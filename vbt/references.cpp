@@ -2,7 +2,6 @@
 // split once into its word runs and every run is looked up in a hash map, instead of running one
 // regular expression per line and name.
 #include <array>
-#include <iostream>
 
 #include "util/regex.h"
 #include "vbt/keywords.h"
@@ -110,7 +109,7 @@ struct VBAParser::WordLookup {
 };
 
 void VBAParser::collect_variable_references() {
-    std::cout << "正在收集变量引用信息..." << std::endl;
+    info("vbt.collecting-references", "正在收集变量引用信息...");
     WordLookup lookup;
     auto add_variable = [&](const VariableInfo& v) {
         lookup.words[v.original_name].variable = true;
@@ -152,7 +151,7 @@ void VBAParser::collect_variable_references() {
         collect_references_in_file(file, lines, lookup);
     }
     collect_type_enum_references();
-    std::cout << "收集到 " << variable_references.size() << " 个变量的引用信息" << std::endl;
+    info("vbt.references-collected", "收集到 " + std::to_string(variable_references.size()) + " 个变量的引用信息");
 }
 
 void VBAParser::collect_references_in_file(uint32_t file, const SourceLines& lines, const WordLookup& all_variables) {

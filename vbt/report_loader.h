@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "util/diagnostics.h"
 #include "util/error.h"
 #include "vbt/parser.h"
 #include "vbt/refactorer.h"
@@ -23,6 +24,15 @@ public:
     // Writes VBT_Refactor_Report_<time>.xlsx into output_dir; returns its path.
     virtual std::string generate_refactor_report(const ChangeLog& changes_made,
                                                  const std::string& output_dir = ".") = 0;
+
+    // Where the writer's messages go (none by default).
+    void set_sink(diag::Sink& sink) { sink_ = &sink; }
+
+protected:
+    void say(const char* code, std::string text) const {
+        diag::emit(*sink_, diag::Severity::info, code, std::move(text), diag::kConsole);
+    }
+    diag::Sink* sink_ = &diag::null_sink();
 };
 
 // The library or its entry point could not be loaded; the text says why.

@@ -1,9 +1,11 @@
 #include "vbt/source.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <unordered_map>
 
+#include "util/codepage.h"
 #include "util/error.h"
 #include "util/regex.h"
 
@@ -141,6 +143,153 @@ std::string_view strip(std::string_view s) {
 }
 
 }  // namespace detail
+
+std::string TextEncoding::label() const {
+    switch (kind) {
+        case utf8: return bom ? "UTF-8 (BOM)" : "UTF-8";
+        case utf16le: return "UTF-16LE";
+        case utf16be: return "UTF-16BE";
+        case legacy: return code_page;
+        case raw_bytes: return "bytes";
+    }
+    return "";
+}
+
+namespace {
+
+bool valid_utf8(std::string_view s) {
+    for (size_t i = 0; i < s.size();) {
+        size_t len = 1;
+        if (static_cast<unsigned char>(s[i]) >= 0x80 && detail::decode_at(s, i, len) == 0xFFFFFFFF) return false;
+        i += len;
+    }
+    return true;
+}
+
+std::string bytes_to_text(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 8);
+    for (char ch : bytes) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out += ch;
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> text_to_bytes(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        size_t len = 1;
+        uint32_t cp = detail::decode_at(text, i, len);
+        if (cp > 0xFF) return std::nullopt;
+        out += static_cast<char>(cp);
+        i += len;
+    }
+    return out;
+}
+
+const char* utf16_name(TextEncoding::Kind kind) { return kind == TextEncoding::utf16le ? "UTF-16LE" : "UTF-16BE"; }
+
+}  // namespace
+
+DecodedModule decode_module(std::string_view bytes, const std::string& code_page) {
+    DecodedModule m;
+    const std::string_view whole = bytes;
+    auto starts = [&](std::string_view bom) { return bytes.substr(0, bom.size()) == bom; };
+    if (starts("\xEF\xBB\xBF")) {
+        m.encoding.bom = true;
+        bytes.remove_prefix(3);
+    } else if (starts("\xFF\xFE") || starts("\xFE\xFF")) {
+        m.encoding.kind = bytes[0] == '\xFF' ? TextEncoding::utf16le : TextEncoding::utf16be;
+        m.encoding.bom = true;
+        if (auto text = util::decode_code_page(bytes.substr(2), utf16_name(m.encoding.kind))) {
+            m.text = std::move(*text);
+            return m;
+        }
+        m.encoding = TextEncoding{TextEncoding::raw_bytes, false, {}};
+        m.text = bytes_to_text(whole);
+        return m;
+    }
+    if (valid_utf8(bytes)) {
+        m.text = std::string(bytes);
+        return m;
+    }
+    if (!m.encoding.bom) {
+        if (auto text = util::decode_code_page(bytes, code_page)) {
+            m.encoding.kind = TextEncoding::legacy;
+            m.encoding.code_page = code_page;
+            m.text = std::move(*text);
+            return m;
+        }
+    }
+    m.encoding = TextEncoding{TextEncoding::raw_bytes, false, {}};
+    m.text = bytes_to_text(whole);
+    return m;
+}
+
+std::string_view split_raw_lines(std::string_view bytes, const TextEncoding& encoding, std::vector<RawLine>& lines) {
+    lines.clear();
+    std::string_view bom;
+    if (encoding.bom) {
+        const size_t n = encoding.kind == TextEncoding::utf8 ? 3 : 2;
+        bom = bytes.substr(0, n);
+        bytes.remove_prefix(std::min(n, bytes.size()));
+    }
+    const bool wide = encoding.kind == TextEncoding::utf16le || encoding.kind == TextEncoding::utf16be;
+    const size_t unit = wide ? 2 : 1;
+    // The code unit at i when it is a CR or LF, else 0.
+    auto control = [&](size_t i) -> char {
+        if (!wide) return bytes[i] == '\r' || bytes[i] == '\n' ? bytes[i] : 0;
+        if (i + 1 >= bytes.size()) return 0;
+        char lo = encoding.kind == TextEncoding::utf16le ? bytes[i] : bytes[i + 1];
+        char hi = encoding.kind == TextEncoding::utf16le ? bytes[i + 1] : bytes[i];
+        return hi == 0 && (lo == '\r' || lo == '\n') ? lo : 0;
+    };
+    size_t start = 0, i = 0;
+    while (i < bytes.size()) {
+        char c = control(i);
+        if (!c) {
+            i += unit;
+            continue;
+        }
+        size_t end = i + unit;
+        if (c == '\r' && end < bytes.size() && control(end) == '\n') end += unit;
+        lines.push_back({bytes.substr(start, i - start), bytes.substr(i, end - i)});
+        start = i = end;
+    }
+    if (start < bytes.size()) lines.push_back({bytes.substr(start), {}});
+    return bom;
+}
+
+std::optional<std::string> decode_line(std::string_view bytes, const TextEncoding& encoding) {
+    switch (encoding.kind) {
+        case TextEncoding::utf8:
+            if (!valid_utf8(bytes)) return std::nullopt;
+            return std::string(bytes);
+        case TextEncoding::raw_bytes: return bytes_to_text(bytes);
+        case TextEncoding::utf16le:
+        case TextEncoding::utf16be: return util::decode_code_page(bytes, utf16_name(encoding.kind));
+        case TextEncoding::legacy: return util::decode_code_page(bytes, encoding.code_page);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> encode_line(std::string_view utf8, const TextEncoding& encoding) {
+    switch (encoding.kind) {
+        case TextEncoding::utf8: return std::string(utf8);
+        case TextEncoding::raw_bytes: return text_to_bytes(utf8);
+        case TextEncoding::utf16le:
+        case TextEncoding::utf16be: return util::encode_code_page(utf8, utf16_name(encoding.kind));
+        case TextEncoding::legacy: return util::encode_code_page(utf8, encoding.code_page);
+    }
+    return std::nullopt;
+}
 
 std::string decode_source(std::string bytes) {
     // In place: the text never grows, so the write position never passes the read position.

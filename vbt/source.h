@@ -5,11 +5,51 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace igxl::vbt {
+
+// How a module's bytes were read, so that a rewrite writes them back the same way.
+struct TextEncoding {
+    enum Kind : uint8_t {
+        utf8,
+        utf16le,
+        utf16be,
+        legacy,  // a legacy code page, through the converter
+        raw_bytes,  // did not decode: each byte kept as one character (U+0000..U+00FF)
+    };
+    Kind kind = utf8;
+    bool bom = false;       // the file starts with a byte order mark (kept on rewrite)
+    std::string code_page;  // the converter's name, for kind legacy
+    // "UTF-8", "UTF-16LE", "CP936", "bytes" ...
+    std::string label() const;
+};
+
+// A module file as text: UTF-8 with the file's own line ends, without the byte order mark.
+struct DecodedModule {
+    std::string text;
+    TextEncoding encoding;
+};
+
+// Valid UTF-8 (with or without BOM) is UTF-8; a UTF-16 BOM gives UTF-16; otherwise the bytes are
+// read in code_page (a converter name, see util::code_page_name). Bytes that do not decode are
+// read as raw_bytes: every byte kept, so names in ASCII can still be renamed exactly.
+DecodedModule decode_module(std::string_view bytes, const std::string& code_page);
+
+// One physical line of a module file, in the file's own encoding.
+struct RawLine {
+    std::string_view content;  // without the line end
+    std::string_view end;      // "\n", "\r\n", "\r" in the encoding, or empty on the last line
+};
+// The byte order mark (empty when none) and the lines of a module file's bytes.
+std::string_view split_raw_lines(std::string_view bytes, const TextEncoding& encoding, std::vector<RawLine>& lines);
+// One line's bytes as UTF-8, and back; nothing when they do not convert.
+std::optional<std::string> decode_line(std::string_view bytes, const TextEncoding& encoding);
+std::optional<std::string> encode_line(std::string_view utf8, const TextEncoding& encoding);
 
 class SourceLines {
 public:
@@ -29,6 +69,10 @@ public:
     const std::string& text() const;
     std::shared_ptr<const std::string> shared_text() const { return text_; }
     std::vector<std::string> to_vector() const;
+
+    // How the module file was read (set by the parser).
+    const TextEncoding& encoding() const { return encoding_; }
+    void set_encoding(TextEncoding encoding) { encoding_ = std::move(encoding); }
 
     class const_iterator {
     public:
@@ -54,6 +98,7 @@ public:
 private:
     std::shared_ptr<const std::string> text_;
     std::vector<uint32_t> starts_;  // line i spans [starts_[i], starts_[i + 1])
+    TextEncoding encoding_;
 };
 
 // Module file bytes as text: bytes that are not valid UTF-8 are dropped, then CR LF and lone CR

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
-#include <iostream>
 #include <optional>
 #include <set>
 #include <unordered_map>
@@ -30,8 +29,14 @@ std::string local_stamp() {
     return buf;
 }
 
+// A report never replaces an earlier one: a name taken already gets "_1", "_2", ...
 std::string report_path(const std::string& output_dir, const std::string& prefix) {
-    return (std::filesystem::path(output_dir) / (prefix + local_stamp() + ".xlsx")).string();
+    const std::filesystem::path dir(output_dir);
+    const std::string stem = prefix + local_stamp();
+    std::filesystem::path path = dir / (stem + ".xlsx");
+    std::error_code ec;
+    for (int n = 1; std::filesystem::exists(path, ec); ++n) path = dir / (stem + "_" + std::to_string(n) + ".xlsx");
+    return path.string();
 }
 
 void check(lxw_error err, const std::string& what) {
@@ -191,7 +196,7 @@ std::string Tessaly::generate_dry_run_report(const ProgressFn& update_progressba
         if (update_progressbar) update_progressbar(value);
     };
     const std::string path = report_path(output_dir, "Orvane_Report_");
-    std::cout << "正在生成dry-run报告: " << path << std::endl;
+    say("vbt.report-writing", "正在生成dry-run报告: " + path);
     VariableIssues issues = parser.get_all_variable_issues();
     progress(10);
     OpenWorkbook wb(path);
@@ -212,7 +217,7 @@ std::string Tessaly::generate_dry_run_report(const ProgressFn& update_progressba
     write_manual_check_sheet(wb.get(), parser, "Manual Check Required");
     progress(90);
     wb.close();
-    std::cout << "Dry-run报告已生成: " << path << std::endl;
+    say("vbt.report-written", "Dry-run报告已生成: " + path);
     return path;
 }
 
@@ -385,18 +390,19 @@ void Tessaly::write_manual_check_sheet(lxw_workbook* writer, const VBAParser& pa
 
 std::string Tessaly::generate_refactor_report(const ChangeLog& changes_made, const std::string& output_dir) {
     const std::string path = report_path(output_dir, "VBT_Refactor_Report_");
-    std::cout << "正在生成重构报告: " << path << std::endl;
+    say("vbt.refactor-report-writing", "正在生成重构报告: " + path);
     OpenWorkbook wb(path);
     write_refactor_changes_sheet(wb.get(), changes_made, "Refactor Changes");
     write_refactor_summary_sheet(wb.get(), changes_made, "Refactor Summary");
     wb.close();
-    std::cout << "重构报告已生成: " << path << std::endl;
+    say("vbt.refactor-report-written", "重构报告已生成: " + path);
     return path;
 }
 
 void Tessaly::write_refactor_changes_sheet(lxw_workbook* writer, const ChangeLog& changes_made,
                                            const std::string& sheet_name) {
-    SheetStream sheet(writer, sheet_name, {"修改类型", "文件路径", "行号", "原名称", "新名称", "修改描述", "修改时间"},
+    SheetStream sheet(writer, sheet_name,
+                      {"修改类型", "文件路径", "行号", "原名称", "新名称", "修改描述", "修改时间", "结果", "原因"},
                       {false, -1});
     for (const auto& [type, records] : changes_made)
         for (const ChangeRecord& r : records)
@@ -407,6 +413,8 @@ void Tessaly::write_refactor_changes_sheet(lxw_workbook* writer, const ChangeLog
                 .text(r.new_name)
                 .text(r.description)
                 .text(r.timestamp)
+                .text(outcome_text(r.outcome))
+                .text(r.reason)
                 .end_row();
     sheet.finish();
 }

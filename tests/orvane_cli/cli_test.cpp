@@ -20,6 +20,38 @@ RunResult orvane(const std::string& args, const std::string& answer = "") {
     return run("printf " + quote(answer) + " | " + BIN + "orvane " + args);
 }
 
+// Standard output and standard error apart, run from the folder cwd.
+struct Streams {
+    int status = -1;
+    std::string out, err;
+};
+Streams orvane_in(const std::string& cwd, const std::string& args, const std::string& answer = "") {
+    const std::string err_file = cwd + "/.stderr";
+    RunResult r = run("cd " + quote(cwd) + " && (printf " + quote(answer) + " | " + BIN + "orvane " + args + " 2>" +
+                      quote(err_file) + ")");
+    Streams s{r.status, r.out, slurp(err_file)};
+    std::filesystem::remove(err_file);
+    return s;
+}
+
+// Marks the rows of the named variables as confirmed in a dry-run report; saves it as `to`.
+void confirm(const std::string& report, const std::vector<std::string>& names, const std::string& to,
+             const std::string& dir) {
+    std::string list;
+    for (const auto& n : names) list += "'" + n + "', ";
+    auto edit = testing::python(
+        "import openpyxl\nwb = openpyxl.load_workbook('" + report + "')\n"
+        "for ws in wb.worksheets:\n"
+        "    cols = [c.value for c in ws[1]]\n"
+        "    if '应用' not in cols: continue\n"
+        "    for row in ws.iter_rows(min_row=2):\n"
+        "        if row[0].value in (" + list + "):\n"
+        "            row[cols.index('应用')].value = True\n"
+        "wb.save('" + to + "')\n",
+        dir);
+    ASSERT_EQ(edit.status, 0) << edit.out;
+}
+
 const std::string MODULE =
     "Public count As Long\r\n"
     "Sub Work()\r\n"
@@ -39,31 +71,43 @@ const std::string USAGE =
 
 bool has(const RunResult& r, const std::string& text) { return r.out.find(text) != std::string::npos; }
 
-TEST(OrvaneCli, UsageErrorsEndWithStatusOne) {
+TEST(OrvaneCli, BadInputEndsWithStatusTwoOnStandardError) {
     TempDir dir;
     dir.write("M.bas", MODULE);
-    auto r = orvane("");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, USAGE);
+    auto s = orvane_in(dir.str(), "");
+    EXPECT_EQ(s.status, 2);
+    EXPECT_EQ(s.out, "");
+    EXPECT_EQ(s.err, USAGE);
 
-    r = orvane(quote(dir.str() + "/nope"));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "错误：目录 '" + dir.str() + "/nope' 不存在\n");
+    s = orvane_in(dir.str(), quote(dir.str() + "/nope"));
+    EXPECT_EQ(s.status, 2);
+    EXPECT_EQ(s.out, "");
+    EXPECT_EQ(s.err, "错误：目录 '" + dir.str() + "/nope' 不存在\n");
+
+    s = orvane_in(dir.str(), ". --encoding klingon");
+    EXPECT_EQ(s.status, 2);
+    EXPECT_NE(s.err.find("错误：不支持的代码页 'klingon' (可选: cp936, gbk"), std::string::npos) << s.err;
+
+    s = orvane_in(dir.str(), ". dry-run --out nowhere");
+    EXPECT_EQ(s.status, 2);
+    EXPECT_EQ(s.err, "错误：输出目录 'nowhere' 不存在\n");
+
+    auto r = orvane("");
 
     // Modes compare exactly; the parse and its counts come first.
     r = orvane(quote(dir.str()) + " Dry-Run");
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(has(r, "发现 1 个全局变量\n发现 1 个函数\n发现 0 个Type定义\n发现 0 个Enum定义\n")) << r.out;
     EXPECT_TRUE(has(r, "错误：无效的模式 'Dry-Run'\n支持的模式:\n  dry-run  - 仅检查并生成报告 (默认)\n"
                        "  refactor - 使用已有报告进行重构\n用法: orvane <目录路径> [模式] [报告路径]\n"))
         << r.out;
 
     r = orvane(quote(dir.str()) + " refactor");
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(has(r, "错误：refactor模式需要指定报告路径\n用法: orvane <目录路径> refactor <报告路径>\n")) << r.out;
 
     r = orvane(quote(dir.str()) + " refactor " + quote(dir.str() + "/none.xlsx"));
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(has(r, "发现 1 个函数\n")) << r.out;
     EXPECT_TRUE(has(r, "错误：指定的报告文件 '" + dir.str() + "/none.xlsx' 不存在\n")) << r.out;
     EXPECT_TRUE(testing::files_starting(dir.str(), "Orvane_Report_").empty());
@@ -130,9 +174,9 @@ TEST(OrvaneCli, ReviewRoundTrip) {
               (std::vector<std::vector<std::string>>{
                   {"修改类型", "修改数量"}, {"global_variable", "1"}, {"local_variable", "1"}, {"总计", "2"}}));
 
-    // The untouched dry-run report confirms nothing: a failed refactor still ends with status 0.
+    // The untouched dry-run report confirms nothing: the refactor failed, and says so.
     r = orvane(quote(src) + " refactor " + quote(reports[0]), "y\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(has(r, "未找到任何确认的修改\n重构应用失败\n")) << r.out;
     EXPECT_EQ(testing::files_starting(src, "VBT_Refactor_Report_").size(), 1u);
 }
@@ -179,10 +223,102 @@ TEST(OrvaneCli, MissingReportWriterIsReportedNotFatal) {
     for (const char* lib : {"libOrvane.so", "libcommon.so"})
         fs::copy_file(std::string(IGXL_BINARY_DIR "/lib/") + lib, dir.str() + "/lib/" + lib);
     auto r = run(dir.str() + "/bin/orvane " + quote(dir.str() + "/src"));
-    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_TRUE(has(r, "\n无法导入Excel报告生成器: ")) << r.out;
     EXPECT_TRUE(has(r, "libTessaly.so")) << r.out;
     EXPECT_TRUE(has(r, "请安装Excel依赖")) << r.out;
+}
+
+TEST(OrvaneCli, HelpAndVersion) {
+    TempDir dir;
+    auto s = orvane_in(dir.str(), "--help");
+    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(s.err, "");
+    EXPECT_NE(s.out.find("--encoding"), std::string::npos) << s.out;
+    EXPECT_NE(s.out.find("--yes"), std::string::npos) << s.out;
+    EXPECT_NE(s.out.find(USAGE), std::string::npos) << s.out;
+    EXPECT_EQ(s.out.find("不存在"), std::string::npos) << s.out;
+    s = orvane_in(dir.str(), "--version");
+    EXPECT_EQ(s.status, 0);
+    EXPECT_TRUE(s.out.rfind("orvane ", 0) == 0) << s.out;
+}
+
+// The dry run from one folder with a relative path, the refactor from another folder with the
+// absolute path, without a prompt and with the reports elsewhere; then the same workbook again.
+TEST(OrvaneCli, RefactorFromAnotherFolderAppliesAndReappliesHonestly) {
+    TempDir dir;
+    dir.write("proj/src/M.bas", MODULE);
+    dir.write("elsewhere/.keep", "");
+    const std::string src = dir.str() + "/proj/src", module = src + "/M.bas", out = dir.str() + "/reports";
+    std::filesystem::create_directories(out);
+    auto s = orvane_in(dir.str() + "/proj", "src");
+    ASSERT_EQ(s.status, 0) << s.out << s.err;
+    auto reports = testing::files_starting(src, "Orvane_Report_");
+    ASSERT_EQ(reports.size(), 1u);
+    confirm(reports[0], {"count"}, dir.str() + "/reviewed.xlsx", dir.str());
+
+    s = orvane_in(dir.str() + "/elsewhere", quote(src) + " refactor ../reviewed.xlsx --yes --out " + quote(out));
+    EXPECT_EQ(s.status, 0) << s.out << s.err;
+    EXPECT_EQ(s.out.find("是否继续"), std::string::npos) << s.out;
+    EXPECT_NE(s.out.find("结果: 已应用 1，已是新名称 0，已跳过 0，失败 0 (共 1 个确认的修改)\n重构应用成功！\n"),
+              std::string::npos)
+        << s.out;
+    EXPECT_NE(slurp(module).find("Public g_Count_lng As Long\r\n"), std::string::npos);
+    EXPECT_EQ(testing::files_starting(out, "VBT_Refactor_Report_").size(), 1u);
+    EXPECT_TRUE(testing::files_starting(src, "VBT_Refactor_Report_").empty());
+    const std::string journal = slurp(out + "/VBT_Refactor_Journal.log");
+    EXPECT_NE(journal.find("\t" + module + "\t"), std::string::npos) << journal;
+
+    // Again: every row is in place already; nothing rewritten, no new backup, success.
+    const std::string after = slurp(module);
+    s = orvane_in(dir.str() + "/elsewhere", quote(src) + " refactor ../reviewed.xlsx --yes --out " + quote(out));
+    EXPECT_EQ(s.status, 0) << s.out << s.err;
+    EXPECT_NE(s.out.find("结果: 已应用 0，已是新名称 1"), std::string::npos) << s.out;
+    EXPECT_EQ(s.out.find("已修改文件"), std::string::npos) << s.out;
+    EXPECT_EQ(testing::files_starting(src, "M.bas.backup_").size(), 1u);
+    EXPECT_EQ(slurp(module), after);
+    auto refactor_reports = testing::files_starting(out, "VBT_Refactor_Report_");
+    ASSERT_EQ(refactor_reports.size(), 2u);  // never overwritten, also within one second
+    for (const auto& path : refactor_reports) {
+        auto rows = testing::sheet_rows(path, "Refactor Changes");
+        ASSERT_EQ(rows.size(), 2u) << path;
+        EXPECT_EQ(rows[1][1], module);
+        EXPECT_TRUE(rows[1][7] == "已应用" || rows[1][7] == "已是新名称") << rows[1][7];
+    }
+}
+
+// A confirmed rename that cannot be done is reported with its reason and makes the status 1.
+TEST(OrvaneCli, SkippedRenameIsReportedAndFailsTheRun) {
+    TempDir dir;
+    dir.write("src/M.bas", MODULE);
+    const std::string src = dir.str() + "/src";
+    ASSERT_EQ(orvane_in(dir.str(), "src").status, 0);
+    auto reports = testing::files_starting(src, "Orvane_Report_");
+    ASSERT_EQ(reports.size(), 1u);
+    // The reviewer's own name for 'tmp' is the name of the procedure.
+    auto edit = testing::python(
+        "import openpyxl\nwb = openpyxl.load_workbook('" + reports[0] + "')\nws = wb['Local Variables']\n"
+        "cols = [c.value for c in ws[1]]\n"
+        "for row in ws.iter_rows(min_row=2):\n"
+        "    if row[0].value == 'tmp':\n"
+        "        row[cols.index('应用')].value = True\n"
+        "        row[cols.index('正确命名')].value = 'Work'\n"
+        "wb.save('" + dir.str() + "/reviewed.xlsx')\n",
+        dir.str());
+    ASSERT_EQ(edit.status, 0) << edit.out;
+    auto s = orvane_in(dir.str(), "src refactor reviewed.xlsx -y");
+    EXPECT_EQ(s.status, 1) << s.out << s.err;
+    EXPECT_NE(s.out.find("跳过修改 tmp -> Work (src/M.bas:3): 名称冲突: 'Work' 已是过程 'Work'"), std::string::npos)
+        << s.out;
+    EXPECT_NE(s.err.find("重构未全部应用: 1 个修改未应用"), std::string::npos) << s.err;
+    EXPECT_EQ(slurp(src + "/M.bas"), MODULE);
+    EXPECT_TRUE(testing::files_starting(src, "M.bas.backup_").empty());
+    auto refactor_reports = testing::files_starting(src, "VBT_Refactor_Report_");
+    ASSERT_EQ(refactor_reports.size(), 1u);
+    auto rows = testing::sheet_rows(refactor_reports[0], "Refactor Changes");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1][7], "已跳过");
+    EXPECT_NE(rows[1][8].find("名称冲突"), std::string::npos);
 }
 
 TEST(OrvaneCli, CheckWithVbtReturnsBothReports) {

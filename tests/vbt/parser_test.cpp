@@ -9,6 +9,7 @@
 
 #include "temp_dir.h"
 #include "test_access.h"
+#include "tests/support/events.h"
 #include "util/lines.h"
 #include "util/regex.h"
 #include "vbt/parser.h"
@@ -58,10 +59,10 @@ std::string dump(const VBAParser& p, const std::string& dir) {
 
 void expect_fixture(const std::string& name) {
     const std::string dir = FIXTURES + name;
-    VBAParser p;
-    testing::internal::CaptureStdout();
+    diag::CollectingSink sink;
+    VBAParser p(sink);
     p.parse_files(dir);
-    std::string printed = testing::internal::GetCapturedStdout();
+    std::string printed = igxl::testing::lines_of(sink);
     EXPECT_EQ(printed.find("出错"), std::string::npos) << printed;
     const std::string actual = dump(p, dir + "/");
     // After a reviewed change of the rules, VBT_WRITE_EXPECTED=1 rewrites the expected records.
@@ -208,10 +209,10 @@ TEST(Parser, LineTestsClassifyAsTheParserReads) {
 }
 
 TEST(Parser, MissingDirectoryPrintsZeroCounts) {
-    VBAParser p;
-    testing::internal::CaptureStdout();
+    diag::CollectingSink sink;
+    VBAParser p(sink);
     p.parse_files(FIXTURES + "no-such-folder");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(igxl::testing::lines_of(sink),
               "找到 0 个 .bas 文件\n正在收集变量引用信息...\n收集到 0 个变量的引用信息\n"
               "解析完成：0 个全局变量，0 个函数\n");
 }
@@ -225,10 +226,10 @@ TEST(Parser, WalkFindsModulesInAnyCaseAndReportsUnreadableOnes) {
     std::filesystem::create_directories(dir.str() + "/dir.bas");  // a folder, not a module
     std::filesystem::create_symlink(dir.str() + "/missing", dir.str() + "/broken.bas");
 
-    VBAParser p;
-    testing::internal::CaptureStdout();
+    diag::CollectingSink sink;
+    VBAParser p(sink);
     p.parse_files(dir.str() + "/");
-    std::string printed = testing::internal::GetCapturedStdout();
+    std::string printed = igxl::testing::lines_of(sink);
     EXPECT_NE(printed.find("找到 4 个 .bas 文件\n"), std::string::npos) << printed;
     EXPECT_NE(printed.find("解析文件 " + dir.str() + "/broken.bas 时出错: "), std::string::npos) << printed;
     EXPECT_NE(printed.find("解析完成：3 个全局变量，0 个函数\n"), std::string::npos) << printed;
@@ -254,11 +255,11 @@ TEST(Parser, LinesAreDecodedAndKeepTheirEnds) {
 
 TEST(Parser, SecondParseAddsAgain) {
     VBAParser p;
-    testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStdout();
     p.parse_files(FIXTURES + "declarations");
     size_t globals = p.global_variables.size();
     p.parse_files(FIXTURES + "declarations");
-    testing::internal::GetCapturedStdout();
+    ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(p.global_variables.size(), 2 * globals);
     EXPECT_EQ(p.files.size(), 1u);
     // References of the first scan still point at live text after the entry was replaced.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "temp_dir.h"
+#include "tests/support/events.h"
 #include "vbt/parser.h"
 
 namespace igxl::vbt {
@@ -63,17 +64,18 @@ TEST(RealModules, ExportedModulesParseWithoutErrors) {
               "Global g_Limits_type As type_Limits");
     dir.write("Modules/Empty.bas", "");
 
-    VBAParser p;
-    testing::internal::CaptureStdout();
+    diag::CollectingSink sink;
+    VBAParser p(sink);
     p.parse_files(dir.str());
-    std::string printed = testing::internal::GetCapturedStdout();
+    std::string printed = igxl::testing::lines_of(sink);
     EXPECT_EQ(printed.find("出错"), std::string::npos) << printed;
     EXPECT_NE(printed.find("找到 3 个 .bas 文件"), std::string::npos);
 
     const std::string main_path = dir.str() + "/Modules/VBT_Main.bas";
     const SourceLines& lines = p.files.at(main_path);
     ASSERT_EQ(lines.size(), 31u);
-    EXPECT_EQ(lines[2], "' Caf quoted settings\n");
+    // Not UTF-8: read in the default code page, Windows-1252.
+    EXPECT_EQ(lines[2], "' Caf\xC3\xA9 \xE2\x80\x9Cquoted\xE2\x80\x9D settings\xE2\x80\xA6\n");
     EXPECT_EQ(lines.text().find('\r'), std::string::npos);
 
     // Procedures run from their header to their End line; the Property is one of them, and the

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "tests/support/events.h"
 #include "tests/support/file_size_limit.h"
 #include "tests/vbt/temp_dir.h"
 #include "tests/vbt_report/report_helpers.h"
@@ -65,9 +66,11 @@ TEST(DryRunReport, SheetsHeadersCountsAndManualChecks) {
     VBAParser parser;
     parser.parse_files(dir.str());
     std::vector<int> progress;
-    ::testing::internal::CaptureStdout();
-    std::string path = Tessaly().generate_dry_run_report([&](int v) { progress.push_back(v); }, parser, dir.str());
-    std::string out = ::testing::internal::GetCapturedStdout();
+    diag::CollectingSink sink;
+    Tessaly writer;
+    writer.set_sink(sink);
+    std::string path = writer.generate_dry_run_report([&](int v) { progress.push_back(v); }, parser, dir.str());
+    std::string out = igxl::testing::lines_of(sink);
 
     EXPECT_EQ(std::filesystem::path(path).parent_path(), std::filesystem::path(dir.str()));
     EXPECT_TRUE(std::filesystem::path(path).filename().string().rfind("Orvane_Report_", 0) == 0);
@@ -271,20 +274,31 @@ TEST(RefactorReport, RowsInLogOrderAndSummaryCounts) {
     ChangeLog log;
     for (int i = 0; i < 3; ++i)
         log["global_variable"].push_back(
-            {"a.bas", i + 1, std::string("g").append(std::to_string(i)), std::string("g_G").append(std::to_string(i)), "d", "t"});
+            {"a.bas", i + 1, std::string("g").append(std::to_string(i)), std::string("g_G").append(std::to_string(i)), "d",
+             "t", Outcome::applied, ""});
     for (int i = 0; i < 2; ++i)
-        log["local_variable"].push_back({"b.bas", 10 + i, "x", "Y", "desc", "2025-01-14 09:30:05"});
-    ::testing::internal::CaptureStdout();
-    path = Tessaly().generate_refactor_report(log, dir.str());
-    std::string out = ::testing::internal::GetCapturedStdout();
+        log["local_variable"].push_back(
+            {"b.bas", 10 + i, "x", "Y", "desc", "2025-01-14 09:30:05", Outcome::skipped, "名称冲突"});
+    diag::CollectingSink sink;
+    Tessaly writer;
+    writer.set_sink(sink);
+    const std::string first = path;
+    path = writer.generate_refactor_report(log, dir.str());
+    std::string out = igxl::testing::lines_of(sink);
+    // A report never replaces another, also within one second.
+    EXPECT_NE(path, first);
+    EXPECT_TRUE(std::filesystem::exists(first));
     EXPECT_NE(out.find("正在生成重构报告: " + path), std::string::npos);
     EXPECT_NE(out.find("重构报告已生成: " + path), std::string::npos);
     EXPECT_NE(path.find("VBT_Refactor_Report_"), std::string::npos);
     EXPECT_EQ(xlsx::Workbook(path).sheet_names(), (std::vector<std::string>{"Refactor Changes", "Refactor Summary"}));
     Rows changes = sheet_rows(path, "Refactor Changes");
     ASSERT_EQ(changes.size(), 6u);
-    EXPECT_EQ(changes[0], (std::vector<std::string>{"修改类型", "文件路径", "行号", "原名称", "新名称", "修改描述", "修改时间"}));
-    EXPECT_EQ(changes[5], (std::vector<std::string>{"local_variable", "b.bas", "11", "x", "Y", "desc", "2025-01-14 09:30:05"}));
+    EXPECT_EQ(changes[0], (std::vector<std::string>{"修改类型", "文件路径", "行号", "原名称", "新名称", "修改描述", "修改时间",
+                                                    "结果", "原因"}));
+    EXPECT_EQ(changes[1][7], "已应用");
+    EXPECT_EQ(changes[5], (std::vector<std::string>{"local_variable", "b.bas", "11", "x", "Y", "desc", "2025-01-14 09:30:05",
+                                                    "已跳过", "名称冲突"}));
     EXPECT_EQ(sheet_rows(path, "Refactor Summary"),
               (Rows{{"修改类型", "修改数量"}, {"global_variable", "3"}, {"local_variable", "2"}, {"总计", "5"}}));
 }
@@ -296,7 +310,7 @@ TEST(Reports, AFullDiskLeavesNoReportBehind) {
     VBAParser parser;
     parser.parse_files(dir.str());
     ChangeLog log;
-    log["global_variable"].push_back({"A.bas", 1, "count", "g_Count_lng", "d", "t"});
+    log["global_variable"].push_back({"A.bas", 1, "count", "g_Count_lng", "d", "t", Outcome::applied, ""});
     {
         igxl::testing::FileSizeLimit full(2048);
         if (!full.active()) GTEST_SKIP() << "cannot limit the file size here";
