@@ -321,6 +321,26 @@ TEST(OrvaneCli, SkippedRenameIsReportedAndFailsTheRun) {
     EXPECT_NE(rows[1][8].find("名称冲突"), std::string::npos);
 }
 
+// SIGINT while the run waits for its answer: nothing is changed and the status says why.
+TEST(OrvaneCli, InterruptAtThePromptChangesNothing) {
+    TempDir dir;
+    dir.write("src/M.bas", MODULE);
+    const std::string src = dir.str() + "/src";
+    ASSERT_EQ(orvane_in(dir.str(), "src").status, 0);
+    auto reports = testing::files_starting(src, "Orvane_Report_");
+    ASSERT_EQ(reports.size(), 1u);
+    confirm(reports[0], {"count"}, dir.str() + "/reviewed.xlsx", dir.str());
+    const std::string out = dir.str() + "/out.txt";
+    // Standard input is a pipe held open by the shell and never written to.
+    auto r = run("cd " + quote(dir.str()) + " && mkfifo in && (" + BIN + "orvane src refactor reviewed.xlsx < in > " +
+                 quote(out) + " 2>&1 & pid=$!; exec 3>in; n=0; until grep -q 'y/N' " + quote(out) +
+                 " || [ $n -gt 300 ]; do sleep 0.05; n=$((n+1)); done; kill -INT $pid; wait $pid; echo status=$?; "
+                 "exec 3>&-)");
+    EXPECT_NE(r.out.find("status=130"), std::string::npos) << r.out << slurp(out);
+    EXPECT_EQ(slurp(src + "/M.bas"), MODULE);
+    EXPECT_TRUE(testing::files_starting(src, "M.bas.backup_").empty());
+}
+
 TEST(OrvaneCli, CheckWithVbtReturnsBothReports) {
     TempDir dir;
     dir.write("prog/Job List.txt",
