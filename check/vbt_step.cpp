@@ -11,7 +11,7 @@ void Vantor::run_vbt_step(const std::string& work_dir, std::vector<std::string>&
     update_progressbar(progress::kStart);
     report(diag::Severity::info, "vbt.modules-folder",
            "开始处理目录中的BAS文件: " + device_directory);
-    vbt::VBAParser parser;
+    vbt::VBAParser parser(*sink_);
     parser.parse_files(device_directory);
     report(diag::Severity::info, "vbt.parsed",
            "解析完成！");
@@ -24,6 +24,7 @@ void Vantor::run_vbt_step(const std::string& work_dir, std::vector<std::string>&
     report(diag::Severity::info, "vbt.enum-count",
            "发现 " + std::to_string(parser.enums.size()) + " 个Enum定义");
     std::unique_ptr<vbt::ReportWriter> writer = vbt::load_report_writer();
+    writer->set_sink(*sink_);
     std::string path = writer->generate_dry_run_report([this](int value) { update_progressbar(value); }, parser,
                                                        work_dir);
     result.push_back(path);

@@ -196,7 +196,7 @@ std::string Tessaly::generate_dry_run_report(const ProgressFn& update_progressba
         if (update_progressbar) update_progressbar(value);
     };
     const std::string path = report_path(output_dir, "Orvane_Report_");
-    say("vbt.report-writing", "正在生成dry-run报告: " + path);
+    say("vbt.dry-run-report-writing", "正在生成dry-run报告: " + path);
     VariableIssues issues = parser.get_all_variable_issues();
     progress(10);
     OpenWorkbook wb(path);
@@ -217,7 +217,7 @@ std::string Tessaly::generate_dry_run_report(const ProgressFn& update_progressba
     write_manual_check_sheet(wb.get(), parser, "Manual Check Required");
     progress(90);
     wb.close();
-    say("vbt.report-written", "Dry-run报告已生成: " + path);
+    say("vbt.dry-run-report-written", "Dry-run报告已生成: " + path);
     return path;
 }
 
