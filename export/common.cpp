@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <unordered_map>
+#include <vector>
 #include <utility>
 
 #include "export/xlsx.h"
@@ -37,7 +39,36 @@ struct ZipCloser {
 
 }  // namespace
 
-void unzip(const std::string& file_name, const std::string& path, diag::Sink& sink) {
+namespace {
+
+bool is_sheet_text(const std::string& base) {
+    if (base.size() < 4) return false;
+    std::string ext = base.substr(base.size() - 4);
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return ext == ".txt";
+}
+
+// The files one unpacking wrote so far; unless kept, they are removed again, so a failed
+// unpacking leaves no part of the program behind.
+class Written {
+public:
+    ~Written() {
+        if (keep_) return;
+        for (const auto& f : files_) util::remove_file(f);
+    }
+    void add(std::string f) { files_.push_back(std::move(f)); }
+    void keep() { keep_ = true; }
+
+private:
+    std::vector<std::string> files_;
+    bool keep_ = false;
+};
+
+}  // namespace
+
+void unzip(const std::string& file_name, const std::string& path, diag::Sink& sink,
+           const ExportOptions& options) {
     if (!util::path_exists(file_name)) throw FileNotFoundError(file_name);
     int err = 0;
     zip_t* za = zip_open(file_name.c_str(), ZIP_RDONLY, &err);
@@ -56,8 +87,18 @@ void unzip(const std::string& file_name, const std::string& path, diag::Sink& si
         throw Error("cannot open archive '" + file_name + "': " + msg);
     }
     ZipCloser closer{za};
-    make_dirs(path);
-    std::vector<char> buf(size_t(1) << 20);
+    const std::string what = "archive '" + file_name + "'";
+    auto refuse = [&](const std::string& why) { throw BadInputError(file_name, what + ": " + why); };
+    const std::string raise = " (raise the limit with --max-unpacked if the program really is that large)";
+
+    // Every limit the directory can tell is checked before anything is written.
+    struct Member {
+        zip_uint64_t index;
+        std::string name, base;
+    };
+    std::vector<Member> members;
+    std::unordered_map<std::string, size_t> by_base;
+    uint64_t declared = 0;
     zip_int64_t n = zip_get_num_entries(za, 0);
     for (zip_int64_t i = 0; i < n; ++i) {
         const char* raw = zip_get_name(za, static_cast<zip_uint64_t>(i), 0);
@@ -67,21 +108,68 @@ void unzip(const std::string& file_name, const std::string& path, diag::Sink& si
         std::string base = cut == std::string::npos ? name : name.substr(cut + 1);
         // Folder entries and names that mean a folder would write outside the flat target.
         if (base.empty() || base == "." || base == "..") continue;
-        zip_file_t* zf = zip_fopen_index(za, static_cast<zip_uint64_t>(i), 0);
-        if (!zf)
-            throw Error("cannot extract '" + name + "' from '" + file_name + "': " + zip_strerror(za));
-        std::string dest = path + "/" + base;
+        if (members.size() >= options.max_members)
+            refuse("it holds more than " + std::to_string(options.max_members) +
+                   " files, more than a test program has");
+        auto [it, fresh] = by_base.emplace(base, members.size());
+        if (!fresh)
+            refuse("members '" + members[it->second].name + "' and '" + name + "' have the same file name '" +
+                   base + "'; unpacked into one folder, one would overwrite the other");
+        zip_stat_t st;
+        if (zip_stat_index(za, static_cast<zip_uint64_t>(i), 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE)) {
+            declared += st.size;
+            if (declared > options.max_unpacked)
+                refuse("it unpacks to more than " + limit_text(options.max_unpacked) + raise);
+        }
+        members.push_back({static_cast<zip_uint64_t>(i), std::move(name), std::move(base)});
+    }
+
+    make_dirs(path);
+    Written written;
+    std::vector<char> buf(size_t(1) << 20);
+    uint64_t total = 0;
+    for (const Member& m : members) {
+        zip_file_t* zf = zip_fopen_index(za, m.index, 0);
+        if (!zf) throw Error("cannot extract '" + m.name + "' from '" + file_name + "': " + zip_strerror(za));
+        std::string dest = path + "/" + m.base;
+        // Written under a temporary name and renamed when complete: a failure never leaves a
+        // truncated file under a sheet's name.
+        std::string part = path + "/." + m.base + ".unpacking";
+        bool sheet = is_sheet_text(m.base);
+        uint64_t line = 0, line_no = 1;
         std::FILE* out = nullptr;
         try {
-            // A symlink standing at dest is replaced, never followed, so a hostile archive or
+            // A symlink standing at the name is replaced, never followed, so a hostile archive or
             // folder cannot redirect the write elsewhere.
-            out = util::create_file_replacing_links(dest);
+            out = util::create_file_replacing_links(part);
+            written.add(part);
             for (;;) {
                 zip_int64_t got = zip_fread(zf, buf.data(), buf.size());
                 if (got < 0)
-                    throw Error("cannot extract '" + name + "' from '" + file_name +
+                    throw Error("cannot extract '" + m.name + "' from '" + file_name +
                                 "': " + zip_error_strerror(zip_file_get_error(zf)));
                 if (got == 0) break;
+                total += static_cast<uint64_t>(got);
+                if (total > options.max_unpacked) refuse("it unpacks to more than " + limit_text(options.max_unpacked) + raise);
+                if (sheet) {
+                    const char* p = buf.data();
+                    const char* e = p + got;
+                    while (p < e) {
+                        const char* brk = p;
+                        while (brk < e && *brk != '\n' && *brk != '\r') ++brk;
+                        line += static_cast<uint64_t>(brk - p);
+                        if (line > options.max_line_length)
+                            refuse("sheet text file '" + m.name + "': line " + std::to_string(line_no) +
+                                   " is longer than " + limit_text(options.max_line_length) +
+                                   ", more than a sheet row holds");
+                        if (brk < e) {
+                            line = 0;
+                            if (*brk == '\n') ++line_no;
+                            ++brk;
+                        }
+                        p = brk;
+                    }
+                }
                 write_all(out, buf.data(), static_cast<size_t>(got), dest);
             }
         } catch (...) {
@@ -91,7 +179,10 @@ void unzip(const std::string& file_name, const std::string& path, diag::Sink& si
         }
         zip_fclose(zf);
         if (std::fclose(out) != 0) throw Error("cannot write '" + dest + "': " + std::strerror(errno));
+        util::rename_over(part, dest);
+        written.add(dest);
     }
+    written.keep();
 }
 
 std::string format_str(std::string_view target_str) {
@@ -136,11 +227,18 @@ static std::string sheet_file_name(const std::string& sheet) {
     return name + ".txt";
 }
 
-void export_sheets_to_txt(const std::string& xlsm_file_path, const std::string& output_dir) {
+void export_sheets_to_txt(const std::string& xlsm_file_path, const std::string& output_dir,
+                          const ExportOptions& options) {
     make_dirs(output_dir);
-    xlsx::Workbook wb(xlsm_file_path);
-    for (const std::string& sheet : wb.sheet_names())
-        wb.write_sheet_text(sheet, (fs::path(output_dir) / sheet_file_name(sheet)).string());
+    xlsx::Workbook wb(xlsm_file_path, options);
+    Written written;
+    for (const std::string& sheet : wb.sheet_names()) {
+        std::string file = (fs::path(output_dir) / sheet_file_name(sheet)).string();
+        written.add(file);
+        written.add(file + ".part");
+        wb.write_sheet_text(sheet, file);
+    }
+    written.keep();
 }
 
 }  // namespace igxl

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "export/options.h"
+
 namespace igxl::xlsx {
 
 struct Cell {
@@ -26,8 +28,9 @@ struct Range {
 class Workbook {
 public:
     // Throws FileNotFoundError for a missing file and igxl::Error naming the file and the problem
-    // for anything that is not a readable workbook.
-    explicit Workbook(const std::string& path);
+    // for anything that is not a readable workbook; BadInputError when it passes a limit of
+    // options (the bytes its parts unpack to, the length of a sheet text line).
+    explicit Workbook(const std::string& path, const ExportOptions& options = {});
     ~Workbook();
     Workbook(Workbook&&) noexcept;
     Workbook& operator=(Workbook&&) noexcept;

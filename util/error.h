@@ -22,6 +22,18 @@ private:
     std::string path_;
 };
 
+// Input refused as it stands (an archive past a limit, members that would overwrite each
+// other): the message names the file and what was expected. Hosts exit with their bad-input
+// status for it.
+class BadInputError : public Error {
+public:
+    BadInputError(const std::string& file, const std::string& message) : Error(message), file_(file) {}
+    const std::string& file() const { return file_; }
+
+private:
+    std::string file_;
+};
+
 // A row that lacks a field the reader needs (file and 1-based line named in the message).
 class ShortRowError : public Error {
 public:

@@ -1,0 +1,426 @@
+// The cell decoder: walks the XML of one sheet part and turns each cell record (shared string,
+// inline string, number, date, boolean, error, formula) into its field text for a row sink.
+#include <algorithm>
+#include <charconv>
+#include <unordered_map>
+
+#include "export/xlsx_impl.h"
+#include "util/text.h"
+
+namespace igxl::xlsx {
+
+using detail::append_text;
+using detail::attr;
+using detail::CellValue;
+using detail::DateKind;
+using detail::has_attr;
+using detail::RowSink;
+using detail::to_uint;
+using detail::XmlAttr;
+using detail::XmlAttrs;
+
+namespace {
+
+// Walks the cells of one sheet part and hands finished field values to a sink.
+class SheetHandler {
+public:
+    SheetHandler(const Workbook::Impl& wb, const std::string& sheet, RowSink& sink)
+        : wb_(wb), sheet_(sheet), sink_(sink), numbers_(sink.wants_numbers()) {}
+
+    bool capturing() const { return cap_ != nullptr; }
+    bool unfinished() const { return in_data_; }
+    void on_text(std::string_view s, detail::XmlText kind) {
+        append_text(*cap_, s, kind);
+        // A cell's text becomes one field of a line: the line limit bounds it too.
+        if (cap_->size() > wb_.options.max_line_length)
+            throw BadInputError(wb_.pkg.path(), "cannot read workbook '" + wb_.pkg.path() + "': sheet '" + sheet_ +
+                                                    "', cell " + cell_name() + " holds more than " +
+                                                    limit_text(wb_.options.max_line_length));
+    }
+
+    void on_start(std::string_view name, XmlAttrs a) {
+        switch (name.size()) {
+            case 1:
+                if (name[0] == 'c') {
+                    if (in_data_) start_cell(a);
+                    return;
+                }
+                if (!in_cell_) return;
+                if (name[0] == 'v') {
+                    v_.clear();
+                    has_v_ = true;
+                    cap_ = &v_;
+                } else if (name[0] == 'f') {
+                    f_.clear();
+                    has_f_ = true;
+                    std::string_view t = attr(a, "t");
+                    f_shared_ = t == "shared";
+                    f_si_ = -1;
+                    f_master_ = false;
+                    if (f_shared_) {
+                        to_uint(attr(a, "si"), f_si_);
+                        f_master_ = has_attr(a, "ref");
+                    }
+                    cap_ = &f_;
+                } else if (name[0] == 't' && in_is_ && rph_ == 0) {
+                    cap_ = &is_;
+                }
+                return;
+            case 2:
+                if (name == "is" && in_cell_) {
+                    in_is_ = true;
+                    has_is_ = true;
+                    is_.clear();
+                }
+                return;
+            case 3:
+                if (name == "row") {
+                    if (!in_data_) return;
+                    uint32_t r;
+                    begin_row(to_uint(attr(a, "r"), r) && r >= 1 ? r : row_ + 1);
+                } else if (name == "rPh") {
+                    ++rph_;
+                }
+                return;
+            case 9:
+                if (name == "sheetData") in_data_ = true;
+                else if (name == "mergeCell") merge(attr(a, "ref"));
+                else if (name == "dimension") dimension(attr(a, "ref"));
+                return;
+            default:
+                return;
+        }
+    }
+
+    void on_end(std::string_view name) {
+        switch (name.size()) {
+            case 1:
+                if (name[0] == 'c') {
+                    if (in_cell_) finish_cell();
+                } else {
+                    cap_ = nullptr;
+                    if (name[0] == 'f' && in_cell_ && f_shared_ && f_master_ && f_si_ >= 0 && !f_.empty())
+                        masters_[f_si_] = {f_, row_, col_};
+                }
+                return;
+            case 2:
+                if (name == "is") in_is_ = false;
+                return;
+            case 3:
+                if (name == "row" && in_row_) {
+                    in_row_ = false;
+                    sink_.end_row();
+                } else if (name == "rPh") {
+                    --rph_;
+                }
+                return;
+            case 9:
+                if (name == "sheetData") in_data_ = false;
+                return;
+            default:
+                return;
+        }
+    }
+
+private:
+    void start_cell(XmlAttrs a) {
+        if (!in_row_) {
+            // A cell outside any row element: its own reference names the row.
+            uint32_t c, r;
+            begin_row(detail::parse_cell_ref(attr(a, "r"), c, r) ? r : row_ + 1);
+        }
+        in_cell_ = true;
+        has_v_ = has_f_ = has_is_ = in_is_ = false;
+        // One pass over the attributes: this runs for every cell of the sheet.
+        std::string_view ref, s, t;
+        for (const XmlAttr& at : a) {
+            if (at.name.size() != 1) continue;
+            if (at.name[0] == 'r') ref = at.value;
+            else if (at.name[0] == 's') s = at.value;
+            else if (at.name[0] == 't') t = at.value;
+        }
+        uint32_t c;
+        col_ = !ref.empty() && cell_column(ref, c) ? c : next_col_;
+        next_col_ = col_ + 1;
+        style_ = 0;
+        if (!s.empty()) to_uint(s, style_);  // an empty s="" means the default style
+        type_ = 'n';
+        if (t.size() == 1) {
+            if (t[0] == 's' || t[0] == 'b' || t[0] == 'e' || t[0] == 'd') type_ = t[0];
+        } else if (t == "inlineStr") {
+            type_ = 'i';
+        } else if (t == "str") {
+            type_ = 'S';
+        }
+    }
+
+    void begin_row(uint32_t row) {
+        row_ = row;
+        next_col_ = 1;
+        in_row_ = true;
+        auto r = std::to_chars(row_digits_, row_digits_ + sizeof row_digits_, row);
+        row_len_ = static_cast<uint8_t>(r.ptr - row_digits_);
+        sink_.begin_row(row);
+    }
+
+    // The column of a cell reference, with the checks of parse_cell_ref. Cells name their own
+    // row, so the row digits are usually those of the row element: compared, not parsed.
+    bool cell_column(std::string_view ref, uint32_t& col) const {
+        const char* p = ref.data();
+        const char* e = p + ref.size();
+        uint32_t c = 0;
+        for (int n = 0; p < e && n < 3; ++p, ++n) {
+            unsigned l = static_cast<unsigned>(static_cast<unsigned char>(*p) | 0x20) - 'a';
+            if (l >= 26) break;
+            c = c * 26 + l + 1;
+        }
+        if (p > ref.data() && c <= 16384 && row_ <= 1048576 && static_cast<size_t>(e - p) == row_len_) {
+            size_t i = 0;
+            while (i < row_len_ && p[i] == row_digits_[i]) ++i;
+            if (i == row_len_) {
+                col = c;
+                return true;
+            }
+        }
+        uint32_t r;
+        return detail::parse_cell_ref(ref, col, r);
+    }
+
+    void dimension(std::string_view ref) {
+        size_t colon = ref.find(':');
+        uint32_t c, r;
+        if (detail::parse_cell_ref(colon == std::string_view::npos ? ref : ref.substr(colon + 1), c, r))
+            sink_.dimension(c);
+    }
+
+    void merge(std::string_view ref) {
+        size_t colon = ref.find(':');
+        uint32_t c1, r1, c2, r2;
+        if (colon == std::string_view::npos) return;
+        if (!detail::parse_cell_ref(ref.substr(0, colon), c1, r1) ||
+            !detail::parse_cell_ref(ref.substr(colon + 1), c2, r2))
+            return;
+        Range rg{std::min(r1, r2) - 1, std::min(c1, c2) - 1, std::max(r1, r2) - 1, std::max(c1, c2) - 1};
+        sink_.merge(rg);
+    }
+
+    std::string cell_name() const {
+        std::string n;
+        detail::append_column_letters(n, col_);
+        return n + std::to_string(row_);
+    }
+
+    // Up to 15 digits without a sign or a leading zero (a lone "0" included).
+    static bool canonical_digits(std::string_view v) {
+        if (v.empty() || v.size() > 15 || (v[0] == '0' && v.size() > 1)) return false;
+        for (char c : v)
+            if (static_cast<unsigned>(c - '0') > 9) return false;
+        return true;
+    }
+
+    // A decimal that repr_decimal_text would give back unchanged: [-]I.F with I "0" or without
+    // leading zeros, F ending in a non-zero digit, at most 15 significant digits, and for
+    // I "0" at most three zeros after the point (smaller numbers take an exponent).
+    static bool canonical_decimal(std::string_view v) {
+        const char* p = v.data();
+        const char* e = p + v.size();
+        if (p < e && *p == '-') ++p;
+        const char* i0 = p;
+        while (p < e && static_cast<unsigned>(*p - '0') <= 9) ++p;
+        size_t ni = static_cast<size_t>(p - i0);
+        if (ni == 0 || p == e || *p != '.' || (ni > 1 && *i0 == '0')) return false;
+        const char* f0 = ++p;
+        while (p < e && static_cast<unsigned>(*p - '0') <= 9) ++p;
+        if (p != e || p == f0 || e[-1] == '0') return false;
+        size_t nf = static_cast<size_t>(e - f0);
+        if (ni == 1 && *i0 == '0') {
+            size_t z = 0;
+            while (f0[z] == '0') ++z;
+            return z <= 3 && nf - z <= 15;
+        }
+        return ni + nf <= 15;
+    }
+
+    static bool point_or_exponent(std::string_view v) {
+        for (char c : v)
+            if (c == '.' || c == 'e' || c == 'E') return true;
+        return false;
+    }
+
+    void set_number(CellValue& cv) {
+        std::string_view v = v_;
+        DateKind dk0 = style_ < wb_.xf_kind.size() ? wb_.xf_kind[style_] : DateKind::None;
+        if (dk0 == DateKind::None) {
+            if (canonical_digits(v)) {
+                // The most common number: already written as its field text.
+                cv.kind = Cell::Number;
+                cv.text = v;
+                if (numbers_) {
+                    double n = 0;
+                    for (char c : v) n = n * 10 + (c - '0');
+                    cv.number = n;
+                }
+                return;
+            }
+            if (v.size() <= 15 && !point_or_exponent(v) &&
+                detail::canonical_integer(v, out_)) {
+                // Integers are the common case: their digits are the field, no float parse needed.
+                cv.kind = Cell::Number;
+                cv.text = out_;
+                if (numbers_) {
+                    double n = 0;
+                    for (char c : out_)
+                        if (c != '-') n = n * 10 + (c - '0');
+                    cv.number = out_[0] == '-' ? -n : n;
+                }
+                return;
+            }
+            if (canonical_decimal(v)) {
+                // Written as the field text already (what most writers store).
+                cv.kind = Cell::Number;
+                cv.text = v;
+                if (numbers_) std::from_chars(v.data(), v.data() + v.size(), cv.number);
+                return;
+            }
+            // Most stored decimals are short enough to give their field text without a
+            // binary round trip; the value itself is parsed only for readers that use it.
+            if (size_t n = detail::repr_decimal_text(v, num_)) {
+                cv.kind = Cell::Number;
+                cv.text = {num_, n};
+                if (numbers_) std::from_chars(v.data(), v.data() + v.size(), cv.number);
+                return;
+            }
+        }
+        double d = 0;
+        const char* b = v.data();
+        const char* e = b + v.size();
+        auto r = std::from_chars(b, e, d);
+        if (r.ec != std::errc() || r.ptr != e) {
+            // Not a number after all: keep what the file says.
+            cv.kind = Cell::Text;
+            cv.text = v_;
+            return;
+        }
+        cv.kind = Cell::Number;
+        cv.number = d;
+        DateKind dk = style_ < wb_.xf_kind.size() ? wb_.xf_kind[style_] : DateKind::None;
+        if (dk != DateKind::None) {
+            cv.kind = Cell::Date;
+            if (!detail::format_serial_date(d, wb_.date1904, dk, out_)) {
+                cv.kind = Cell::Error;
+                out_ = "#VALUE!";
+            }
+            cv.text = out_;
+            return;
+        }
+        if (!point_or_exponent(v) && detail::canonical_integer(v, out_)) {
+            cv.text = out_;
+            return;
+        }
+        size_t n = util::format_double_to(d, num_);
+        cv.text = {num_, n};
+    }
+
+    void finish_cell() {
+        in_cell_ = false;
+        cap_ = nullptr;
+        CellValue cv;
+        if (has_f_) {
+            if (f_.empty() && f_shared_ && f_si_ >= 0) {
+                auto it = masters_.find(f_si_);
+                if (it != masters_.end())
+                    detail::shift_formula(it->second.text, int64_t(row_) - it->second.row,
+                                          int64_t(col_) - it->second.col, f_);
+            }
+            if (!f_.empty()) {
+                f_.insert(f_.begin(), '=');
+                cv.kind = Cell::Formula;
+                cv.text = f_;
+                sink_.cell(col_, cv);
+                return;
+            }
+        }
+        switch (type_) {
+            case 's': {
+                if (!has_v_ || v_.empty()) break;
+                size_t i;
+                if (!to_uint(detail::decode_xml_text(v_), i) || i + 1 >= wb_.sst_off.size())
+                    throw Error("cannot read workbook '" + wb_.pkg.path() + "': sheet '" + sheet_ + "', cell " +
+                                cell_name() + " refers to shared string '" + v_ + "' but the table has " +
+                                std::to_string(wb_.sst_off.size() - 1) + " strings");
+                cv.kind = Cell::Text;
+                cv.text = std::string_view(wb_.sst_pool).substr(wb_.sst_off[i], wb_.sst_off[i + 1] - wb_.sst_off[i]);
+                break;
+            }
+            case 'i':
+            case 'S': {
+                std::string* text = type_ == 'i' && has_is_ ? &is_ : has_v_ ? &v_ : nullptr;
+                if (!text) break;
+                detail::decode_ooxml_escapes(*text);
+                cv.kind = Cell::Text;
+                cv.text = *text;
+                break;
+            }
+            case 'b':
+                if (!has_v_ || v_.empty()) break;
+                cv.kind = Cell::Bool;
+                cv.boolean = v_ == "1" || v_ == "true" || v_ == "TRUE";
+                cv.text = cv.boolean ? "True" : "False";
+                break;
+            case 'e':
+                if (!has_v_) break;
+                cv.kind = Cell::Error;
+                cv.text = v_;
+                break;
+            case 'd':
+                if (!has_v_ || v_.empty()) break;
+                if (detail::format_iso_date(v_, out_)) {
+                    cv.kind = Cell::Date;
+                    cv.text = out_;
+                } else {
+                    cv.kind = Cell::Text;
+                    cv.text = v_;
+                }
+                break;
+            default:
+                if (has_v_ && !v_.empty()) set_number(cv);
+                break;
+        }
+        sink_.cell(col_, cv);
+    }
+
+    struct Master {
+        std::string text;
+        uint32_t row, col;
+    };
+
+    const Workbook::Impl& wb_;
+    const std::string& sheet_;
+    RowSink& sink_;
+    bool numbers_;
+    std::string* cap_ = nullptr;
+    bool in_data_ = false, in_row_ = false, in_cell_ = false, in_is_ = false;
+    bool has_v_ = false, has_f_ = false, has_is_ = false;
+    bool f_shared_ = false, f_master_ = false;
+    int64_t f_si_ = -1;
+    int rph_ = 0;
+    uint32_t row_ = 0, col_ = 0, next_col_ = 1, style_ = 0;
+    char row_digits_[12];  // row_ in decimal, for cell_column
+    uint8_t row_len_ = 0;
+    char type_ = 'n';
+    std::string v_, f_, is_, out_;
+    char num_[40];
+    std::unordered_map<int64_t, Master> masters_;
+};
+
+}  // namespace
+
+void Workbook::Impl::read_sheet(const std::string& name, RowSink& sink) const {
+    const Sheet& s = sheet(name);
+    SheetHandler h(*this, name, sink);
+    pkg.scan(s.part, h);
+    if (h.unfinished())
+        fail("sheet '" + name + "': part '" + s.part + "' ends before its cell data does (truncated file?)");
+}
+
+}  // namespace igxl::xlsx
