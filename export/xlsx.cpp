@@ -70,6 +70,21 @@ void Workbook::write_sheet_text(const std::string& sheet, const std::string& fil
         detail::write_sheet_buffered(*impl_, sheet, what, file_path);
 }
 
+bool Workbook::read_vba_project(std::string& bytes, size_t max_bytes) const {
+    bytes.clear();
+    if (impl_->vba_part.empty()) return false;
+    std::unique_ptr<detail::ByteSource> src = impl_->pkg.open(impl_->vba_part);
+    char buf[65536];
+    while (size_t got = src->read(buf, sizeof buf)) {
+        if (bytes.size() + got > max_bytes)
+            throw BadInputError(path(), "cannot read workbook '" + path() + "': its macro project '" +
+                                            impl_->vba_part + "' is larger than " + std::to_string(max_bytes) +
+                                            " bytes, more than a test program's modules need");
+        bytes.append(buf, got);
+    }
+    return true;
+}
+
 Table read_table(const std::string& path, const std::string& sheet) {
     Workbook wb(path);
     std::vector<std::vector<Cell>> all;

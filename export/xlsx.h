@@ -46,6 +46,10 @@ public:
     void for_each_row(const std::string& sheet, const RowCallback& cb,
                       const std::function<void(const Range&)>& on_merge = {}) const;
 
+    // The bytes of the workbook's macro project (xl/vbaProject.bin); false when it has none.
+    // Throws BadInputError when the part holds more than max_bytes.
+    bool read_vba_project(std::string& bytes, size_t max_bytes) const;
+
     // Writes one sheet as a sheet text file (the format of export_sheets_to_txt).
     void write_sheet_text(const std::string& sheet, const std::string& file_path) const;
 

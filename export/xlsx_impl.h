@@ -76,6 +76,7 @@ struct Workbook::Impl {
     std::vector<uint64_t> sst_off{0};
     std::vector<detail::DateKind> xf_kind;
     bool date1904 = false;
+    std::string vba_part;  // the macro project, "" when there is none
 
     ExportOptions options;
 

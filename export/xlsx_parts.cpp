@@ -151,6 +151,7 @@ void Workbook::Impl::open() {
         if (r.external) continue;
         if (r.type.ends_with("/sharedStrings")) sst_part = resolve(base, r.target);
         else if (r.type.ends_with("/styles")) styles_part = resolve(base, r.target);
+        else if (r.type.ends_with("/vbaProject")) vba_part = resolve(base, r.target);
     }
     for (const auto& e : wh.sheets) {
         const Rel* rel = nullptr;
@@ -171,6 +172,8 @@ void Workbook::Impl::open() {
         sst_pool = std::move(sh.pool);
         sst_off = std::move(sh.off);
     }
+    if (vba_part.empty() || !pkg.find(vba_part, idx))
+        vba_part = pkg.find(base + "vbaProject.bin", idx) ? base + "vbaProject.bin" : "";
     if (styles_part.empty() && pkg.find(base + "styles.xml", idx)) styles_part = base + "styles.xml";
     if (!styles_part.empty() && pkg.find(styles_part, idx)) {
         StylesHandler st;

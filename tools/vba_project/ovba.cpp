@@ -177,7 +177,7 @@ std::string dir_stream(const Project& p) {
     record(d, 0x0001, u32(0x00000001));  // SYSKIND: 32-bit Windows; Office adapts on load
     record(d, 0x0002, u32(0x0409));      // LCID
     record(d, 0x0014, u32(0x0409));      // LCIDINVOKE
-    record(d, 0x0003, u16(1252));        // CODEPAGE
+    record(d, 0x0003, u16(p.code_page)); // CODEPAGE
     record(d, 0x0004, p.name);
     record(d, 0x0005, "");               // DOCSTRING, then its Unicode twin
     record(d, 0x0040, "");

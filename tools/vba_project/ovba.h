@@ -29,6 +29,7 @@ struct Module {
 struct Project {
     std::string name = "VBAProject";
     std::string clsid;  // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
+    uint16_t code_page = 1252;  // how module sources and names are encoded
     std::vector<Module> modules;
 };
 
