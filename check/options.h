@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "export/options.h"
 #include "parsers/platform.h"
 
 namespace igxl {
@@ -41,6 +42,7 @@ struct CheckOptions {
     CycleMode cycle_mode = CycleMode::Period;
     std::string context_env;  // prefixed to AC and DC categories that begin with "::"
     bool vbt = false;         // also run the VBT coding-standards check on the program's modules
+    ExportOptions export_options;  // limits of unpacking or exporting the program
 };
 
 }  // namespace igxl

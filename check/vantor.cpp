@@ -114,9 +114,9 @@ void Vantor::read_device(const CheckOptions& options, LogCallback log,
         device_directory = device_path;
     } else {
         if (device_path.ends_with(".igxl") || device_path.ends_with(".zip")) {
-            unzip(device_path, device_directory, *sink_);
+            unzip(device_path, device_directory, *sink_, options_.export_options);
         } else if (device_path.ends_with(".xlsm")) {
-            export_sheets_to_txt(device_path, device_directory);
+            export_sheets_to_txt(device_path, device_directory, options_.export_options);
         } else {
             report(diag::Severity::error, "check.unsupported-extension",
                    "Error: file extension is not supported.");

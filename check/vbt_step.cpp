@@ -1,5 +1,6 @@
 #include "check/progress.h"
 #include "check/vantor.h"
+#include "export/vba_project.h"
 #include "vbt/parser.h"
 #include "vbt/report_loader.h"
 
@@ -9,6 +10,10 @@ namespace igxl {
 // only when the step runs, so a check without it never needs the library.
 void Vantor::run_vbt_step(const std::string& work_dir, std::vector<std::string>& result) {
     update_progressbar(progress::kStart);
+    // A workbook program keeps its modules inside; they are written out beside its sheets. (Not
+    // at export time: a module's file name must not be taken for the job list.)
+    if (options_.program.extension() == ".xlsm")
+        vba::export_modules(options_.program.string(), device_directory, options_.export_options, *sink_);
     report(diag::Severity::info, "vbt.modules-folder",
            "开始处理目录中的BAS文件: " + device_directory);
     vbt::VBAParser parser(*sink_);

@@ -7,9 +7,7 @@
 #include <gsf/gsf-input-memory.h>
 #include <gsf/gsf-input.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -17,6 +15,7 @@
 
 #include "export/xlsx.h"
 #include "util/error.h"
+#include "util/platform.h"
 
 namespace fs = std::filesystem;
 
@@ -273,21 +272,13 @@ Project read_workbook_project(const std::string& workbook_path, const ExportOpti
 
 std::vector<std::string> write_modules(const Project& project, const std::string& dir) {
     std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec || !fs::is_directory(dir)) throw Error("cannot create folder '" + dir + "': " + ec.message());
+    const fs::path folder = util::path_from_utf8(dir);
+    fs::create_directories(folder, ec);
+    if (ec || !fs::is_directory(folder)) throw Error("cannot create folder '" + dir + "': " + ec.message());
     std::vector<std::string> written;
     for (const Module& m : project.modules) {
-        std::string path = (fs::path(dir) / m.file_name()).string();
-        std::string tmp = path + ".part";
-        std::FILE* f = std::fopen(tmp.c_str(), "wb");
-        if (!f) throw Error("cannot write module file '" + path + "': " + std::strerror(errno));
-        bool ok = std::fwrite(m.text.data(), 1, m.text.size(), f) == m.text.size();
-        ok = std::fclose(f) == 0 && ok;
-        if (ok) fs::rename(tmp, path, ec);
-        if (!ok || ec) {
-            fs::remove(tmp, ec);
-            throw Error("cannot write module file '" + path + "'");
-        }
+        std::string path = util::path_to_utf8(folder / util::path_from_utf8(m.file_name()));
+        util::write_file_atomic(path, m.text);
         written.push_back(path);
     }
     return written;
@@ -306,7 +297,8 @@ std::vector<std::string> export_modules(const std::string& workbook_path, const 
         diag::Location where;
         where.program = workbook_path;
         diag::emit(sink, diag::Severity::warning, "export.vba-unreadable",
-                   std::string("cannot read the VBA modules, they are left out: ") + e.what(), diag::kBoth, where);
+                   std::string("warning: the VBA modules are left out: ") + e.what(),
+                   diag::kConsole | diag::kErrorStream, where);
         return {};
     }
     return write_modules(p, dir);

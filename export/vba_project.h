@@ -50,7 +50,8 @@ Project read_workbook_project(const std::string& workbook_path, const ExportOpti
 std::vector<std::string> write_modules(const Project& project, const std::string& dir);
 
 // The step of an export: the modules of the workbook written into dir. A project that cannot be
-// read is one warning on sink ("export.vba-unreadable") and no files; limits still throw.
+// read is one warning on sink ("export.vba-unreadable", shown on the error stream) and no files;
+// limits still throw.
 std::vector<std::string> export_modules(const std::string& workbook_path, const std::string& dir,
                                         const ExportOptions& options, diag::Sink& sink);
 

@@ -11,9 +11,12 @@
 
 #include "check/options.h"
 #include "check/vantor.h"
+#include "export/common.h"
+#include "export/vba_project.h"
 #include "parsers/pattern_sets.h"
 #include "util/platform.h"
 #include "util/diagnostics.h"
+#include "util/error.h"
 #include "util/text.h"
 
 #ifndef VANTOR_VERSION
@@ -146,6 +149,19 @@ int main(int argc, char** argv) {
     check_cmd->add_option("--out", out_dir, "folder the reports are written to")->capture_default_str();
     check_cmd->add_option("--patinfo", patinfo, "the patinfo program to run (default: patinfo on PATH)");
 
+    std::string export_dir;
+    auto* export_cmd = app.add_subcommand("export", "write every sheet and VBA module of a program as text files");
+    export_cmd->add_option("PROGRAM", program, ".xlsm workbook or .igxl/.zip packed program")->required();
+    export_cmd->add_option("--out", export_dir, "folder the text files are written to")->required();
+
+    // What one export may unpack; a larger program is refused rather than filling the disk.
+    igxl::ExportOptions export_options;
+    for (auto* cmd : {jobs_cmd, check_cmd, export_cmd})
+        cmd->add_option("--max-unpacked", export_options.max_unpacked,
+                        "most bytes a packed program or workbook may unpack to (e.g. 4GB)")
+            ->transform(CLI::AsSizeValue(false))
+            ->default_str("2GB");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -182,8 +198,31 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (export_cmd->parsed()) {
+        Console console;
+        try {
+            if (fs::is_directory(program)) return bad_input("'" + program + "' is a folder of sheet text files already");
+            if (program.ends_with(".igxl") || program.ends_with(".zip")) {
+                igxl::unzip(program, export_dir, console, export_options);
+            } else if (program.ends_with(".xlsm") || program.ends_with(".xlsx")) {
+                igxl::export_sheets_to_txt(program, export_dir, export_options);
+                igxl::vba::export_modules(program, export_dir, export_options, console);
+            } else {
+                return bad_input("'" + program + "': expected an .xlsm workbook or an .igxl/.zip packed program");
+            }
+            std::cout << "Exported: " << export_dir << std::endl;
+            return 0;
+        } catch (const igxl::BadInputError& e) {
+            return bad_input(e.what());
+        } catch (const std::exception& e) {
+            std::cerr << "vantor: error: " << e.what() << std::endl;
+            return 1;
+        }
+    }
+
     igxl::CheckOptions options;
     options.program = program;
+    options.export_options = export_options;
     options.platform = igxl::parse_platform(platform).value_or(igxl::kDefaultPlatform);
     if (check_cmd->parsed()) {
         options.power_order = power_order;
@@ -227,6 +266,9 @@ int main(int argc, char** argv) {
         console.finish();
         for (const auto& path : reports) std::cout << "Report: " << path << std::endl;
         return driver.last_run_failed() || reports.empty() ? 1 : 0;
+    } catch (const igxl::BadInputError& e) {
+        console.finish();
+        return bad_input(e.what());
     } catch (const std::exception& e) {
         console.finish();
         std::cerr << "vantor: error: " << e.what() << std::endl;

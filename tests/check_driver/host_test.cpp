@@ -100,3 +100,34 @@ TEST_F(HostTest, AFullDiskLeavesNoReportAndFails) {
     EXPECT_EQ(r.out.find("Report: "), std::string::npos) << r.out;
     EXPECT_TRUE(fs::is_empty(dir / "out")) << r.out;
 }
+
+// An archive bomb is refused with status 2 and the limit named, leaving nothing unpacked; the
+// limit can be raised from the command line.
+TEST_F(HostTest, ArchiveBombIsBadInput) {
+    const std::string bomb = (dir / "bomb.igxl").string();
+    const std::string make = "/usr/bin/python3 -c \"import zipfile; z = zipfile.ZipFile('" + bomb +
+                             "', 'w', zipfile.ZIP_DEFLATED); z.writestr('Job List.txt', 'j' * (3 << 20)); z.close()\"";
+    ASSERT_EQ(igxl::testing::run_command(make).status, 0);
+    const fs::path work = dir / "work";
+    auto r = vantor("jobs " + bomb + " --work-dir " + work.string() + " --max-unpacked 1MB");
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_NE(r.out.find("vantor: error: archive '" + bomb + "': it unpacks to more than 1 MB"), std::string::npos)
+        << r.out;
+    EXPECT_TRUE(fs::is_empty(work));
+    r = vantor("jobs " + bomb + " --work-dir " + work.string() + " --max-unpacked 4MB");
+    EXPECT_NE(r.status, 2) << r.out;
+    EXPECT_EQ(fs::file_size(work / "Job List.txt"), size_t(3) << 20);
+}
+
+TEST_F(HostTest, ExportWritesSheetsAndModules) {
+    const fs::path book = fs::path(IGXL_SHARED_DIR) / "corpus/xlsm-vba/macro01.xlsm";
+    if (!fs::exists(book)) GTEST_SKIP() << "no shared corpus at " << book << " (read in place, not in a clone)";
+    const fs::path out = dir / "text";
+    auto r = vantor("export " + book.string() + " --out " + out.string());
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(fs::exists(out / "Sheet1.txt"));
+    EXPECT_TRUE(fs::exists(out / "Module1.bas"));
+    EXPECT_TRUE(fs::exists(out / "ThisWorkbook.cls"));
+    r = vantor("export " + prog + " --out " + out.string());
+    EXPECT_EQ(r.status, 2) << r.out;
+}
