@@ -183,13 +183,14 @@ void Vantor::run_each_flow(const std::string& job_name) {
             diag::Location where;
             where.flow_sheet = flow_name;
             where.item = entry.Parameter;
-            report(diag::Severity::error, "check.power-process-failed", "Error found in power process:",
+            report(diag::Severity::error, "check.power-process-failed.detail", "Error found in power process:",
                    diag::kLog, where);
-            report(diag::Severity::error, "check.power-process-failed", e.what(), diag::kLog, where);
-            report(diag::Severity::error, "check.power-process-failed", std::to_string(i) + " - " + entry.to_text(),
-                   diag::kLog, where);
-            report(diag::Severity::error, "check.power-process-failed", std::to_string(i) + " " + entry.to_text(),
-                   diag::kConsole, std::move(where));
+            report(diag::Severity::error, "check.power-process-failed.detail", e.what(), diag::kLog, where);
+            report(diag::Severity::error, "check.power-process-failed.detail",
+                   std::to_string(i) + " - " + entry.to_text(), diag::kLog, where);
+            report(diag::Severity::error, "check.power-process-failed",
+                   "Error found in power process: " + flow_name + ", test " + entry.Parameter + ": " + e.what(),
+                   diag::kConsole | diag::kErrorStream, std::move(where));
         }
         update_progressbar(progress::kPowerPass.at(static_cast<double>(i), total));
     }
@@ -202,13 +203,15 @@ void Vantor::run_each_flow(const std::string& job_name) {
             diag::Location where;
             where.flow_sheet = flow_name;
             where.item = entry.Parameter;
-            report(diag::Severity::error, "check.pattern-process-failed", "Error found in pattern/timing process:",
+            report(diag::Severity::error, "check.pattern-process-failed.detail", "Error found in pattern/timing process:",
                    diag::kLog, where);
-            report(diag::Severity::error, "check.pattern-process-failed", e.what(), diag::kLog, where);
-            report(diag::Severity::error, "check.pattern-process-failed",
+            report(diag::Severity::error, "check.pattern-process-failed.detail", e.what(), diag::kLog, where);
+            report(diag::Severity::error, "check.pattern-process-failed.detail",
                    std::to_string(i) + " - " + entry.to_text(), diag::kLog, where);
-            report(diag::Severity::error, "check.pattern-process-failed", std::to_string(i) + " " + entry.to_text(),
-                   diag::kConsole, std::move(where));
+            report(diag::Severity::error, "check.pattern-process-failed",
+                   "Error found in pattern/timing process: " + flow_name + ", test " + entry.Parameter + ": " +
+                       e.what(),
+                   diag::kConsole | diag::kErrorStream, std::move(where));
         }
         update_progressbar(progress::kPatternTimingPass.at(static_cast<double>(i + 1), total));
     }

@@ -188,11 +188,12 @@ TEST(Run, ReportNameRule) {
     t.tm_hour = 9;
     t.tm_min = 7;
     t.tm_sec = 5;
-    EXPECT_EQ(Vantor::report_file_name(t), "Vantor_2026-12-06__975.xlsm");
+    EXPECT_EQ(Vantor::report_file_name(t), "Vantor_2026-12-06__090705.xlsm");
     t.tm_hour = 23;
     t.tm_min = 0;
     t.tm_sec = 59;
-    EXPECT_EQ(Vantor::report_file_name(t), "Vantor_2026-12-06__23059.xlsm");
+    EXPECT_EQ(Vantor::report_file_name(t), "Vantor_2026-12-06__230059.xlsm");
+    EXPECT_EQ(Vantor::report_file_name(t, 2), "Vantor_2026-12-06__230059_2.xlsm");
 }
 
 class RunTest : public ::testing::Test {
