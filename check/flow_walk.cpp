@@ -175,6 +175,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
     power_list.clear();
     power_column_.clear();
     for (size_t i = 0; i < n; ++i) {
+        check_stop();  // outside the per-test catch: a stop ends the run
         const FlowEntry& entry = entries[i];
         try {
             test_table_process(entry.write_row_start, entry);
@@ -196,6 +197,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
     }
 
     for (size_t i = 0; i < n; ++i) {
+        check_stop();  // outside the per-test catch: a stop ends the run
         const FlowEntry& entry = entries[i];
         try {
             pattern_period_clk_process(MAX_DSP_CNT, entry.write_row_start, entry, flow_dir);

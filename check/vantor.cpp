@@ -74,6 +74,13 @@ void Vantor::report(diag::Event e) {
     sink_->emit(e);
 }
 
+void Vantor::check_stop() {
+    if (stop_check_ && stop_check_()) {
+        stopped_ = true;
+        throw Error("stopped on request");
+    }
+}
+
 void Vantor::update_progressbar(double val) {
     if (progressbarOne) progressbarOne(val);
 }
@@ -289,6 +296,7 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
                                      const std::string& work_dir) {
     std::vector<std::string> result;
     last_run_failed_ = false;
+    stopped_ = false;
     report_time_ = util::local_time(std::time(nullptr));
     report_folder_ = work_dir;
     std::string output = (fs::path(work_dir) / report_file_name(report_time_)).string();
@@ -320,6 +328,7 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
             power_order_rows_ = read_power_order(options_.power_order.string());
         const std::string* last_job = nullptr;
         for (const auto& job_name : job_name_set) {
+            check_stop();
             current_job_ = job_name;
             work_sheet = &open_sheet(job_name);
             worksheet_outline_settings(work_sheet->sheet(), LXW_TRUE, LXW_FALSE, LXW_TRUE, LXW_FALSE);

@@ -83,6 +83,11 @@ public:
 
     void update_progressbar(double val);
 
+    // Asked between jobs and between the tests of a pass; when it answers true the run ends as a
+    // failed one (the report keeps what was walked) and stopped() tells why.
+    void set_stop_check(std::function<bool()> check) { stop_check_ = std::move(check); }
+    bool stopped() const { return stopped_; }
+
     // Engineering unit text of an evaluated value (nothing below 1e-12).
     std::optional<std::string> add_unit(double val) const;
 
@@ -137,6 +142,10 @@ private:
     lxw_format* format_bold = nullptr;
 
     bool last_run_failed_ = false;
+    std::function<bool()> stop_check_;
+    bool stopped_ = false;
+    // Throws when a stop was asked for.
+    void check_stop();
     diag::Sink* sink_ = &diag::null_sink();
     std::string current_job_;  // the job being walked, for the events' locations
 

@@ -228,11 +228,20 @@ int main(int argc, char** argv) {
         std::string dir = prepare_work_dir(work_dir, program, scratch);
         driver = std::make_unique<igxl::Vantor>(dir);
         driver->set_sink(sink);
+        // Ctrl-C ends the walk at the next test; the report keeps what was walked and the
+        // temporary folder goes as on any other end.
+        igxl::util::watch_stop_signals();
+        driver->set_stop_check([] { return igxl::util::stop_requested(); });
         driver->read_device(options, log, progress);
     } catch (const std::exception& e) {
         // The program could not be read: unreadable, corrupt or not a program at all.
         console.finish();
         return bad_input(e.what());
+    }
+    if (igxl::util::stop_requested()) {
+        console.finish();
+        console.error("vantor: stopped on request");
+        return igxl::util::kStoppedStatus;
     }
     const auto& jobs = driver->get_job_list();
     if (jobs.empty()) {
@@ -264,6 +273,10 @@ int main(int argc, char** argv) {
         console.finish();
         for (const auto& path : reports)
             if (!console.mentioned(path)) console.say("Report: " + path);
+        if (driver->stopped()) {
+            console.error("vantor: stopped on request; the report holds what was walked");
+            return igxl::util::kStoppedStatus;
+        }
         if (driver->last_run_failed() || reports.empty()) return 1;
         if (const std::size_t errors = error_places.size()) {
             console.error("vantor: " + std::to_string(errors) + (errors == 1 ? " error" : " errors") +
