@@ -175,6 +175,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
     power_list.clear();
     power_column_.clear();
     for (size_t i = 0; i < n; ++i) {
+        check_stop();  // outside the per-test catch: a stop ends the run
         const FlowEntry& entry = entries[i];
         try {
             test_table_process(entry.write_row_start, entry);
@@ -183,18 +184,20 @@ void Vantor::run_each_flow(const std::string& job_name) {
             diag::Location where;
             where.flow_sheet = flow_name;
             where.item = entry.Parameter;
-            report(diag::Severity::error, "check.power-process-failed", "Error found in power process:",
+            report(diag::Severity::error, "check.power-process-failed.detail", "Error found in power process:",
                    diag::kLog, where);
-            report(diag::Severity::error, "check.power-process-failed", e.what(), diag::kLog, where);
-            report(diag::Severity::error, "check.power-process-failed", std::to_string(i) + " - " + entry.to_text(),
-                   diag::kLog, where);
-            report(diag::Severity::error, "check.power-process-failed", std::to_string(i) + " " + entry.to_text(),
-                   diag::kConsole, std::move(where));
+            report(diag::Severity::error, "check.power-process-failed.detail", e.what(), diag::kLog, where);
+            report(diag::Severity::error, "check.power-process-failed.detail",
+                   std::to_string(i) + " - " + entry.to_text(), diag::kLog, where);
+            report(diag::Severity::error, "check.power-process-failed",
+                   "Error found in power process: " + flow_name + ", test " + entry.Parameter + ": " + e.what(),
+                   diag::kConsole | diag::kErrorStream, std::move(where));
         }
         update_progressbar(progress::kPowerPass.at(static_cast<double>(i), total));
     }
 
     for (size_t i = 0; i < n; ++i) {
+        check_stop();  // outside the per-test catch: a stop ends the run
         const FlowEntry& entry = entries[i];
         try {
             pattern_period_clk_process(MAX_DSP_CNT, entry.write_row_start, entry, flow_dir);
@@ -202,13 +205,15 @@ void Vantor::run_each_flow(const std::string& job_name) {
             diag::Location where;
             where.flow_sheet = flow_name;
             where.item = entry.Parameter;
-            report(diag::Severity::error, "check.pattern-process-failed", "Error found in pattern/timing process:",
+            report(diag::Severity::error, "check.pattern-process-failed.detail", "Error found in pattern/timing process:",
                    diag::kLog, where);
-            report(diag::Severity::error, "check.pattern-process-failed", e.what(), diag::kLog, where);
-            report(diag::Severity::error, "check.pattern-process-failed",
+            report(diag::Severity::error, "check.pattern-process-failed.detail", e.what(), diag::kLog, where);
+            report(diag::Severity::error, "check.pattern-process-failed.detail",
                    std::to_string(i) + " - " + entry.to_text(), diag::kLog, where);
-            report(diag::Severity::error, "check.pattern-process-failed", std::to_string(i) + " " + entry.to_text(),
-                   diag::kConsole, std::move(where));
+            report(diag::Severity::error, "check.pattern-process-failed",
+                   "Error found in pattern/timing process: " + flow_name + ", test " + entry.Parameter + ": " +
+                       e.what(),
+                   diag::kConsole | diag::kErrorStream, std::move(where));
         }
         update_progressbar(progress::kPatternTimingPass.at(static_cast<double>(i + 1), total));
     }

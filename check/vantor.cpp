@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "check/power_order.h"
 #include "check/progress.h"
 #include "check/report_layout.h"
 #include "check/sheet_buffer.h"
@@ -71,6 +72,13 @@ void Vantor::report(diag::Event e) {
     if (e.where.job.empty()) e.where.job = current_job_;
     if ((e.channels & diag::kLog) && text) text(e.text);
     sink_->emit(e);
+}
+
+void Vantor::check_stop() {
+    if (stop_check_ && stop_check_()) {
+        stopped_ = true;
+        throw Error("stopped on request");
+    }
 }
 
 void Vantor::update_progressbar(double val) {
@@ -145,6 +153,8 @@ void Vantor::read_device(const CheckOptions& options, LogCallback log,
         }
     }
 
+    warn_other_platform(names);
+
     Kestine reader(*sink_);
     try {
         reader.read_job_list(job_list_path);
@@ -154,11 +164,62 @@ void Vantor::read_device(const CheckOptions& options, LogCallback log,
     job_list_dict = std::move(reader.get_test_job_list_info());
 }
 
-std::string Vantor::report_file_name(const std::tm& t) {
-    char date[16];
-    std::strftime(date, sizeof date, "%Y-%m-%d", &t);
-    return "Vantor_" + std::string(date) + "__" + std::to_string(t.tm_hour) +
-           std::to_string(t.tm_min) + std::to_string(t.tm_sec) + ".xlsm";
+void Vantor::warn_other_platform(const std::vector<std::string>& names) {
+    std::string first;
+    std::optional<TitlePlatform> named;
+    std::size_t others = 0;
+    for (const auto& n : names) {
+        if (!n.ends_with(".txt")) continue;
+        const std::string path = (fs::path(device_directory) / n).string();
+        std::string title;
+        try {
+            util::LineReader reader(path);
+            std::string_view line;
+            if (reader.next(line)) title = std::string(line);
+        } catch (const std::exception&) {
+            continue;  // the reader of that sheet reports it, if the walk needs it
+        }
+        auto platform = platform_named_by_title(title);
+        if (!platform || title_fits(*platform, options_.platform)) continue;
+        if (first.empty()) {
+            first = n.substr(0, n.size() - 4);
+            named = platform;
+        } else {
+            ++others;
+        }
+    }
+    if (first.empty()) return;
+    diag::Location where;
+    where.file = (fs::path(device_directory) / (first + ".txt")).string();
+    where.line = 1;
+    const std::string exported_for = named->exact ? std::string(platform_name(named->platform))
+                                                   : "the " + std::string(platform_name(named->platform)) + " family";
+    std::string text = "Warning: sheet '" + first + "' was exported for " + exported_for + ", but the check reads it as " +
+                       std::string(platform_name(options_.platform)) + " (--platform)";
+    if (others) text += "; " + std::to_string(others) + " more sheet" + (others == 1 ? "" : "s") + " too";
+    report(diag::Severity::warning, "check.other-platform", text + ".", diag::kBoth, std::move(where));
+}
+
+std::string Vantor::report_file_name(const std::tm& t, unsigned suffix) {
+    // Zero-padded so names sort by time; the suffix tells apart reports of one second.
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d__%H%M%S", &t);
+    std::string name = "Vantor_" + std::string(stamp);
+    if (suffix) name += "_" + std::to_string(suffix);
+    return name + ".xlsm";
+}
+
+void Vantor::commit_report() {
+    // Never over an existing report: two checks in the same second into one folder keep both.
+    constexpr unsigned kMaxSuffix = 10000;
+    for (unsigned n = 0; n < kMaxSuffix; ++n) {
+        std::string path = (fs::path(report_folder_) / report_file_name(report_time_, n)).string();
+        if (report_file_->commit_as_new(path)) {
+            report_path_ = path;
+            return;
+        }
+    }
+    throw Error("cannot save the report in '" + report_folder_ + "': every report name of this second is taken");
 }
 
 std::string Vantor::vba_project_path() {
@@ -222,7 +283,7 @@ void Vantor::fail_run(const std::string& message) {
         // Saves what was written so far; a report that cannot be saved whole is not left behind.
         if (workbook_close(wb) == LXW_NO_ERROR && report_file_) {
             try {
-                report_file_->commit();
+                commit_report();
             } catch (const std::exception& e) {
                 report(diag::Severity::error, "check.report-not-saved", e.what());
             }
@@ -235,9 +296,10 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
                                      const std::string& work_dir) {
     std::vector<std::string> result;
     last_run_failed_ = false;
-    std::time_t now = std::time(nullptr);
-    std::tm local = util::local_time(now);
-    std::string output = (fs::path(work_dir) / report_file_name(local)).string();
+    stopped_ = false;
+    report_time_ = util::local_time(std::time(nullptr));
+    report_folder_ = work_dir;
+    std::string output = (fs::path(work_dir) / report_file_name(report_time_)).string();
 
     if (workbook_) {
         workbook_close(workbook_);
@@ -261,8 +323,12 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
     update_progressbar(progress::kStart);
 
     try {
+        // Read before the walk: a file that cannot be read ends the run once, not once per test.
+        if (!options_.power_order.empty() && !power_order_rows_)
+            power_order_rows_ = read_power_order(options_.power_order.string());
         const std::string* last_job = nullptr;
         for (const auto& job_name : job_name_set) {
+            check_stop();
             current_job_ = job_name;
             work_sheet = &open_sheet(job_name);
             worksheet_outline_settings(work_sheet->sheet(), LXW_TRUE, LXW_FALSE, LXW_TRUE, LXW_FALSE);
@@ -283,8 +349,9 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
         lxw_workbook* wb = workbook_;
         workbook_ = nullptr;  // closed below whatever happens: closing twice must be harmless
         xlsx_check(workbook_close(wb), "save the report workbook '" + output + "'");
-        report_file_->commit();
+        commit_report();
         report_file_.reset();
+        output = report_path_;
         result.push_back(output);
         current_job_.clear();
         report(diag::Severity::info, "check.report-written", "Output file path is: " + output);

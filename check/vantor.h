@@ -83,11 +83,17 @@ public:
 
     void update_progressbar(double val);
 
+    // Asked between jobs and between the tests of a pass; when it answers true the run ends as a
+    // failed one (the report keeps what was walked) and stopped() tells why.
+    void set_stop_check(std::function<bool()> check) { stop_check_ = std::move(check); }
+    bool stopped() const { return stopped_; }
+
     // Engineering unit text of an evaluated value (nothing below 1e-12).
     std::optional<std::string> add_unit(double val) const;
 
-    // The report name for a given local time: Vantor_<YYYY-MM-DD>__<H><M><S>.xlsm.
-    static std::string report_file_name(const std::tm& local_time);
+    // The report name for a given local time: Vantor_<YYYY-MM-DD>__<HHMMSS>.xlsm, with "_<n>"
+    // before the extension when suffix is not 0.
+    static std::string report_file_name(const std::tm& local_time, unsigned suffix = 0);
     // Folder holding "vbaProject.bin": "bin" beside the driver library.
     static std::string vba_project_path();
 
@@ -136,6 +142,10 @@ private:
     lxw_format* format_bold = nullptr;
 
     bool last_run_failed_ = false;
+    std::function<bool()> stop_check_;
+    bool stopped_ = false;
+    // Throws when a stop was asked for.
+    void check_stop();
     diag::Sink* sink_ = &diag::null_sink();
     std::string current_job_;  // the job being walked, for the events' locations
 
@@ -150,6 +160,9 @@ private:
     // Clears what the flow walk keeps between jobs (parser maps and their versions).
     void reset_walk_state();
     void fail_run(const std::string& message);
+    // Warns once when sheets of the program (file names in names) say in their title row that
+    // they were exported for another platform family than the one the check assumes.
+    void warn_other_platform(const std::vector<std::string>& names);
 
     void test_table_process(int flow_table_index, const FlowEntry& flow_table_info);
     std::string spec_calculation(const std::string& target, const SpecMap& spec_dict,
@@ -240,6 +253,11 @@ private:
     lxw_workbook* workbook_ = nullptr;
     // The report is written under a temporary name and takes its own only once saved whole.
     std::unique_ptr<util::AtomicFile> report_file_;
+    std::tm report_time_{};
+    std::string report_folder_;
+    std::string report_path_;  // the name the report took
+    // Gives the written report the first free name of its second (throws when none is free).
+    void commit_report();
     std::unique_ptr<SheetBuffer> open_sheet_;
 };
 

@@ -3,13 +3,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "check/options.h"
+#include "check/power_order.h"
+#include "host/console.h"
 #include "check/vantor.h"
 #include "export/common.h"
 #include "export/vba_project.h"
@@ -47,63 +51,32 @@ std::string sheet_name_problem(const std::string& name) {
     return {};
 }
 
-// Log lines on standard output; on a terminal a progress bar on standard error that the log
-// lines write over and redraw. Events meant for the console (not the log) are printed as they
-// come, on the error stream when they say so.
-class Console : public igxl::diag::Sink {
-public:
-    Console() : tty_(igxl::util::stderr_is_terminal()) {}
-    void log(const std::string& line) {
-        clear_bar();
-        std::cout << line << std::endl;
-        draw_bar();
-    }
-    void emit(const igxl::diag::Event& event) override {
-        if (!(event.channels & igxl::diag::kConsole)) return;  // the log callback shows the rest
-        clear_bar();
-        if (event.channels & igxl::diag::kErrorStream)
-            std::cerr << event.text << std::endl;
-        else
-            std::cout << event.text << std::endl;
-        draw_bar();
-    }
-    void progress(double value) {
-        last_ = value;
-        shown_ = true;
-        draw_bar();
-    }
-    void finish() {
-        clear_bar();
-        shown_ = false;
-    }
+// Marks a folder vantor exported a program into, so a later run may empty it without fear of
+// removing a user's files.
+constexpr const char* kWorkMarker = ".vantor-work";
 
-private:
-    void clear_bar() {
-        if (tty_ && shown_) std::fprintf(stderr, "\r\033[K");
+// Where the program is exported or unpacked: a folder of its own, so a reused working folder
+// never mixes two programs. Given a working folder, the program takes the subfolder named after
+// it, emptied first of what an earlier export left there; otherwise a temporary folder that
+// scratch removes when the run ends. A folder program is read in place and needs neither.
+std::string prepare_work_dir(const std::string& given, const std::string& program,
+                             std::optional<igxl::util::TempDir>& scratch) {
+    if (fs::is_directory(program)) return program;
+    if (given.empty()) {
+        scratch.emplace("vantor-");
+        return scratch->path();
     }
-    void draw_bar() {
-        if (!tty_ || !shown_) return;
-        double v = last_ < 0 ? 0 : last_ > 100 ? 100 : last_;
-        int filled = static_cast<int>(v / 100 * 40 + 0.5);
-        std::string bar(static_cast<size_t>(filled), '#');
-        bar.resize(40, '.');
-        std::fprintf(stderr, "\r[%s] %5.1f%%", bar.c_str(), v);
-        std::fflush(stderr);
+    fs::path own = fs::path(given) / fs::path(program).stem();
+    if (fs::exists(own)) {
+        if (!fs::is_directory(own) || (!fs::exists(own / kWorkMarker) && !fs::is_empty(own)))
+            throw igxl::Error("working folder '" + own.string() +
+                              "' holds files vantor did not write; give another --work-dir");
+        if (!igxl::util::remove_tree(own.string()))
+            throw igxl::Error("cannot empty the working folder '" + own.string() + "'");
     }
-    bool tty_;
-    bool shown_ = false;
-    double last_ = 0;
-};
-
-// The folder the program is exported into: the one given, or a temporary one that is removed
-// when the run ends (scratch owns it).
-std::string make_work_dir(const std::string& given, std::optional<igxl::util::TempDir>& scratch) {
-    if (!given.empty()) {
-        fs::create_directories(given);
-        return given;
-    }
-    scratch.emplace("vantor-");
-    return scratch->path();
+    fs::create_directories(own);
+    igxl::util::write_file_atomic((own / kWorkMarker).string(), "");
+    return own.string();
 }
 
 }  // namespace
@@ -125,6 +98,13 @@ int main(int argc, char** argv) {
     jobs_cmd->add_option("--platform", platform, "tester platform")
         ->check(CLI::IsMember(platform_choices, CLI::ignore_case))
         ->capture_default_str();
+    bool quiet = false, keep_work = false;
+    std::string log_path;
+    for (auto* cmd : {jobs_cmd}) {
+        cmd->add_flag("--keep-work", keep_work, "keep the temporary folder the program was exported into");
+        cmd->add_flag("--quiet", quiet, "show errors only");
+        cmd->add_option("--log", log_path, "write the full log to this file");
+    }
 
     std::string jobs_arg, pattern_path, power_order, cycle_mode = "Period", context_env, out_dir = ".";
     std::string patinfo;
@@ -148,6 +128,9 @@ int main(int argc, char** argv) {
     check_cmd->add_option("--work-dir", work_dir, "folder the program is exported or unpacked into");
     check_cmd->add_option("--out", out_dir, "folder the reports are written to")->capture_default_str();
     check_cmd->add_option("--patinfo", patinfo, "the patinfo program to run (default: patinfo on PATH)");
+    check_cmd->add_flag("--keep-work", keep_work, "keep the temporary folder the program was exported into");
+    check_cmd->add_flag("--quiet", quiet, "show errors only");
+    check_cmd->add_option("--log", log_path, "write the full log to this file");
 
     std::string export_dir;
     auto* export_cmd = app.add_subcommand("export", "write every sheet and VBA module of a program as text files");
@@ -176,6 +159,11 @@ int main(int argc, char** argv) {
     }
 
     if (!fs::exists(program)) return bad_input("program not found: " + program);
+    if (!fs::is_directory(program) && !program.ends_with(".xlsm") && !program.ends_with(".igxl") &&
+        !program.ends_with(".zip")) {
+        std::cerr << "Error: file extension is not supported." << std::endl;
+        return kBadInput;
+    }
 
     std::vector<std::string> chosen;
     if (check_cmd->parsed()) {
@@ -188,8 +176,14 @@ int main(int argc, char** argv) {
             std::string why = sheet_name_problem(job);
             if (!why.empty()) return bad_input("job name '" + job + "' cannot be a sheet name: " + why);
         }
-        if (!power_order.empty() && !fs::is_regular_file(power_order))
-            return bad_input("power order file not found: " + power_order);
+        if (!power_order.empty()) {
+            if (!fs::is_regular_file(power_order)) return bad_input("power order file not found: " + power_order);
+            try {
+                igxl::read_power_order(power_order);
+            } catch (const std::exception& e) {
+                return bad_input(std::string("cannot read the power order file: ") + e.what());
+            }
+        }
         if (!pattern_path.empty() && !fs::is_directory(pattern_path))
             return bad_input("pattern folder not found: " + pattern_path);
         if (!patinfo.empty()) {
@@ -199,7 +193,9 @@ int main(int argc, char** argv) {
     }
 
     if (export_cmd->parsed()) {
-        Console console;
+        igxl::host::ConsoleOptions shown;
+        shown.draw_bar = false;
+        igxl::host::Console console(std::cout, std::cerr, shown);
         try {
             if (fs::is_directory(program)) return bad_input("'" + program + "' is a folder of sheet text files already");
             if (program.ends_with(".igxl") || program.ends_with(".zip")) {
@@ -232,46 +228,106 @@ int main(int argc, char** argv) {
         options.vbt = vbt;
     }
 
-    Console console;
+    // The full log, every line as the driver wrote it; the console shows a tidier view.
+    std::ofstream log_file;
+    if (!log_path.empty()) {
+        log_file.open(log_path, std::ios::out | std::ios::trunc);
+        if (!log_file) return bad_input("cannot write the log file: " + log_path);
+    }
+    igxl::host::ConsoleOptions shown;
+    shown.quiet = quiet;
+    shown.draw_bar = !quiet && igxl::util::stderr_is_terminal();
+    shown.job_count = chosen.empty() ? 1 : chosen.size();
+    igxl::host::Console console(std::cout, std::cerr, shown);
+    // Errors the run met along the way: a report is still written, but part of the work is
+    // missing. One failing sheet or test gives several lines (what, why); it counts once.
+    std::set<std::vector<std::string>> error_places;
+    igxl::diag::FunctionSink sink([&](const igxl::diag::Event& e) {
+        if (e.severity == igxl::diag::Severity::error) {
+            const auto& w = e.where;
+            error_places.insert({w.job, w.file, std::to_string(w.line), w.flow_sheet, w.item, w.test});
+        }
+        console.emit(e);
+    });
+
+    std::optional<igxl::util::TempDir> scratch;
+    struct KeepWork {
+        std::optional<igxl::util::TempDir>& scratch;
+        bool keep;
+        igxl::host::Console& console;
+        ~KeepWork() {
+            if (keep && scratch) console.say("Working folder kept: " + scratch->release());
+        }
+    } keep_guard{scratch, keep_work, console};
+
+    std::unique_ptr<igxl::Vantor> driver;
+    auto log = [&](const std::string& line) {
+        if (log_file) log_file << line << '\n' << std::flush;
+    };
+    auto progress = [&](double v) { console.progress(v); };
     try {
-        std::optional<igxl::util::TempDir> scratch;
-        std::string dir = make_work_dir(work_dir, scratch);
-        igxl::Vantor driver(dir);
-        driver.set_sink(console);
-        auto log = [&](const std::string& line) { console.log(line); };
-        auto progress = [&](double v) { console.progress(v); };
-        if (jobs_cmd->parsed()) {
-            driver.read_device(options, log);
-            for (const auto& [name, record] : driver.get_job_list())
-                std::cout << name << std::endl;
-            return 0;
-        }
-        driver.read_device(options, log, progress);
-        const auto& jobs = driver.get_job_list();
-        if (jobs.empty()) return bad_input("no job list found in " + program);
-        if (all_jobs) {
-            for (const auto& [name, record] : jobs) {
-                std::string why = sheet_name_problem(name);
-                if (!why.empty()) return bad_input("job name '" + name + "' cannot be a sheet name: " + why);
-                chosen.push_back(name);
-            }
-        }
-        std::set<std::string> seen;
-        for (const auto& job : chosen) {
-            if (!jobs.contains(job)) return bad_input("unknown job '" + job + "' (see: vantor jobs " + program + ")");
-            if (!seen.insert(job).second) return bad_input("job '" + job + "' is chosen twice");
-        }
-        fs::create_directories(out_dir);
-        auto reports = driver.run(chosen, out_dir);
-        console.finish();
-        for (const auto& path : reports) std::cout << "Report: " << path << std::endl;
-        return driver.last_run_failed() || reports.empty() ? 1 : 0;
-    } catch (const igxl::BadInputError& e) {
+        std::string dir = prepare_work_dir(work_dir, program, scratch);
+        driver = std::make_unique<igxl::Vantor>(dir);
+        driver->set_sink(sink);
+        // Ctrl-C ends the walk at the next test; the report keeps what was walked and the
+        // temporary folder goes as on any other end.
+        igxl::util::watch_stop_signals();
+        driver->set_stop_check([] { return igxl::util::stop_requested(); });
+        driver->read_device(options, log, progress);
+    } catch (const std::exception& e) {
+        // The program could not be read: unreadable, corrupt or not a program at all.
         console.finish();
         return bad_input(e.what());
+    }
+    if (igxl::util::stop_requested()) {
+        console.finish();
+        console.error("vantor: stopped on request");
+        return igxl::util::kStoppedStatus;
+    }
+    const auto& jobs = driver->get_job_list();
+    if (jobs.empty()) {
+        console.finish();
+        return bad_input("no job list found in " + program);
+    }
+    if (jobs_cmd->parsed()) {
+        console.finish();
+        for (const auto& [name, record] : jobs) std::cout << name << '\n';
+        std::cout.flush();
+        return 0;
+    }
+    if (all_jobs) {
+        for (const auto& [name, record] : jobs) {
+            std::string why = sheet_name_problem(name);
+            if (!why.empty()) return bad_input("job name '" + name + "' cannot be a sheet name: " + why);
+            chosen.push_back(name);
+        }
+        console.set_job_count(chosen.size());
+    }
+    std::set<std::string> seen;
+    for (const auto& job : chosen) {
+        if (!jobs.contains(job)) return bad_input("unknown job '" + job + "' (see: vantor jobs " + program + ")");
+        if (!seen.insert(job).second) return bad_input("job '" + job + "' is chosen twice");
+    }
+    try {
+        fs::create_directories(out_dir);
+        auto reports = driver->run(chosen, out_dir);
+        console.finish();
+        for (const auto& path : reports)
+            if (!console.mentioned(path)) console.say("Report: " + path);
+        if (driver->stopped()) {
+            console.error("vantor: stopped on request; the report holds what was walked");
+            return igxl::util::kStoppedStatus;
+        }
+        if (driver->last_run_failed() || reports.empty()) return 1;
+        if (const std::size_t errors = error_places.size()) {
+            console.error("vantor: " + std::to_string(errors) + (errors == 1 ? " error" : " errors") +
+                          " during the check: the report lacks what they stopped");
+            return 1;
+        }
+        return 0;
     } catch (const std::exception& e) {
         console.finish();
-        std::cerr << "vantor: error: " << e.what() << std::endl;
+        console.error(std::string("vantor: error: ") + e.what());
         return 1;
     }
 }

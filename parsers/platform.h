@@ -49,6 +49,34 @@ inline std::optional<Platform> parse_platform(std::string_view text) {
     return std::nullopt;
 }
 
+// What a sheet's title row says of the platform it was exported for: its "platform=" field or,
+// for the J750, the "DFF n.n" form. "Jaguar" (the UltraFLEX's own name) tells only the family,
+// since both UltraFLEX testers share the title form; a field spelling one of our names tells
+// the platform itself.
+struct TitlePlatform {
+    Platform platform;
+    bool exact;  // false: only the family of platform is known
+};
+
+inline std::optional<TitlePlatform> platform_named_by_title(std::string_view title) {
+    if (title.starts_with("DFF ")) return TitlePlatform{Platform::J750, true};
+    const std::size_t at = title.find("platform=");
+    if (at == std::string_view::npos) return std::nullopt;
+    std::string_view name = title.substr(at + 9);
+    name = name.substr(0, name.find_first_of(":\t ,"));
+    if (auto p = parse_platform(name)) return TitlePlatform{*p, true};
+    std::string low;
+    for (char c : name) low += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (low == "jaguar") return TitlePlatform{Platform::UltraFLEX, false};
+    return std::nullopt;
+}
+
+// Whether a sheet with that title is read by the rules of platform p.
+inline bool title_fits(const TitlePlatform& t, Platform p) {
+    if (t.exact) return t.platform == p;
+    return layout_of(t.platform).ultraflex_family == layout_of(p).ultraflex_family;
+}
+
 // The accepted names, "UltraFLEX, UltraFLEXplus, J750".
 inline std::string platform_names() {
     std::string out;

@@ -25,6 +25,7 @@ struct Location {
     std::string job;
     std::string flow_sheet;
     std::string item;        // test, instance, pattern set, variable... the thing named
+    std::string test;        // the test being walked, when the thing named is another (a pin)
     std::string module;      // VBA module
 };
 

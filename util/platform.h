@@ -117,6 +117,10 @@ public:
     // the usual ones for a new file) and renames it into place. Throws Error (the temporary file
     // removed).
     void commit();
+    // As commit(), but never replaces a file: when a file already stands at path the written
+    // file stays uncommitted and false is returned, so the caller can try another name. Throws
+    // Error on any other failure (the temporary file removed).
+    bool commit_as_new(const std::string& path);
     // Removes the temporary file (done by the destructor too).
     void discard() noexcept;
 

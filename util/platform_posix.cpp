@@ -303,6 +303,36 @@ void AtomicFile::commit() {
     finish_temp(fd, temp_, final_);
 }
 
+bool AtomicFile::commit_as_new(const std::string& path) {
+    if (!open_) throw Error("cannot write '" + path + "': already committed or discarded");
+    int fd = retry([&] { return ::open(temp_.c_str(), O_RDWR | O_CLOEXEC); });
+    int err = fd < 0 ? errno : 0;
+    if (!err && ::fsync(fd) != 0) err = errno;
+    if (fd >= 0 && ::close(fd) != 0 && !err) err = errno;
+    if (!err && ::link(temp_.c_str(), path.c_str()) != 0) {
+        err = errno;
+        if (err == EEXIST) return false;
+        // A file system without hard links: take the name unless something holds it already.
+        if (err == EPERM || err == EOPNOTSUPP || err == ENOSYS) {
+            struct stat st {};
+            if (::lstat(path.c_str(), &st) == 0) return false;
+            err = ::rename(temp_.c_str(), path.c_str()) == 0 ? 0 : errno;
+            if (!err) {
+                open_ = false;
+                final_ = path;
+                sync_folder(path);
+                return true;
+            }
+        }
+    }
+    open_ = false;
+    ::unlink(temp_.c_str());
+    if (err) fail("write", path, err);
+    final_ = path;
+    sync_folder(path);
+    return true;
+}
+
 void AtomicFile::discard() noexcept {
     if (!open_) return;
     open_ = false;

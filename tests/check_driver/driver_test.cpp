@@ -188,11 +188,12 @@ TEST(Run, ReportNameRule) {
     t.tm_hour = 9;
     t.tm_min = 7;
     t.tm_sec = 5;
-    EXPECT_EQ(Vantor::report_file_name(t), "Vantor_2026-12-06__975.xlsm");
+    EXPECT_EQ(Vantor::report_file_name(t), "Vantor_2026-12-06__090705.xlsm");
     t.tm_hour = 23;
     t.tm_min = 0;
     t.tm_sec = 59;
-    EXPECT_EQ(Vantor::report_file_name(t), "Vantor_2026-12-06__23059.xlsm");
+    EXPECT_EQ(Vantor::report_file_name(t), "Vantor_2026-12-06__230059.xlsm");
+    EXPECT_EQ(Vantor::report_file_name(t, 2), "Vantor_2026-12-06__230059_2.xlsm");
 }
 
 class RunTest : public ::testing::Test {
@@ -266,6 +267,30 @@ TEST_F(RunTest, FailuresEndTheRunThroughTheCatchAll) {
         EXPECT_EQ(rec.lines[rec.lines.size() - 2], "An exception occurred!Please check!!!");
         EXPECT_FALSE(rec.has("Execution successful!!!"));
     }
+}
+
+// A stop asked for between jobs ends the run as a failed one: no success is claimed, and the
+// saved report holds the jobs walked before it.
+TEST_F(RunTest, AStopEndsTheRunAfterTheJobInHand) {
+    Recorder rec;
+    Vantor v(dir.string());
+    int asked = 0;
+    v.set_stop_check([&] { return ++asked > 1; });
+    v.read_device(opts(dir.string()), rec.log());
+    auto paths = v.run({"JobA", "JobB"}, out.string());
+    EXPECT_TRUE(paths.empty());
+    EXPECT_TRUE(v.last_run_failed());
+    EXPECT_TRUE(v.stopped());
+    EXPECT_FALSE(rec.has("Execution successful!!!"));
+    EXPECT_TRUE(rec.has("stopped on request"));
+    std::vector<fs::path> saved(fs::directory_iterator(out), fs::directory_iterator{});
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(sheet_names(saved[0].string()), std::vector<std::string>{"JobA"});
+
+    // The next run starts afresh.
+    v.set_stop_check(nullptr);
+    EXPECT_EQ(v.run({"JobA"}, out.string()).size(), 1u);
+    EXPECT_FALSE(v.stopped());
 }
 
 // The report is a real macro-enabled workbook: LibreOffice, as an independent client, imports the

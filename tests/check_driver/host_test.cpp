@@ -29,6 +29,8 @@ protected:
             << "title\n\n\n\tJob Name\tPin Map\tTest Instances\tFlow Table\tAC\tDC\tPS\n"
                "\tFT\tPins\tTI\tFlow\tAC\tDC\tPS\n"
                "\tWT\tPins\tTI\tFlow\tAC\tDC\tPS\n";
+        std::ofstream(dir / "prog" / "TI.txt")
+            << "DTTestInstancesSheet,version=2.3:platform=Jaguar\tTest Instances\n\n\n\tTest Name\n";
         std::ofstream(dir / "prog" / "Flow.txt") << "DTFlowtableSheet,version=2.2:platform=Jaguar\tFlow Table\n\n\n\tLabel\n";
         std::ofstream(dir / "prog" / "DC.txt") << "DTDCSpecSheet,version=2.3:platform=Jaguar\tDC Spec\n\n\n\tSymbol\n";
         std::ofstream(dir / "prog" / "AC.txt") << "DTACSpecSheet,version=2.3:platform=Jaguar\tAC Spec\n\n\n\tSymbol\n";
@@ -76,16 +78,18 @@ TEST_F(HostTest, ListsJobsAndChecksThemAll) {
     auto r = vantor("jobs " + prog);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "FT\nWT\n");
-    r = vantor("jobs " + prog + " --platform j750");  // names are matched without case
+    r = vantor("jobs " + prog + " --platform ultraFLEXplus");  // names are matched without case
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out, "FT\nWT\n");
 
     r = vantor("check " + prog + " --all --out " + (dir / "out").string());
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("Execution successful!!!"), std::string::npos) << r.out;
-    auto at = r.out.find("Report: ");
+    const std::string said = "Output file path is: ";
+    auto at = r.out.find(said);
     ASSERT_NE(at, std::string::npos) << r.out;
-    std::string path = r.out.substr(at + 8, r.out.find('\n', at) - at - 8);
+    EXPECT_EQ(r.out.find("Report: "), std::string::npos) << r.out;  // the path is printed once
+    std::string path = r.out.substr(at + said.size(), r.out.find('\n', at) - at - said.size());
     EXPECT_TRUE(fs::exists(path)) << path;
 }
 
