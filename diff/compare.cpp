@@ -71,7 +71,12 @@ std::string symbol_summary(const SpecSymbolMap& columns) {
 class Comparer {
 public:
     Comparer(const Revision& a, const Revision& b, std::vector<Change>& out)
-        : a_(a), b_(b), out_(out), globals_same_(a.globals == b.globals) {}
+        : a_(a), b_(b), out_(out), globals_same_(a.globals == b.globals) {
+        for (const auto& sheet : union_keys(a.specs, b.specs)) {
+            auto x = a.specs.find(sheet), y = b.specs.find(sheet);
+            spec_same_[sheet] = x != a.specs.end() && y != b.specs.end() && x->second == y->second;
+        }
+    }
 
     void jobs(const std::vector<std::string>& jobs);
     void flows(const std::vector<std::string>& jobs);
@@ -95,10 +100,8 @@ private:
     // to the same value there.
     bool context_same(const Context& c) const {
         if (!globals_same_) return false;
-        auto x = a_.specs.find(c.spec_sheet);
-        auto y = b_.specs.find(c.spec_sheet);
-        if (x == a_.specs.end() || y == b_.specs.end()) return x == a_.specs.end() && y == b_.specs.end();
-        return x->second == y->second;
+        auto found = spec_same_.find(c.spec_sheet);
+        return found == spec_same_.end() || found->second;  // in neither revision
     }
     static std::optional<double> resolve(const Revision& r, const std::string& text,
                                          const Context* c);
@@ -117,6 +120,7 @@ private:
     const Revision& b_;
     std::vector<Change>& out_;
     bool globals_same_;
+    std::unordered_map<std::string, bool> spec_same_;  // spec sheet -> same in both
 };
 
 std::optional<double> Comparer::resolve(const Revision& r, const std::string& text,

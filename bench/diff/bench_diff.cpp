@@ -104,8 +104,16 @@ int main(int argc, char** argv) {
     std::printf("rows edited:          %zu\n", edited);
 
     t = Clock::now();
+    // Phase times from the progress events.
+    igxl::diag::FunctionSink phases([&, last = std::string(), at = Clock::now()](
+                                        const igxl::diag::Event& e) mutable {
+        if (e.severity != igxl::diag::Severity::progress) return;
+        if (!last.empty()) std::printf("  %-20s %.3f s\n", last.c_str(), since(at));
+        last = e.text;
+        at = Clock::now();
+    });
     const igxl::diff::DiffResult result =
-        igxl::diff::diff_programs(old_dir.string(), new_dir.string(), {});
+        igxl::diff::diff_programs(old_dir.string(), new_dir.string(), {}, phases);
     const double diff_s = since(t);
     std::printf("diff:                 %.3f s, %zu changes (%zu added, %zu removed, %zu changed, "
                 "%zu moved, %zu notes)\n",

@@ -2,6 +2,8 @@
 // nothing else.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <nlohmann/json.hpp>
 
 #include "diff/compare.h"
@@ -255,6 +257,43 @@ TEST(PrepareProgram, RejectsUnknownFormsAndMissingPrograms) {
     EXPECT_THROW(prepare_program((dir.path() / "program.txt").string(), dir.str()), Error);
     EXPECT_THROW(prepare_program((dir.path() / "absent.xlsm").string(), dir.str()), Error);
     EXPECT_EQ(prepare_program(kBase.string(), dir.str()), kBase.string());
+}
+
+}  // namespace
+}  // namespace igxl::diff
+
+namespace igxl::diff {
+namespace {
+
+using namespace igxl::diff::testing;
+
+// The workbook read back with openpyxl (through the check's report dump), against the golden
+// rendering beside this test.
+TEST(DiffWorkbook, SheetsCellsHighlightsFrozenHeaderAndFilter) {
+    if (std::system("/usr/bin/python3 -c 'import openpyxl' 2>/dev/null") != 0)
+        GTEST_SKIP() << "python3-openpyxl is not installed";
+    ScratchDir dir("book");
+    const fs::path rev = dir.path() / "rev";
+    copy_program(kBase, rev);
+    set_field(rev / "Levels_Main.txt", {"vdd", "VMain"}, 4, "=_VDD_LVL*0.9");
+    set_field(rev / "DC Specs.txt", {"IDD_MAX"}, 5, "=0.05*A");
+    insert_after(rev / "Flow_Cold.txt", {"T_CONT"},
+                 "\t\t\t\t\t\tTest\tT_LEAK\t\t150\t\t\t\t\t\t\t4\t\t40\tFail\t");
+    remove_line(rev / "PatSets.txt", {"main_b.PAT"});
+    DiffResult r = diff_programs(kBase.string(), rev.string(), {});
+    r.old_program = "OLD";
+    r.new_program = "NEW";
+    const fs::path book = dir.path() / "diff.xlsx";
+    write_diff_workbook(r, book.string());
+
+    const fs::path dump = dir.path() / "dump.txt";
+    const std::string cmd = "/usr/bin/python3 '" IGXL_SOURCE_DIR
+                            "/tests/check_walk/dump_report.py' '" +
+                            book.string() + "' '" + dump.string() + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    const fs::path golden = fs::path(IGXL_SOURCE_DIR) / "tests/diff/golden/small_diff_book.txt";
+    if (std::getenv("IGXL_UPDATE_GOLDEN")) fs::copy_file(dump, golden, fs::copy_options::overwrite_existing);
+    EXPECT_EQ(slurp(dump), slurp(golden)) << "rendered: " << dump;
 }
 
 }  // namespace
