@@ -71,13 +71,13 @@ void progress(diag::Sink& sink, double percent, const std::string& what) {
 
 std::string prepare_program(const std::string& program, const std::string& work_dir) {
     if (util::is_directory(program)) return program;
-    if (!util::file_exists(program)) throw Error("program not found: " + program);
+    if (!util::file_exists(program)) throw InputError("program not found: " + program);
     if (ends_with_nocase(program, ".igxl") || ends_with_nocase(program, ".zip")) {
         unzip(program, work_dir);
     } else if (ends_with_nocase(program, ".xlsm")) {
         export_sheets_to_txt(program, work_dir);
     } else {
-        throw Error(program + ": not a program form this tool reads (expected an .xlsm workbook, "
+        throw InputError(program + ": not a program form this tool reads (expected an .xlsm workbook, "
                               "an .igxl/.zip packed program or a folder of sheet text files)");
     }
     // A packed program may hold its sheets in a folder named after it.
@@ -110,7 +110,7 @@ DiffResult diff_programs(const std::string& old_dir, const std::string& new_dir,
     } else {
         for (const auto& job : options.jobs) {
             if (!a.jobs.contains(job) && !b.jobs.contains(job))
-                throw Error("unknown job '" + job + "': it is in neither revision's job list");
+                throw InputError("unknown job '" + job + "': it is in neither revision's job list");
             if (std::find(result.jobs.begin(), result.jobs.end(), job) == result.jobs.end())
                 result.jobs.push_back(job);
         }

@@ -9,8 +9,16 @@
 #include <vector>
 
 #include "util/diagnostics.h"
+#include "util/error.h"
 
 namespace igxl::diff {
+
+// Input the user must mend: a missing program, a form this tool does not read, a revision
+// without a job list, a job in neither revision.
+class InputError : public Error {
+public:
+    using Error::Error;
+};
 
 enum class ChangeType { added, removed, changed, moved, note };
 enum class Kind { job, flow_entry, instance, level, time_set, spec, global_spec, pattern_set };
@@ -58,12 +66,13 @@ struct DiffResult {
 
 // Makes a program in any accepted form a folder of sheet text files: a folder is used as it is,
 // an .xlsm workbook is exported and an .igxl/.zip program unpacked into work_dir. Returns the
-// folder holding the sheets. Throws Error for a form it does not know or a missing program.
+// folder holding the sheets. Throws InputError for a form it does not know or a missing program.
 std::string prepare_program(const std::string& program, const std::string& work_dir);
 
 // Compares two folders of sheet text files. Unreadable sheets are reported as warning events
 // (code "diff.sheet-unreadable") and left out of the comparison on both sides; progress goes out
-// as progress events. Throws Error when a job named in options is in neither revision.
+// as progress events. Throws InputError when a revision has no job list or a job named in
+// options is in neither revision.
 DiffResult diff_programs(const std::string& old_dir, const std::string& new_dir,
                          const DiffOptions& options, diag::Sink& sink = diag::null_sink());
 

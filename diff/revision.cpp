@@ -1,5 +1,7 @@
 #include "diff/revision.h"
 
+#include "diff/program_diff.h"
+
 #include "parsers/pattern_sets.h"
 #include "util/error.h"
 #include "util/lines.h"
@@ -68,7 +70,7 @@ void read_job_list(Revision& r) {
         r.job_list_sheet = util::replace_all(r.job_list_sheet, "%20", " ");
         return;
     }
-    throw Error("no job list sheet (a file named like 'Job List.txt') in " + r.dir);
+    throw InputError(r.label + " revision: no job list sheet (a file named like 'Job List.txt') in " + r.dir);
 }
 
 void read_sheets(Revision& r, const std::vector<std::string>& jobs, const std::string& platform,

@@ -1,0 +1,140 @@
+#include "host/diff_command.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+
+#include "diff/diff_report.h"
+#include "diff/program_diff.h"
+#include "util/text.h"
+
+namespace igxl::host {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kFailed = 1;
+constexpr int kBadInput = 2;
+constexpr int kChanged = 3;
+
+int bad_input(const std::string& message) {
+    std::cerr << "vantor: error: " << message << std::endl;
+    return kBadInput;
+}
+
+// A fresh folder under the system's temporary folder, or `given`/<name> when one is given.
+std::string make_work_dir(const std::string& given, const std::string& name) {
+    if (!given.empty()) {
+        const fs::path p = fs::path(given) / name;
+        fs::create_directories(p);
+        return p.string();
+    }
+    std::string templ = (fs::temp_directory_path() / ("vantor-diff-" + name + "-XXXXXX")).string();
+    if (!mkdtemp(templ.data())) throw std::runtime_error("cannot create a working folder in " + templ);
+    return templ;
+}
+
+std::string workbook_name(const std::tm& t) {
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d__%H%M%S", &t);
+    return "VantorDiff_" + std::string(stamp) + ".xlsx";
+}
+
+// Warnings on standard error; progress as a bar on standard error when it is a terminal.
+class DiffConsole final : public diag::Sink {
+public:
+    DiffConsole() : tty_(isatty(STDERR_FILENO) != 0) {}
+    void emit(const diag::Event& e) override {
+        if (e.severity == diag::Severity::progress) {
+            if (!tty_) return;
+            std::fprintf(stderr, "\r\033[K[%5.1f%%] %s", e.progress, e.text.c_str());
+            std::fflush(stderr);
+            bar_ = true;
+            return;
+        }
+        clear();
+        std::cerr << (e.severity == diag::Severity::error ? "error: " : "warning: ") << e.text
+                  << std::endl;
+    }
+    void clear() {
+        if (bar_) std::fprintf(stderr, "\r\033[K");
+        bar_ = false;
+    }
+
+private:
+    bool tty_;
+    bool bar_ = false;
+};
+
+}  // namespace
+
+void add_diff_command(CLI::App& app, DiffCommand& o) {
+    auto* cmd = app.add_subcommand("diff", "what changed between two revisions of a test program");
+    cmd->add_option("OLD", o.old_program, "the earlier revision: .xlsm, .igxl/.zip or folder of sheets")
+        ->required();
+    cmd->add_option("NEW", o.new_program, "the later revision, in any of the same forms")->required();
+    auto* jobs = cmd->add_option("--jobs", o.jobs, "jobs to compare, comma-separated (default: every job)");
+    auto* all = cmd->add_flag("--all", o.all_jobs, "compare every job of either revision");
+    jobs->excludes(all);
+    cmd->add_option("--platform", o.platform, "tester platform text (UltraFLEX, UltraFLEXplus, J750)")
+        ->capture_default_str();
+    cmd->add_option("--out", o.out_dir, "folder the diff workbook is written to")->capture_default_str();
+    cmd->add_option("--json", o.json_path, "also write the changes as JSON to this file");
+    cmd->add_flag("--fail-on-change", o.fail_on_change,
+                  "exit with status 3 when anything other than a note changed");
+    cmd->add_option("--work-dir", o.work_dir, "folder the programs are exported or unpacked into");
+    o.command = cmd;
+}
+
+int run_diff_command(const DiffCommand& o, const std::string& version) {
+    diff::DiffOptions options;
+    options.platform = o.platform;
+    if (!o.all_jobs) {
+        for (auto part : util::split(o.jobs, ','))
+            if (!util::strip(part).empty()) options.jobs.emplace_back(util::strip(part));
+        if (!o.jobs.empty() && options.jobs.empty()) return bad_input("--jobs names no job");
+    }
+    for (const auto* program : {&o.old_program, &o.new_program})
+        if (!fs::exists(*program)) return bad_input("program not found: " + *program);
+
+    DiffConsole console;
+    try {
+        const std::string old_dir =
+            diff::prepare_program(o.old_program, make_work_dir(o.work_dir, "old"));
+        const std::string new_dir =
+            diff::prepare_program(o.new_program, make_work_dir(o.work_dir, "new"));
+        diff::DiffResult result = diff::diff_programs(old_dir, new_dir, options, console);
+        console.clear();
+        result.old_program = o.old_program;
+        result.new_program = o.new_program;
+
+        fs::create_directories(o.out_dir);
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        const std::string book = (fs::path(o.out_dir) / workbook_name(local)).string();
+        diff::write_diff_workbook(result, book);
+        if (!o.json_path.empty()) diff::write_diff_json(result, o.json_path, version);
+
+        std::cout << "Changes: " << result.changes.size();
+        for (auto t : diff::kChangeTypes)
+            std::cout << ", " << diff::to_text(t) << " " << result.count(t);
+        std::cout << "\nDiff: " << book << std::endl;
+        if (!o.json_path.empty()) std::cout << "JSON: " << o.json_path << std::endl;
+        return o.fail_on_change && result.has_change() ? kChanged : 0;
+    } catch (const diff::InputError& e) {
+        console.clear();
+        return bad_input(e.what());
+    } catch (const std::exception& e) {
+        console.clear();
+        std::cerr << "vantor: error: " << e.what() << std::endl;
+        return kFailed;
+    }
+}
+
+}  // namespace igxl::host
