@@ -182,7 +182,7 @@ void write_diff_json(const DiffResult& result, const std::string& path,
                      const std::string& version) {
     using json = nlohmann::ordered_json;
     json doc;
-    doc["tool"] = "vantor diff";
+    doc["tool"] = "vantor";
     doc["version"] = version;
     doc["old"] = result.old_program;
     doc["new"] = result.new_program;

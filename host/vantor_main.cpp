@@ -11,6 +11,7 @@
 
 #include "check/options.h"
 #include "check/vantor.h"
+#include "host/diff_command.h"
 #include "parsers/pattern_sets.h"
 #include "util/platform.h"
 #include "util/diagnostics.h"
@@ -146,6 +147,9 @@ int main(int argc, char** argv) {
     check_cmd->add_option("--out", out_dir, "folder the reports are written to")->capture_default_str();
     check_cmd->add_option("--patinfo", patinfo, "the patinfo program to run (default: patinfo on PATH)");
 
+    igxl::host::DiffCommand diff;
+    igxl::host::add_diff_command(app, diff);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -159,6 +163,7 @@ int main(int argc, char** argv) {
         return kBadInput;
     }
 
+    if (diff.command->parsed()) return igxl::host::run_diff_command(diff, VANTOR_VERSION);
     if (!fs::exists(program)) return bad_input("program not found: " + program);
 
     std::vector<std::string> chosen;

@@ -59,7 +59,7 @@ TEST(DemoPair, PlantedEditsAreFoundAndNothingElse) {
     move_after(sheet("Flow_FT_Hot"), {"FT_Hot_Func_004"}, {"FT_Hot_Func_007"});  // moved row
 
     const json doc = diff_json(old_dir.str(), new_dir.str(), new_dir.path() / "diff.json");
-    EXPECT_EQ(doc["tool"], "vantor diff");
+    EXPECT_EQ(doc["tool"], "vantor");
     EXPECT_EQ(doc["version"], "1.2.3");
     EXPECT_EQ(doc["old"], old_dir.str());
 
