@@ -310,15 +310,16 @@ void Comparer::records(const std::string& name, const std::string& sheet,
             add(ChangeType::changed, Kind::instance, {}, sheet, name,
                 prefix + std::string(InstanceRecord::KEYS[f]), *old_fields[f], *new_fields[f]);
     }
+    if (o.ArgDetails == n.ArgDetails) return;
     // Arguments are named by the new revision's argument list.
-    const auto names = util::split_copy(n.ArgList, ',');
+    const auto names = util::split(n.ArgList, ',');
     const size_t count = std::max(o.ArgDetails.size(), n.ArgDetails.size());
     static const std::string empty;
     for (size_t k = 0; k < count; ++k) {
         const std::string& x = k < o.ArgDetails.size() ? o.ArgDetails[k] : empty;
         const std::string& y = k < n.ArgDetails.size() ? n.ArgDetails[k] : empty;
         const std::string arg = k < names.size() && !names[k].empty()
-                                    ? names[k]
+                                    ? std::string(names[k])
                                     : "Arg" + std::to_string(k);
         expression(Kind::instance, sheet, name, prefix + arg, x, y);
     }

@@ -2,12 +2,12 @@
 
 #include <xlsxwriter.h>
 
-#include <fstream>
 #include <map>
 
 #include <nlohmann/json.hpp>
 
 #include "util/error.h"
+#include "util/platform.h"
 
 namespace igxl::diff {
 
@@ -36,8 +36,9 @@ using Counts = std::array<size_t, kChangeTypes.size() + 1>;
 
 class Writer {
 public:
-    explicit Writer(const std::string& path) : path_(path) {
-        wb_ = workbook_new(path.c_str());
+    // Written under a temporary name and renamed into place when whole.
+    explicit Writer(const std::string& path) : path_(path), file_(path) {
+        wb_ = workbook_new(file_.temp_path().c_str());
         if (!wb_) throw Error("cannot create the diff workbook '" + path + "'");
         bold_ = workbook_add_format(wb_);
         format_set_bold(bold_);
@@ -65,6 +66,7 @@ public:
         lxw_workbook* wb = wb_;
         wb_ = nullptr;
         check(workbook_close(wb), "save the diff workbook '" + path_ + "'");
+        file_.commit();
     }
 
 private:
@@ -95,6 +97,7 @@ private:
     }
 
     std::string path_;
+    util::AtomicFile file_;
     lxw_workbook* wb_ = nullptr;
     lxw_format* bold_ = nullptr;
     lxw_format* header_ = nullptr;
@@ -205,11 +208,8 @@ void write_diff_json(const DiffResult& result, const std::string& path,
     }
     doc["changes"] = std::move(changes);
 
-    std::ofstream out(path, std::ios::binary);
-    if (!out) throw Error("cannot write '" + path + "'");
     // Texts that are not valid UTF-8 are replaced, never a reason to lose the whole report.
-    out << doc.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
-    if (!out.flush()) throw Error("cannot write '" + path + "'");
+    util::write_file_atomic(path, doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
 }
 
 }  // namespace igxl::diff

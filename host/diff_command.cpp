@@ -1,15 +1,15 @@
 #include "host/diff_command.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include "diff/diff_report.h"
 #include "diff/program_diff.h"
+#include "util/platform.h"
 #include "util/text.h"
 
 namespace igxl::host {
@@ -27,16 +27,17 @@ int bad_input(const std::string& message) {
     return kBadInput;
 }
 
-// A fresh folder under the system's temporary folder, or `given`/<name> when one is given.
-std::string make_work_dir(const std::string& given, const std::string& name) {
+// `given`/<name> when a working folder is given, else a temporary folder removed when the run
+// ends (scratch owns it).
+std::string make_work_dir(const std::string& given, const std::string& name,
+                          std::optional<util::TempDir>& scratch) {
     if (!given.empty()) {
         const fs::path p = fs::path(given) / name;
         fs::create_directories(p);
         return p.string();
     }
-    std::string templ = (fs::temp_directory_path() / ("vantor-diff-" + name + "-XXXXXX")).string();
-    if (!mkdtemp(templ.data())) throw std::runtime_error("cannot create a working folder in " + templ);
-    return templ;
+    scratch.emplace("vantor-diff-" + name + "-");
+    return scratch->path();
 }
 
 std::string workbook_name(const std::tm& t) {
@@ -48,7 +49,7 @@ std::string workbook_name(const std::tm& t) {
 // Warnings on standard error; progress as a bar on standard error when it is a terminal.
 class DiffConsole final : public diag::Sink {
 public:
-    DiffConsole() : tty_(isatty(STDERR_FILENO) != 0) {}
+    DiffConsole() : tty_(util::stderr_is_terminal()) {}
     void emit(const diag::Event& e) override {
         if (e.severity == diag::Severity::progress) {
             if (!tty_) return;
@@ -104,20 +105,19 @@ int run_diff_command(const DiffCommand& o, const std::string& version) {
 
     DiffConsole console;
     try {
+        std::optional<util::TempDir> old_scratch, new_scratch;
         const std::string old_dir =
-            diff::prepare_program(o.old_program, make_work_dir(o.work_dir, "old"));
+            diff::prepare_program(o.old_program, make_work_dir(o.work_dir, "old", old_scratch));
         const std::string new_dir =
-            diff::prepare_program(o.new_program, make_work_dir(o.work_dir, "new"));
+            diff::prepare_program(o.new_program, make_work_dir(o.work_dir, "new", new_scratch));
         diff::DiffResult result = diff::diff_programs(old_dir, new_dir, options, console);
         console.clear();
         result.old_program = o.old_program;
         result.new_program = o.new_program;
 
         fs::create_directories(o.out_dir);
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&now, &local);
-        const std::string book = (fs::path(o.out_dir) / workbook_name(local)).string();
+        const std::string book =
+            (fs::path(o.out_dir) / workbook_name(util::local_time(std::time(nullptr)))).string();
         diff::write_diff_workbook(result, book);
         if (!o.json_path.empty()) diff::write_diff_json(result, o.json_path, version);
 

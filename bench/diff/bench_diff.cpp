@@ -6,8 +6,6 @@
 // Size 2100 gives about 100 000 flow entries per revision. The check reads pattern files
 // through patinfo (the stand-in beside this program unless named); without one it runs
 // without the pattern folder.
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -23,6 +21,7 @@
 #include "diff/program_diff.h"
 #include "parsers/pattern_sets.h"
 #include "tools/demo_gen/demo_program.h"
+#include "util/platform.h"
 
 namespace fs = std::filesystem;
 
@@ -87,7 +86,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    const fs::path root = fs::temp_directory_path() / ("igxl_bench_diff_" + std::to_string(getpid()));
+    const fs::path root = fs::temp_directory_path() / ("igxl_bench_diff_" + std::to_string(igxl::util::process_id()));
     const fs::path old_dir = root / "old", new_dir = root / "new", work = root / "work";
     fs::create_directories(work);
 

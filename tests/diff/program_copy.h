@@ -1,7 +1,5 @@
 // Scratch copies of a program's sheet folder, and the small text edits that make a revision.
 #pragma once
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -9,6 +7,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "util/platform.h"
 
 namespace igxl::diff::testing {
 
@@ -18,7 +18,7 @@ class ScratchDir {
 public:
     explicit ScratchDir(const std::string& name) {
         path_ = fs::temp_directory_path() /
-                ("igxl_diff_" + std::to_string(::getpid()) + "_" + name + "_" +
+                ("igxl_diff_" + std::to_string(igxl::util::process_id()) + "_" + name + "_" +
                  std::to_string(counter_++));
         fs::remove_all(path_);
         fs::create_directories(path_);
