@@ -223,6 +223,33 @@ TEST_F(Revisions, TimeSetsAndPatternSets) {
         << show(r.changes);
 }
 
+TEST_F(Revisions, WholeItemsAddedAndRemoved) {
+    insert_after(sheet("Test Instances"), {"T_SUB"},
+                 "\tT_SPARE\tVBT\tIdd_T\t\tTyp_Cond\tnom\t\t\t\t\tLevels_Main\t\t\tPins\tvdd"
+                 "\t\t\t\t\t\t\t\t\t\t\t\t\t\t");
+    // A second record of an instance (a stress corner) is one addition at that instance.
+    insert_after(sheet("Test Instances"), {"T_CONT"},
+                 "\tT_CONT\tVBT\tContinuity_T\t\tTyp_Cond\tmax\tFunc_Cond\ttyp_ac\t\t\t"
+                 "Levels_Main\t\t\tPins,Limit\tall_pins\t=0.2*V\t\t\t\t\t\t\t\t\t\t\t\t\t");
+    remove_line(sheet("TSB_Main"), {"ts_slow", "data"});
+    remove_line(sheet("TSB_Main"), {"ts_slow", "clk"});
+    insert_after(sheet("DC Specs"), {"IDD_MAX"}, "\tVREF\t#N/A\tTyp\tMax\t=1.2*V\t=1.1*V\t=1.3*V\t");
+    remove_line(sheet("Global Specs"), {"TEMP_HOT"});
+    DiffResult r = run();
+    std::vector<std::string> got;
+    for (const auto& c : r.changes) got.push_back(show(c));
+    EXPECT_EQ(got, (std::vector<std::string>{
+                       "added | instance |  | Test Instances | T_CONT | record 2 | <none> | "
+                       "Continuity_T Typ_Cond/max Func_Cond/typ_ac  Levels_Main",
+                       "added | instance |  | Test Instances | T_SPARE |  | <none> | Idd_T Typ_Cond/nom /  Levels_Main",
+                       "removed | time set |  | TSB_Main | TS_SLOW | Period | 100*NS | <none>",
+                       "added | spec |  | DC Specs | VREF |  | <none> | SELECTORS NOM=TYP; SELECTORS "
+                       "MAX=MAX; TYP_COND TYP==1.2*V; TYP_COND MIN==1.1*V; TYP_COND MAX==1.3*V; "
+                       "TYP_COND COMMENT=",
+                       "removed | global spec |  | Global Specs | TEMP_HOT | Value | 125 | <none>"}))
+        << show(r.changes);
+}
+
 TEST_F(Revisions, UnreadableSheetIsLeftOutWithAWarning) {
     // A DC spec sheet without its version cannot be read: its symbols are not all "removed".
     set_field(sheet("DC Specs"), {"DTDCSpecSheet"}, 0, "DC Specs without a version");
