@@ -100,8 +100,8 @@ DiffResult diff_programs(const std::string& old_dir, const std::string& new_dir,
     b.label = "new";
     b.dir = new_dir;
     progress(sink, 0, "reading the job lists");
-    detail::read_job_list(a);
-    detail::read_job_list(b);
+    detail::read_job_list(a, sink);
+    detail::read_job_list(b, sink);
 
     if (options.jobs.empty()) {
         for (const auto& [name, _] : a.jobs) result.jobs.push_back(name);

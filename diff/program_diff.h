@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "parsers/platform.h"
 #include "util/diagnostics.h"
 #include "util/error.h"
 
@@ -50,7 +51,7 @@ struct Change {
 
 struct DiffOptions {
     std::vector<std::string> jobs;       // empty: every job of either revision
-    std::string platform = "UltraFLEX";  // sheet layouts of both revisions
+    Platform platform = kDefaultPlatform;  // sheet layouts of both revisions
 };
 
 struct DiffResult {

@@ -57,11 +57,11 @@ private:
 
 }  // namespace
 
-void read_job_list(Revision& r) {
+void read_job_list(Revision& r, diag::Sink& sink) {
     static const util::Regex job_list_re("job.*list", util::Regex::ICASE);
     for (const auto& name : util::list_directory(r.dir)) {
         if (!job_list_re.search(name)) continue;
-        Kestine reader;
+        Kestine reader(sink);
         reader.read_job_list(r.dir + "/" + name);
         r.jobs = std::move(reader.get_test_job_list_info());
         r.job_list_sheet = name.size() > 4 && name.ends_with(".txt")
@@ -73,7 +73,7 @@ void read_job_list(Revision& r) {
     throw InputError(r.label + " revision: no job list sheet (a file named like 'Job List.txt') in " + r.dir);
 }
 
-void read_sheets(Revision& r, const std::vector<std::string>& jobs, const std::string& platform,
+void read_sheets(Revision& r, const std::vector<std::string>& jobs, Platform platform,
                  diag::Sink& sink) {
     SheetLoader loader(r, sink);
     const std::string& dir = r.dir;
@@ -84,7 +84,7 @@ void read_sheets(Revision& r, const std::vector<std::string>& jobs, const std::s
 
         // Flows are per job: two jobs naming one flow sheet both get its entries.
         try {
-            Fennick flow;
+            Fennick flow(sink);
             flow.read_flow_table(sheet_file(dir, record.FlowTable), platform);
             r.flows[job] = std::move(flow.get_test_suite_info());
         } catch (const FileNotFoundError& e) {

@@ -11,6 +11,7 @@
 #include "parsers/flow_table.h"
 #include "parsers/job_list.h"
 #include "parsers/pin_levels.h"
+#include "parsers/platform.h"
 #include "parsers/spec_sheets.h"
 #include "parsers/test_instances.h"
 #include "parsers/time_sets.h"
@@ -74,11 +75,12 @@ struct Revision {
 };
 
 // The job list of a folder of sheets (the first file whose name holds "job" then "list",
-// without case, in name order). Throws Error when there is none.
-void read_job_list(Revision& revision);
+// without case, in name order). Throws InputError when there is none. The reader's own
+// warnings go to sink.
+void read_job_list(Revision& revision, diag::Sink& sink);
 
 // Reads every sheet the chosen jobs (those of them this revision has) name.
 void read_sheets(Revision& revision, const std::vector<std::string>& jobs,
-                 const std::string& platform, diag::Sink& sink);
+                 Platform platform, diag::Sink& sink);
 
 }  // namespace igxl::diff::detail

@@ -9,6 +9,7 @@
 
 #include "diff/diff_report.h"
 #include "diff/program_diff.h"
+#include "parsers/platform.h"
 #include "util/platform.h"
 #include "util/text.h"
 
@@ -58,10 +59,17 @@ public:
             bar_ = true;
             return;
         }
+        // The readers' notices about each program (what the check reports) are counted, not
+        // repeated: the diff's reader wants what differs.
+        if (e.code.rfind("diff.", 0) != 0) {
+            ++reader_notices_;
+            return;
+        }
         clear();
         std::cerr << (e.severity == diag::Severity::error ? "error: " : "warning: ") << e.text
                   << std::endl;
     }
+    std::size_t reader_notices() const { return reader_notices_; }
     void clear() {
         if (bar_) std::fprintf(stderr, "\r\033[K");
         bar_ = false;
@@ -70,6 +78,7 @@ public:
 private:
     bool tty_;
     bool bar_ = false;
+    std::size_t reader_notices_ = 0;
 };
 
 }  // namespace
@@ -82,7 +91,11 @@ void add_diff_command(CLI::App& app, DiffCommand& o) {
     auto* jobs = cmd->add_option("--jobs", o.jobs, "jobs to compare, comma-separated (default: every job)");
     auto* all = cmd->add_flag("--all", o.all_jobs, "compare every job of either revision");
     jobs->excludes(all);
-    cmd->add_option("--platform", o.platform, "tester platform text (UltraFLEX, UltraFLEXplus, J750)")
+    std::vector<std::string> platforms;
+    for (const auto& l : kPlatformLayouts) platforms.emplace_back(l.name);
+    o.platform = std::string(platform_name(kDefaultPlatform));
+    cmd->add_option("--platform", o.platform, "tester platform of both revisions")
+        ->check(CLI::IsMember(platforms, CLI::ignore_case))
         ->capture_default_str();
     cmd->add_option("--out", o.out_dir, "folder the diff workbook is written to")->capture_default_str();
     cmd->add_option("--json", o.json_path, "also write the changes as JSON to this file");
@@ -94,7 +107,9 @@ void add_diff_command(CLI::App& app, DiffCommand& o) {
 
 int run_diff_command(const DiffCommand& o, const std::string& version) {
     diff::DiffOptions options;
-    options.platform = o.platform;
+    const auto platform = parse_platform(o.platform);
+    if (!platform) return bad_input("unknown platform '" + o.platform + "' (one of " + platform_names() + ")");
+    options.platform = *platform;
     if (!o.all_jobs) {
         for (auto part : util::split(o.jobs, ','))
             if (!util::strip(part).empty()) options.jobs.emplace_back(util::strip(part));
@@ -126,6 +141,10 @@ int run_diff_command(const DiffCommand& o, const std::string& version) {
             std::cout << ", " << diff::to_text(t) << " " << result.count(t);
         std::cout << "\nDiff: " << book << std::endl;
         if (!o.json_path.empty()) std::cout << "JSON: " << o.json_path << std::endl;
+        if (console.reader_notices())
+            std::cerr << "note: the sheet readers reported " << console.reader_notices()
+                      << " notices about the programs themselves; vantor check shows them"
+                      << std::endl;
         return o.fail_on_change && result.has_change() ? kChanged : 0;
     } catch (const diff::InputError& e) {
         console.clear();

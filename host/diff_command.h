@@ -13,7 +13,7 @@ struct DiffCommand {
     std::string new_program;
     std::string jobs;  // comma-separated; empty with --all or neither
     bool all_jobs = false;
-    std::string platform = "UltraFLEX";
+    std::string platform;  // checked against the platform names; empty: the default
     std::string out_dir = ".";
     std::string json_path;
     bool fail_on_change = false;

@@ -126,15 +126,17 @@ int main(int argc, char** argv) {
     if (with_patterns) igxl::set_patinfo_program(fs::absolute(patinfo).string());
     t = Clock::now();
     igxl::Vantor check(work.string());
-    check.read_device(old_dir.string(), "", with_patterns ? (old_dir / "patterns").string() : "",
-                      "UltraFLEX", nullptr, "Period", "", 0, nullptr);
+    igxl::CheckOptions options;
+    options.program = old_dir;
+    if (with_patterns) options.pattern_path = old_dir / "patterns";
+    check.read_device(options);
     std::vector<std::string> jobs;
     for (const auto& [name, record] : check.get_job_list()) jobs.push_back(name);
     check.run(jobs, work.string());
     const double check_s = since(t);
     std::printf("check of one revision: %.3f s (%s)%s\n", check_s,
                 with_patterns ? "with patinfo" : "without a pattern folder",
-                check.last_run_failed ? " (run failed)" : "");
+                check.last_run_failed() ? " (run failed)" : "");
     std::printf("diff / check:         %.2f\n", check_s > 0 ? diff_s / check_s : 0.0);
 
     if (!keep) fs::remove_all(root);
