@@ -17,6 +17,7 @@
 #include "check/vantor.h"
 #include "export/common.h"
 #include "export/vba_project.h"
+#include "host/diff_command.h"
 #include "parsers/pattern_sets.h"
 #include "util/platform.h"
 #include "util/diagnostics.h"
@@ -145,6 +146,9 @@ int main(int argc, char** argv) {
             ->transform(CLI::AsSizeValue(false))
             ->default_str("2GB");
 
+    igxl::host::DiffCommand diff;
+    igxl::host::add_diff_command(app, diff);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -158,6 +162,7 @@ int main(int argc, char** argv) {
         return kBadInput;
     }
 
+    if (diff.command->parsed()) return igxl::host::run_diff_command(diff, VANTOR_VERSION);
     if (!fs::exists(program)) return bad_input("program not found: " + program);
     if (!fs::is_directory(program) && !program.ends_with(".xlsm") && !program.ends_with(".igxl") &&
         !program.ends_with(".zip")) {

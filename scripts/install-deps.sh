@@ -9,7 +9,7 @@ PKGS=(
   libxlsxwriter-dev libzip-dev libpcre2-dev libfreexl-dev
   libtsl-ordered-map-dev libcli11-dev libexpat1-dev zlib1g-dev libisal-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libgsf-1-dev
+  libgsf-1-dev nlohmann-json3-dev
   python3 python3-openpyxl python3-xlwt
 )
 # Extra packages some later test needs can be appended by name in EXTRA_PKGS.

@@ -48,6 +48,8 @@ std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
 bool path_exists(const std::string& path);
 bool is_directory(const std::string& path);
+// Names of the entries of a folder, sorted (empty when it cannot be listed).
+std::vector<std::string> list_directory(const std::string& path);
 
 // The sheet readers' rule: a path that names no file is retried with every "%20" replaced by
 // a blank. Returns the path to open (the original when neither exists, so the open fails on it).
