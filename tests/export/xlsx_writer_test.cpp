@@ -133,6 +133,7 @@ void write_sample(const fs::path& path, xw::WorkbookOptions options = {}, const 
     wb.close();
 }
 
+// openpyxl leaves the _xHHHH_ form of a control character as it is; Excel turns it back.
 const char* const kSampleView = R"(== Data
 A1='Name' bold
 B1='Value' bold
@@ -147,7 +148,7 @@ D3=None fill=FFFFC7CE
 A4='电源 tab\there'
 B4='=#NUM!'
 C4='=#DIV/0!' fill=FFFFC7CE
-A5='ctl\x01x'
+A5='ctl_x0001_x'
 B5=-1234567
 A6='hidden'
 row 1 hidden=False level=0 collapsed=False ht=20.0
