@@ -76,6 +76,14 @@ void SheetState::maybe_compress() {
     xml.clear();
 }
 
+std::uint32_t SheetState::column_xf(std::uint32_t col) const {
+    if (!styled_columns) return 0;
+    auto it = columns.upper_bound(col);
+    if (it == columns.begin()) return 0;
+    --it;
+    return col <= it->second.last ? it->second.xf : 0;
+}
+
 void SheetState::emit_spec_only(std::uint32_t r, const RowSpec& s) {
     append_row_open(xml, r, s);
     xml += "/>";
@@ -99,9 +107,12 @@ void SheetState::emit_row() {
         xml += "<c r=\"";
         append_cell_name(xml, r, c.col);
         xml += '"';
-        if (c.xf) {
+        // A cell without a format of its own shows its row's, else its column's, as Excel does
+        // when it saves a sheet.
+        const std::uint32_t xf = c.xf ? c.xf : spec.xf ? spec.xf : column_xf(c.col);
+        if (xf) {
             xml += " s=\"";
-            append_uint(xml, c.xf);
+            append_uint(xml, xf);
             xml += '"';
         }
         switch (c.kind) {
@@ -129,6 +140,11 @@ void SheetState::emit_row() {
                 break;
             case SheetCell::kBlank:
                 xml += "/>";
+                break;
+            case SheetCell::kFormula:
+                xml += "><f>";
+                append_text(xml, std::string_view(texts.data() + c.text_at, c.text_size));
+                xml += "</f></c>";
                 break;
             case SheetCell::kError:
                 xml += " t=\"str\"><f>";
@@ -269,6 +285,13 @@ std::string SheetState::head_xml(bool with_vba) const {
 std::string SheetState::tail_xml() const {
     std::string t = "</sheetData>";
     if (filter) t += "<autoFilter ref=\"" + range_name(*filter) + "\"/>";
+    if (!merged.empty()) {
+        t += "<mergeCells count=\"";
+        append_uint(t, merged.size());
+        t += "\">";
+        for (const CellRange& r : merged) t += "<mergeCell ref=\"" + range_name(r) + "\"/>";
+        t += "</mergeCells>";
+    }
     for (const auto& [range, rules] : conditional) {
         t += "<conditionalFormatting sqref=\"" + range + "\">";
         t += rules;
@@ -374,6 +397,28 @@ void Worksheet::write_error(std::uint32_t row, std::uint32_t col, ErrorValue err
     c.number = error == ErrorValue::num ? 0 : 1;
 }
 
+void Worksheet::write_formula(std::uint32_t row, std::uint32_t col, std::string_view formula, const Format* format) {
+    if (!formula.empty() && formula.front() == '=') formula.remove_prefix(1);
+    const std::uint32_t xf = s_->book->styles.xf_index(format);
+    SheetCell& c = s_->cell(row, col);
+    c.kind = SheetCell::kFormula;
+    c.xf = xf;
+    c.text_at = static_cast<std::uint32_t>(s_->texts.size());
+    c.text_size = static_cast<std::uint32_t>(formula.size());
+    s_->texts += formula;
+}
+
+void Worksheet::merge_range(CellRange range, std::string_view text, const Format* format) {
+    if (range.first_row > range.last_row || range.first_col > range.last_col || range.last_row >= kMaxRows ||
+        range.last_col >= kMaxColumns)
+        throw Error("cannot merge cells of the sheet '" + s_->name + "': the range is outside a sheet or ends before it starts");
+    write_string(range.first_row, range.first_col, text, format);
+    if (format)
+        for (std::uint32_t c = range.first_col + 1; c <= range.last_col; ++c) write_blank(range.first_row, c, format);
+    s_->extend(range.last_row, range.last_col);
+    s_->merged.push_back(range);
+}
+
 void Worksheet::set_row(std::uint32_t row, double height, const Format* format, RowOptions options) {
     detail::SheetState& s = *s_;
     if (s.finished) throw Error("cannot change the sheet '" + s.name + "': the workbook is saved");
@@ -394,7 +439,9 @@ void Worksheet::set_column(std::uint32_t first, std::uint32_t last, double width
     if (first > last) std::swap(first, last);
     if (last >= kMaxColumns)
         throw Error("cannot set column " + std::to_string(last + 1) + " of the sheet '" + s_->name + "'");
-    s_->columns[first] = detail::ColumnSpec{last, width, s_->book->styles.xf_index(format)};
+    const std::uint32_t xf = s_->book->styles.xf_index(format);
+    s_->columns[first] = detail::ColumnSpec{last, width, xf};
+    if (xf) s_->styled_columns = true;
 }
 
 void Worksheet::freeze_panes(std::uint32_t row, std::uint32_t col) {

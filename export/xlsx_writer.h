@@ -88,6 +88,12 @@ public:
     // programs store it.
     void write_error(std::uint32_t row, std::uint32_t col, ErrorValue error, const Format* format = nullptr);
 
+    // A formula ("=A1*2" or "A1*2"), calculated when the workbook is opened.
+    void write_formula(std::uint32_t row, std::uint32_t col, std::string_view formula,
+                       const Format* format = nullptr);
+    // One cell over range, text in its top-left cell (which must be in a row not yet passed).
+    void merge_range(CellRange range, std::string_view text, const Format* format = nullptr);
+
     // Height, format and outline of a row not yet passed; set again, the row takes the later.
     void set_row(std::uint32_t row, double height = kDefaultRowHeight, const Format* format = nullptr,
                  RowOptions options = {});

@@ -70,12 +70,12 @@ struct RowSpec {
 };
 
 struct SheetCell {
-    enum Kind : std::uint8_t { kString, kShared, kNumber, kBoolean, kBlank, kError };
+    enum Kind : std::uint8_t { kString, kShared, kNumber, kBoolean, kBlank, kError, kFormula };
     std::uint32_t col;
     Kind kind;
     std::uint32_t xf;
     double number;           // number, boolean 0/1, error code, shared string index
-    std::uint32_t text_at;   // string: where in the row's text store
+    std::uint32_t text_at;   // string, formula: where in the row's text store
     std::uint32_t text_size;
 };
 
@@ -106,10 +106,12 @@ struct SheetState {
     std::uint8_t outline_level = 0;
 
     std::map<std::uint32_t, ColumnSpec> columns;
+    bool styled_columns = false;
     std::optional<std::pair<std::uint32_t, std::uint32_t>> frozen;
     std::optional<CellRange> filter;
     bool outline_changed = false;
     bool outline_symbols = true, summary_below = true, summary_right = true, outline_auto_style = false;
+    std::vector<CellRange> merged;
     std::map<std::string, std::string> conditional;  // rules by their cell range
     std::uint32_t priority = 0;
     std::vector<std::string> validations;
@@ -121,6 +123,7 @@ struct SheetState {
     void move_to(std::uint32_t r);
     void emit_row();
     void emit_spec_only(std::uint32_t r, const RowSpec& spec);
+    std::uint32_t column_xf(std::uint32_t col) const;
     SheetCell& cell(std::uint32_t r, std::uint32_t c);
     void maybe_compress();
     // Ends sheetData, writes the parts after it and the head before it; fills part.

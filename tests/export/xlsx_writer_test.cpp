@@ -99,6 +99,7 @@ void write_sample(const fs::path& path, xw::WorkbookOptions options = {}, const 
     a.write_string(0, 0, "Name", bold);
     a.write_string(0, 1, "Value", bold);
     a.write_string(0, 2, "Flag", bold);
+    a.write_string(0, 3, "Row format");  // no format of its own: shows the row's
     // Cells of the current row in any order; the later write to a cell wins.
     a.write_number(1, 1, 0.1);
     a.write_string(1, 0, "first");
@@ -138,6 +139,7 @@ const char* const kSampleView = R"(== Data
 A1='Name' bold
 B1='Value' bold
 C1='Flag' bold
+D1='Row format' bold
 A2='first'
 B2=3.3
 C2=True
@@ -182,7 +184,7 @@ TEST(WorkbookWriter, CellsReadBackWithOurReader) {
     const fs::path book = fresh_dir("reader") / "sample.xlsx";
     write_sample(book);
     const xr::Table t = xr::read_table(book.string(), "Data");
-    ASSERT_EQ(t.header.size(), 3u);
+    ASSERT_EQ(t.header.size(), 4u);
     EXPECT_EQ(t.header[0].text, "Name");
     ASSERT_EQ(t.rows.size(), 5u);
     EXPECT_EQ(t.rows[0][0].text, "first");
