@@ -58,7 +58,7 @@ inline ReportFloor measure_report_floor(const std::string& report) {
             d.write(std::string_view(made).substr(at, kPiece));
         d.finish();
         auto t2 = clock::now();
-        floor.packed_bytes += d.out().size();
+        floor.packed_bytes += d.out_size();
         floor.xml_s += std::chrono::duration<double>(t1 - t0).count();
         floor.deflate_s += std::chrono::duration<double>(t2 - t1).count();
     }

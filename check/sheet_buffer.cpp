@@ -142,6 +142,7 @@ void SheetBuffer::flush() {
     cells_ = 0;
     chunks_.clear();
     chunk_used_ = chunk_size_ = 0;
+    sheet_->finish();
 }
 
 }  // namespace igxl

@@ -36,8 +36,9 @@ public:
     // before the row's cells so its format reaches them.
     void set_row(Row row, double height, Format format, xlsx::writer::RowOptions options = {});
 
-    // Writes every held row in order into the worksheet and empties the buffer; the worksheet
-    // then holds nothing but its compressed rows. Call once, when the sheet is done.
+    // Writes every held row in order into the worksheet, empties the buffer and finishes the
+    // worksheet, which then holds nothing but its compressed rows. Call once, when the sheet is
+    // done (rules, filter and lists set before).
     void flush();
 
     size_t cell_count() const { return cells_; }

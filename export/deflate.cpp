@@ -13,7 +13,7 @@ namespace igxl::xlsx::writer::detail {
 
 namespace {
 enum Mode { kNoFlush, kFlushOpen, kFinish };
-constexpr size_t kOutStep = size_t(1) << 16;
+constexpr size_t kPiece = size_t(1) << 20;
 }  // namespace
 
 #ifdef IGXL_HAVE_ISAL
@@ -40,17 +40,21 @@ void Deflater::run(std::string_view bytes, int mode) {
     s.flush = mode == kNoFlush ? NO_FLUSH : SYNC_FLUSH;
     s.end_of_stream = mode == kFinish ? 1 : 0;
     for (;;) {
-        const size_t used = out_.size();
-        out_.resize(used + kOutStep + bytes.size() / 4);
-        s.next_out = reinterpret_cast<uint8_t*>(out_.data() + used);
-        s.avail_out = static_cast<uint32_t>(out_.size() - used);
+        std::string& piece = room();
+        const size_t used = piece.size();
+        piece.resize(kPiece);
+        s.next_out = reinterpret_cast<uint8_t*>(piece.data() + used);
+        s.avail_out = static_cast<uint32_t>(kPiece - used);
         if (isal_deflate(&s) != COMP_OK) throw Error("deflate failed");
-        out_.resize(out_.size() - s.avail_out);
+        piece.resize(kPiece - s.avail_out);
         if (s.avail_in > 0 || s.avail_out == 0) continue;
         if (mode == kFinish && s.internal_state.state != ZSTATE_END) continue;
         break;
     }
-    if (mode != kNoFlush) state_->done = true;
+    if (mode != kNoFlush) {
+        state_->done = true;
+        out_.back().shrink_to_fit();  // a small part keeps no empty piece
+    }
 }
 
 #else
@@ -72,17 +76,21 @@ void Deflater::run(std::string_view bytes, int mode) {
     s.avail_in = static_cast<uInt>(bytes.size());
     const int flush = mode == kNoFlush ? Z_NO_FLUSH : mode == kFlushOpen ? Z_SYNC_FLUSH : Z_FINISH;
     for (;;) {
-        const size_t used = out_.size();
-        out_.resize(used + kOutStep + bytes.size() / 4);
-        s.next_out = reinterpret_cast<Bytef*>(out_.data() + used);
-        s.avail_out = static_cast<uInt>(out_.size() - used);
+        std::string& piece = room();
+        const size_t used = piece.size();
+        piece.resize(kPiece);
+        s.next_out = reinterpret_cast<Bytef*>(piece.data() + used);
+        s.avail_out = static_cast<uInt>(kPiece - used);
         const int rc = deflate(&s, flush);
         if (rc == Z_STREAM_ERROR) throw Error("deflate failed");
-        out_.resize(out_.size() - s.avail_out);
+        piece.resize(kPiece - s.avail_out);
         if (mode == kFinish ? rc != Z_STREAM_END : (s.avail_in > 0 || s.avail_out == 0)) continue;
         break;
     }
-    if (mode != kNoFlush) state_->done = true;
+    if (mode != kNoFlush) {
+        state_->done = true;
+        out_.back().shrink_to_fit();  // a small part keeps no empty piece
+    }
 }
 
 #endif
@@ -91,6 +99,20 @@ Deflater::~Deflater() {
 #ifndef IGXL_HAVE_ISAL
     deflateEnd(&state_->stream);
 #endif
+}
+
+std::string& Deflater::room() {
+    if (out_.empty() || out_.back().size() >= kPiece) {
+        out_.emplace_back();
+        out_.back().reserve(kPiece);
+    }
+    return out_.back();
+}
+
+std::uint64_t Deflater::out_size() const {
+    std::uint64_t n = 0;
+    for (const std::string& piece : out_) n += piece.size();
+    return n;
 }
 
 void Deflater::write(std::string_view bytes) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace igxl::xlsx::writer::detail {
 
@@ -25,8 +26,11 @@ public:
     void finish();
     void flush_open();
 
-    const std::string& out() const { return out_; }
-    std::string take_out() { return std::move(out_); }
+    // The compressed bytes, in pieces of at most 1 MiB laid end to end: a large sheet's output
+    // grows without being copied or held at twice its size.
+    const std::vector<std::string>& out() const { return out_; }
+    std::vector<std::string> take_out() { return std::move(out_); }
+    std::uint64_t out_size() const;
     std::uint32_t crc() const { return crc_; }
     std::uint64_t in_size() const { return in_size_; }
 
@@ -35,7 +39,9 @@ private:
 
     struct State;
     std::unique_ptr<State> state_;
-    std::string out_;
+    // Room for at least one more byte at the end of out_.
+    std::string& room();
+    std::vector<std::string> out_;
     std::uint32_t crc_ = 0;
     std::uint64_t in_size_ = 0;
 };
@@ -46,7 +52,7 @@ std::uint32_t crc32_combine(std::uint32_t crc_a, std::uint32_t crc_b, std::uint6
 
 // One part compressed whole.
 struct CompressedPart {
-    std::string data;
+    std::vector<std::string> data;
     std::uint32_t crc = 0;
     std::uint64_t size = 0;
 };

@@ -176,8 +176,12 @@ void SheetState::move_to(std::uint32_t r) {
     maybe_compress();
 }
 
+void SheetState::check_open(const char* what) const {
+    if (rows_finished) throw Error(std::string("cannot ") + what + " of the sheet '" + name + "': the sheet is finished");
+}
+
 SheetCell& SheetState::cell(std::uint32_t r, std::uint32_t c) {
-    if (finished) throw Error("cannot write to the sheet '" + name + "': the workbook is saved");
+    check_open("write a cell");
     if (r >= kMaxRows || c >= kMaxColumns)
         throw Error("cannot write a cell of the sheet '" + name + "': row " + std::to_string(r + 1) +
                     ", column " + std::to_string(c + 1) + " is outside a sheet");
@@ -309,22 +313,30 @@ std::string SheetState::tail_xml() const {
     return t;
 }
 
-void SheetState::finish(bool with_vba) {
-    if (finished) return;
+void SheetState::finish_rows() {
+    if (rows_finished) return;
     move_to(kMaxRows);  // writes the last row and every row set after it
     row = kMaxRows;
     xml += tail_xml();
     body->write(xml);
     std::string().swap(xml);
     body->finish();
+    rows_finished = true;
+}
+
+void SheetState::finish(bool with_vba) {
+    if (finished) return;
+    finish_rows();
+    // The head is made last: it holds what is known only at the end (the dimension, the columns,
+    // the code name a macro project gives each sheet).
     Deflater head;
     head.write(head_xml(with_vba));
     head.flush_open();
     part.crc = crc32_combine(head.crc(), body->crc(), body->in_size());
     part.size = head.in_size() + body->in_size();
     part.data = head.take_out();
-    part.data += body->out();
-    body.reset();  // the compressor's tables are large
+    for (std::string& piece : body->take_out()) part.data.push_back(std::move(piece));
+    body.reset();
     finished = true;
 }
 
@@ -338,6 +350,8 @@ Worksheet::Worksheet(std::unique_ptr<detail::SheetState> state) : s_(std::move(s
 Worksheet::~Worksheet() = default;
 
 const std::string& Worksheet::name() const { return s_->name; }
+
+void Worksheet::finish() { s_->finish_rows(); }
 
 void Worksheet::write_string(std::uint32_t row, std::uint32_t col, std::string_view text, const Format* format) {
     if (text.empty()) {
@@ -409,6 +423,7 @@ void Worksheet::write_formula(std::uint32_t row, std::uint32_t col, std::string_
 }
 
 void Worksheet::merge_range(CellRange range, std::string_view text, const Format* format) {
+    s_->check_open("merge cells");
     if (range.first_row > range.last_row || range.first_col > range.last_col || range.last_row >= kMaxRows ||
         range.last_col >= kMaxColumns)
         throw Error("cannot merge cells of the sheet '" + s_->name + "': the range is outside a sheet or ends before it starts");
@@ -421,7 +436,7 @@ void Worksheet::merge_range(CellRange range, std::string_view text, const Format
 
 void Worksheet::set_row(std::uint32_t row, double height, const Format* format, RowOptions options) {
     detail::SheetState& s = *s_;
-    if (s.finished) throw Error("cannot change the sheet '" + s.name + "': the workbook is saved");
+    s.check_open("set a row");
     if (row >= kMaxRows) throw Error("cannot set row " + std::to_string(row + 1) + " of the sheet '" + s.name + "'");
     if (static_cast<std::int64_t>(row) < s.row)
         throw Error("cannot set row " + std::to_string(row + 1) + " of the sheet '" + s.name + "': row " +
@@ -452,6 +467,7 @@ void Worksheet::freeze_panes(std::uint32_t row, std::uint32_t col) {
 }
 
 void Worksheet::autofilter(CellRange range) {
+    s_->check_open("set the autofilter");
     if (range.last_row >= kMaxRows || range.last_col >= kMaxColumns)
         throw Error("cannot set the autofilter of the sheet '" + s_->name + "': the range is outside a sheet");
     s_->filter = range;
@@ -475,6 +491,7 @@ void check_range(const detail::SheetState& s, const CellRange& r, const char* wh
 }  // namespace
 
 void Worksheet::highlight_duplicates(CellRange range, const Format* format) {
+    s_->check_open("set a conditional format");
     check_range(*s_, range, "a conditional format");
     std::string& rules = s_->conditional[range_name(range)];
     rules += "<cfRule type=\"duplicateValues\" dxfId=\"";
@@ -485,6 +502,7 @@ void Worksheet::highlight_duplicates(CellRange range, const Format* format) {
 }
 
 void Worksheet::highlight_blanks(CellRange range, const Format* format) {
+    s_->check_open("set a conditional format");
     check_range(*s_, range, "a conditional format");
     std::string& rules = s_->conditional[range_name(range)];
     rules += "<cfRule type=\"containsBlanks\" dxfId=\"";
@@ -496,6 +514,7 @@ void Worksheet::highlight_blanks(CellRange range, const Format* format) {
 }
 
 void Worksheet::list_validation(CellRange range, const std::vector<std::string>& values) {
+    s_->check_open("set a drop-down list");
     check_range(*s_, range, "a drop-down list");
     std::string list;
     for (const std::string& v : values) {

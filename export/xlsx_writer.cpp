@@ -102,7 +102,7 @@ void Workbook::close() {
     detail::ZipWriter zip(file.f, b.path);
     auto add = [&zip](std::string_view name, const std::string& xml) {
         const detail::CompressedPart part = detail::compress_part(xml);
-        zip.add(name, {part.data}, part.crc, part.size);
+        zip.add(name, part.data, part.crc, part.size);
     };
     // Readers that look at the first entry to tell the file type expect the content types there.
     add("[Content_Types].xml", detail::content_types_xml(b));
@@ -115,13 +115,13 @@ void Workbook::close() {
     add("xl/theme/theme1.xml", detail::theme_xml());
     if (!b.strings.order.empty()) add("xl/sharedStrings.xml", detail::shared_strings_xml(b.strings));
     for (SheetState* sheet : b.sheet_states) {
-        zip.add("xl/worksheets/sheet" + std::to_string(sheet->number) + ".xml", {sheet->part.data}, sheet->part.crc,
+        zip.add("xl/worksheets/sheet" + std::to_string(sheet->number) + ".xml", sheet->part.data, sheet->part.crc,
                 sheet->part.size);
-        std::string().swap(sheet->part.data);
+        std::vector<std::string>().swap(sheet->part.data);
     }
     if (vba) {
         const detail::CompressedPart part = detail::compress_part(b.vba);
-        zip.add("xl/vbaProject.bin", {part.data}, part.crc, part.size);
+        zip.add("xl/vbaProject.bin", part.data, part.crc, part.size);
     }
     zip.finish();
     std::FILE* f = file.f;

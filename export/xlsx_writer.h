@@ -100,6 +100,11 @@ public:
     // Width of columns first..last (characters of the default font).
     void set_column(std::uint32_t first, std::uint32_t last, double width, const Format* format = nullptr);
 
+    // No more rows, rules, filter or lists: what follows the rows is written and the sheet's
+    // compressor freed now rather than when the workbook is saved. Column widths, panes and
+    // outline settings may still change until then.
+    void finish();
+
     // Rows above row and columns left of col stay in view.
     void freeze_panes(std::uint32_t row, std::uint32_t col);
     void autofilter(CellRange range);

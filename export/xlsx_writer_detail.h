@@ -116,6 +116,7 @@ struct SheetState {
     std::uint32_t priority = 0;
     std::vector<std::string> validations;
 
+    bool rows_finished = false;  // rows and what follows them written and compressed
     bool finished = false;
     CompressedPart part;  // the whole sheet XML, once finished
 
@@ -126,7 +127,10 @@ struct SheetState {
     std::uint32_t column_xf(std::uint32_t col) const;
     SheetCell& cell(std::uint32_t r, std::uint32_t c);
     void maybe_compress();
-    // Ends sheetData, writes the parts after it and the head before it; fills part.
+    void check_open(const char* what) const;
+    // Ends sheetData and writes what follows it; frees the compressor.
+    void finish_rows();
+    // Adds the head before the rows; fills part.
     void finish(bool with_vba);
     std::string head_xml(bool with_vba) const;
     std::string tail_xml() const;

@@ -29,10 +29,10 @@ void ZipWriter::put(std::string_view bytes) {
     offset_ += bytes.size();
 }
 
-void ZipWriter::add(std::string_view name, std::initializer_list<std::string_view> pieces, std::uint32_t crc,
+void ZipWriter::add(std::string_view name, const std::vector<std::string>& pieces, std::uint32_t crc,
                     std::uint64_t size, bool deflated) {
     std::uint64_t packed = 0;
-    for (std::string_view p : pieces) packed += p.size();
+    for (const std::string& p : pieces) packed += p.size();
     if (size > kLimit || packed > kLimit || offset_ > kLimit)
         throw Error("cannot write '" + path_ + "': the part " + std::string(name) + " passes 4 GiB");
     Entry e{std::string(name), crc, static_cast<std::uint32_t>(packed), static_cast<std::uint32_t>(size),
@@ -51,7 +51,7 @@ void ZipWriter::add(std::string_view name, std::initializer_list<std::string_vie
     le16(h, 0);
     h += e.name;
     put(h);
-    for (std::string_view p : pieces) put(p);
+    for (const std::string& p : pieces) put(p);
     entries_.push_back(std::move(e));
     names_.emplace_back(name);
 }

@@ -4,7 +4,6 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,7 +16,7 @@ public:
     ZipWriter(std::FILE* file, std::string path) : file_(file), path_(std::move(path)) {}
 
     // One entry of raw-deflate pieces laid end to end (deflated) or of bytes stored as they are.
-    void add(std::string_view name, std::initializer_list<std::string_view> pieces, std::uint32_t crc,
+    void add(std::string_view name, const std::vector<std::string>& pieces, std::uint32_t crc,
              std::uint64_t size, bool deflated = true);
     // The central directory; the file stays open for the caller to close.
     void finish();

@@ -135,6 +135,7 @@ public:
                 const auto col = static_cast<std::uint32_t>(options_.apply_column);
                 ws_->list_validation({1, col, row_ - 1, col}, {"TRUE", "FALSE"});
             }
+            ws_->finish();
         } catch (const std::exception& e) {
             throw Error(where() + ": " + e.what());
         }

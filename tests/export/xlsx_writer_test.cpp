@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "export/xlsx.h"
@@ -235,8 +236,8 @@ TEST(WorkbookWriter, FormatsOfTheSameLookShareOneStyle) {
         << styles;
 }
 
-// Rows far past one compressed piece: the sheet's head, made last, and its many pieces of rows
-// still read as one part.
+// Rows far past one compressed piece (texts that hardly compress): the sheet's head, made last,
+// and its many pieces of rows still read as one part.
 TEST(WorkbookWriter, LargeSheetReadsBackWhole) {
     const fs::path book = fresh_dir("large") / "large.xlsx";
     constexpr std::uint32_t kRows = 60000;
@@ -244,9 +245,13 @@ TEST(WorkbookWriter, LargeSheetReadsBackWhole) {
         xw::Workbook wb(book.string());
         xw::Worksheet& ws = wb.add_worksheet("Big");
         xw::Worksheet& other = wb.add_worksheet("Other");  // filled side by side
+        std::mt19937_64 random(7);
+        char hex[65];
         for (std::uint32_t r = 0; r < kRows; ++r) {
             ws.write_string(r, 0, "name_" + std::to_string(r));
             ws.write_number(r, 1, r * 0.5);
+            for (int i = 0; i < 64; i += 16) std::snprintf(hex + i, 17, "%016llx", static_cast<unsigned long long>(random()));
+            ws.write_string(r, 2, hex);
             if (r % 1000 == 0) other.write_number(r / 1000, 0, r);
         }
         ws.set_column(0, 0, 30);
@@ -256,14 +261,15 @@ TEST(WorkbookWriter, LargeSheetReadsBackWhole) {
     size_t rows = 0;
     bool in_order = true;
     xr::Workbook(book.string()).for_each_row("Big", [&](size_t r, const std::vector<xr::Cell>& cells) {
-        in_order = in_order && r == rows && cells.size() == 2 && cells[0].text == "name_" + std::to_string(r) &&
+        in_order = in_order && r == rows && cells.size() == 3 && cells[0].text == "name_" + std::to_string(r) &&
                    cells[1].number == r * 0.5;
         ++rows;
     });
     EXPECT_EQ(rows, kRows);
     EXPECT_TRUE(in_order);
     const std::string sheet = igxl::testing::zip_member(book.string(), "xl/worksheets/sheet1.xml");
-    EXPECT_NE(sheet.find("<dimension ref=\"A1:B60000\"/>"), std::string::npos);
+    EXPECT_NE(sheet.find("<dimension ref=\"A1:C60000\"/>"), std::string::npos);
+    EXPECT_GT(fs::file_size(book), 2u << 20);  // more than one compressed piece
 }
 
 TEST(WorkbookWriter, FaultsInUseAreRefused) {
@@ -292,11 +298,25 @@ TEST(WorkbookWriter, FaultsInUseAreRefused) {
     for (const char* bad : {"", "a[1]", "x:y", "'quoted'", "a name longer than thirty-one chars"})
         EXPECT_FALSE(wb.sheet_name_fault(bad).empty()) << bad;
     EXPECT_TRUE(wb.sheet_name_fault("三十一个字符以内的中文名称").empty());
+    // A finished sheet takes no more rows or rules; its columns and panes may still change.
+    xw::Worksheet& done = wb.add_worksheet("Done");
+    done.write_string(0, 0, "x");
+    done.finish();
+    EXPECT_THROW(done.write_string(1, 0, "y"), igxl::Error);
+    EXPECT_THROW(done.highlight_duplicates({0, 0, 1, 0}, nullptr), igxl::Error);
+    done.set_column(0, 0, 30);
+    done.freeze_panes(1, 0);
     EXPECT_FALSE(fs::exists(dir / "f.xlsx"));  // nothing is written before close
     wb.close();
     wb.close();  // closing again does nothing
     EXPECT_THROW(ws.write_string(9, 0, "late"), igxl::Error);
     EXPECT_EQ(igxl::testing::package_faults((dir / "f.xlsx").string()), std::vector<std::string>{});
+    const std::string done_xml = igxl::testing::zip_member((dir / "f.xlsx").string(), "xl/worksheets/sheet2.xml");
+    EXPECT_NE(done_xml.find("<col min=\"1\" max=\"1\" width=\"30.7109375\" customWidth=\"1\"/>"), std::string::npos)
+        << done_xml;
+    EXPECT_NE(done_xml.find("<pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/>"),
+              std::string::npos)
+        << done_xml;
 }
 
 TEST(WorkbookWriter, EmptyWorkbookGetsOneSheet) {
