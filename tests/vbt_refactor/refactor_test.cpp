@@ -692,7 +692,7 @@ TEST(RefactorOutcomes, ParameterTypeAndEnumRowsFromTheWorkbook) {
           {"x", "x_Value_lng", "Calc", "M.bas", "7"});
     sheet("Type Definitions", {"应用", "名称", "建议名称", "文件路径", "行号"}, {"Rec", "type_Rec", "M.bas", "1"});
     sheet("Enum Definitions", {"应用", "名称", "建议名称", "文件路径", "行号"}, {"Mode", "enum_Mode", "M.bas", "4"});
-    workbook_close(wb);
+    wb.close();
     RefactorOptions options;
     options.root = t.dir.str();
     Refactoring run(t.parser, options);
