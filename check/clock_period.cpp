@@ -1,7 +1,5 @@
 // Pattern block of a job sheet: the patterns of each instance record with the periods (or
 // frequencies) and clock values of the time sets they use.
-#include <xlsxwriter.h>
-
 #include <filesystem>
 
 #include "check/arith.h"
@@ -20,8 +18,8 @@ namespace {
 
 std::string join(const std::vector<std::string>& items) { return util::join(items, ","); }
 
-lxw_col_t col_of(int c) { return static_cast<lxw_col_t>(c); }
-lxw_row_t row_of(int r) { return static_cast<lxw_row_t>(r); }
+std::uint32_t col_of(int c) { return static_cast<std::uint32_t>(c); }
+std::uint32_t row_of(int r) { return static_cast<std::uint32_t>(r); }
 
 }  // namespace
 
@@ -131,9 +129,9 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
     const bool frequency = options_.cycle_mode == CycleMode::Frequency;
     int r = write_row_start;
     if (records.size() > 1) {
-        lxw_row_col_options collapsed{};
-        collapsed.collapsed = LXW_TRUE;
-        work_sheet->set_row(row_of(r + 1), LXW_DEF_ROW_HEIGHT, nullptr, &collapsed);
+        xw::RowOptions collapsed;
+        collapsed.collapsed = true;
+        work_sheet->set_row(row_of(r + 1), xw::kDefaultRowHeight, nullptr, collapsed);
     }
 
     for (const auto& record : records) {
@@ -167,8 +165,7 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
             work_sheet->write_text(0, col_of(c), "PatternName_0");
             work_sheet->write_text(0, col_of(c + 1), frequency ? "Freq_0" : "Period_0");
             work_sheet->write_text(0, col_of(c + 2), "Clock_0");
-            xlsx_check(worksheet_set_column(work_sheet->sheet(), col_of(c), col_of(c), 40, nullptr),
-                       "set a column width");
+            work_sheet->sheet().set_column(col_of(c), col_of(c), 40);
 
             auto evaluate = [&](const std::string& p) {
                 try {
@@ -197,8 +194,7 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
                     work_sheet->write_text(0, col_of(col), "PatternName_" + n);
                     work_sheet->write_text(0, col_of(col + 1), (frequency ? "Freq_" : "Period_") + n);
                     work_sheet->write_text(0, col_of(col + 2), "Clock_" + n);
-                    xlsx_check(worksheet_set_column(work_sheet->sheet(), col_of(col), col_of(col), 40, nullptr),
-                               "set a column width");
+                    work_sheet->sheet().set_column(col_of(col), col_of(col), 40);
                 }
                 work_sheet->write_text(row_of(r + 1), col_of(col), p);
                 work_sheet->write_text(row_of(r + 1), col_of(col + 1), join(periods));
@@ -207,10 +203,10 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
         }
 
         if (r != write_row_start) {
-            lxw_row_col_options hidden{};
-            hidden.hidden = LXW_TRUE;
+            xw::RowOptions hidden;
+            hidden.hidden = true;
             hidden.level = 1;
-            work_sheet->set_row(row_of(r + 1), LXW_DEF_ROW_HEIGHT, nullptr, &hidden);
+            work_sheet->set_row(row_of(r + 1), xw::kDefaultRowHeight, nullptr, hidden);
         }
         ++r;
     }

@@ -1,7 +1,5 @@
 // The walk over one job: read the job's sheets, then fill its sheet in three passes over the
 // flow entries (row reservation, flow columns and power block, pattern block).
-#include <xlsxwriter.h>
-
 #include <filesystem>
 
 #include "check/sheet_buffer.h"
@@ -223,14 +221,14 @@ void Vantor::test_table_process(int flow_table_index, const FlowEntry& entry) {
     auto it = test_instance_dict.find(entry.Parameter);
     if (it == test_instance_dict.end()) return;
     const bool nop = entry.Opcode == "nop";
-    lxw_row_t row = static_cast<lxw_row_t>(flow_table_index + 1);
+    std::uint32_t row = static_cast<std::uint32_t>(flow_table_index + 1);
     for (size_t k = 0; k < it->second.size(); ++k, ++row) {
         work_sheet->write_text(row, job_sheet::kOpcodeColumn, entry.Opcode);
         work_sheet->write_text(row, job_sheet::kParameterColumn, entry.Parameter);
         work_sheet->write_text(row, job_sheet::kTestNumberColumn, entry.TestNumber);
         work_sheet->write_text(row, job_sheet::kHardBinColumn, entry.HardBin);
         work_sheet->write_text(row, job_sheet::kSortBinColumn, entry.SortBin);
-        if (nop) work_sheet->set_row(row, LXW_DEF_ROW_HEIGHT, format_red);
+        if (nop) work_sheet->set_row(row, xw::kDefaultRowHeight, format_red);
         if (entry.Result == "None" || entry.Result.empty())
             work_sheet->write_text(row, job_sheet::kResultColumn, entry.Result, format_yellow);
         else

@@ -1,6 +1,4 @@
 // Power block of a job sheet (supply level per power pin) and the power pin clamp table.
-#include <xlsxwriter.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -104,18 +102,16 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
                 power_list.push_back(display);
                 column = print_inst_info_col_cnt + static_cast<int>(power_list.size()) - 1;
                 power_column_[display] = column;
-                work_sheet->write_text(0, static_cast<lxw_col_t>(column), display);
-                xlsx_check(worksheet_set_column(work_sheet->sheet(), static_cast<lxw_col_t>(column),
-                                                static_cast<lxw_col_t>(column), 15, nullptr),
-                           "set a column width");
+                work_sheet->write_text(0, static_cast<std::uint32_t>(column), display);
+                work_sheet->sheet().set_column(static_cast<std::uint32_t>(column), static_cast<std::uint32_t>(column), 15);
             }
             const double level =
                 detail::round5(evaluate_spec_expression(levels.at(pin), dc_spec_dict, category, selector));
             if (level == 0.0) {
-                work_sheet->write_text(static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column),
+                work_sheet->write_text(static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(column),
                            util::format_double(level), format_orange);
             } else {
-                work_sheet->write_number(static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column),
+                work_sheet->write_number(static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(column),
                              level);
             }
             clamps[pin] = detail::round5(
@@ -143,15 +139,15 @@ void Vantor::write_power_pin_clamp(SheetBuffer& ws) {
     }
 
     ws.write_text(0, 0, "Test Instance");
-    for (const auto& [pin, col] : pins) ws.write_text(0, static_cast<lxw_col_t>(col + 1), pin);
-    lxw_row_t row = 1;
+    for (const auto& [pin, col] : pins) ws.write_text(0, static_cast<std::uint32_t>(col + 1), pin);
+    std::uint32_t row = 1;
     for (const auto& group : by_first_pin) {
         for (const std::string* test : group) {
             ws.write_text(row, 0, *test);
             const auto& values = power_pin_clamp_dict.at(*test);
             for (const auto& [pin, col] : pins) {
                 auto v = values.find(pin);
-                ws.write_number(row, static_cast<lxw_col_t>(col + 1),
+                ws.write_number(row, static_cast<std::uint32_t>(col + 1),
                              v != values.end() ? v->second : std::numeric_limits<double>::quiet_NaN());
             }
             ++row;

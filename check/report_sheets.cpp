@@ -1,5 +1,3 @@
-#include <xlsxwriter.h>
-
 #include <algorithm>
 #include <type_traits>
 
@@ -26,7 +24,7 @@ bool fits_cell(std::string_view text) {
 
 }  // namespace
 
-void Vantor::write_cell_text(SheetBuffer& ws, lxw_row_t row, lxw_col_t col,
+void Vantor::write_cell_text(SheetBuffer& ws, std::uint32_t row, std::uint32_t col,
                              const std::string& text) {
     if (fits_cell(text)) {
         ws.write_text(row, col, text);
@@ -47,7 +45,7 @@ void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const Patter
     ws.write_text(0, 1, "Pattern");
     ws.write_text(0, 2, "Tset_0");
     ws.write_text(0, 3, value_head + "0");
-    lxw_row_t r = 1;
+    std::uint32_t r = 1;
     size_t k = 0;
     // Both maps hold the same patterns in a normal run. Without a pattern folder the time-set
     // map lacks them and their rows are still written, so count the rows to stay within 100.
@@ -62,11 +60,11 @@ void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const Patter
             const auto& tsets = found->second;
             if (tsets.size() > 1) {
                 for (size_t i = 0; i < tsets.size(); ++i) {
-                    ws.write_text(0, static_cast<lxw_col_t>(2 + 2 * i), "Tset_" + std::to_string(i));
-                    ws.write_text(0, static_cast<lxw_col_t>(3 + 2 * i), value_head + std::to_string(i));
+                    ws.write_text(0, static_cast<std::uint32_t>(2 + 2 * i), "Tset_" + std::to_string(i));
+                    ws.write_text(0, static_cast<std::uint32_t>(3 + 2 * i), value_head + std::to_string(i));
                 }
             }
-            lxw_col_t c = 2;
+            std::uint32_t c = 2;
             for (const auto& [tset, values] : tsets) {
                 ws.write_text(r, c++, tset);
                 write_cell_text(ws, r, c++, values);
@@ -81,43 +79,28 @@ void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const Patter
 
 void Vantor::write_bin_descrp(SheetBuffer& ws) {
     for (size_t i = 0; i < sort_bin_dscrp.size(); ++i) {
-        ws.write_text(static_cast<lxw_row_t>(i), 0, sort_bin_dscrp[i][0]);
-        ws.write_text(static_cast<lxw_row_t>(i), 1, sort_bin_dscrp[i][1]);
+        ws.write_text(static_cast<std::uint32_t>(i), 0, sort_bin_dscrp[i][0]);
+        ws.write_text(static_cast<std::uint32_t>(i), 1, sort_bin_dscrp[i][1]);
     }
     if (sort_bin_dscrp.empty()) return;
-    lxw_conditional_format cf{};
-    cf.type = LXW_CONDITIONAL_TYPE_DUPLICATE;
-    cf.format = format_red;
-    xlsx_check(worksheet_conditional_format_range(
-                   ws.sheet(), 0, 0, static_cast<lxw_row_t>(sort_bin_dscrp.size() - 1), 0, &cf),
-               "mark duplicate sort bins");
+    ws.sheet().highlight_duplicates({0, 0, static_cast<std::uint32_t>(sort_bin_dscrp.size() - 1), 0}, format_red);
 }
 
 void Vantor::write_inst_para(SheetBuffer& ws) {
     // Blank argument cells are marked red by one "blanks" rule per block of consecutive rows with
     // the same argument columns: the same cells as one rule per row, far fewer rules to store.
     struct Block {
-        lxw_row_t first = 0, last = 0;
-        lxw_col_t c1 = 0, c2 = 0;
+        std::uint32_t first = 0, last = 0;
+        std::uint32_t c1 = 0, c2 = 0;
         bool open = false;
     } block;
     auto flush = [&] {
         if (!block.open) return;
-        lxw_conditional_format cf{};
-        cf.type = LXW_CONDITIONAL_TYPE_BLANKS;
-        cf.format = format_red;
-        // libxlsxwriter 1.1 bases the rule's LEN(TRIM(..)) test on the top-right cell of the range
-        // it is given, so every cell would test a cell further right. Handing it the top-left cell
-        // as the range and the whole block as the rule's cell range gives the correct formula.
-        char range[LXW_MAX_CELL_RANGE_LENGTH];
-        lxw_rowcol_to_range(range, block.first, block.c1, block.last, block.c2);
-        cf.multi_range = range;
-        xlsx_check(worksheet_conditional_format_range(ws.sheet(), block.first, block.c1, block.first,
-                                                      block.c1, &cf),
-                   "mark blank argument cells");
+        // One rule for the block; each cell tests itself (the formula is relative to the top-left).
+        ws.sheet().highlight_blanks({block.first, block.c1, block.last, block.c2}, format_red);
         block.open = false;
     };
-    auto mark_blanks = [&](lxw_row_t row, lxw_col_t c1, lxw_col_t c2) {
+    auto mark_blanks = [&](std::uint32_t row, std::uint32_t c1, std::uint32_t c2) {
         if (block.open && block.c1 == c1 && block.c2 == c2 && block.last + 1 == row) {
             block.last = row;
             return;
@@ -126,12 +109,12 @@ void Vantor::write_inst_para(SheetBuffer& ws) {
         block = Block{row, row, c1, c2, true};
     };
 
-    lxw_row_t r = 0;
+    std::uint32_t r = 0;
     for (const auto& [name, records] : test_instance_dict) {
         if (r == 0) {
             ws.write_text(0, 0, "Comment");
             ws.write_text(0, 1, "Test Instance");
-            lxw_col_t c = 2;
+            std::uint32_t c = 2;
             if (!records.empty())
                 records.front().visit_fields([&](std::string_view key, const auto&) {
                     ws.write_text(0, c++, key);
@@ -140,16 +123,16 @@ void Vantor::write_inst_para(SheetBuffer& ws) {
         }
         ws.write_text(r, 1, name);
         for (const auto& record : records) {
-            lxw_col_t c = 2;
+            std::uint32_t c = 2;
             record.visit_fields([&](std::string_view, const auto& value) {
                 if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string>) {
                     ws.write_text(r, c, value);
                 } else {
                     for (size_t i = 0; i < value.size(); ++i)
-                        ws.write_text(r, static_cast<lxw_col_t>(c + i), value[i]);
+                        ws.write_text(r, static_cast<std::uint32_t>(c + i), value[i]);
                     // A record without arguments has no argument cells to mark.
                     if (!value.empty())
-                        mark_blanks(r, c, static_cast<lxw_col_t>(c + value.size() - 1));
+                        mark_blanks(r, c, static_cast<std::uint32_t>(c + value.size() - 1));
                 }
                 ++c;
             });

@@ -4,16 +4,15 @@
 #include <cmath>
 #include <cstring>
 
-#include "check/xlsx_out.h"
 #include "util/error.h"
 
 namespace igxl {
 
 namespace {
 
+namespace xw = xlsx::writer;
+
 constexpr size_t kChunk = 1 << 16;
-// The most characters a spreadsheet cell holds.
-constexpr size_t kMaxCellChars = 32767;
 
 size_t utf8_length(std::string_view s) {
     size_t n = 0;
@@ -23,11 +22,12 @@ size_t utf8_length(std::string_view s) {
 
 }  // namespace
 
-SheetBuffer::SheetBuffer(lxw_worksheet* worksheet) : sheet_(worksheet) {}
+SheetBuffer::SheetBuffer(xw::Worksheet& worksheet) : sheet_(&worksheet) {}
 
-SheetBuffer::Cell& SheetBuffer::cell_at(lxw_row_t row, lxw_col_t col) {
-    if (row >= LXW_ROW_MAX || col >= LXW_COL_MAX)
-        xlsx_check(LXW_ERROR_WORKSHEET_INDEX_OUT_OF_RANGE, "write a cell");
+SheetBuffer::Cell& SheetBuffer::cell_at(Row row, Col col) {
+    if (row >= xw::kMaxRows || col >= xw::kMaxColumns)
+        throw Error("cannot write a cell of the sheet '" + sheet_->name() + "': row " + std::to_string(row + 1) +
+                    ", column " + std::to_string(col + 1) + " is outside a sheet");
     if (row >= rows_.size()) rows_.resize(static_cast<size_t>(row) + 1);
     auto& cells = rows_[row].cells;
     // Cells mostly arrive left to right.
@@ -38,7 +38,7 @@ SheetBuffer::Cell& SheetBuffer::cell_at(lxw_row_t row, lxw_col_t col) {
         return c;
     }
     auto it = std::lower_bound(cells.begin(), cells.end(), col,
-                               [](const Cell& c, lxw_col_t v) { return c.col < v; });
+                               [](const Cell& c, Col v) { return c.col < v; });
     if (it != cells.end() && it->col == col) return *it;
     ++cells_;
     it = cells.insert(it, Cell{});
@@ -46,7 +46,7 @@ SheetBuffer::Cell& SheetBuffer::cell_at(lxw_row_t row, lxw_col_t col) {
     return *it;
 }
 
-uint8_t SheetBuffer::format_index(lxw_format* format) {
+uint8_t SheetBuffer::format_index(Format format) {
     auto it = std::find(formats_.begin(), formats_.end(), format);
     if (it != formats_.end()) return static_cast<uint8_t>(it - formats_.begin());
     if (formats_.size() > 255) throw Error("a report sheet uses more than 255 cell formats");
@@ -68,8 +68,7 @@ const char* SheetBuffer::store(std::string_view text) {
     return at;
 }
 
-void SheetBuffer::write_text(lxw_row_t row, lxw_col_t col, std::string_view value,
-                             lxw_format* format) {
+void SheetBuffer::write_text(Row row, Col col, std::string_view value, Format format) {
     if (value.empty()) {
         if (!format) return;
         Cell& c = cell_at(row, col);
@@ -77,8 +76,9 @@ void SheetBuffer::write_text(lxw_row_t row, lxw_col_t col, std::string_view valu
         c.format = format_index(format);
         return;
     }
-    if (value.size() > kMaxCellChars && utf8_length(value) > kMaxCellChars)
-        xlsx_check(LXW_ERROR_MAX_STRING_LENGTH_EXCEEDED, "write a cell");
+    if (value.size() > xw::kMaxCellChars && utf8_length(value) > xw::kMaxCellChars)
+        throw Error("cannot write the cell " + xw::cell_name(row, col) + " of the sheet '" + sheet_->name() +
+                    "': a cell holds at most 32767 characters");
     const uint8_t f = format_index(format);
     Cell& c = cell_at(row, col);
     // The same text written again over a cell (header cells, once per entry) is kept as it is.
@@ -92,7 +92,7 @@ void SheetBuffer::write_text(lxw_row_t row, lxw_col_t col, std::string_view valu
     c.format = f;
 }
 
-void SheetBuffer::write_number(lxw_row_t row, lxw_col_t col, double value, lxw_format* format) {
+void SheetBuffer::write_number(Row row, Col col, double value, Format format) {
     const uint8_t f = format_index(format);
     Cell& c = cell_at(row, col);
     c.format = f;
@@ -106,51 +106,32 @@ void SheetBuffer::write_number(lxw_row_t row, lxw_col_t col, double value, lxw_f
     }
 }
 
-void SheetBuffer::set_row(lxw_row_t row, double height, lxw_format* format,
-                          const lxw_row_col_options* options) {
-    if (row >= LXW_ROW_MAX) xlsx_check(LXW_ERROR_WORKSHEET_INDEX_OUT_OF_RANGE, "set a row");
+void SheetBuffer::set_row(Row row, double height, Format format, xw::RowOptions options) {
+    if (row >= xw::kMaxRows)
+        throw Error("cannot set row " + std::to_string(row + 1) + " of the sheet '" + sheet_->name() + "'");
     const uint8_t f = format_index(format);
     if (row >= rows_.size()) rows_.resize(static_cast<size_t>(row) + 1);
-    Row& r = rows_[row];
+    HeldRow& r = rows_[row];
     r.set = true;
     r.height = height;
     r.format = f;
-    r.hidden = options ? options->hidden : 0;
-    r.level = options ? options->level : 0;
-    r.collapsed = options ? options->collapsed : 0;
+    r.hidden = options.hidden;
+    r.level = options.level;
+    r.collapsed = options.collapsed;
 }
 
 void SheetBuffer::flush() {
-    for (lxw_row_t r = 0; r < rows_.size(); ++r) {
-        Row& row = rows_[r];
-        if (row.set) {
-            lxw_row_col_options opts{};
-            opts.hidden = row.hidden;
-            opts.level = row.level;
-            opts.collapsed = row.collapsed;
-            xlsx_check(worksheet_set_row_opt(sheet_, r, row.height, formats_[row.format], &opts),
-                       "set a row");
-        }
+    for (Row r = 0; r < rows_.size(); ++r) {
+        HeldRow& row = rows_[r];
+        if (row.set) sheet_->set_row(r, row.height, formats_[row.format], {row.hidden != 0, row.level, row.collapsed != 0});
         for (const Cell& c : row.cells) {
-            lxw_format* f = formats_[c.format];
+            const Format f = formats_[c.format];
             switch (c.kind) {
-                case kText:
-                    xlsx_check(worksheet_write_string(sheet_, r, c.col, c.text, f), "write a cell");
-                    break;
-                case kNumber:
-                    xlsx_check(worksheet_write_number(sheet_, r, c.col, c.number, f), "write a cell");
-                    break;
-                case kBlank:
-                    xlsx_check(worksheet_write_blank(sheet_, r, c.col, f), "write a cell");
-                    break;
-                case kNumError:
-                    xlsx_check(worksheet_write_formula_str(sheet_, r, c.col, "#NUM!", f, "#NUM!"),
-                               "write a cell");
-                    break;
-                case kDivError:
-                    xlsx_check(worksheet_write_formula_str(sheet_, r, c.col, "#DIV/0!", f, "#DIV/0!"),
-                               "write a cell");
-                    break;
+                case kText: sheet_->write_string(r, c.col, c.text, f); break;
+                case kNumber: sheet_->write_number(r, c.col, c.number, f); break;
+                case kBlank: sheet_->write_blank(r, c.col, f); break;
+                case kNumError: sheet_->write_error(r, c.col, xw::ErrorValue::num, f); break;
+                case kDivError: sheet_->write_error(r, c.col, xw::ErrorValue::div0, f); break;
             }
         }
         // Hand each row's memory back as it goes: the buffer of a large sheet is its biggest user.
@@ -161,6 +142,7 @@ void SheetBuffer::flush() {
     cells_ = 0;
     chunks_.clear();
     chunk_used_ = chunk_size_ = 0;
+    sheet_->finish();
 }
 
 }  // namespace igxl

@@ -1,7 +1,5 @@
 #include "check/vantor.h"
 
-#include <xlsxwriter.h>
-
 #include <algorithm>
 #include <filesystem>
 
@@ -22,18 +20,13 @@ namespace fs = std::filesystem;
 
 Vantor::Vantor(std::string device_dir) : device_directory(std::move(device_dir)) {}
 
-Vantor::~Vantor() {
-    open_sheet_.reset();
-    if (workbook_) workbook_close(workbook_);
-}
+// An unsaved workbook is dropped: nothing of it reaches the disk.
+Vantor::~Vantor() = default;
 
 void Vantor::reset() {
     std::string keep = std::move(device_directory);
     open_sheet_.reset();
-    if (workbook_) {
-        workbook_close(workbook_);
-        workbook_ = nullptr;
-    }
+    workbook_.reset();
     report_file_.reset();
     options_ = CheckOptions{};
     job_list_dict.clear();
@@ -229,11 +222,10 @@ std::string Vantor::vba_project_path() {
 }
 
 void Vantor::excel_file_optimise(SheetBuffer& worksheet, const std::string& freezePane) {
-    xlsx_check(worksheet_autofilter(worksheet.sheet(), 0, 0, 0, job_sheet::kLastFilterColumn), "set the autofilter");
-    lxw_row_t row;
-    lxw_col_t col;
+    worksheet.sheet().autofilter({0, 0, 0, job_sheet::kLastFilterColumn});
+    std::uint32_t row = 0, col = 0;
     cell_from_name(freezePane, row, col);
-    worksheet_freeze_panes(worksheet.sheet(), row, col);
+    worksheet.sheet().freeze_panes(row, col);
     worksheet.set_row(0, 20, format_bold);
 }
 
@@ -241,18 +233,14 @@ void Vantor::init() {
     static const char* headers[] = {"Opcode", "Parameter", "TestNumber",
                                     "HardBinNumber", "SortBinNumber", "Result"};
     for (unsigned c = 0; c < job_sheet::kFirstDetailColumn; ++c) work_sheet->write_text(0, c, headers[c]);
-    xlsx_check(worksheet_set_column(work_sheet->sheet(), job_sheet::kParameterColumn, job_sheet::kParameterColumn, 20,
-                                    nullptr),
-               "set a column width");
-    xlsx_check(worksheet_set_column(work_sheet->sheet(), job_sheet::kTestNumberColumn, job_sheet::kResultColumn, 15,
-                                    nullptr),
-               "set a column width");
+    work_sheet->sheet().set_column(job_sheet::kParameterColumn, job_sheet::kParameterColumn, 20);
+    work_sheet->sheet().set_column(job_sheet::kTestNumberColumn, job_sheet::kResultColumn, 15);
     write_row_index = 0;
 }
 
 SheetBuffer& Vantor::open_sheet(const std::string& name) {
     close_sheet();
-    open_sheet_ = std::make_unique<SheetBuffer>(add_sheet(workbook_, name));
+    open_sheet_ = std::make_unique<SheetBuffer>(add_sheet(*workbook_, name));
     return *open_sheet_;
 }
 
@@ -277,11 +265,15 @@ void Vantor::fail_run(const std::string& message) {
                "Traceback (check run): " + std::string(e.what()), diag::kConsole | diag::kErrorStream);
     }
     work_sheet = nullptr;
-    if (workbook_) {
-        lxw_workbook* wb = workbook_;
-        workbook_ = nullptr;
+    if (std::unique_ptr<xw::Workbook> wb = std::move(workbook_)) {
         // Saves what was written so far; a report that cannot be saved whole is not left behind.
-        if (workbook_close(wb) == LXW_NO_ERROR && report_file_) {
+        bool saved = true;
+        try {
+            wb->close();
+        } catch (const std::exception&) {
+            saved = false;
+        }
+        if (saved && report_file_) {
             try {
                 commit_report();
             } catch (const std::exception& e) {
@@ -301,25 +293,14 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
     report_folder_ = work_dir;
     std::string output = (fs::path(work_dir) / report_file_name(report_time_)).string();
 
-    if (workbook_) {
-        workbook_close(workbook_);
-        workbook_ = nullptr;
-    }
-    // Constant-memory mode: each sheet's rows go to a temporary file as they are written, so a
-    // program of 100,000 tests needs no more memory for its report than for one job's sheet.
-    lxw_workbook_options options{};
-    options.constant_memory = LXW_TRUE;
+    // Each sheet's rows are made into XML and compressed as they are written, so a program of
+    // 100,000 tests needs no more memory for its report than for one job's sheet.
     report_file_ = std::make_unique<util::AtomicFile>(output);
-    workbook_ = workbook_new_opt(report_file_->temp_path().c_str(), &options);
-    if (!workbook_) throw Error("cannot create the report workbook '" + output + "'");
-    format_red = workbook_add_format(workbook_);
-    format_set_bg_color(format_red, 0xFFC7CE);
-    format_yellow = workbook_add_format(workbook_);
-    format_set_bg_color(format_yellow, 0xF7D674);
-    format_orange = workbook_add_format(workbook_);
-    format_set_bg_color(format_orange, 0xFFAA33);
-    format_bold = workbook_add_format(workbook_);
-    format_set_bold(format_bold);
+    workbook_ = std::make_unique<xw::Workbook>(report_file_->temp_path());
+    format_red = &workbook_->add_format()->set_fill(0xFFC7CE);
+    format_yellow = &workbook_->add_format()->set_fill(0xF7D674);
+    format_orange = &workbook_->add_format()->set_fill(0xFFAA33);
+    format_bold = &workbook_->add_format()->set_bold();
     update_progressbar(progress::kStart);
 
     try {
@@ -331,7 +312,7 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
             check_stop();
             current_job_ = job_name;
             work_sheet = &open_sheet(job_name);
-            worksheet_outline_settings(work_sheet->sheet(), LXW_TRUE, LXW_FALSE, LXW_TRUE, LXW_FALSE);
+            work_sheet->sheet().outline_settings(true, false, true, false);
             run_each_flow(job_name);
             excel_file_optimise(*work_sheet);
             close_sheet();
@@ -343,12 +324,16 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
         write_bin_descrp(open_sheet("SortBinDescrp"));
         write_inst_para(open_sheet("InstParametersCheck"));
         std::string vba = vba_project_path();
-        if (util::file_exists(vba)) xlsx_check(workbook_add_vba_project(workbook_, vba.c_str()), "embed " + vba);
+        if (util::file_exists(vba)) workbook_->add_vba_project(vba);
         write_power_pin_clamp(open_sheet("PowerPinClampCheck"));
         close_sheet();
-        lxw_workbook* wb = workbook_;
-        workbook_ = nullptr;  // closed below whatever happens: closing twice must be harmless
-        xlsx_check(workbook_close(wb), "save the report workbook '" + output + "'");
+        // Given up whatever happens: a failed save must not be tried again by fail_run.
+        std::unique_ptr<xw::Workbook> wb = std::move(workbook_);
+        try {
+            wb->close();
+        } catch (const std::exception& e) {
+            throw Error("cannot save the report workbook '" + output + "': " + e.what());
+        }
         commit_report();
         report_file_.reset();
         output = report_path_;

@@ -21,9 +21,10 @@
 #include "parsers/pin_levels.h"
 #include "util/diagnostics.h"
 
-struct lxw_workbook;
-struct lxw_worksheet;
-struct lxw_format;
+namespace igxl::xlsx::writer {
+class Workbook;
+class Format;
+}  // namespace igxl::xlsx::writer
 
 namespace igxl {
 
@@ -102,8 +103,8 @@ private:
 
     void excel_file_optimise(SheetBuffer& worksheet, const std::string& freezePane = "C2");
     void save_max_col(int col_cnt);
-    // Report sheets are filled through a SheetBuffer (see check/sheet_buffer.h): the workbook is
-    // written in constant-memory mode and takes each sheet's rows in order when it is complete.
+    // Report sheets are filled through a SheetBuffer (see check/sheet_buffer.h): the workbook
+    // streams its sheets and takes each sheet's rows in order when it is complete.
     void write_pat_tset_map(const PatternInstanceMap& pat2inst_dict, const PatternTsetMap& my_dict,
                             SheetBuffer& worksheet);
     void write_bin_descrp(SheetBuffer& worksheet);
@@ -136,10 +137,10 @@ private:
     TimesetPeriodCache tsb_dict;
     TimesetClockCache clock_dic;
 
-    lxw_format* format_red = nullptr;
-    lxw_format* format_yellow = nullptr;
-    lxw_format* format_orange = nullptr;
-    lxw_format* format_bold = nullptr;
+    const xlsx::writer::Format* format_red = nullptr;
+    const xlsx::writer::Format* format_yellow = nullptr;
+    const xlsx::writer::Format* format_orange = nullptr;
+    const xlsx::writer::Format* format_bold = nullptr;
 
     bool last_run_failed_ = false;
     std::function<bool()> stop_check_;
@@ -180,7 +181,7 @@ private:
     int power_process_and_get_count(const std::string& flow_table_directory,
                                     const FlowEntry& flow_table_info, int flow_table_index);
     // A report cell text, cut to what a spreadsheet cell can hold (with a logged warning).
-    void write_cell_text(SheetBuffer& ws, unsigned row, unsigned short col,
+    void write_cell_text(SheetBuffer& ws, std::uint32_t row, std::uint32_t col,
                          const std::string& text);
     // spec_calculation and the evaluation of its result, remembered per job: the spec maps do
     // not change while a job's passes run, and every record repeats the same few expressions.
@@ -250,7 +251,7 @@ private:
     SheetBuffer& open_sheet(const std::string& name);
     void close_sheet();
 
-    lxw_workbook* workbook_ = nullptr;
+    std::unique_ptr<xlsx::writer::Workbook> workbook_;
     // The report is written under a temporary name and takes its own only once saved whole.
     std::unique_ptr<util::AtomicFile> report_file_;
     std::tm report_time_{};

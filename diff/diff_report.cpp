@@ -1,6 +1,8 @@
 #include "diff/diff_report.h"
 
-#include <xlsxwriter.h>
+#include <memory>
+
+#include "export/xlsx_writer.h"
 
 #include <map>
 
@@ -27,9 +29,7 @@ std::string sheet_name(Kind kind) {
 
 namespace {
 
-void check(lxw_error err, const std::string& what) {
-    if (err != LXW_NO_ERROR) throw Error("cannot " + what + ": " + lxw_strerror(err));
-}
+namespace xw = xlsx::writer;
 
 // Counts per change type, plus the total in the last place.
 using Counts = std::array<size_t, kChangeTypes.size() + 1>;
@@ -38,24 +38,13 @@ class Writer {
 public:
     // Written under a temporary name and renamed into place when whole.
     explicit Writer(const std::string& path) : path_(path), file_(path) {
-        wb_ = workbook_new(file_.temp_path().c_str());
-        if (!wb_) throw Error("cannot create the diff workbook '" + path + "'");
-        bold_ = workbook_add_format(wb_);
-        format_set_bold(bold_);
-        header_ = workbook_add_format(wb_);
-        format_set_bold(header_);
-        format_set_bg_color(header_, 0xD9E1F2);
-        changed_ = workbook_add_format(wb_);
-        format_set_bg_color(changed_, 0xFFEB9C);
-        added_ = workbook_add_format(wb_);
-        format_set_bg_color(added_, 0xC6EFCE);
-        removed_ = workbook_add_format(wb_);
-        format_set_bg_color(removed_, 0xFFC7CE);
-        note_ = workbook_add_format(wb_);
-        format_set_bg_color(note_, 0xDDEBF7);
-    }
-    ~Writer() {
-        if (wb_) workbook_close(wb_);
+        wb_ = std::make_unique<xw::Workbook>(file_.temp_path());
+        bold_ = &wb_->add_format()->set_bold();
+        header_ = &wb_->add_format()->set_bold().set_fill(0xD9E1F2);
+        changed_ = &wb_->add_format()->set_fill(0xFFEB9C);
+        added_ = &wb_->add_format()->set_fill(0xC6EFCE);
+        removed_ = &wb_->add_format()->set_fill(0xFFC7CE);
+        note_ = &wb_->add_format()->set_fill(0xDDEBF7);
     }
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
@@ -63,48 +52,48 @@ public:
     void summary(const DiffResult& r);
     void kind_sheet(const DiffResult& r, Kind kind);
     void close() {
-        lxw_workbook* wb = wb_;
-        wb_ = nullptr;
-        check(workbook_close(wb), "save the diff workbook '" + path_ + "'");
+        try {
+            wb_->close();
+        } catch (const std::exception& e) {
+            throw Error("cannot save the diff workbook '" + path_ + "': " + e.what());
+        }
         file_.commit();
     }
 
 private:
-    lxw_worksheet* sheet(const std::string& name) {
-        lxw_worksheet* ws = workbook_add_worksheet(wb_, name.c_str());
-        if (!ws) throw Error("cannot add the sheet '" + name + "' to '" + path_ + "'");
+    xw::Worksheet* sheet(const std::string& name) {
+        xw::Worksheet* ws = &wb_->add_worksheet(name);
         return ws;
     }
-    void text(lxw_worksheet* ws, lxw_row_t row, lxw_col_t col, const std::string& s,
-              lxw_format* f = nullptr) {
-        check(worksheet_write_string(ws, row, col, s.c_str(), f), "write a cell");
+    void text(xw::Worksheet* ws, std::uint32_t row, std::uint32_t col, const std::string& s,
+              const xw::Format* f = nullptr) {
+        ws->write_string(row, col, s, f);
     }
-    void number(lxw_worksheet* ws, lxw_row_t row, lxw_col_t col, size_t n) {
-        check(worksheet_write_number(ws, row, col, static_cast<double>(n), nullptr),
-              "write a cell");
+    void number(xw::Worksheet* ws, std::uint32_t row, std::uint32_t col, size_t n) {
+        ws->write_number(row, col, static_cast<double>(n));
     }
-    void count_row(lxw_worksheet* ws, lxw_row_t row, const std::string& label, const Counts& c,
-                   lxw_format* f = nullptr) {
+    void count_row(xw::Worksheet* ws, std::uint32_t row, const std::string& label, const Counts& c,
+                   const xw::Format* f = nullptr) {
         text(ws, row, 0, label, f);
-        for (size_t i = 0; i < c.size(); ++i) number(ws, row, static_cast<lxw_col_t>(i + 1), c[i]);
+        for (size_t i = 0; i < c.size(); ++i) number(ws, row, static_cast<std::uint32_t>(i + 1), c[i]);
     }
-    void count_header(lxw_worksheet* ws, lxw_row_t row, const std::string& first) {
+    void count_header(xw::Worksheet* ws, std::uint32_t row, const std::string& first) {
         text(ws, row, 0, first, header_);
         for (size_t i = 0; i < kChangeTypes.size(); ++i)
-            text(ws, row, static_cast<lxw_col_t>(i + 1), std::string(to_text(kChangeTypes[i])),
+            text(ws, row, static_cast<std::uint32_t>(i + 1), std::string(to_text(kChangeTypes[i])),
                  header_);
-        text(ws, row, static_cast<lxw_col_t>(kChangeTypes.size() + 1), "total", header_);
+        text(ws, row, static_cast<std::uint32_t>(kChangeTypes.size() + 1), "total", header_);
     }
 
     std::string path_;
     util::AtomicFile file_;
-    lxw_workbook* wb_ = nullptr;
-    lxw_format* bold_ = nullptr;
-    lxw_format* header_ = nullptr;
-    lxw_format* changed_ = nullptr;
-    lxw_format* added_ = nullptr;
-    lxw_format* removed_ = nullptr;
-    lxw_format* note_ = nullptr;
+    std::unique_ptr<xw::Workbook> wb_;
+    const xw::Format* bold_ = nullptr;
+    const xw::Format* header_ = nullptr;
+    const xw::Format* changed_ = nullptr;
+    const xw::Format* added_ = nullptr;
+    const xw::Format* removed_ = nullptr;
+    const xw::Format* note_ = nullptr;
 };
 
 void add_to(Counts& c, ChangeType t) {
@@ -113,9 +102,9 @@ void add_to(Counts& c, ChangeType t) {
 }
 
 void Writer::summary(const DiffResult& r) {
-    lxw_worksheet* ws = sheet("Summary");
-    worksheet_set_column(ws, 0, 0, 28, nullptr);
-    worksheet_set_column(ws, 1, 6, 11, nullptr);
+    xw::Worksheet* ws = sheet("Summary");
+    ws->set_column(0, 0, 28);
+    ws->set_column(1, 6, 11);
     text(ws, 0, 0, "Old", bold_);
     text(ws, 0, 1, r.old_program);
     text(ws, 1, 0, "New", bold_);
@@ -129,7 +118,7 @@ void Writer::summary(const DiffResult& r) {
         add_to(c.job.empty() ? shared : by_job[c.job], c.change);
         add_to(total, c.change);
     }
-    lxw_row_t row = 3;
+    std::uint32_t row = 3;
     count_header(ws, row++, "Kind");
     for (Kind k : kKinds) count_row(ws, row++, std::string(to_text(k)), by_kind[k]);
     count_row(ws, row++, "all kinds", total, bold_);
@@ -140,19 +129,19 @@ void Writer::summary(const DiffResult& r) {
 }
 
 void Writer::kind_sheet(const DiffResult& r, Kind kind) {
-    lxw_worksheet* ws = sheet(sheet_name(kind));
+    xw::Worksheet* ws = sheet(sheet_name(kind));
     static const char* headers[] = {"Change", "Job", "Sheet", "Key", "Field", "Old", "New"};
-    for (lxw_col_t c = 0; c < 7; ++c) text(ws, 0, c, headers[c], header_);
-    worksheet_set_column(ws, 0, 0, 10, nullptr);
-    worksheet_set_column(ws, 1, 2, 16, nullptr);
-    worksheet_set_column(ws, 3, 4, 28, nullptr);
-    worksheet_set_column(ws, 5, 6, 36, nullptr);
-    lxw_row_t row = 0;
+    for (std::uint32_t c = 0; c < 7; ++c) text(ws, 0, c, headers[c], header_);
+    ws->set_column(0, 0, 10);
+    ws->set_column(1, 2, 16);
+    ws->set_column(3, 4, 28);
+    ws->set_column(5, 6, 36);
+    std::uint32_t row = 0;
     for (const Change& c : r.changes) {
         if (c.kind != kind) continue;
         ++row;
-        lxw_format* old_fmt = nullptr;
-        lxw_format* new_fmt = nullptr;
+        const xw::Format* old_fmt = nullptr;
+        const xw::Format* new_fmt = nullptr;
         switch (c.change) {
             case ChangeType::added: new_fmt = added_; break;
             case ChangeType::removed: old_fmt = removed_; break;
@@ -168,8 +157,8 @@ void Writer::kind_sheet(const DiffResult& r, Kind kind) {
         if (c.old_value) text(ws, row, 5, *c.old_value, old_fmt);
         if (c.new_value) text(ws, row, 6, *c.new_value, new_fmt);
     }
-    worksheet_freeze_panes(ws, 1, 0);
-    check(worksheet_autofilter(ws, 0, 0, row, 6), "set the autofilter");
+    ws->freeze_panes(1, 0);
+    ws->autofilter({0, 0, row, 6});
 }
 
 }  // namespace

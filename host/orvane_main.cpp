@@ -190,8 +190,7 @@ int main(int argc, char** argv) {
     } catch (const ReportWriterLoadError& e) {
         std::cout << std::flush;
         std::cerr << "无法导入Excel报告生成器: " << e.what() << std::endl;
-        std::cerr << "请安装Excel依赖: libxlsxwriter (Debian: apt-get install libxlsxwriter4)，并确认 libTessaly.so "
-                     "与 libOrvane.so 在同一目录或在库搜索路径中"
+        std::cerr << "请安装Excel依赖: 确认 libTessaly.so 与 libOrvane.so 在同一目录或在库搜索路径中"
                   << std::endl;
         return kFailed;
     } catch (const std::exception& e) {

@@ -6,7 +6,7 @@ if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 PKGS=(
   build-essential cmake pkg-config git
-  libxlsxwriter-dev libzip-dev libpcre2-dev libfreexl-dev
+  libzip-dev libpcre2-dev libfreexl-dev
   libtsl-ordered-map-dev libcli11-dev libexpat1-dev zlib1g-dev libisal-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libgsf-1-dev nlohmann-json3-dev

@@ -1,7 +1,5 @@
 #include "vbt_report/tessaly.h"
 
-#include <xlsxwriter.h>
-
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
@@ -10,6 +8,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "export/xlsx_writer.h"
 #include "util/error.h"
 #include "util/platform.h"
 #include "util/regex.h"
@@ -17,6 +16,8 @@
 namespace igxl::vbt {
 
 namespace {
+
+namespace xw = xlsx::writer;
 
 const std::string YES = "是";
 const std::string NO = "否";
@@ -37,10 +38,6 @@ std::string report_path(const std::string& output_dir, const std::string& prefix
     std::error_code ec;
     for (int n = 1; std::filesystem::exists(path, ec); ++n) path = dir / (stem + "_" + std::to_string(n) + ".xlsx");
     return path.string();
-}
-
-void check(lxw_error err, const std::string& what) {
-    if (err != LXW_NO_ERROR) throw Error(what + ": " + lxw_strerror(err));
 }
 
 // Characters, not bytes: a Chinese header counts one per character.
@@ -65,31 +62,25 @@ const std::string& text_or_empty(const std::optional<SharedText>& s) {
 // failure (a full disk, say) leaves no report that looks complete.
 class OpenWorkbook {
 public:
-    // Constant-memory mode: a sheet's rows go to a temporary file as they are written, so a
-    // large program's report never holds all its cells; rows must then come in order.
-    explicit OpenWorkbook(const std::string& path) : path_(path), file_(path) {
-        lxw_workbook_options options{};
-        options.constant_memory = LXW_TRUE;
-        wb_ = workbook_new_opt(file_.temp_path().c_str(), &options);
-        if (!wb_) throw Error("cannot create the workbook '" + path + "'");
-    }
-    ~OpenWorkbook() {
-        if (wb_) workbook_close(wb_);  // frees it; the temporary file is then removed unused
-    }
+    // A sheet's rows are made into XML and compressed as they are written, so a large program's
+    // report never holds all its cells; rows must then come in order.
+    explicit OpenWorkbook(const std::string& path) : path_(path), file_(path), wb_(file_.temp_path()) {}
     OpenWorkbook(const OpenWorkbook&) = delete;
     OpenWorkbook& operator=(const OpenWorkbook&) = delete;
-    lxw_workbook* get() const { return wb_; }
+    xw::Workbook& get() { return wb_; }
     void close() {
-        lxw_workbook* wb = wb_;
-        wb_ = nullptr;
-        check(workbook_close(wb), "cannot save the workbook '" + path_ + "'");
+        try {
+            wb_.close();
+        } catch (const std::exception& e) {
+            throw Error("cannot save the workbook '" + path_ + "': " + e.what());
+        }
         file_.commit();
     }
 
 private:
     std::string path_;
-    util::AtomicFile file_;
-    lxw_workbook* wb_ = nullptr;
+    util::AtomicFile file_;  // removes the temporary file unless committed
+    xw::Workbook wb_;
 };
 
 struct TableOptions {
@@ -99,28 +90,27 @@ struct TableOptions {
 
 // One report sheet written row by row as its records are read. The sheet is added with its
 // header on the first cell, so a table without rows leaves no sheet behind. Column widths are
-// tracked while writing and set at the end: libxlsxwriter writes column settings when the
-// workbook is saved, also in constant-memory mode.
+// tracked while writing and set at the end: the writer places column settings before the rows
+// when the workbook is saved.
 class SheetStream {
 public:
-    SheetStream(lxw_workbook* wb, std::string sheet_name, std::vector<std::string> headers,
+    SheetStream(xw::Workbook& wb, std::string sheet_name, std::vector<std::string> headers,
                 TableOptions options = {})
-        : wb_(wb), name_(std::move(sheet_name)), headers_(std::move(headers)), options_(options) {}
+        : wb_(&wb), name_(std::move(sheet_name)), headers_(std::move(headers)), options_(options) {}
 
     SheetStream& text(const std::string& s) {
         if (const auto col = next_column())
-            put(*col, worksheet_write_string(ws_, row_, *col, s.c_str(), nullptr), text_length(s));
+            put(*col, [&] { ws_->write_string(row_, *col, s); }, text_length(s));
         return *this;
     }
     SheetStream& number(long long n) {
         if (const auto col = next_column())
-            put(*col, worksheet_write_number(ws_, row_, *col, static_cast<double>(n), nullptr),
-                std::to_string(n).size());
+            put(*col, [&] { ws_->write_number(row_, *col, static_cast<double>(n)); }, std::to_string(n).size());
         return *this;
     }
     SheetStream& boolean(bool b) {
         if (const auto col = next_column())
-            put(*col, worksheet_write_boolean(ws_, row_, *col, b ? 1 : 0, nullptr), b ? 4 : 5);
+            put(*col, [&] { ws_->write_boolean(row_, *col, b); }, b ? 4 : 5);
         return *this;
     }
     void end_row() {
@@ -134,20 +124,20 @@ public:
     // was written.
     void finish() {
         if (!ws_) return;
-        worksheet_freeze_panes(ws_, 1, 0);
-        check(worksheet_autofilter(ws_, 0, 0, row_ - 1, static_cast<lxw_col_t>(headers_.size() - 1)), where());
-        if (options_.fit_widths)
-            for (size_t c = 0; c < widest_.size(); ++c)
-                check(worksheet_set_column(ws_, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c),
-                                           static_cast<double>(std::min<size_t>(widest_[c] + 2, 50)), nullptr),
-                      where());
-        if (options_.apply_column >= 0 && row_ > 1) {
-            static const char* choices[] = {"TRUE", "FALSE", nullptr};
-            lxw_data_validation validation{};
-            validation.validate = LXW_VALIDATION_TYPE_LIST;
-            validation.value_list = const_cast<char**>(choices);
-            const auto col = static_cast<lxw_col_t>(options_.apply_column);
-            check(worksheet_data_validation_range(ws_, 1, col, row_ - 1, col, &validation), where());
+        try {
+            ws_->freeze_panes(1, 0);
+            ws_->autofilter({0, 0, row_ - 1, static_cast<std::uint32_t>(headers_.size() - 1)});
+            if (options_.fit_widths)
+                for (size_t c = 0; c < widest_.size(); ++c)
+                    ws_->set_column(static_cast<std::uint32_t>(c), static_cast<std::uint32_t>(c),
+                                    static_cast<double>(std::min<size_t>(widest_[c] + 2, 50)));
+            if (options_.apply_column >= 0 && row_ > 1) {
+                const auto col = static_cast<std::uint32_t>(options_.apply_column);
+                ws_->list_validation({1, col, row_ - 1, col}, {"TRUE", "FALSE"});
+            }
+            ws_->finish();
+        } catch (const std::exception& e) {
+            throw Error(where() + ": " + e.what());
         }
     }
 
@@ -156,34 +146,41 @@ private:
 
     void open() {
         if (ws_) return;
-        ws_ = workbook_add_worksheet(wb_, name_.c_str());
-        if (!ws_) throw Error("cannot add the sheet '" + name_ + "'");
+        try {
+            ws_ = &wb_->add_worksheet(name_);
+        } catch (const std::exception& e) {
+            throw Error("cannot add the sheet '" + name_ + "': " + e.what());
+        }
         widest_.assign(headers_.size(), 0);
         for (size_t c = 0; c < headers_.size(); ++c) {
-            check(worksheet_write_string(ws_, 0, static_cast<lxw_col_t>(c), headers_[c].c_str(), nullptr),
-                  where());
-            widest_[c] = text_length(headers_[c]);
+            put(static_cast<std::uint32_t>(c), [&] { ws_->write_string(0, static_cast<std::uint32_t>(c), headers_[c]); },
+                text_length(headers_[c]));
         }
         row_ = 1;
     }
     // Cells past the header's width are dropped.
-    std::optional<lxw_col_t> next_column() {
+    std::optional<std::uint32_t> next_column() {
         open();
         const size_t c = column_++;
         if (c >= headers_.size()) return std::nullopt;
-        return static_cast<lxw_col_t>(c);
+        return static_cast<std::uint32_t>(c);
     }
-    void put(lxw_col_t col, lxw_error err, size_t length) {
-        if (err != LXW_NO_ERROR) check(err, where());
+    template <class Write>
+    void put(std::uint32_t col, Write write, size_t length) {
+        try {
+            write();
+        } catch (const std::exception& e) {
+            throw Error(where() + ": " + e.what());
+        }
         widest_[col] = std::max(widest_[col], length);
     }
 
-    lxw_workbook* wb_;
+    xw::Workbook* wb_;
     std::string name_;
     std::vector<std::string> headers_;
     TableOptions options_;
-    lxw_worksheet* ws_ = nullptr;
-    lxw_row_t row_ = 0;
+    xw::Worksheet* ws_ = nullptr;
+    std::uint32_t row_ = 0;
     size_t column_ = 0;
     std::vector<size_t> widest_;
 };
@@ -221,7 +218,7 @@ std::string Tessaly::generate_dry_run_report(const ProgressFn& update_progressba
     return path;
 }
 
-void Tessaly::write_variable_issues_sheet(lxw_workbook* writer, const std::vector<const VariableInfo*>& variables,
+void Tessaly::write_variable_issues_sheet(xw::Workbook& writer, const std::vector<const VariableInfo*>& variables,
                                           const std::string& sheet_name, const ReferenceMap& references) {
     if (variables.empty()) return;
     // The last columns are the reviewer's: the name to apply (prefilled with the suggestion), the
@@ -281,7 +278,7 @@ void Tessaly::write_variable_issues_sheet(lxw_workbook* writer, const std::vecto
     sheet.finish();
 }
 
-void Tessaly::write_type_issues_sheet(lxw_workbook* writer, const std::vector<const TypeInfo*>& types,
+void Tessaly::write_type_issues_sheet(xw::Workbook& writer, const std::vector<const TypeInfo*>& types,
                                       const std::string& sheet_name) {
     if (types.empty()) return;
     // The reviewer's columns follow the designed ones, as on the variable sheets.
@@ -312,7 +309,7 @@ void Tessaly::write_type_issues_sheet(lxw_workbook* writer, const std::vector<co
     sheet.finish();
 }
 
-void Tessaly::write_function_issues_sheet(lxw_workbook* writer, const OrderedMap<FunctionInfo>& functions,
+void Tessaly::write_function_issues_sheet(xw::Workbook& writer, const OrderedMap<FunctionInfo>& functions,
                                           const std::string& sheet_name) {
     static const util::Regex param_name("参数\\s+'([^']+)':");
     static const util::Regex suggestion("建议改为:\\s*'([^']*)'");
@@ -345,7 +342,7 @@ void Tessaly::write_function_issues_sheet(lxw_workbook* writer, const OrderedMap
     sheet.finish();
 }
 
-void Tessaly::write_summary_sheet(lxw_workbook* writer, const VariableIssues& all_issues, const VBAParser& parser) {
+void Tessaly::write_summary_sheet(xw::Workbook& writer, const VariableIssues& all_issues, const VBAParser& parser) {
     long long module_total = 0, local_total = 0;
     for (const auto& [path, list] : parser.module_variables) module_total += static_cast<long long>(list.size());
     for (const auto& [key, list] : parser.local_variables) local_total += static_cast<long long>(list.size());
@@ -363,7 +360,7 @@ void Tessaly::write_summary_sheet(lxw_workbook* writer, const VariableIssues& al
     sheet.finish();
 }
 
-void Tessaly::write_manual_check_sheet(lxw_workbook* writer, const VBAParser& parser, const std::string& sheet_name) {
+void Tessaly::write_manual_check_sheet(xw::Workbook& writer, const VBAParser& parser, const std::string& sheet_name) {
     SheetStream sheet(writer, sheet_name, {"检查类型", "文件路径", "行号", "问题描述", "建议操作"});
     auto row = [&](const char* kind, const std::string& file, long long line, const std::string& issue,
                    const char* action) { sheet.text(kind).text(file).number(line).text(issue).text(action).end_row(); };
@@ -399,7 +396,7 @@ std::string Tessaly::generate_refactor_report(const ChangeLog& changes_made, con
     return path;
 }
 
-void Tessaly::write_refactor_changes_sheet(lxw_workbook* writer, const ChangeLog& changes_made,
+void Tessaly::write_refactor_changes_sheet(xw::Workbook& writer, const ChangeLog& changes_made,
                                            const std::string& sheet_name) {
     SheetStream sheet(writer, sheet_name,
                       {"修改类型", "文件路径", "行号", "原名称", "新名称", "修改描述", "修改时间", "结果", "原因"},
@@ -419,7 +416,7 @@ void Tessaly::write_refactor_changes_sheet(lxw_workbook* writer, const ChangeLog
     sheet.finish();
 }
 
-void Tessaly::write_refactor_summary_sheet(lxw_workbook* writer, const ChangeLog& changes_made,
+void Tessaly::write_refactor_summary_sheet(xw::Workbook& writer, const ChangeLog& changes_made,
                                            const std::string& sheet_name) {
     SheetStream sheet(writer, sheet_name, {"修改类型", "修改数量"}, {false, -1});
     long long total = 0;

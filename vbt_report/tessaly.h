@@ -9,7 +9,9 @@
 #include "vbt/refactorer.h"
 #include "vbt/report_loader.h"
 
-struct lxw_workbook;
+namespace igxl::xlsx::writer {
+class Workbook;
+}  // namespace igxl::xlsx::writer
 
 namespace igxl::vbt {
 
@@ -31,17 +33,17 @@ public:
 
 private:
     friend struct TessalyTestAccess;
-    void write_variable_issues_sheet(lxw_workbook* writer, const std::vector<const VariableInfo*>& variables,
+    void write_variable_issues_sheet(xlsx::writer::Workbook& writer, const std::vector<const VariableInfo*>& variables,
                                      const std::string& sheet_name, const ReferenceMap& references);
-    void write_type_issues_sheet(lxw_workbook* writer, const std::vector<const TypeInfo*>& types,
+    void write_type_issues_sheet(xlsx::writer::Workbook& writer, const std::vector<const TypeInfo*>& types,
                                  const std::string& sheet_name);
-    void write_function_issues_sheet(lxw_workbook* writer, const OrderedMap<FunctionInfo>& functions,
+    void write_function_issues_sheet(xlsx::writer::Workbook& writer, const OrderedMap<FunctionInfo>& functions,
                                      const std::string& sheet_name);
-    void write_summary_sheet(lxw_workbook* writer, const VariableIssues& all_issues, const VBAParser& parser);
-    void write_manual_check_sheet(lxw_workbook* writer, const VBAParser& parser, const std::string& sheet_name);
-    void write_refactor_changes_sheet(lxw_workbook* writer, const ChangeLog& changes_made,
+    void write_summary_sheet(xlsx::writer::Workbook& writer, const VariableIssues& all_issues, const VBAParser& parser);
+    void write_manual_check_sheet(xlsx::writer::Workbook& writer, const VBAParser& parser, const std::string& sheet_name);
+    void write_refactor_changes_sheet(xlsx::writer::Workbook& writer, const ChangeLog& changes_made,
                                       const std::string& sheet_name);
-    void write_refactor_summary_sheet(lxw_workbook* writer, const ChangeLog& changes_made,
+    void write_refactor_summary_sheet(xlsx::writer::Workbook& writer, const ChangeLog& changes_made,
                                       const std::string& sheet_name);
 };
 

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <xlsxwriter.h>
 #include <zip.h>
 
 #include <array>
@@ -8,6 +7,7 @@
 #include <fstream>
 
 #include "check/vantor.h"
+#include "export/xlsx_writer.h"
 #include "tests/support/check_options.h"
 #include "tests/support/process.h"
 #include "tests/support/zip_member.h"
@@ -161,15 +161,15 @@ TEST(ReadDevice, ZipIsUnpackedFlatAndAnOwnFolderIsTaken) {
 TEST(ReadDevice, WorkbookIsExportedSheetBySheet) {
     auto dir = fresh_dir("xlsm");
     auto book = dir / "prog.xlsm";
-    lxw_workbook* wb = workbook_new(book.string().c_str());
-    lxw_worksheet* jobs = workbook_add_worksheet(wb, "Job List");
-    lxw_worksheet* flow = workbook_add_worksheet(wb, "Flow Table");
-    worksheet_write_string(jobs, 0, 0, "DTJobListSheet,version=2.5:platform=Jaguar", nullptr);
-    worksheet_write_string(jobs, 3, 1, "Job Name", nullptr);
+    igxl::xlsx::writer::Workbook wb(book.string());
+    auto& jobs = wb.add_worksheet("Job List");
+    auto& flow = wb.add_worksheet("Flow Table");
+    jobs.write_string(0, 0, "DTJobListSheet,version=2.5:platform=Jaguar");
+    jobs.write_string(3, 1, "Job Name");
     const char* row[] = {"", "JobX", "Pins", "TI", "Flow Table", "AC", "DC", "PS"};
-    for (int c = 1; c < 8; ++c) worksheet_write_string(jobs, 4, c, row[c], nullptr);
-    worksheet_write_number(flow, 0, 0, 3, nullptr);
-    ASSERT_EQ(workbook_close(wb), LXW_NO_ERROR);
+    for (unsigned c = 1; c < 8; ++c) jobs.write_string(4, c, row[c]);
+    flow.write_number(0, 0, 3);
+    wb.close();
 
     auto work = dir / "work";
     Vantor v(work.string());

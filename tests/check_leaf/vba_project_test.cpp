@@ -8,7 +8,6 @@
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input-stdio.h>
 #include <gtest/gtest.h>
-#include <xlsxwriter.h>
 #include <zip.h>
 
 #include <cstdlib>
@@ -17,6 +16,7 @@
 #include <random>
 #include <string>
 
+#include "export/xlsx_writer.h"
 #include "tests/support/zip_member.h"
 #include "tools/vba_project/ovba.h"
 
@@ -227,12 +227,10 @@ TEST(VbaProject, LibreOfficeImportsTheModules) {
 
     for (const auto& [file, project] : {std::pair{xlsm, kBuiltProject},
                                         std::pair{(dir / "big.xlsm").string(), big_bin}}) {
-        lxw_workbook* wb = workbook_new(file.c_str());
-        lxw_worksheet* ws = workbook_add_worksheet(wb, "JOB_A");
-        worksheet_write_string(ws, 0, 0, "Opcode", nullptr);
-        ASSERT_EQ(workbook_add_vba_project(wb, project.c_str()), LXW_NO_ERROR);
-        workbook_set_vba_name(wb, "ThisWorkbook");
-        ASSERT_EQ(workbook_close(wb), LXW_NO_ERROR);
+        igxl::xlsx::writer::Workbook wb(file);
+        wb.add_worksheet("JOB_A").write_string(0, 0, "Opcode");
+        wb.add_vba_project(project);
+        wb.close();
     }
 
     // A profile of our own so that parallel runs and a user's LibreOffice do not collide.

@@ -1,6 +1,5 @@
 // The held-cell sheet writer and the level rounding, both on the report's hot path.
 #include <gtest/gtest.h>
-#include <xlsxwriter.h>
 
 #include <cmath>
 #include <cstdio>
@@ -84,14 +83,11 @@ TEST(SheetBuffer, RowsComeOutInOrderWithTheLastWriteAndRowSettingsKept) {
     const fs::path dir = fs::temp_directory_path() / ("igxl_sheet_buffer_" + std::to_string(getpid()));
     fs::create_directories(dir);
     const fs::path book = dir / "b.xlsx";
-    lxw_workbook_options opts{};
-    opts.constant_memory = LXW_TRUE;
-    lxw_workbook* wb = workbook_new_opt(book.string().c_str(), &opts);
-    ASSERT_NE(wb, nullptr);
-    lxw_format* red = workbook_add_format(wb);
-    format_set_bg_color(red, 0xFFC7CE);
+    namespace xw = igxl::xlsx::writer;
+    xw::Workbook wb(book.string());
+    const xw::Format* red = &wb.add_format()->set_fill(0xFFC7CE);
     {
-        igxl::SheetBuffer sheet(workbook_add_worksheet(wb, "S"));
+        igxl::SheetBuffer sheet(wb.add_worksheet("S"));
         // Written bottom-up and right to left, as the walk fills a job sheet.
         sheet.write_text(3, 2, "late");
         sheet.write_number(3, 0, 2.5);
@@ -104,14 +100,13 @@ TEST(SheetBuffer, RowsComeOutInOrderWithTheLastWriteAndRowSettingsKept) {
         sheet.write_number(2, 2, std::nan(""));
         sheet.write_number(2, 3, INFINITY);
         // A row format given first and then replaced by outline settings, as for "nop" rows.
-        sheet.set_row(3, LXW_DEF_ROW_HEIGHT, red);
-        lxw_row_col_options hidden{1, 1, 0};
-        sheet.set_row(3, LXW_DEF_ROW_HEIGHT, nullptr, &hidden);
-        sheet.set_row(1, LXW_DEF_ROW_HEIGHT, red);
+        sheet.set_row(3, xw::kDefaultRowHeight, red);
+        sheet.set_row(3, xw::kDefaultRowHeight, nullptr, {true, 1, false});
+        sheet.set_row(1, xw::kDefaultRowHeight, red);
         EXPECT_EQ(sheet.cell_count(), 8u);
 
-        EXPECT_THROW(sheet.write_text(LXW_ROW_MAX, 0, "x"), igxl::Error);
-        EXPECT_THROW(sheet.write_text(0, LXW_COL_MAX, "x"), igxl::Error);
+        EXPECT_THROW(sheet.write_text(xw::kMaxRows, 0, "x"), igxl::Error);
+        EXPECT_THROW(sheet.write_text(0, xw::kMaxColumns, "x"), igxl::Error);
         EXPECT_THROW(sheet.write_text(0, 0, std::string(32768, 'x')), igxl::Error);
         // 32767 characters of two bytes each still fit.
         std::string wide;
@@ -120,7 +115,7 @@ TEST(SheetBuffer, RowsComeOutInOrderWithTheLastWriteAndRowSettingsKept) {
         sheet.flush();
         EXPECT_EQ(sheet.cell_count(), 0u);
     }
-    ASSERT_EQ(workbook_close(wb), LXW_NO_ERROR);
+    wb.close();
 
     std::string cells = read_back(book);
     // The long cell is checked by length only.

@@ -1,9 +1,8 @@
-// Sheet text export of workbooks written here: with libxlsxwriter where it can write the case,
-// by hand where only a hand-made package holds it.
-#include <xlsxwriter.h>
-
+// Sheet text export of workbooks written here: with our workbook writer where it can write the
+// case, by hand where only a hand-made package holds it.
 #include "export/common.h"
 #include "export/xlsx.h"
+#include "export/xlsx_writer.h"
 #include "helpers.h"
 #include "util/error.h"
 
@@ -20,35 +19,31 @@ std::string export_hand(const HandBook& hb, const ScratchDir& d, const std::stri
     return export_sheet(d / "book.xlsx", d / "out", sheet);
 }
 
-TEST(ExportWritten, FieldRulesOfLibxlsxwriterBook) {
+TEST(ExportWritten, FieldRulesOfWrittenBook) {
     ScratchDir d;
     std::string book = d / "b.xlsx";
-    lxw_workbook* wb = workbook_new(book.c_str());
-    lxw_worksheet* ws = workbook_add_worksheet(wb, "Pin Levels");
-    lxw_format* date = workbook_add_format(wb);
-    format_set_num_format(date, "yyyy-mm-dd");
-    lxw_format* time = workbook_add_format(wb);
-    format_set_num_format(time, "hh:mm:ss");
-    lxw_format* fill = workbook_add_format(wb);
-    format_set_bg_color(fill, LXW_COLOR_YELLOW);
-    worksheet_write_number(ws, 0, 0, 1e-9, nullptr);
-    worksheet_write_number(ws, 0, 1, 0.5, nullptr);
-    worksheet_write_number(ws, 0, 2, 3, nullptr);
-    worksheet_write_number(ws, 0, 3, -1000, nullptr);
-    worksheet_write_number(ws, 0, 4, 1e16, nullptr);
+    namespace xw = xlsx::writer;
+    xw::Workbook wb(book);
+    xw::Worksheet& ws = wb.add_worksheet("Pin Levels");
+    const xw::Format* date = &wb.add_format()->set_number_format("yyyy-mm-dd");
+    const xw::Format* time = &wb.add_format()->set_number_format("hh:mm:ss");
+    const xw::Format* fill = &wb.add_format()->set_fill(0xFFFF00);
+    ws.write_number(0, 0, 1e-9);
+    ws.write_number(0, 1, 0.5);
+    ws.write_number(0, 2, 3);
+    ws.write_number(0, 3, -1000);
+    ws.write_number(0, 4, 1e16);
     // row 2 stays empty; a formatting-only cell at F3 sets the last column
-    worksheet_write_string(ws, 2, 0, "Flow Table\tx", nullptr);
-    worksheet_write_blank(ws, 2, 5, fill);
-    worksheet_write_formula(ws, 3, 0, "=A1*2", nullptr);
-    worksheet_write_boolean(ws, 3, 1, 1, nullptr);
-    worksheet_write_boolean(ws, 3, 2, 0, nullptr);
-    lxw_datetime dt = {2024, 1, 31, 0, 0, 0};
-    worksheet_write_datetime(ws, 3, 3, &dt, date);
-    lxw_datetime tm = {0, 0, 0, 10, 10, 10};
-    worksheet_write_datetime(ws, 3, 4, &tm, time);
-    worksheet_merge_range(ws, 4, 0, 5, 2, "merged", nullptr);
-    worksheet_write_string(ws, 6, 1, "line1\nline2", nullptr);
-    ASSERT_EQ(workbook_close(wb), LXW_NO_ERROR);
+    ws.write_string(2, 0, "Flow Table\tx");
+    ws.write_blank(2, 5, fill);
+    ws.write_formula(3, 0, "=A1*2");
+    ws.write_boolean(3, 1, true);
+    ws.write_boolean(3, 2, false);
+    ws.write_number(3, 3, 45322, date);                                // 2024-01-31
+    ws.write_number(3, 4, (10 * 3600 + 10 * 60 + 10) / 86400.0, time);  // 10:10:10
+    ws.merge_range({4, 0, 5, 2}, "merged");
+    ws.write_string(6, 1, "line1\nline2");
+    wb.close();
 
     std::string text = export_sheet(book, d / "out", "Pin Levels");
     EXPECT_EQ(text,
@@ -64,13 +59,10 @@ TEST(ExportWritten, FieldRulesOfLibxlsxwriterBook) {
 TEST(ExportWritten, SheetOrderNamesOverwriteAndNestedOutputDir) {
     ScratchDir d;
     std::string book = d / "b.xlsm";
-    lxw_workbook* wb = workbook_new(book.c_str());
-    for (const char* name : {"Job List", "Flow Table", "Test Instances"}) {
-        lxw_worksheet* ws = workbook_add_worksheet(wb, name);
-        worksheet_write_string(ws, 0, 0, name, nullptr);
-    }
-    workbook_add_worksheet(wb, "Empty");
-    ASSERT_EQ(workbook_close(wb), LXW_NO_ERROR);
+    xlsx::writer::Workbook wb(book);
+    for (const char* name : {"Job List", "Flow Table", "Test Instances"}) wb.add_worksheet(name).write_string(0, 0, name);
+    wb.add_worksheet("Empty");
+    wb.close();
 
     xlsx::Workbook reader(book);
     EXPECT_EQ(reader.sheet_names(), (std::vector<std::string>{"Job List", "Flow Table", "Test Instances", "Empty"}));

@@ -151,9 +151,11 @@ TEST(VbaProject, OwnWorkbooksInTwoCodePagesComeBackByteForByte) {
         EXPECT_EQ(slurp(out / "ThisWorkbook.cls"), p.modules[0].source);
     }
     // A workbook without macros has no modules.
-    lxw_workbook* wb = workbook_new((d / "plain.xlsx").c_str());
-    workbook_add_worksheet(wb, "Job List");
-    ASSERT_EQ(workbook_close(wb), LXW_NO_ERROR);
+    {
+        xlsx::writer::Workbook wb((d / "plain.xlsx").string());
+        wb.add_worksheet("Job List");
+        wb.close();
+    }
     EXPECT_TRUE(vba::read_workbook_project(d / "plain.xlsx").modules.empty());
 }
 

@@ -1,10 +1,10 @@
 // Macro projects made for the tests: the streams from our own format library, the compound
-// file from libgsf's writer, and a workbook around it from libxlsxwriter.
+// file from libgsf's writer, and a workbook around it from our workbook writer.
 #pragma once
 #include <gsf/gsf-outfile-msole.h>
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-output-stdio.h>
-#include <xlsxwriter.h>
+#include "export/xlsx_writer.h"
 
 #include <string>
 
@@ -42,12 +42,10 @@ inline void write_project_bin(const ovba::Project& p, const std::string& path, c
 
 // A workbook with one sheet and the given macro project.
 inline void write_xlsm(const std::string& path, const std::string& project_bin) {
-    lxw_workbook* wb = workbook_new(path.c_str());
-    lxw_worksheet* ws = workbook_add_worksheet(wb, "Job List");
-    worksheet_write_string(ws, 0, 0, "Job", nullptr);
-    ASSERT_EQ(workbook_add_vba_project(wb, project_bin.c_str()), LXW_NO_ERROR);
-    workbook_set_vba_name(wb, "ThisWorkbook");
-    ASSERT_EQ(workbook_close(wb), LXW_NO_ERROR);
+    xlsx::writer::Workbook wb(path);
+    wb.add_worksheet("Job List").write_string(0, 0, "Job");
+    wb.add_vba_project(project_bin);
+    wb.close();
 }
 
 }  // namespace igxl::testing

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
-#include <xlsxwriter.h>
 
 #include <filesystem>
 
+#include "export/xlsx_writer.h"
 #include "tests/support/events.h"
 #include "tests/vbt/temp_dir.h"
 #include "tests/vbt_report/report_helpers.h"
@@ -209,48 +209,48 @@ TEST(Refactorer, FindsModulesWhateverFormTheirPathWasGivenIn) {
 
 // A reviewed workbook with the columns in another order and an English apply header.
 void write_reviewed(const std::string& path, int confirmed_globals) {
-    lxw_workbook* wb = workbook_new(path.c_str());
-    lxw_worksheet* g = workbook_add_worksheet(wb, "Global Variables");
+    xlsx::writer::Workbook wb(path.c_str());
+    xlsx::writer::Worksheet& g = wb.add_worksheet("Global Variables");
     const char* headers[] = {"文件路径", "Apply?", "行号", "变量名", "正确命名"};
-    for (int c = 0; c < 5; ++c) worksheet_write_string(g, 0, static_cast<lxw_col_t>(c), headers[c], nullptr);
-    lxw_row_t row = 1;
+    for (int c = 0; c < 5; ++c) g.write_string(0, static_cast<std::uint32_t>(c), headers[c]);
+    std::uint32_t row = 1;
     for (int i = 0; i < confirmed_globals; ++i, ++row) {
-        worksheet_write_string(g, row, 0, "x.bas", nullptr);
-        if (i % 2) worksheet_write_number(g, row, 1, 1, nullptr);
-        else worksheet_write_boolean(g, row, 1, 1, nullptr);
-        worksheet_write_number(g, row, 2, 10 + i, nullptr);
+        g.write_string(row, 0, "x.bas");
+        if (i % 2) g.write_number(row, 1, 1);
+        else g.write_boolean(row, 1, true);
+        g.write_number(row, 2, 10 + i);
         const std::string n = std::to_string(i);  // appended, not "v" + ...: g++ 12 warns falsely there
-        worksheet_write_string(g, row, 3, std::string("v").append(n).c_str(), nullptr);
-        worksheet_write_string(g, row, 4, std::string("g_V").append(n).c_str(), nullptr);
+        g.write_string(row, 3, std::string("v").append(n).c_str());
+        g.write_string(row, 4, std::string("g_V").append(n).c_str());
     }
     // Not confirmed: FALSE, 2 (reported as not understood); the text TRUE confirms; confirmed but
     // without a new name; a new name that is no identifier.
-    worksheet_write_boolean(g, row, 1, 0, nullptr), worksheet_write_string(g, row, 3, "n1", nullptr),
-        worksheet_write_string(g, row++, 4, "N1", nullptr);
-    worksheet_write_string(g, row, 1, "TRUE", nullptr), worksheet_write_string(g, row, 3, "n2", nullptr),
-        worksheet_write_string(g, row, 2, "5", nullptr), worksheet_write_string(g, row++, 4, "N2", nullptr);
-    worksheet_write_number(g, row, 1, 2, nullptr), worksheet_write_string(g, row, 3, "n3", nullptr),
-        worksheet_write_string(g, row++, 4, "N3", nullptr);
-    worksheet_write_boolean(g, row, 1, 1, nullptr), worksheet_write_string(g, row++, 3, "n4", nullptr);
-    worksheet_write_boolean(g, row, 1, 1, nullptr), worksheet_write_string(g, row, 3, "n5", nullptr),
-        worksheet_write_string(g, row, 2, "7", nullptr), worksheet_write_string(g, row++, 4, "bad name", nullptr);
+    g.write_boolean(row, 1, false), g.write_string(row, 3, "n1"),
+        g.write_string(row++, 4, "N1");
+    g.write_string(row, 1, "TRUE"), g.write_string(row, 3, "n2"),
+        g.write_string(row, 2, "5"), g.write_string(row++, 4, "N2");
+    g.write_number(row, 1, 2), g.write_string(row, 3, "n3"),
+        g.write_string(row++, 4, "N3");
+    g.write_boolean(row, 1, true), g.write_string(row++, 3, "n4");
+    g.write_boolean(row, 1, true), g.write_string(row, 3, "n5"),
+        g.write_string(row, 2, "7"), g.write_string(row++, 4, "bad name");
 
-    lxw_worksheet* m = workbook_add_worksheet(wb, "Module Variables");  // no apply column
-    worksheet_write_string(m, 0, 0, "变量名", nullptr);
-    worksheet_write_string(m, 1, 0, "m1", nullptr);
+    xlsx::writer::Worksheet& m = wb.add_worksheet("Module Variables");  // no apply column
+    m.write_string(0, 0, "变量名");
+    m.write_string(1, 0, "m1");
 
     // Locals: a text line number converts, an empty one ends the sheet (earlier rows stay).
-    lxw_worksheet* l = workbook_add_worksheet(wb, "Local Variables");
+    xlsx::writer::Worksheet& l = wb.add_worksheet("Local Variables");
     const char* lh[] = {"应用", "变量名", "正确命名", "文件路径", "行号", "函数名"};
-    for (int c = 0; c < 6; ++c) worksheet_write_string(l, 0, static_cast<lxw_col_t>(c), lh[c], nullptr);
-    worksheet_write_boolean(l, 1, 0, 1, nullptr), worksheet_write_string(l, 1, 1, "t", nullptr),
-        worksheet_write_string(l, 1, 2, "i_T", nullptr), worksheet_write_string(l, 1, 4, "12", nullptr),
-        worksheet_write_string(l, 1, 5, "Work", nullptr);
-    worksheet_write_boolean(l, 2, 0, 1, nullptr), worksheet_write_string(l, 2, 1, "u", nullptr),
-        worksheet_write_string(l, 2, 2, "i_U", nullptr);
-    worksheet_write_boolean(l, 3, 0, 1, nullptr), worksheet_write_string(l, 3, 1, "w", nullptr),
-        worksheet_write_string(l, 3, 2, "i_W", nullptr), worksheet_write_number(l, 3, 4, 3, nullptr);
-    workbook_close(wb);
+    for (int c = 0; c < 6; ++c) l.write_string(0, static_cast<std::uint32_t>(c), lh[c]);
+    l.write_boolean(1, 0, true), l.write_string(1, 1, "t"),
+        l.write_string(1, 2, "i_T"), l.write_string(1, 4, "12"),
+        l.write_string(1, 5, "Work");
+    l.write_boolean(2, 0, true), l.write_string(2, 1, "u"),
+        l.write_string(2, 2, "i_U");
+    l.write_boolean(3, 0, true), l.write_string(3, 1, "w"),
+        l.write_string(3, 2, "i_W"), l.write_number(3, 4, 3);
+    wb.close();
 }
 
 TEST(Refactorer, ReadsConfirmedRowsFromAReviewedWorkbook) {
@@ -293,13 +293,13 @@ TEST(Refactorer, ReadsConfirmedRowsFromAReviewedWorkbook) {
 TEST(Refactorer, NothingConfirmedMeansNothingApplied) {
     TempDir dir;
     const std::string path = dir.str() + "/reviewed.xlsx";
-    lxw_workbook* wb = workbook_new(path.c_str());
-    lxw_worksheet* g = workbook_add_worksheet(wb, "Global Variables");
-    worksheet_write_string(g, 0, 0, "变量名", nullptr);
-    worksheet_write_string(g, 0, 1, "正确命名", nullptr);
-    worksheet_write_string(g, 1, 0, "a", nullptr);
-    worksheet_write_string(g, 1, 1, "g_A", nullptr);
-    workbook_close(wb);
+    xlsx::writer::Workbook wb(path.c_str());
+    xlsx::writer::Worksheet& g = wb.add_worksheet("Global Variables");
+    g.write_string(0, 0, "变量名");
+    g.write_string(0, 1, "正确命名");
+    g.write_string(1, 0, "a");
+    g.write_string(1, 1, "g_A");
+    wb.close();
     VBAParser parser;
     Refactoring run(parser);
     VBTRefactorer& r = run.r;
@@ -681,20 +681,18 @@ TEST(RefactorOutcomes, ParameterTypeAndEnumRowsFromTheWorkbook) {
                 "End Sub\n");
     t.parse();
     const std::string book = t.path("reviewed.xlsx");
-    lxw_workbook* wb = workbook_new(book.c_str());
+    xlsx::writer::Workbook wb(book);
     auto sheet = [&](const char* name, std::vector<const char*> headers, std::vector<std::string> row) {
-        lxw_worksheet* ws = workbook_add_worksheet(wb, name);
-        for (size_t c = 0; c < headers.size(); ++c)
-            worksheet_write_string(ws, 0, static_cast<lxw_col_t>(c), headers[c], nullptr);
-        worksheet_write_boolean(ws, 1, 0, 1, nullptr);
-        for (size_t c = 0; c < row.size(); ++c)
-            worksheet_write_string(ws, 1, static_cast<lxw_col_t>(c + 1), row[c].c_str(), nullptr);
+        xlsx::writer::Worksheet& ws = wb.add_worksheet(name);
+        for (size_t c = 0; c < headers.size(); ++c) ws.write_string(0, static_cast<std::uint32_t>(c), headers[c]);
+        ws.write_boolean(1, 0, true);
+        for (size_t c = 0; c < row.size(); ++c) ws.write_string(1, static_cast<std::uint32_t>(c + 1), row[c]);
     };
     sheet("Function Parameters", {"应用", "参数名", "建议名称", "函数名", "文件路径", "行号"},
           {"x", "x_Value_lng", "Calc", "M.bas", "7"});
     sheet("Type Definitions", {"应用", "名称", "建议名称", "文件路径", "行号"}, {"Rec", "type_Rec", "M.bas", "1"});
     sheet("Enum Definitions", {"应用", "名称", "建议名称", "文件路径", "行号"}, {"Mode", "enum_Mode", "M.bas", "4"});
-    workbook_close(wb);
+    wb.close();
     RefactorOptions options;
     options.root = t.dir.str();
     Refactoring run(t.parser, options);

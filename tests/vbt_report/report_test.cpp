@@ -5,6 +5,7 @@
 
 #include "tests/support/events.h"
 #include "tests/support/file_size_limit.h"
+#include "tests/support/package_rules.h"
 #include "tests/vbt/temp_dir.h"
 #include "tests/vbt_report/report_helpers.h"
 #include "vbt/parser.h"
@@ -79,6 +80,7 @@ TEST(DryRunReport, SheetsHeadersCountsAndManualChecks) {
     EXPECT_NE(out.find("Dry-run报告已生成: " + path + "\n"), std::string::npos) << out;
     EXPECT_EQ(progress, (std::vector<int>{10, 20, 30, 40, 50, 60, 70, 80, 90}));
 
+    EXPECT_EQ(::igxl::testing::package_faults(path), std::vector<std::string>{});
     EXPECT_EQ(xlsx::Workbook(path).sheet_names(),
               (std::vector<std::string>{"Global Variables", "Module Variables", "Local Variables", "Type Definitions",
                                         "Enum Definitions", "Summary", "Manual Check Required"}));

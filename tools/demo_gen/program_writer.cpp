@@ -1,11 +1,10 @@
 #include "tools/demo_gen/program_writer.h"
 
-#include <xlsxwriter.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 
+#include "export/xlsx_writer.h"
 #include "util/error.h"
 #include "util/text.h"
 
@@ -23,16 +22,16 @@ ProgramWriter::ProgramWriter(const std::string& out_dir, const std::string& work
                              bool constant_memory)
     : out_dir_(out_dir) {
     if (workbook_path.empty()) return;
-    lxw_workbook_options opts{};
-    opts.constant_memory = constant_memory ? LXW_TRUE : LXW_FALSE;
-    wb_ = workbook_new_opt(workbook_path.c_str(), &opts);
-    if (!wb_) throw Error("cannot create workbook '" + workbook_path + "'");
+    // A program workbook as a spreadsheet program saves it shares its texts; a large one written
+    // for speed keeps them in the cells.
+    xlsx::writer::WorkbookOptions options;
+    options.shared_strings = !constant_memory;
+    wb_ = std::make_unique<xlsx::writer::Workbook>(workbook_path, options);
 }
 
 ProgramWriter::~ProgramWriter() {
     if (text_) std::fclose(text_);
-    // An unfinished workbook is still closed so that its temporary files go away.
-    if (wb_) workbook_close(wb_);
+    // An unfinished workbook is dropped unwritten.
 }
 
 void ProgramWriter::begin_sheet(const std::string& name, size_t width) {
@@ -44,8 +43,7 @@ void ProgramWriter::begin_sheet(const std::string& name, size_t width) {
     text_ = std::fopen(path.c_str(), "wb");
     if (!text_) throw Error("cannot write '" + path + "': " + std::strerror(errno));
     if (wb_) {
-        ws_ = workbook_add_worksheet(wb_, name.c_str());
-        if (!ws_) throw Error("cannot add sheet '" + name + "' to the workbook");
+        ws_ = &wb_->add_worksheet(name);
     }
 }
 
@@ -55,7 +53,7 @@ void ProgramWriter::row(const Row& cells) {
                     std::to_string(cells.size()) + " cells, wider than the sheet's " +
                     std::to_string(width_));
     }
-    if (wb_ && row_ >= LXW_ROW_MAX) {
+    if (wb_ && row_ >= xlsx::writer::kMaxRows) {
         throw Error("sheet '" + sheet_ + "' has more rows than a workbook sheet can hold; "
                     "use a smaller --size or --text-only");
     }
@@ -66,17 +64,10 @@ void ProgramWriter::row(const Row& cells) {
         const Cell& cell = cells[c];
         line_ += cell.field_text();
         if (!wb_) continue;
-        lxw_error err = LXW_NO_ERROR;
-        if (cell.is_number) {
-            err = worksheet_write_number(ws_, row_, static_cast<lxw_col_t>(c), cell.number, nullptr);
-        } else if (!cell.text.empty()) {
-            err = worksheet_write_string(ws_, row_, static_cast<lxw_col_t>(c), cell.text.c_str(),
-                                         nullptr);
-        }
-        if (err != LXW_NO_ERROR) {
-            throw Error("cannot write sheet '" + sheet_ + "' row " + std::to_string(row_ + 1) +
-                        ": " + lxw_strerror(err));
-        }
+        if (cell.is_number)
+            ws_->write_number(row_, static_cast<std::uint32_t>(c), cell.number);
+        else if (!cell.text.empty())
+            ws_->write_string(row_, static_cast<std::uint32_t>(c), cell.text);
     }
     line_.push_back('\n');
     if (std::fwrite(line_.data(), 1, line_.size(), text_) != line_.size()) {
@@ -98,9 +89,8 @@ void ProgramWriter::end_sheet() {
 void ProgramWriter::finish() {
     end_sheet();
     if (!wb_) return;
-    lxw_error err = workbook_close(wb_);
-    wb_ = nullptr;
-    if (err != LXW_NO_ERROR) throw Error(std::string("cannot write the workbook: ") + lxw_strerror(err));
+    std::unique_ptr<xlsx::writer::Workbook> wb = std::move(wb_);
+    wb->close();
 }
 
 }  // namespace igxl::demo

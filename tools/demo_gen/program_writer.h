@@ -3,11 +3,14 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
-struct lxw_workbook;
-struct lxw_worksheet;
+namespace igxl::xlsx::writer {
+class Workbook;
+class Worksheet;
+}  // namespace igxl::xlsx::writer
 
 namespace igxl::demo {
 
@@ -55,8 +58,8 @@ public:
 
 private:
     std::string out_dir_;
-    lxw_workbook* wb_ = nullptr;
-    lxw_worksheet* ws_ = nullptr;
+    std::unique_ptr<xlsx::writer::Workbook> wb_;
+    xlsx::writer::Worksheet* ws_ = nullptr;
     std::FILE* text_ = nullptr;
     std::string sheet_;
     std::string line_;

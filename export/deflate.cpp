@@ -1,0 +1,154 @@
+#include "export/deflate.h"
+
+#include <zlib.h>
+
+#include "util/error.h"
+
+#ifdef IGXL_HAVE_ISAL
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
+#endif
+
+namespace igxl::xlsx::writer::detail {
+
+namespace {
+enum Mode { kNoFlush, kFlushOpen, kFinish };
+constexpr size_t kPiece = size_t(1) << 20;
+}  // namespace
+
+#ifdef IGXL_HAVE_ISAL
+
+struct Deflater::State {
+    isal_zstream stream{};
+    std::unique_ptr<uint8_t[]> level_buf{new uint8_t[ISAL_DEF_LVL1_DEFAULT]};
+    bool done = false;
+};
+
+Deflater::Deflater() : state_(std::make_unique<State>()) {
+    isal_deflate_init(&state_->stream);
+    state_->stream.level = 1;
+    state_->stream.level_buf = state_->level_buf.get();
+    state_->stream.level_buf_size = ISAL_DEF_LVL1_DEFAULT;
+    state_->stream.gzip_flag = IGZIP_DEFLATE;
+}
+
+void Deflater::run(std::string_view bytes, int mode) {
+    if (state_->done) throw Error("deflate stream written after its end");
+    isal_zstream& s = state_->stream;
+    s.next_in = reinterpret_cast<uint8_t*>(const_cast<char*>(bytes.data()));
+    s.avail_in = static_cast<uint32_t>(bytes.size());
+    s.flush = mode == kNoFlush ? NO_FLUSH : SYNC_FLUSH;
+    s.end_of_stream = mode == kFinish ? 1 : 0;
+    for (;;) {
+        std::string& piece = room();
+        const size_t used = piece.size();
+        piece.resize(kPiece);
+        s.next_out = reinterpret_cast<uint8_t*>(piece.data() + used);
+        s.avail_out = static_cast<uint32_t>(kPiece - used);
+        if (isal_deflate(&s) != COMP_OK) throw Error("deflate failed");
+        piece.resize(kPiece - s.avail_out);
+        if (s.avail_in > 0 || s.avail_out == 0) continue;
+        if (mode == kFinish && s.internal_state.state != ZSTATE_END) continue;
+        break;
+    }
+    if (mode != kNoFlush) {
+        state_->done = true;
+        out_.back().shrink_to_fit();  // a small part keeps no empty piece
+    }
+}
+
+#else
+
+struct Deflater::State {
+    z_stream stream{};
+    bool done = false;
+};
+
+Deflater::Deflater() : state_(std::make_unique<State>()) {
+    if (deflateInit2(&state_->stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw Error("cannot start deflate");
+}
+
+void Deflater::run(std::string_view bytes, int mode) {
+    if (state_->done) throw Error("deflate stream written after its end");
+    z_stream& s = state_->stream;
+    s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    s.avail_in = static_cast<uInt>(bytes.size());
+    const int flush = mode == kNoFlush ? Z_NO_FLUSH : mode == kFlushOpen ? Z_SYNC_FLUSH : Z_FINISH;
+    for (;;) {
+        std::string& piece = room();
+        const size_t used = piece.size();
+        piece.resize(kPiece);
+        s.next_out = reinterpret_cast<Bytef*>(piece.data() + used);
+        s.avail_out = static_cast<uInt>(kPiece - used);
+        const int rc = deflate(&s, flush);
+        if (rc == Z_STREAM_ERROR) throw Error("deflate failed");
+        piece.resize(kPiece - s.avail_out);
+        if (mode == kFinish ? rc != Z_STREAM_END : (s.avail_in > 0 || s.avail_out == 0)) continue;
+        break;
+    }
+    if (mode != kNoFlush) {
+        state_->done = true;
+        out_.back().shrink_to_fit();  // a small part keeps no empty piece
+    }
+}
+
+#endif
+
+Deflater::~Deflater() {
+#ifndef IGXL_HAVE_ISAL
+    deflateEnd(&state_->stream);
+#endif
+}
+
+std::string& Deflater::room() {
+    if (out_.empty() || out_.back().size() >= kPiece) {
+        out_.emplace_back();
+        out_.back().reserve(kPiece);
+    }
+    return out_.back();
+}
+
+std::uint64_t Deflater::out_size() const {
+    std::uint64_t n = 0;
+    for (const std::string& piece : out_) n += piece.size();
+    return n;
+}
+
+void Deflater::write(std::string_view bytes) {
+    if (bytes.empty()) return;
+    crc_ = crc32_update(crc_, bytes);
+    in_size_ += bytes.size();
+    run(bytes, kNoFlush);
+}
+
+void Deflater::finish() { run({}, kFinish); }
+void Deflater::flush_open() { run({}, kFlushOpen); }
+
+std::uint32_t crc32_update(std::uint32_t crc, std::string_view bytes) {
+#ifdef IGXL_HAVE_ISAL
+    return crc32_gzip_refl(crc, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+#else
+    // zlib takes at most uInt bytes a call.
+    while (!bytes.empty()) {
+        const size_t n = std::min<size_t>(bytes.size(), 1u << 30);
+        crc = static_cast<std::uint32_t>(
+            ::crc32(crc, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(n)));
+        bytes.remove_prefix(n);
+    }
+    return crc;
+#endif
+}
+
+std::uint32_t crc32_combine(std::uint32_t crc_a, std::uint32_t crc_b, std::uint64_t length_b) {
+    return static_cast<std::uint32_t>(::crc32_combine64(crc_a, crc_b, static_cast<z_off64_t>(length_b)));
+}
+
+CompressedPart compress_part(std::string_view bytes) {
+    Deflater d;
+    d.write(bytes);
+    d.finish();
+    return {d.take_out(), d.crc(), d.in_size()};
+}
+
+}  // namespace igxl::xlsx::writer::detail

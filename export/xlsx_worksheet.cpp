@@ -1,0 +1,538 @@
+// Worksheet part: rows turned into XML and compressed as they complete; the head (dimension,
+// panes, columns) and the settings after the rows are written when the sheet is finished.
+#include <algorithm>
+#include <cmath>
+
+#include "export/xlsx_writer_detail.h"
+#include "util/error.h"
+
+namespace igxl::xlsx::writer {
+
+namespace detail {
+
+namespace {
+
+// Compressed in pieces of this size: big enough for the compressor to work well, small enough
+// that a sheet never holds its XML.
+constexpr size_t kCompressStep = size_t(1) << 18;
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+const char* error_text(double code) { return code == 0 ? "#NUM!" : "#DIV/0!"; }
+
+// Column width as stored: characters of the default font plus padding, in 1/256 of a
+// character, the way Excel itself stores a width typed in.
+double stored_width(double width) {
+    constexpr double digit = 7, padding = 5;
+    if (width <= 0) return 0;
+    double pixels = width < 1 ? std::floor(width * (digit + padding) + 0.5)
+                              : std::floor(width * digit + 0.5) + padding;
+    return std::floor(pixels / digit * 256.0) / 256.0;
+}
+
+void append_row_open(std::string& xml, std::uint32_t r, const RowSpec& spec) {
+    xml += "<row r=\"";
+    append_uint(xml, std::uint64_t(r) + 1);
+    xml += '"';
+    if (spec.xf) {
+        xml += " s=\"";
+        append_uint(xml, spec.xf);
+        xml += "\" customFormat=\"1\"";
+    }
+    const bool custom_height = spec.height != kDefaultRowHeight;
+    if (custom_height) {
+        xml += " ht=\"";
+        append_number(xml, spec.height);
+        xml += '"';
+    }
+    if (spec.options.hidden) xml += " hidden=\"1\"";
+    if (custom_height) xml += " customHeight=\"1\"";
+    if (spec.options.level) {
+        xml += " outlineLevel=\"";
+        append_uint(xml, spec.options.level);
+        xml += '"';
+    }
+    if (spec.options.collapsed) xml += " collapsed=\"1\"";
+}
+
+}  // namespace
+
+void SheetState::extend(std::uint32_t r, std::uint32_t c) {
+    if (!has_dims) {
+        min_row = max_row = r;
+        min_col = max_col = c;
+        has_dims = true;
+        return;
+    }
+    min_row = std::min(min_row, r);
+    max_row = std::max(max_row, r);
+    min_col = std::min(min_col, c);
+    max_col = std::max(max_col, c);
+}
+
+void SheetState::maybe_compress() {
+    if (xml.size() < kCompressStep) return;
+    body->write(xml);
+    xml.clear();
+}
+
+std::uint32_t SheetState::column_xf(std::uint32_t col) const {
+    if (!styled_columns) return 0;
+    auto it = columns.upper_bound(col);
+    if (it == columns.begin()) return 0;
+    --it;
+    return col <= it->second.last ? it->second.xf : 0;
+}
+
+void SheetState::emit_spec_only(std::uint32_t r, const RowSpec& s) {
+    append_row_open(xml, r, s);
+    xml += "/>";
+    outline_level = std::max(outline_level, s.options.level);
+}
+
+void SheetState::emit_row() {
+    if (row < 0) return;
+    const auto r = static_cast<std::uint32_t>(row);
+    if (cells.empty()) {
+        if (spec.set) emit_spec_only(r, spec);
+        return;
+    }
+    outline_level = std::max(outline_level, spec.options.level);
+    if (!cells_sorted)
+        std::stable_sort(cells.begin(), cells.end(),
+                         [](const SheetCell& a, const SheetCell& b) { return a.col < b.col; });
+    append_row_open(xml, r, spec);
+    xml += '>';
+    for (const SheetCell& c : cells) {
+        xml += "<c r=\"";
+        append_cell_name(xml, r, c.col);
+        xml += '"';
+        // A cell without a format of its own shows its row's, else its column's, as Excel does
+        // when it saves a sheet.
+        const std::uint32_t xf = c.xf ? c.xf : spec.xf ? spec.xf : column_xf(c.col);
+        if (xf) {
+            xml += " s=\"";
+            append_uint(xml, xf);
+            xml += '"';
+        }
+        switch (c.kind) {
+            case SheetCell::kString: {
+                const std::string_view text(texts.data() + c.text_at, c.text_size);
+                xml += is_space(text.front()) || is_space(text.back())
+                           ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
+                           : " t=\"inlineStr\"><is><t>";
+                append_text(xml, text);
+                xml += "</t></is></c>";
+                break;
+            }
+            case SheetCell::kShared:
+                xml += " t=\"s\"><v>";
+                append_uint(xml, static_cast<std::uint64_t>(c.number));
+                xml += "</v></c>";
+                break;
+            case SheetCell::kNumber:
+                xml += "><v>";
+                append_number(xml, c.number);
+                xml += "</v></c>";
+                break;
+            case SheetCell::kBoolean:
+                xml += c.number != 0 ? " t=\"b\"><v>1</v></c>" : " t=\"b\"><v>0</v></c>";
+                break;
+            case SheetCell::kBlank:
+                xml += "/>";
+                break;
+            case SheetCell::kFormula:
+                xml += "><f>";
+                append_text(xml, std::string_view(texts.data() + c.text_at, c.text_size));
+                xml += "</f></c>";
+                break;
+            case SheetCell::kError:
+                xml += " t=\"str\"><f>";
+                xml += error_text(c.number);
+                xml += "</f><v>";
+                xml += error_text(c.number);
+                xml += "</v></c>";
+                break;
+        }
+    }
+    xml += "</row>";
+}
+
+void SheetState::move_to(std::uint32_t r) {
+    emit_row();
+    cells.clear();
+    texts.clear();
+    cells_sorted = true;
+    while (!later_rows.empty() && later_rows.begin()->first < r) {
+        emit_spec_only(later_rows.begin()->first, later_rows.begin()->second);
+        later_rows.erase(later_rows.begin());
+    }
+    row = r;
+    spec = RowSpec{};
+    if (!later_rows.empty() && later_rows.begin()->first == r) {
+        spec = later_rows.begin()->second;
+        later_rows.erase(later_rows.begin());
+    }
+    maybe_compress();
+}
+
+void SheetState::check_open(const char* what) const {
+    if (rows_finished) throw Error(std::string("cannot ") + what + " of the sheet '" + name + "': the sheet is finished");
+}
+
+SheetCell& SheetState::cell(std::uint32_t r, std::uint32_t c) {
+    check_open("write a cell");
+    if (r >= kMaxRows || c >= kMaxColumns)
+        throw Error("cannot write a cell of the sheet '" + name + "': row " + std::to_string(r + 1) +
+                    ", column " + std::to_string(c + 1) + " is outside a sheet");
+    if (static_cast<std::int64_t>(r) < row)
+        throw Error("cannot write the cell " + cell_name(r, c) + " of the sheet '" + name + "': row " +
+                    std::to_string(row + 1) + " is already written");
+    if (static_cast<std::int64_t>(r) > row) move_to(r);
+    extend(r, c);
+    if (cells.empty() || cells.back().col < c) return cells.emplace_back(SheetCell{c, SheetCell::kBlank, 0, 0, 0, 0});
+    for (SheetCell& existing : cells)
+        if (existing.col == c) return existing;
+    cells_sorted = false;
+    return cells.emplace_back(SheetCell{c, SheetCell::kBlank, 0, 0, 0, 0});
+}
+
+std::string SheetState::head_xml(bool with_vba) const {
+    std::string h(kXmlDeclaration);
+    h += "<worksheet xmlns=\"";
+    h += kMainNs;
+    h += "\" xmlns:r=\"";
+    h += kRelNs;
+    h += "\">";
+    if (outline_changed || with_vba) {
+        h += "<sheetPr";
+        if (with_vba) {
+            h += " codeName=\"Sheet";
+            append_uint(h, number);
+            h += '"';
+        }
+        if (outline_changed) {
+            h += "><outlinePr";
+            if (outline_auto_style) h += " applyStyles=\"1\"";
+            if (!summary_below) h += " summaryBelow=\"0\"";
+            if (!summary_right) h += " summaryRight=\"0\"";
+            if (!outline_symbols) h += " showOutlineSymbols=\"0\"";
+            h += "/></sheetPr>";
+        } else {
+            h += "/>";
+        }
+    }
+    h += "<dimension ref=\"";
+    h += has_dims ? range_name({min_row, min_col, max_row, max_col}) : "A1";
+    h += "\"/><sheetViews><sheetView";
+    if (selected) h += " tabSelected=\"1\"";
+    h += " workbookViewId=\"0\"";
+    if (!frozen) {
+        h += "/>";
+    } else {
+        const auto [r, c] = *frozen;
+        const std::string top_left = cell_name(r, c);
+        h += "><pane";
+        if (c) {
+            h += " xSplit=\"";
+            append_uint(h, c);
+            h += '"';
+        }
+        if (r) {
+            h += " ySplit=\"";
+            append_uint(h, r);
+            h += '"';
+        }
+        h += " topLeftCell=\"" + top_left + "\"";
+        if (r && c) {
+            h += " activePane=\"bottomRight\" state=\"frozen\"/>";
+            h += "<selection pane=\"topRight\" activeCell=\"" + cell_name(0, c) + "\" sqref=\"" + cell_name(0, c) + "\"/>";
+            h += "<selection pane=\"bottomLeft\" activeCell=\"" + cell_name(r, 0) + "\" sqref=\"" + cell_name(r, 0) + "\"/>";
+            h += "<selection pane=\"bottomRight\"/>";
+        } else if (r) {
+            h += " activePane=\"bottomLeft\" state=\"frozen\"/><selection pane=\"bottomLeft\"/>";
+        } else {
+            h += " activePane=\"topRight\" state=\"frozen\"/><selection pane=\"topRight\"/>";
+        }
+        h += "</sheetView>";
+    }
+    h += "</sheetViews><sheetFormatPr defaultRowHeight=\"15\"";
+    if (outline_level) {
+        h += " outlineLevelRow=\"";
+        append_uint(h, outline_level);
+        h += '"';
+    }
+    h += "/>";
+    if (!columns.empty()) {
+        h += "<cols>";
+        for (const auto& [first, col] : columns) {
+            h += "<col min=\"";
+            append_uint(h, first + 1);
+            h += "\" max=\"";
+            append_uint(h, col.last + 1);
+            h += "\" width=\"";
+            append_number(h, stored_width(col.width));
+            h += '"';
+            if (col.xf) {
+                h += " style=\"";
+                append_uint(h, col.xf);
+                h += '"';
+            }
+            if (col.width != kDefaultColumnWidth) h += " customWidth=\"1\"";
+            h += "/>";
+        }
+        h += "</cols>";
+    }
+    return h;
+}
+
+std::string SheetState::tail_xml() const {
+    std::string t = "</sheetData>";
+    if (filter) t += "<autoFilter ref=\"" + range_name(*filter) + "\"/>";
+    if (!merged.empty()) {
+        t += "<mergeCells count=\"";
+        append_uint(t, merged.size());
+        t += "\">";
+        for (const CellRange& r : merged) t += "<mergeCell ref=\"" + range_name(r) + "\"/>";
+        t += "</mergeCells>";
+    }
+    for (const auto& [range, rules] : conditional) {
+        t += "<conditionalFormatting sqref=\"" + range + "\">";
+        t += rules;
+        t += "</conditionalFormatting>";
+    }
+    if (!validations.empty()) {
+        t += "<dataValidations count=\"";
+        append_uint(t, validations.size());
+        t += "\">";
+        for (const std::string& v : validations) t += v;
+        t += "</dataValidations>";
+    }
+    t += "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/>";
+    t += "</worksheet>";
+    return t;
+}
+
+void SheetState::finish_rows() {
+    if (rows_finished) return;
+    move_to(kMaxRows);  // writes the last row and every row set after it
+    row = kMaxRows;
+    xml += tail_xml();
+    body->write(xml);
+    std::string().swap(xml);
+    body->finish();
+    rows_finished = true;
+}
+
+void SheetState::finish(bool with_vba) {
+    if (finished) return;
+    finish_rows();
+    // The head is made last: it holds what is known only at the end (the dimension, the columns,
+    // the code name a macro project gives each sheet).
+    Deflater head;
+    head.write(head_xml(with_vba));
+    head.flush_open();
+    part.crc = crc32_combine(head.crc(), body->crc(), body->in_size());
+    part.size = head.in_size() + body->in_size();
+    part.data = head.take_out();
+    for (std::string& piece : body->take_out()) part.data.push_back(std::move(piece));
+    body.reset();
+    finished = true;
+}
+
+}  // namespace detail
+
+using detail::SheetCell;
+
+Worksheet::Worksheet(std::unique_ptr<detail::SheetState> state) : s_(std::move(state)) {
+    s_->xml = "<sheetData>";
+}
+Worksheet::~Worksheet() = default;
+
+const std::string& Worksheet::name() const { return s_->name; }
+
+void Worksheet::finish() { s_->finish_rows(); }
+
+void Worksheet::write_string(std::uint32_t row, std::uint32_t col, std::string_view text, const Format* format) {
+    if (text.empty()) {
+        write_blank(row, col, format);
+        return;
+    }
+    if (text.size() > kMaxCellChars && detail::utf8_length(text) > kMaxCellChars)
+        throw Error("cannot write the cell " + cell_name(row, col) + " of the sheet '" + s_->name +
+                    "': a cell holds at most 32767 characters");
+    const std::uint32_t xf = s_->book->styles.xf_index(format);
+    SheetCell& c = s_->cell(row, col);
+    c.xf = xf;
+    if (s_->book->options.shared_strings) {
+        c.kind = SheetCell::kShared;
+        c.number = s_->book->strings.add(text);
+        return;
+    }
+    c.kind = SheetCell::kString;
+    c.text_at = static_cast<std::uint32_t>(s_->texts.size());
+    c.text_size = static_cast<std::uint32_t>(text.size());
+    s_->texts += text;
+}
+
+void Worksheet::write_number(std::uint32_t row, std::uint32_t col, double value, const Format* format) {
+    if (!std::isfinite(value)) {
+        write_error(row, col, std::isnan(value) ? ErrorValue::num : ErrorValue::div0, format);
+        return;
+    }
+    const std::uint32_t xf = s_->book->styles.xf_index(format);
+    SheetCell& c = s_->cell(row, col);
+    c.kind = SheetCell::kNumber;
+    c.xf = xf;
+    c.number = value;
+}
+
+void Worksheet::write_boolean(std::uint32_t row, std::uint32_t col, bool value, const Format* format) {
+    const std::uint32_t xf = s_->book->styles.xf_index(format);
+    SheetCell& c = s_->cell(row, col);
+    c.kind = SheetCell::kBoolean;
+    c.xf = xf;
+    c.number = value ? 1 : 0;
+}
+
+void Worksheet::write_blank(std::uint32_t row, std::uint32_t col, const Format* format) {
+    if (!format) return;
+    const std::uint32_t xf = s_->book->styles.xf_index(format);
+    SheetCell& c = s_->cell(row, col);
+    c.kind = SheetCell::kBlank;
+    c.xf = xf;
+}
+
+void Worksheet::write_error(std::uint32_t row, std::uint32_t col, ErrorValue error, const Format* format) {
+    const std::uint32_t xf = s_->book->styles.xf_index(format);
+    SheetCell& c = s_->cell(row, col);
+    c.kind = SheetCell::kError;
+    c.xf = xf;
+    c.number = error == ErrorValue::num ? 0 : 1;
+}
+
+void Worksheet::write_formula(std::uint32_t row, std::uint32_t col, std::string_view formula, const Format* format) {
+    if (!formula.empty() && formula.front() == '=') formula.remove_prefix(1);
+    const std::uint32_t xf = s_->book->styles.xf_index(format);
+    SheetCell& c = s_->cell(row, col);
+    c.kind = SheetCell::kFormula;
+    c.xf = xf;
+    c.text_at = static_cast<std::uint32_t>(s_->texts.size());
+    c.text_size = static_cast<std::uint32_t>(formula.size());
+    s_->texts += formula;
+}
+
+void Worksheet::merge_range(CellRange range, std::string_view text, const Format* format) {
+    s_->check_open("merge cells");
+    if (range.first_row > range.last_row || range.first_col > range.last_col || range.last_row >= kMaxRows ||
+        range.last_col >= kMaxColumns)
+        throw Error("cannot merge cells of the sheet '" + s_->name + "': the range is outside a sheet or ends before it starts");
+    write_string(range.first_row, range.first_col, text, format);
+    if (format)
+        for (std::uint32_t c = range.first_col + 1; c <= range.last_col; ++c) write_blank(range.first_row, c, format);
+    s_->extend(range.last_row, range.last_col);
+    s_->merged.push_back(range);
+}
+
+void Worksheet::set_row(std::uint32_t row, double height, const Format* format, RowOptions options) {
+    detail::SheetState& s = *s_;
+    s.check_open("set a row");
+    if (row >= kMaxRows) throw Error("cannot set row " + std::to_string(row + 1) + " of the sheet '" + s.name + "'");
+    if (static_cast<std::int64_t>(row) < s.row)
+        throw Error("cannot set row " + std::to_string(row + 1) + " of the sheet '" + s.name + "': row " +
+                    std::to_string(s.row + 1) + " is already written");
+    if (options.level > 7) options.level = 7;
+    detail::RowSpec spec{height, s.book->styles.xf_index(format), options, true};
+    s.extend(row, s.has_dims ? s.min_col : 0);
+    if (static_cast<std::int64_t>(row) == s.row)
+        s.spec = spec;
+    else
+        s.later_rows[row] = spec;
+}
+
+void Worksheet::set_column(std::uint32_t first, std::uint32_t last, double width, const Format* format) {
+    if (first > last) std::swap(first, last);
+    if (last >= kMaxColumns)
+        throw Error("cannot set column " + std::to_string(last + 1) + " of the sheet '" + s_->name + "'");
+    const std::uint32_t xf = s_->book->styles.xf_index(format);
+    s_->columns[first] = detail::ColumnSpec{last, width, xf};
+    if (xf) s_->styled_columns = true;
+}
+
+void Worksheet::freeze_panes(std::uint32_t row, std::uint32_t col) {
+    if (row == 0 && col == 0)
+        s_->frozen.reset();
+    else
+        s_->frozen = std::make_pair(row, col);
+}
+
+void Worksheet::autofilter(CellRange range) {
+    s_->check_open("set the autofilter");
+    if (range.last_row >= kMaxRows || range.last_col >= kMaxColumns)
+        throw Error("cannot set the autofilter of the sheet '" + s_->name + "': the range is outside a sheet");
+    s_->filter = range;
+    s_->extend(range.last_row, range.last_col);
+}
+
+void Worksheet::outline_settings(bool symbols_visible, bool summary_below, bool summary_right, bool auto_style) {
+    s_->outline_symbols = symbols_visible;
+    s_->summary_below = summary_below;
+    s_->summary_right = summary_right;
+    s_->outline_auto_style = auto_style;
+    s_->outline_changed = !symbols_visible || !summary_below || !summary_right || auto_style;
+}
+
+namespace {
+void check_range(const detail::SheetState& s, const CellRange& r, const char* what) {
+    if (r.first_row > r.last_row || r.first_col > r.last_col || r.last_row >= kMaxRows || r.last_col >= kMaxColumns)
+        throw Error(std::string("cannot set ") + what + " of the sheet '" + s.name + "': " +
+                    "the range is outside a sheet or ends before it starts");
+}
+}  // namespace
+
+void Worksheet::highlight_duplicates(CellRange range, const Format* format) {
+    s_->check_open("set a conditional format");
+    check_range(*s_, range, "a conditional format");
+    std::string& rules = s_->conditional[range_name(range)];
+    rules += "<cfRule type=\"duplicateValues\" dxfId=\"";
+    detail::append_uint(rules, s_->book->styles.dxf_index(format));
+    rules += "\" priority=\"";
+    detail::append_uint(rules, ++s_->priority);
+    rules += "\"/>";
+}
+
+void Worksheet::highlight_blanks(CellRange range, const Format* format) {
+    s_->check_open("set a conditional format");
+    check_range(*s_, range, "a conditional format");
+    std::string& rules = s_->conditional[range_name(range)];
+    rules += "<cfRule type=\"containsBlanks\" dxfId=\"";
+    detail::append_uint(rules, s_->book->styles.dxf_index(format));
+    rules += "\" priority=\"";
+    detail::append_uint(rules, ++s_->priority);
+    // Relative to the range's top-left cell, so each cell tests itself.
+    rules += "\"><formula>LEN(TRIM(" + cell_name(range.first_row, range.first_col) + "))=0</formula></cfRule>";
+}
+
+void Worksheet::list_validation(CellRange range, const std::vector<std::string>& values) {
+    s_->check_open("set a drop-down list");
+    check_range(*s_, range, "a drop-down list");
+    std::string list;
+    for (const std::string& v : values) {
+        if (v.find(',') != std::string::npos)
+            throw Error("cannot set a drop-down list of the sheet '" + s_->name + "': the value '" + v +
+                        "' holds a comma");
+        if (!list.empty()) list += ',';
+        list += v;
+    }
+    // Excel refuses a list longer than this.
+    if (detail::utf8_length(list) > 255)
+        throw Error("cannot set a drop-down list of the sheet '" + s_->name + "': its values pass 255 characters");
+    std::string v = "<dataValidation type=\"list\" allowBlank=\"1\" showInputMessage=\"1\" showErrorMessage=\"1\" sqref=\"";
+    v += range_name(range);
+    v += "\"><formula1>\"";
+    detail::append_text(v, list);
+    v += "\"</formula1></dataValidation>";
+    s_->validations.push_back(std::move(v));
+}
+
+}  // namespace igxl::xlsx::writer

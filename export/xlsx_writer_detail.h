@@ -1,0 +1,161 @@
+// Internals of the workbook writer shared by the sources of its parts.
+#pragma once
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "export/deflate.h"
+#include "export/xlsx_writer.h"
+
+namespace igxl::xlsx::writer::detail {
+
+inline constexpr std::string_view kXmlDeclaration =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+inline constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+inline constexpr std::string_view kRelNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+
+// ---- XML text ----
+// Characters, not bytes.
+std::size_t utf8_length(std::string_view s);
+// Element text: & < > escaped; control characters Excel refuses become _xHHHH_.
+void append_text(std::string& out, std::string_view text);
+// Attribute value: as element text, and " escaped too.
+void append_attr(std::string& out, std::string_view text);
+// Numbers as spreadsheet programs write them: up to 16 significant digits, integers plain.
+void append_number(std::string& out, double value);
+void append_uint(std::string& out, std::uint64_t value);
+void append_column_name(std::string& out, std::uint32_t col);
+void append_cell_name(std::string& out, std::uint32_t row, std::uint32_t col);
+// Absolute reference with the sheet name, quoted when it needs to be: 'My Sheet'!$A$1:$B$2.
+std::string absolute_range(std::string_view sheet, CellRange range);
+
+// ---- styles ----
+struct StyleKey {
+    bool bold = false;
+    std::optional<std::uint32_t> fill;
+    std::string number_format;
+    bool operator==(const StyleKey&) const = default;
+};
+StyleKey style_key(const Format& f);
+
+struct Styles {
+    std::vector<StyleKey> xfs{StyleKey{}};  // cell formats; 0 is the default
+    std::vector<StyleKey> dxfs;             // formats of conditional rules
+    std::uint32_t xf_index(const Format* f);
+    std::uint32_t dxf_index(const Format* f);
+};
+std::string styles_xml(const Styles& styles);
+
+// ---- shared strings ----
+struct SharedStrings {
+    std::unordered_map<std::string, std::uint32_t> index;
+    std::vector<const std::string*> order;
+    std::uint64_t uses = 0;
+    std::uint32_t add(std::string_view text);
+};
+std::string shared_strings_xml(const SharedStrings& table);
+
+// ---- sheets ----
+struct RowSpec {
+    double height = kDefaultRowHeight;
+    std::uint32_t xf = 0;
+    RowOptions options;
+    bool set = false;
+};
+
+struct SheetCell {
+    enum Kind : std::uint8_t { kString, kShared, kNumber, kBoolean, kBlank, kError, kFormula };
+    std::uint32_t col;
+    Kind kind;
+    std::uint32_t xf;
+    double number;           // number, boolean 0/1, error code, shared string index
+    std::uint32_t text_at;   // string, formula: where in the row's text store
+    std::uint32_t text_size;
+};
+
+struct ColumnSpec {
+    std::uint32_t last;
+    double width;
+    std::uint32_t xf;
+};
+
+struct SheetState {
+    BookState* book = nullptr;
+    std::string name;
+    std::uint32_t number = 0;  // 1-based place in the workbook
+    bool selected = false;
+
+    std::unique_ptr<Deflater> body = std::make_unique<Deflater>();
+    std::string xml;  // made, not yet compressed
+
+    std::int64_t row = -1;  // the current row
+    RowSpec spec;
+    std::vector<SheetCell> cells;
+    std::string texts;
+    bool cells_sorted = true;
+    std::map<std::uint32_t, RowSpec> later_rows;
+
+    bool has_dims = false;
+    std::uint32_t min_row = 0, max_row = 0, min_col = 0, max_col = 0;
+    std::uint8_t outline_level = 0;
+
+    std::map<std::uint32_t, ColumnSpec> columns;
+    bool styled_columns = false;
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> frozen;
+    std::optional<CellRange> filter;
+    bool outline_changed = false;
+    bool outline_symbols = true, summary_below = true, summary_right = true, outline_auto_style = false;
+    std::vector<CellRange> merged;
+    std::map<std::string, std::string> conditional;  // rules by their cell range
+    std::uint32_t priority = 0;
+    std::vector<std::string> validations;
+
+    bool rows_finished = false;  // rows and what follows them written and compressed
+    bool finished = false;
+    CompressedPart part;  // the whole sheet XML, once finished
+
+    void extend(std::uint32_t r, std::uint32_t c);
+    void move_to(std::uint32_t r);
+    void emit_row();
+    void emit_spec_only(std::uint32_t r, const RowSpec& spec);
+    std::uint32_t column_xf(std::uint32_t col) const;
+    SheetCell& cell(std::uint32_t r, std::uint32_t c);
+    void maybe_compress();
+    void check_open(const char* what) const;
+    // Ends sheetData and writes what follows it; frees the compressor.
+    void finish_rows();
+    // Adds the head before the rows; fills part.
+    void finish(bool with_vba);
+    std::string head_xml(bool with_vba) const;
+    std::string tail_xml() const;
+};
+
+struct BookState {
+    std::string path;
+    WorkbookOptions options;
+    std::vector<std::unique_ptr<Format>> formats;
+    std::vector<std::unique_ptr<Worksheet>> sheets;
+    std::vector<SheetState*> sheet_states;
+    Styles styles;
+    SharedStrings strings;
+    std::string vba;  // the macro project's bytes, when there is one
+    DocumentProperties properties;
+    std::time_t created = 0;
+    bool closed = false;
+};
+
+std::string content_types_xml(const BookState& book);
+std::string root_rels_xml();
+std::string workbook_rels_xml(const BookState& book);
+std::string workbook_xml(const BookState& book);
+std::string app_xml(const BookState& book);
+std::string core_xml(const BookState& book);
+std::string theme_xml();
+
+}  // namespace igxl::xlsx::writer::detail

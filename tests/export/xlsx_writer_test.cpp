@@ -1,0 +1,343 @@
+// The workbook writer: what it writes read back by openpyxl (an independent reader) and by our
+// own reader, the package checked against the container rules, and faults in use refused.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "export/xlsx.h"
+#include "export/xlsx_writer.h"
+#include "tests/support/package_rules.h"
+#include "tests/support/zip_member.h"
+#include "util/error.h"
+
+namespace fs = std::filesystem;
+namespace xw = igxl::xlsx::writer;
+namespace xr = igxl::xlsx;  // our reader
+
+namespace {
+
+fs::path fresh_dir(const std::string& name) {
+    auto d = fs::temp_directory_path() / ("igxl_writer_test_" + std::to_string(getpid())) / name;
+    fs::remove_all(d);
+    fs::create_directories(d);
+    return d;
+}
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Every cell and sheet setting as openpyxl sees it, one line each.
+std::string openpyxl_view(const fs::path& book) {
+    const fs::path script = book.parent_path() / "view.py";
+    const fs::path out = book.parent_path() / "view.txt";
+    std::ofstream(script) << R"(import sys, openpyxl
+wb = openpyxl.load_workbook(sys.argv[1])
+lines = []
+for ws in wb.worksheets:
+    lines.append("== %s" % ws.title)
+    for row in ws.iter_rows():
+        for c in row:
+            if c.value is None and c.fill.fill_type is None:
+                continue
+            extra = ""
+            if c.fill.fill_type:
+                extra += " fill=" + str(c.fill.fgColor.rgb)
+            if c.font.b:
+                extra += " bold"
+            if c.number_format != "General":
+                extra += " fmt=" + c.number_format
+            lines.append("%s=%r%s" % (c.coordinate, c.value, extra))
+    for i in sorted(ws.row_dimensions):
+        d = ws.row_dimensions[i]
+        if d.hidden or d.outlineLevel or d.collapsed or d.customHeight:
+            lines.append("row %d hidden=%s level=%s collapsed=%s ht=%s" % (i, d.hidden, d.outlineLevel, d.collapsed, d.ht))
+    for k in sorted(ws.column_dimensions):
+        d = ws.column_dimensions[k]
+        if d.customWidth:
+            lines.append("col %s:%s width=%s" % (d.min, d.max, d.width))
+    if ws.freeze_panes:
+        lines.append("freeze " + ws.freeze_panes)
+    if ws.auto_filter.ref:
+        lines.append("filter " + ws.auto_filter.ref)
+    for cf in ws.conditional_formatting:
+        for r in cf.rules:
+            lines.append("cf %s %s %s fill=%s" % (cf.sqref, r.type, r.formula, r.dxf.fill.bgColor.rgb))
+    for dv in ws.data_validations.dataValidation:
+        lines.append("list %s %s" % (dv.sqref, dv.formula1))
+    o = ws.sheet_properties.outlinePr
+    if o is not None and o.summaryBelow is False:
+        lines.append("summary rows above")
+open(sys.argv[2], "w", encoding="utf-8").write("\n".join(lines) + "\n")
+)";
+    const std::string cmd = "/usr/bin/python3 '" + script.string() + "' '" + book.string() + "' '" + out.string() + "'";
+    if (std::system(cmd.c_str()) != 0) return "<openpyxl failed>";
+    return slurp(out);
+}
+
+// A small report-like workbook touching every kind of cell and sheet setting.
+void write_sample(const fs::path& path, xw::WorkbookOptions options = {}, const std::string& vba = "") {
+    xw::Workbook wb(path.string(), options);
+    xw::Format* bold = wb.add_format();
+    bold->set_bold();
+    xw::Format* red = wb.add_format();
+    red->set_fill(0xFFC7CE);
+    xw::Format* red_again = wb.add_format();
+    red_again->set_fill(0xFFC7CE);
+    xw::Format* money = wb.add_format();
+    money->set_number_format("0.000");
+    xw::Worksheet& a = wb.add_worksheet("Data");
+    a.outline_settings(true, false, true, false);
+    a.set_row(0, 20, bold);
+    a.write_string(0, 0, "Name", bold);
+    a.write_string(0, 1, "Value", bold);
+    a.write_string(0, 2, "Flag", bold);
+    a.write_string(0, 3, "Row format");  // no format of its own: shows the row's
+    // Cells of the current row in any order; the later write to a cell wins.
+    a.write_number(1, 1, 0.1);
+    a.write_string(1, 0, "first");
+    a.write_number(1, 1, 3.3);
+    a.write_boolean(1, 2, true);
+    a.write_string(2, 0, " <a&b> \"q\" ");
+    a.write_number(2, 1, 1e-9, money);
+    a.write_boolean(2, 2, false);
+    a.write_blank(2, 3, red);
+    a.write_blank(2, 4);  // no format: nothing to keep
+    a.write_string(3, 0, "电源 tab\there");
+    a.write_number(3, 1, std::nan(""));
+    a.write_number(3, 2, INFINITY, red_again);
+    a.set_row(4, xw::kDefaultRowHeight, nullptr, {false, 0, true});
+    a.write_string(4, 0, "ctl\x01x");
+    a.write_number(4, 1, -1234567);
+    a.set_row(5, xw::kDefaultRowHeight, nullptr, {true, 1, false});
+    a.write_string(5, 0, "hidden");
+    a.set_row(6, xw::kDefaultRowHeight, nullptr, {true, 1, false});  // a row with no cells
+    a.set_column(0, 0, 20);
+    a.set_column(1, 2, 15);
+    a.freeze_panes(1, 1);
+    a.autofilter({0, 0, 0, 2});
+    a.highlight_blanks({1, 1, 5, 2}, red);
+    a.highlight_duplicates({1, 0, 5, 0}, red);
+    a.list_validation({1, 2, 5, 2}, {"TRUE", "FALSE"});
+    xw::Worksheet& b = wb.add_worksheet("Second 第二");
+    b.write_string(0, 0, "x");
+    b.write_string(1, 0, "x");
+    b.autofilter({0, 0, 0, 0});
+    if (!vba.empty()) wb.add_vba_project(vba);
+    wb.close();
+}
+
+// openpyxl leaves the _xHHHH_ form of a control character as it is; Excel turns it back.
+const char* const kSampleView = R"(== Data
+A1='Name' bold
+B1='Value' bold
+C1='Flag' bold
+D1='Row format' bold
+A2='first'
+B2=3.3
+C2=True
+A3=' <a&b> "q" '
+B3=1e-09 fmt=0.000
+C3=False
+D3=None fill=FFFFC7CE
+A4='电源 tab\there'
+B4='=#NUM!'
+C4='=#DIV/0!' fill=FFFFC7CE
+A5='ctl_x0001_x'
+B5=-1234567
+A6='hidden'
+row 1 hidden=False level=0 collapsed=False ht=20.0
+row 5 hidden=False level=0 collapsed=True ht=None
+row 6 hidden=True level=1 collapsed=False ht=None
+row 7 hidden=True level=1 collapsed=False ht=None
+col 1:1 width=20.7109375
+col 2:3 width=15.7109375
+freeze B2
+filter A1:C1
+cf A2:A6 duplicateValues [] fill=FFFFC7CE
+cf B2:C6 containsBlanks ['LEN(TRIM(B2))=0'] fill=FFFFC7CE
+list C2:C6 "TRUE,FALSE"
+summary rows above
+== Second 第二
+A1='x'
+A2='x'
+filter A1
+)";
+
+TEST(WorkbookWriter, CellsAndSettingsReadBackWithOpenpyxl) {
+    const fs::path dir = fresh_dir("openpyxl");
+    for (bool shared : {false, true}) {
+        const fs::path book = dir / (shared ? "shared.xlsx" : "inline.xlsx");
+        write_sample(book, {shared});
+        EXPECT_EQ(openpyxl_view(book), kSampleView) << (shared ? "shared strings" : "inline strings");
+    }
+}
+
+TEST(WorkbookWriter, CellsReadBackWithOurReader) {
+    const fs::path book = fresh_dir("reader") / "sample.xlsx";
+    write_sample(book);
+    const xr::Table t = xr::read_table(book.string(), "Data");
+    ASSERT_EQ(t.header.size(), 4u);
+    EXPECT_EQ(t.header[0].text, "Name");
+    ASSERT_EQ(t.rows.size(), 5u);
+    EXPECT_EQ(t.rows[0][0].text, "first");
+    EXPECT_EQ(t.rows[0][1].kind, xr::Cell::Number);
+    EXPECT_EQ(t.rows[0][1].number, 3.3);
+    EXPECT_EQ(t.rows[0][2].kind, xr::Cell::Bool);
+    EXPECT_TRUE(t.rows[0][2].boolean);
+    EXPECT_EQ(t.rows[1][0].text, " <a&b> \"q\" ");
+    EXPECT_EQ(t.rows[1][1].number, 1e-9);
+    EXPECT_EQ(t.rows[2][0].text, "电源 tab\there");
+    EXPECT_EQ(t.rows[3][1].number, -1234567);
+    EXPECT_EQ(xr::Workbook(book.string()).sheet_names(), (std::vector<std::string>{"Data", "Second 第二"}));
+}
+
+TEST(WorkbookWriter, PackageKeepsTheContainerRules) {
+    const fs::path dir = fresh_dir("package");
+    const fs::path vba = dir / "vbaProject.bin";
+    std::ofstream(vba, std::ios::binary) << std::string(3000, '\x07');
+    write_sample(dir / "plain.xlsx");
+    write_sample(dir / "shared.xlsx", {true});
+    write_sample(dir / "macros.xlsm", {}, vba.string());
+    for (const char* name : {"plain.xlsx", "shared.xlsx", "macros.xlsm"})
+        EXPECT_EQ(igxl::testing::package_faults((dir / name).string()), std::vector<std::string>{}) << name;
+    // The macro project goes in byte for byte and the sheets carry the code names its modules use.
+    const std::string book = (dir / "macros.xlsm").string();
+    EXPECT_EQ(igxl::testing::zip_member(book, "xl/vbaProject.bin"), slurp(vba));
+    EXPECT_NE(igxl::testing::zip_member(book, "xl/worksheets/sheet2.xml").find("<sheetPr codeName=\"Sheet2\"/>"),
+              std::string::npos);
+    // Autofilter ranges get Excel's hidden names, the sheet name quoted where it must be.
+    const std::string workbook = igxl::testing::zip_member(book, "xl/workbook.xml");
+    EXPECT_NE(workbook.find("localSheetId=\"0\" hidden=\"1\">Data!$A$1:$C$1<"), std::string::npos) << workbook;
+    EXPECT_NE(workbook.find("localSheetId=\"1\" hidden=\"1\">'Second 第二'!$A$1<"), std::string::npos) << workbook;
+    // A checker catching faults is worth testing too: a package missing its content types fails.
+    EXPECT_FALSE(igxl::testing::package_faults((dir / "vbaProject.bin").string()).empty());
+}
+
+TEST(WorkbookWriter, FormatsOfTheSameLookShareOneStyle) {
+    const fs::path book = fresh_dir("styles") / "s.xlsx";
+    write_sample(book);
+    const std::string styles = igxl::testing::zip_member(book.string(), "xl/styles.xml");
+    // Default, bold, red fill (two formats, one look), number format: four cell formats; the
+    // rules' red is one conditional format.
+    EXPECT_NE(styles.find("<cellXfs count=\"4\">"), std::string::npos) << styles;
+    EXPECT_NE(styles.find("<fills count=\"3\">"), std::string::npos) << styles;
+    EXPECT_NE(styles.find("<numFmt numFmtId=\"164\" formatCode=\"0.000\"/>"), std::string::npos) << styles;
+    EXPECT_NE(styles.find("<dxfs count=\"1\"><dxf><fill><patternFill><bgColor rgb=\"FFFFC7CE\"/>"),
+              std::string::npos)
+        << styles;
+}
+
+// Rows far past one compressed piece (texts that hardly compress): the sheet's head, made last,
+// and its many pieces of rows still read as one part.
+TEST(WorkbookWriter, LargeSheetReadsBackWhole) {
+    const fs::path book = fresh_dir("large") / "large.xlsx";
+    constexpr std::uint32_t kRows = 60000;
+    {
+        xw::Workbook wb(book.string());
+        xw::Worksheet& ws = wb.add_worksheet("Big");
+        xw::Worksheet& other = wb.add_worksheet("Other");  // filled side by side
+        std::mt19937_64 random(7);
+        char hex[65];
+        for (std::uint32_t r = 0; r < kRows; ++r) {
+            ws.write_string(r, 0, "name_" + std::to_string(r));
+            ws.write_number(r, 1, r * 0.5);
+            for (int i = 0; i < 64; i += 16) std::snprintf(hex + i, 17, "%016llx", static_cast<unsigned long long>(random()));
+            ws.write_string(r, 2, hex);
+            if (r % 1000 == 0) other.write_number(r / 1000, 0, r);
+        }
+        ws.set_column(0, 0, 30);
+        wb.close();
+    }
+    EXPECT_EQ(igxl::testing::package_faults(book.string()), std::vector<std::string>{});
+    size_t rows = 0;
+    bool in_order = true;
+    xr::Workbook(book.string()).for_each_row("Big", [&](size_t r, const std::vector<xr::Cell>& cells) {
+        in_order = in_order && r == rows && cells.size() == 3 && cells[0].text == "name_" + std::to_string(r) &&
+                   cells[1].number == r * 0.5;
+        ++rows;
+    });
+    EXPECT_EQ(rows, kRows);
+    EXPECT_TRUE(in_order);
+    const std::string sheet = igxl::testing::zip_member(book.string(), "xl/worksheets/sheet1.xml");
+    EXPECT_NE(sheet.find("<dimension ref=\"A1:C60000\"/>"), std::string::npos);
+    EXPECT_GT(fs::file_size(book), 2u << 20);  // more than one compressed piece
+}
+
+TEST(WorkbookWriter, FaultsInUseAreRefused) {
+    const fs::path dir = fresh_dir("faults");
+    xw::Workbook wb((dir / "f.xlsx").string());
+    xw::Worksheet& ws = wb.add_worksheet("S");
+    ws.write_string(3, 0, "x");
+    try {
+        ws.write_string(2, 0, "y");
+        ADD_FAILURE() << "an earlier row was accepted";
+    } catch (const igxl::Error& e) {
+        EXPECT_STREQ(e.what(), "cannot write the cell A3 of the sheet 'S': row 4 is already written");
+    }
+    EXPECT_THROW(ws.set_row(1, 20), igxl::Error);
+    EXPECT_THROW(ws.write_number(xw::kMaxRows, 0, 1), igxl::Error);
+    EXPECT_THROW(ws.write_number(5, xw::kMaxColumns, 1), igxl::Error);
+    EXPECT_THROW(ws.write_string(6, 0, std::string(xw::kMaxCellChars + 1, 'a')), igxl::Error);
+    ws.write_string(6, 0, std::string(xw::kMaxCellChars, 'a'));
+    // Characters, not bytes: 20000 Chinese characters fit.
+    std::string chinese;
+    for (int i = 0; i < 20000; ++i) chinese += "电";
+    ws.write_string(7, 0, chinese);
+    EXPECT_THROW(ws.list_validation({0, 0, 1, 0}, {"A,B"}), igxl::Error);
+    EXPECT_THROW(ws.highlight_blanks({2, 0, 1, 0}, nullptr), igxl::Error);
+    EXPECT_THROW(wb.add_worksheet("s"), igxl::Error);  // names are unique whatever their case
+    for (const char* bad : {"", "a[1]", "x:y", "'quoted'", "a name longer than thirty-one chars"})
+        EXPECT_FALSE(wb.sheet_name_fault(bad).empty()) << bad;
+    EXPECT_TRUE(wb.sheet_name_fault("三十一个字符以内的中文名称").empty());
+    // A finished sheet takes no more rows or rules; its columns and panes may still change.
+    xw::Worksheet& done = wb.add_worksheet("Done");
+    done.write_string(0, 0, "x");
+    done.finish();
+    EXPECT_THROW(done.write_string(1, 0, "y"), igxl::Error);
+    EXPECT_THROW(done.highlight_duplicates({0, 0, 1, 0}, nullptr), igxl::Error);
+    done.set_column(0, 0, 30);
+    done.freeze_panes(1, 0);
+    EXPECT_FALSE(fs::exists(dir / "f.xlsx"));  // nothing is written before close
+    wb.close();
+    wb.close();  // closing again does nothing
+    EXPECT_THROW(ws.write_string(9, 0, "late"), igxl::Error);
+    EXPECT_EQ(igxl::testing::package_faults((dir / "f.xlsx").string()), std::vector<std::string>{});
+    const std::string done_xml = igxl::testing::zip_member((dir / "f.xlsx").string(), "xl/worksheets/sheet2.xml");
+    EXPECT_NE(done_xml.find("<col min=\"1\" max=\"1\" width=\"30.7109375\" customWidth=\"1\"/>"), std::string::npos)
+        << done_xml;
+    EXPECT_NE(done_xml.find("<pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/>"),
+              std::string::npos)
+        << done_xml;
+}
+
+TEST(WorkbookWriter, EmptyWorkbookGetsOneSheet) {
+    const fs::path book = fresh_dir("empty") / "e.xlsx";
+    xw::Workbook(book.string()).close();
+    EXPECT_EQ(xr::Workbook(book.string()).sheet_names(), std::vector<std::string>{"Sheet1"});
+}
+
+TEST(WorkbookWriter, CellNames) {
+    EXPECT_EQ(xw::cell_name(0, 0), "A1");
+    EXPECT_EQ(xw::cell_name(9, 25), "Z10");
+    EXPECT_EQ(xw::cell_name(0, 26), "AA1");
+    EXPECT_EQ(xw::cell_name(0, 16383), "XFD1");
+    EXPECT_EQ(xw::range_name({1, 2, 1, 2}), "C2");
+    EXPECT_EQ(xw::range_name({0, 0, 0, 100}), "A1:CW1");
+    std::uint32_t r = 0, c = 0;
+    xw::parse_cell_name("C2", r, c);
+    EXPECT_EQ(r, 1u);
+    EXPECT_EQ(c, 2u);
+    for (const char* bad : {"", "2C", "C", "c2", "C0", "XFE1", "A1048577", "C2 "})
+        EXPECT_THROW(xw::parse_cell_name(bad, r, c), igxl::Error) << bad;
+}
+
+}  // namespace
