@@ -1,5 +1,6 @@
 // Spec variable substitution in period, clock and level expressions, and unit text.
 #include <algorithm>
+#include <unordered_map>
 
 #include "check/arith.h"
 #include "check/units.h"
@@ -27,17 +28,118 @@ std::string replace_first(const std::string& s, const std::string& from, const s
 
 std::optional<std::string> Vantor::add_unit(double val) const { return ::igxl::add_unit(val); }
 
+// A hand-edited sheet may define each variable twice over the one before, which doubles the
+// text at every step; these bounds turn that into an error naming the variable, not a hang.
+constexpr size_t kMaxExpansion = 100000;  // characters of one substituted text
+constexpr size_t kMaxDepth = 64;          // variables resolved inside one another
+
+struct Vantor::SpecResolution {
+    std::vector<std::string> chain;  // keys of the variables being resolved, outermost first
+    // Variables already resolved in this substitution, for a spec map the driver keeps no
+    // memo of (the job's AC and DC maps share the driver's memo across substitutions).
+    std::unordered_map<std::string, std::string> resolved;
+};
+
+namespace {
+
+std::string too_long(const std::string& name) {
+    return "spec variable '" + name + "' expands to more than " + std::to_string(kMaxExpansion) +
+           " characters";
+}
+
+}  // namespace
+
 std::string Vantor::spec_calculation(const std::string& target, const SpecMap& spec_dict,
                                      const std::string& category_name,
                                      const std::string& selector_name) {
-    std::vector<std::string> resolving;
-    return spec_calculation(target, spec_dict, category_name, selector_name, resolving);
+    SpecResolution resolution;
+    return spec_calculation(target, spec_dict, category_name, selector_name, resolution);
+}
+
+std::string Vantor::resolve_spec_variable(const std::string& name, const std::string& key,
+                                          const SpecMap& spec_dict,
+                                          const std::string& category_name,
+                                          const std::string& selector_name,
+                                          SpecResolution& resolution) {
+    const char tag = &spec_dict == &dc_spec_dict ? 'D' : &spec_dict == &ac_spec_dict ? 'A' : 0;
+    std::string memo_key;
+    if (tag) {
+        // Kept beside the whole-expression entries, so it is cleared with them when the spec
+        // maps are re-read; the leading separator keeps the two kinds of key apart.
+        memo_key.append(1, '\x1e').append(1, tag).append(1, '\x1f').append(category_name)
+            .append(1, '\x1f').append(selector_name).append(1, '\x1f').append(key);
+        auto found = subst_memo_.find(memo_key);
+        if (found != subst_memo_.end()) return found->second.text;
+    } else {
+        auto found = resolution.resolved.find(key);
+        if (found != resolution.resolved.end()) return found->second;
+    }
+
+    std::string value;
+    auto glob = glob_spec_dict.find(key);
+    if (glob != glob_spec_dict.end()) {
+        value = glob->second;
+    } else {
+        auto sym = spec_dict.find(key);
+        if (sym == spec_dict.end())
+            throw Error("spec variable '" + name + "' is in no global, AC or DC spec sheet");
+        std::string selector_value;
+        if (spec_version == "3.0") {
+            auto sel = sym->second.find("SELECTORS " + util::to_upper(selector_name));
+            if (sel == sym->second.end()) {
+                diag::Event e;
+                e.severity = diag::Severity::error;
+                e.code = "check.spec-selector-missing";
+                e.text = "Error: Can not Halvard variable: " + name;
+                e.where.item = name;
+                if (log_capture_) log_capture_->push_back(e);
+                report(std::move(e));
+                throw Error("spec variable '" + name + "' has no selector column '" +
+                            selector_name + "'");
+            }
+            selector_value = sel->second;
+        } else {
+            auto sel = sym->second.find("SELECTOR VAL");
+            if (sel == sym->second.end())
+                throw Error("spec variable '" + name + "' has no selector value");
+            selector_value = sel->second;
+        }
+        const std::string column = util::to_upper(category_name) + " " + selector_value;
+        auto val = sym->second.find(column);
+        if (val == sym->second.end())
+            throw Error("spec variable '" + name + "' has no value for '" + column + "'");
+        value = val->second;
+    }
+
+    auto& chain = resolution.chain;
+    if (std::find(chain.begin(), chain.end(), key) != chain.end()) {
+        std::string path;
+        for (const auto& r : chain) path += r + " -> ";
+        throw Error("spec variable '" + name + "' refers to itself (" + path + key + ")");
+    }
+    if (chain.size() >= kMaxDepth)
+        throw Error("spec variable '" + name + "' is nested more than " +
+                    std::to_string(kMaxDepth) + " variables deep");
+    if (value.size() > kMaxExpansion) throw Error(too_long(name));
+    chain.push_back(key);
+    value = spec_calculation(value, spec_dict, category_name, selector_name, resolution);
+    chain.pop_back();
+
+    if (tag) {
+        SubstMemo memo;
+        memo.ok = true;
+        memo.text = value;
+        subst_memo_.emplace(std::move(memo_key), std::move(memo));
+    } else {
+        resolution.resolved.emplace(key, value);
+    }
+    return value;
 }
 
 std::string Vantor::spec_calculation(const std::string& target, const SpecMap& spec_dict,
                                      const std::string& category_name,
                                      const std::string& selector_name,
-                                     std::vector<std::string>& resolving) {
+                                     SpecResolution& resolution) {
     std::string text = util::replace_all(target, "=", "");
 
     std::vector<std::string> parts(1);
@@ -59,51 +161,8 @@ std::string Vantor::spec_calculation(const std::string& target, const SpecMap& s
         name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
         // The spec maps hold upper-case names; expressions may be written in any case.
         const std::string key = util::to_upper(name);
-
-        std::string value;
-        auto glob = glob_spec_dict.find(key);
-        if (glob != glob_spec_dict.end()) {
-            value = glob->second;
-        } else {
-            auto sym = spec_dict.find(key);
-            if (sym == spec_dict.end())
-                throw Error("spec variable '" + name + "' is in no global, AC or DC spec sheet");
-            std::string selector_value;
-            if (spec_version == "3.0") {
-                auto sel = sym->second.find("SELECTORS " + util::to_upper(selector_name));
-                if (sel == sym->second.end()) {
-                    diag::Event e;
-                    e.severity = diag::Severity::error;
-                    e.code = "check.spec-selector-missing";
-                    e.text = "Error: Can not Halvard variable: " + name;
-                    e.where.item = name;
-                    if (log_capture_) log_capture_->push_back(e);
-                    report(std::move(e));
-                    throw Error("spec variable '" + name + "' has no selector column '" +
-                                selector_name + "'");
-                }
-                selector_value = sel->second;
-            } else {
-                auto sel = sym->second.find("SELECTOR VAL");
-                if (sel == sym->second.end())
-                    throw Error("spec variable '" + name + "' has no selector value");
-                selector_value = sel->second;
-            }
-            const std::string column = util::to_upper(category_name) + " " + selector_value;
-            auto val = sym->second.find(column);
-            if (val == sym->second.end())
-                throw Error("spec variable '" + name + "' has no value for '" + column + "'");
-            value = val->second;
-        }
-
-        if (std::find(resolving.begin(), resolving.end(), key) != resolving.end()) {
-            std::string chain;
-            for (const auto& r : resolving) chain += r + " -> ";
-            throw Error("spec variable '" + name + "' refers to itself (" + chain + key + ")");
-        }
-        resolving.push_back(key);
-        value = spec_calculation(value, spec_dict, category_name, selector_name, resolving);
-        resolving.pop_back();
+        const std::string value =
+            resolve_spec_variable(name, key, spec_dict, category_name, selector_name, resolution);
 
         // Replace with the neighbouring operators as context, so that a variable name that is
         // also the tail of another part is not touched.
@@ -117,6 +176,10 @@ std::string Vantor::spec_calculation(const std::string& target, const SpecMap& s
             text = util::replace_all(text, operators[i - 1] + part + operators[i],
                                      operators[i - 1] + value + operators[i]);
         }
+        // Names the variable whose own text grew too long (the expression's last variable when
+        // the expression is a sheet cell's).
+        if (text.size() > kMaxExpansion)
+            throw Error(too_long(resolution.chain.empty() ? name : resolution.chain.back()));
     }
     return text;
 }
