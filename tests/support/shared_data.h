@@ -25,10 +25,10 @@ inline std::vector<std::string> or_missing_marker(std::vector<std::string> param
 
 }  // namespace igxl::testing
 
-// Skips the current test, with the reason shown, when the shared data at PATH is absent.
-#define IGXL_REQUIRE_SHARED(path)                                                    \
+// Skips the current test, with the reason shown, when the shared data at WHERE is absent.
+#define IGXL_REQUIRE_SHARED(where)                                                   \
     do {                                                                             \
-        const std::filesystem::path igxl_shared_path_(path);                         \
+        const std::filesystem::path igxl_shared_path_{where};                        \
         if (!std::filesystem::exists(igxl_shared_path_))                             \
             GTEST_SKIP() << ::igxl::testing::missing_shared_reason(igxl_shared_path_); \
     } while (0)
