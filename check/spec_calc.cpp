@@ -49,6 +49,14 @@ std::string too_long(const std::string& name) {
 
 }  // namespace
 
+void Vantor::fail_spec_bound(const std::string& message) {
+    // A period or clock cell shows only that its expression failed; the log says why.
+    const std::string line = "Error: " + message;
+    if (log_capture_) log_capture_->push_back(line);
+    put_data_log(line);
+    throw Error(message);
+}
+
 std::string Vantor::spec_calculation(const std::string& target, const SpecMap& spec_dict,
                                      const std::string& category_name,
                                      const std::string& selector_name) {
@@ -118,9 +126,9 @@ std::string Vantor::resolve_spec_variable(const std::string& name, const std::st
         throw Error("spec variable '" + name + "' refers to itself (" + path + key + ")");
     }
     if (chain.size() >= kMaxDepth)
-        throw Error("spec variable '" + name + "' is nested more than " +
-                    std::to_string(kMaxDepth) + " variables deep");
-    if (value.size() > kMaxExpansion) throw Error(too_long(name));
+        fail_spec_bound("spec variable '" + name + "' is nested more than " +
+                        std::to_string(kMaxDepth) + " variables deep");
+    if (value.size() > kMaxExpansion) fail_spec_bound(too_long(name));
     chain.push_back(key);
     value = spec_calculation(value, spec_dict, category_name, selector_name, resolution);
     chain.pop_back();
@@ -179,7 +187,7 @@ std::string Vantor::spec_calculation(const std::string& target, const SpecMap& s
         // Names the variable whose own text grew too long (the expression's last variable when
         // the expression is a sheet cell's).
         if (text.size() > kMaxExpansion)
-            throw Error(too_long(resolution.chain.empty() ? name : resolution.chain.back()));
+            fail_spec_bound(too_long(resolution.chain.empty() ? name : resolution.chain.back()));
     }
     return text;
 }
