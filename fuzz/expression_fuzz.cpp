@@ -41,22 +41,22 @@ void evaluate(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Vantor v("./");
     VantorTestAccess::reset(v);
+    v.glob_spec_dict.clear();
     const std::string input(reinterpret_cast<const char*>(data), size);
-    const std::vector<std::string> lines = util::split_copy(input, '\n');
-    const std::string target = lines.empty() ? "" : lines[0];
+    const std::vector<std::string_view> lines = util::split(input, '\n');
+    const std::string target(lines.empty() ? std::string_view() : lines[0]);
     v.spec_version = "2.3";
-    SpecMap local;
     for (size_t i = 1; i < lines.size(); ++i) {
-        const std::vector<std::string> f = util::split_copy(lines[i], '\t');
+        const std::vector<std::string_view> f = util::split(lines[i], '\t');
         if (f.size() == 2) {
-            v.glob_spec_dict[util::to_upper(f[0])] = f[1];
+            v.glob_spec_dict[util::to_upper(f[0])] = std::string(f[1]);
         } else if (f.size() >= 3) {
             auto& row = v.ac_spec_dict[util::to_upper(f[0])];
             row["SELECTOR VAL"] = util::to_upper(f[1]);
-            row["PROD " + util::to_upper(f[1])] = f[2];
+            row["PROD " + util::to_upper(f[1])] = std::string(f[2]);
         }
     }
-    local = v.ac_spec_dict;
+    const SpecMap local = v.ac_spec_dict;
     evaluate(target);
     // The driver's own AC map (shared memo, twice: the second use reads the memo) and a map the
     // driver keeps no memo for.
