@@ -13,6 +13,11 @@ namespace igxl {
 
 namespace {
 
+// A hand-edited sheet may define each variable twice over the one before, which doubles the
+// text at every step; these bounds turn that into an error naming the variable, not a hang.
+constexpr size_t kMaxExpansion = 100000;  // characters of one substituted text
+constexpr size_t kMaxDepth = 64;          // variables resolved inside one another
+
 bool is_operator(char c) {
     return c == '+' || c == '-' || c == '*' || c == '/' || c == '(' || c == ')';
 }
@@ -24,14 +29,14 @@ std::string replace_first(const std::string& s, const std::string& from, const s
     return s.substr(0, p) + to + s.substr(p + from.size());
 }
 
+std::string too_long(const std::string& name) {
+    return "spec variable '" + name + "' expands to more than " + std::to_string(kMaxExpansion) +
+           " characters";
+}
+
 }  // namespace
 
 std::optional<std::string> Vantor::add_unit(double val) const { return ::igxl::add_unit(val); }
-
-// A hand-edited sheet may define each variable twice over the one before, which doubles the
-// text at every step; these bounds turn that into an error naming the variable, not a hang.
-constexpr size_t kMaxExpansion = 100000;  // characters of one substituted text
-constexpr size_t kMaxDepth = 64;          // variables resolved inside one another
 
 struct Vantor::SpecResolution {
     std::vector<std::string> chain;  // keys of the variables being resolved, outermost first
@@ -39,15 +44,6 @@ struct Vantor::SpecResolution {
     // memo of (the job's AC and DC maps share the driver's memo across substitutions).
     std::unordered_map<std::string, std::string> resolved;
 };
-
-namespace {
-
-std::string too_long(const std::string& name) {
-    return "spec variable '" + name + "' expands to more than " + std::to_string(kMaxExpansion) +
-           " characters";
-}
-
-}  // namespace
 
 void Vantor::fail_spec_bound(const std::string& message) {
     // A period or clock cell shows only that its expression failed; the log says why.
