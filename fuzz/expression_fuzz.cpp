@@ -60,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     evaluate(target);
     // The driver's own AC map (shared memo, twice: the second use reads the memo) and a map the
     // driver keeps no memo for.
-    for (const SpecMap* map : {&v.ac_spec_dict, &v.ac_spec_dict, static_cast<const SpecMap*>(&local)}) {
+    const SpecMap* const maps[] = {&v.ac_spec_dict, &v.ac_spec_dict, &local};
+    for (const SpecMap* map : maps) {
         try {
             evaluate(VantorTestAccess::calc(v, target, *map, "Typ"));
         } catch (const Error&) {
