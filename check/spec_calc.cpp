@@ -47,9 +47,12 @@ struct Vantor::SpecResolution {
 
 void Vantor::fail_spec_bound(const std::string& message) {
     // A period or clock cell shows only that its expression failed; the log says why.
-    const std::string line = "Error: " + message;
-    if (log_capture_) log_capture_->push_back(line);
-    put_data_log(line);
+    diag::Event e;
+    e.severity = diag::Severity::error;
+    e.code = "check.spec-expansion-bound";
+    e.text = "Error: " + message;
+    if (log_capture_) log_capture_->push_back(e);
+    report(std::move(e));
     throw Error(message);
 }
 

@@ -21,6 +21,9 @@ struct VantorTestAccess {
         return v.spec_calculation(target, spec, "Prod", selector);
     }
     static void reset(Vantor& v) { v.reset_walk_state(); }
+    static GlobalSpecMap& globals(Vantor& v) { return v.glob_spec_dict; }
+    static SpecMap& ac(Vantor& v) { return v.ac_spec_dict; }
+    static std::string& version(Vantor& v) { return v.spec_version; }
 };
 
 }  // namespace igxl
@@ -41,26 +44,26 @@ void evaluate(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Vantor v("./");
     VantorTestAccess::reset(v);
-    v.glob_spec_dict.clear();
+    VantorTestAccess::globals(v).clear();
     const std::string input(reinterpret_cast<const char*>(data), size);
     const std::vector<std::string_view> lines = util::split(input, '\n');
     const std::string target(lines.empty() ? std::string_view() : lines[0]);
-    v.spec_version = "2.3";
+    VantorTestAccess::version(v) = "2.3";
     for (size_t i = 1; i < lines.size(); ++i) {
         const std::vector<std::string_view> f = util::split(lines[i], '\t');
         if (f.size() == 2) {
-            v.glob_spec_dict[util::to_upper(f[0])] = std::string(f[1]);
+            VantorTestAccess::globals(v)[util::to_upper(f[0])] = std::string(f[1]);
         } else if (f.size() >= 3) {
-            auto& row = v.ac_spec_dict[util::to_upper(f[0])];
+            auto& row = VantorTestAccess::ac(v)[util::to_upper(f[0])];
             row["SELECTOR VAL"] = util::to_upper(f[1]);
             row["PROD " + util::to_upper(f[1])] = std::string(f[2]);
         }
     }
-    const SpecMap local = v.ac_spec_dict;
+    const SpecMap local = VantorTestAccess::ac(v);
     evaluate(target);
     // The driver's own AC map (shared memo, twice: the second use reads the memo) and a map the
     // driver keeps no memo for.
-    const SpecMap* const maps[] = {&v.ac_spec_dict, &v.ac_spec_dict, &local};
+    const SpecMap* const maps[] = {&VantorTestAccess::ac(v), &VantorTestAccess::ac(v), &local};
     for (const SpecMap* map : maps) {
         try {
             evaluate(VantorTestAccess::calc(v, target, *map, "Typ"));

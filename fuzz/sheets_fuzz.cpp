@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A flow may call sub-flows by sheet name; naming the input "Flow.txt" lets one call itself.
     const std::string path = fuzz::write_input("Flow.txt", data, size).string();
     guarded([&] { Kestine().read_job_list(path); });
-    for (const char* platform : {"UltraFLEX", "UltraFLEXplus", "J750"}) {
+    for (Platform platform : {Platform::UltraFLEX, Platform::UltraFLEXplus, Platform::J750}) {
         guarded([&] { Fennick().read_flow_table(path, platform); });
         PatternSetMap sets;
         guarded([&] {

@@ -19,6 +19,8 @@ struct VantorTestAccess {
     static std::string calc(Vantor& v, const std::string& target) {
         return v.spec_calculation(target, v.ac_spec_dict, "Prod", "Typ");
     }
+    static SpecMap& ac(Vantor& v) { return v.ac_spec_dict; }
+    static std::string& version(Vantor& v) { return v.spec_version; }
 };
 
 }  // namespace igxl
@@ -26,11 +28,11 @@ struct VantorTestAccess {
 int main(int argc, char** argv) {
     const int rows = argc > 1 ? std::stoi(argv[1]) : 26;
     igxl::Vantor v("./");
-    v.spec_version = "2.3";
-    v.ac_spec_dict["L0"] = {{"SELECTOR VAL", "TYP"}, {"PROD TYP", "=1"}};
+    igxl::VantorTestAccess::version(v) = "2.3";
+    igxl::VantorTestAccess::ac(v)["L0"] = {{"SELECTOR VAL", "TYP"}, {"PROD TYP", "=1"}};
     for (int i = 1; i < rows; ++i) {
         const std::string prev = "_L" + std::to_string(i - 1);
-        v.ac_spec_dict["L" + std::to_string(i)] = {{"SELECTOR VAL", "TYP"},
+        igxl::VantorTestAccess::ac(v)["L" + std::to_string(i)] = {{"SELECTOR VAL", "TYP"},
                                                    {"PROD TYP", "=" + prev + "+1+" + prev + "+1"}};
     }
     double worst = 0;

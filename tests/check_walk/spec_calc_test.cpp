@@ -17,6 +17,7 @@ struct VantorTestAccess {
     }
     static GlobalSpecMap& globals(Vantor& v) { return v.glob_spec_dict; }
     static std::string& version(Vantor& v) { return v.spec_version; }
+    static SpecMap& ac(Vantor& v) { return v.ac_spec_dict; }
     static Vantor::LogCallback& log(Vantor& v) { return v.text; }
 };
 
@@ -127,7 +128,7 @@ std::string failure_of(const std::function<std::string()>& calc) {
 }
 
 TEST_F(SpecCalc, DoublingSheetEndsWithValueOrErrorNamingTheVariable) {
-    v.spec_version = "2.3";
+    version() = "2.3";
     spec = doubling_sheet(26);
     // Small rows still give the full text and the right value (L0 = 1, L_n = 2 * L_{n-1} + 2).
     EXPECT_EQ(calc("_L1"), "1+1+1+1");
@@ -136,14 +137,14 @@ TEST_F(SpecCalc, DoublingSheetEndsWithValueOrErrorNamingTheVariable) {
     // both from the spec map given and from the job's AC map the driver keeps a memo for.
     const std::string expected = "spec variable 'L15' expands to more than 100000 characters";
     EXPECT_EQ(failure_of([&] { return calc("=_L25*2"); }), expected);
-    v.ac_spec_dict = doubling_sheet(26);
+    VantorTestAccess::ac(v) = doubling_sheet(26);
     for (int round = 0; round < 2; ++round) {
         EXPECT_EQ(failure_of([&] {
-                      return VantorTestAccess::calc(v, "=_L25", v.ac_spec_dict, "Prod", "Typ");
+                      return VantorTestAccess::calc(v, "=_L25", VantorTestAccess::ac(v), "Prod", "Typ");
                   }),
                   expected);
         EXPECT_DOUBLE_EQ(
-            evaluate_expression(VantorTestAccess::calc(v, "_L9", v.ac_spec_dict, "Prod", "Typ")),
+            evaluate_expression(VantorTestAccess::calc(v, "_L9", VantorTestAccess::ac(v), "Prod", "Typ")),
             1534);
     }
     // Each failure is logged too: a period cell shows only that its expression failed.
@@ -152,8 +153,8 @@ TEST_F(SpecCalc, DoublingSheetEndsWithValueOrErrorNamingTheVariable) {
 
 TEST_F(SpecCalc, DeepChainsAreCutWithTheVariableNamed) {
     for (int i = 0; i < 100; ++i)
-        v.glob_spec_dict["D" + std::to_string(i)] = "_D" + std::to_string(i + 1) + "+1";
-    v.glob_spec_dict["D100"] = "0";
+        glob()["D" + std::to_string(i)] = "_D" + std::to_string(i + 1) + "+1";
+    glob()["D100"] = "0";
     EXPECT_EQ(failure_of([&] { return calc("_D0"); }),
               "spec variable 'D64' is nested more than 64 variables deep");
     // Within the bound the chain resolves.
