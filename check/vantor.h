@@ -169,9 +169,19 @@ private:
     std::string spec_calculation(const std::string& target, const SpecMap& spec_dict,
                                  const std::string& category_name,
                                  const std::string& selector_name);
+    // One substitution in progress: the chain of variables being resolved, for cycles and depth.
+    struct SpecResolution;
     std::string spec_calculation(const std::string& target, const SpecMap& spec_dict,
                                  const std::string& category_name, const std::string& selector_name,
-                                 std::vector<std::string>& resolving);
+                                 SpecResolution& resolution);
+    // Logs and throws the failure of a substitution that passed its bounds of text or depth.
+    [[noreturn]] void fail_spec_bound(const std::string& message);
+    // The fully substituted value of one variable, resolved once per (spec map, category,
+    // selector) while the spec maps stay as read.
+    std::string resolve_spec_variable(const std::string& name, const std::string& key,
+                                      const SpecMap& spec_dict, const std::string& category_name,
+                                      const std::string& selector_name,
+                                      SpecResolution& resolution);
     std::pair<std::vector<std::string>, std::vector<std::string>> extract_per_clk(
         const std::string& pattern_name, const std::string& timing_name,
         const std::string& category_name, const std::string& selector_name);

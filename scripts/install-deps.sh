@@ -10,6 +10,7 @@ PKGS=(
   libtsl-ordered-map-dev libcli11-dev libexpat1-dev zlib1g-dev libisal-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libgsf-1-dev nlohmann-json3-dev
+  clang libclang-rt-14-dev  # sanitizer and libFuzzer runtimes: the sanitized tests, fuzz/
   python3 python3-openpyxl python3-xlwt
 )
 # Extra packages some later test needs can be appended by name in EXTRA_PKGS.

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/shared_data.h"
 #include "util/error.h"
 
 namespace {
@@ -17,6 +18,7 @@ using igxl::XlsSheet;
 const std::string kCorpus = IGXL_SHARED_DIR "/corpus/xls/calamine/tests/";
 
 TEST(PowerOrder, CellsByKindAndBeyondTheSheet) {
+    IGXL_REQUIRE_SHARED(kCorpus);
     XlsSheet s(kCorpus + "any_sheets.xls");
     EXPECT_EQ(s.row_count(), 5u);
     EXPECT_EQ(s.column_count(), 2u);
@@ -36,6 +38,7 @@ TEST(PowerOrder, CellsByKindAndBeyondTheSheet) {
 }
 
 TEST(PowerOrder, NumbersDatesAndNonAsciiText) {
+    IGXL_REQUIRE_SHARED(kCorpus);
     XlsSheet issues(kCorpus + "issues.xls");
     EXPECT_EQ(issues.cell_text(1, 0), "1.5");
     EXPECT_EQ(issues.cell_text(4, 0), "test");
@@ -50,6 +53,7 @@ TEST(PowerOrder, NumbersDatesAndNonAsciiText) {
 }
 
 TEST(PowerOrder, RowsBelowHeaderUntilACellIsMissing) {
+    IGXL_REQUIRE_SHARED(kCorpus);
     auto rows = igxl::read_power_order(kCorpus + "any_sheets.xls");
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[0], (std::pair<std::string, std::string>{"3", "4"}));
@@ -82,6 +86,7 @@ TEST(PowerOrder, MissingAndUnreadableFiles) {
 // Real-world and deliberately broken workbooks: each either opens or fails with an Error
 // naming the file; nothing crashes and every cell of the first sheet can be read.
 TEST(PowerOrder, EveryCorpusFileOpensOrFailsCleanly) {
+    IGXL_REQUIRE_SHARED(IGXL_SHARED_DIR "/corpus/xls");
     int opened = 0, refused = 0;
     for (const auto& entry : fs::recursive_directory_iterator(IGXL_SHARED_DIR "/corpus/xls")) {
         if (!entry.is_regular_file() || entry.path().extension() != ".xls") continue;

@@ -1,6 +1,8 @@
 // Spec variable substitution and unit text, through the driver's private steps.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "check/arith.h"
 #include "check/vantor.h"
 #include "export/common.h"
@@ -15,6 +17,7 @@ struct VantorTestAccess {
     }
     static GlobalSpecMap& globals(Vantor& v) { return v.glob_spec_dict; }
     static std::string& version(Vantor& v) { return v.spec_version; }
+    static SpecMap& ac(Vantor& v) { return v.ac_spec_dict; }
     static Vantor::LogCallback& log(Vantor& v) { return v.text; }
 };
 
@@ -101,6 +104,61 @@ TEST_F(SpecCalc, SelfReferenceIsAnErrorNotARecursion) {
     }
     EXPECT_THROW(calc("_SELF"), Error);
     EXPECT_EQ(calc("_TWICE"), "1+1");  // the same variable twice is no cycle
+}
+
+// Each row refers twice to the one before (L1 = _L0+1+_L0+1, ...): without reuse and bounds
+// the work doubles per row and 26 rows never finish.
+SpecMap doubling_sheet(int rows) {
+    SpecMap sheet;
+    sheet["L0"] = {{"SELECTOR VAL", "TYP"}, {"PROD TYP", "=1"}};
+    for (int i = 1; i < rows; ++i) {
+        const std::string prev = "_L" + std::to_string(i - 1);
+        sheet["L" + std::to_string(i)] = {{"SELECTOR VAL", "TYP"},
+                                          {"PROD TYP", "=" + prev + "+1+" + prev + "+1"}};
+    }
+    return sheet;
+}
+
+std::string failure_of(const std::function<std::string()>& calc) {
+    try {
+        return "no failure: " + calc();
+    } catch (const Error& e) {
+        return e.what();
+    }
+}
+
+TEST_F(SpecCalc, DoublingSheetEndsWithValueOrErrorNamingTheVariable) {
+    version() = "2.3";
+    spec = doubling_sheet(26);
+    // Small rows still give the full text and the right value (L0 = 1, L_n = 2 * L_{n-1} + 2).
+    EXPECT_EQ(calc("_L1"), "1+1+1+1");
+    EXPECT_DOUBLE_EQ(evaluate_expression(calc("=_L5")), 94);
+    // Rows whose text would pass the bound fail naming the first variable that is too long,
+    // both from the spec map given and from the job's AC map the driver keeps a memo for.
+    const std::string expected = "spec variable 'L15' expands to more than 100000 characters";
+    EXPECT_EQ(failure_of([&] { return calc("=_L25*2"); }), expected);
+    VantorTestAccess::ac(v) = doubling_sheet(26);
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(failure_of([&] {
+                      return VantorTestAccess::calc(v, "=_L25", VantorTestAccess::ac(v), "Prod", "Typ");
+                  }),
+                  expected);
+        EXPECT_DOUBLE_EQ(
+            evaluate_expression(VantorTestAccess::calc(v, "_L9", VantorTestAccess::ac(v), "Prod", "Typ")),
+            1534);
+    }
+    // Each failure is logged too: a period cell shows only that its expression failed.
+    EXPECT_EQ(log, std::vector<std::string>(3, "Error: " + expected));
+}
+
+TEST_F(SpecCalc, DeepChainsAreCutWithTheVariableNamed) {
+    for (int i = 0; i < 100; ++i)
+        glob()["D" + std::to_string(i)] = "_D" + std::to_string(i + 1) + "+1";
+    glob()["D100"] = "0";
+    EXPECT_EQ(failure_of([&] { return calc("_D0"); }),
+              "spec variable 'D64' is nested more than 64 variables deep");
+    // Within the bound the chain resolves.
+    EXPECT_DOUBLE_EQ(evaluate_expression(calc("_D40")), 60);
 }
 
 TEST(AddUnit, ThresholdsAndNothingBelowPico) {

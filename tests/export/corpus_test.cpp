@@ -5,6 +5,7 @@
 
 #include "export/common.h"
 #include "helpers.h"
+#include "tests/support/shared_data.h"
 #include "util/error.h"
 #include "util/regex.h"
 
@@ -84,6 +85,7 @@ const std::set<std::string> kBreaksInCells = {
 class CorpusExport : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(CorpusExport, MatchesIndependentReader) {
+    IGXL_REQUIRE_SHARED(kCorpus / "xlsx");
     const std::string rel = GetParam();
     ScratchDir out;
     ASSERT_NO_THROW(export_sheets_to_txt((kCorpus / "xlsx" / rel).string(), out.path().string()));
@@ -116,12 +118,14 @@ TEST_P(CorpusExport, MatchesIndependentReader) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Xlsx, CorpusExport, ::testing::ValuesIn(workbooks(kCorpus / "xlsx")), param_name);
+INSTANTIATE_TEST_SUITE_P(Xlsx, CorpusExport, ::testing::ValuesIn(or_missing_marker(workbooks(kCorpus / "xlsx"))),
+                         param_name);
 
 // Files the reference reader fails on: each gives a sound export or one clear igxl::Error.
 class HardWorkbook : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(HardWorkbook, ExportsOrFailsCleanly) {
+    IGXL_REQUIRE_SHARED(kCorpus / "xlsx-unreadable-by-reference");
     const std::string rel = GetParam();
     const std::string path = (kCorpus / "xlsx-unreadable-by-reference" / rel).string();
     ScratchDir out;
@@ -140,7 +144,9 @@ TEST_P(HardWorkbook, ExportsOrFailsCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Unreadable, HardWorkbook,
-                         ::testing::ValuesIn(workbooks(kCorpus / "xlsx-unreadable-by-reference")), param_name);
+                         ::testing::ValuesIn(or_missing_marker(
+                             workbooks(kCorpus / "xlsx-unreadable-by-reference"))),
+                         param_name);
 
 std::string export_one(const std::string& rel, const std::string& sheet, const ScratchDir& out) {
     export_sheets_to_txt((kCorpus / "xlsx-unreadable-by-reference" / rel).string(), out.path().string());
@@ -148,6 +154,7 @@ std::string export_one(const std::string& rel, const std::string& sheet, const S
 }
 
 TEST(HardWorkbook, WhatEachOneGives) {
+    IGXL_REQUIRE_SHARED(kCorpus / "xlsx-unreadable-by-reference");
     {
         ScratchDir out;  // formatting on every cell of the last rows out to XFD1048576
         std::string text = export_one("calamine/tests/issue_174.xlsx", "Sheet1", out);

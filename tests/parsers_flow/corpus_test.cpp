@@ -8,6 +8,7 @@
 #include "parsers/flow_table.h"
 #include "parsers/pattern_sets.h"
 #include "parsers/test_instances.h"
+#include "tests/support/shared_data.h"
 #include "util/text.h"
 #include "tests/support/platform.h"
 
@@ -48,8 +49,8 @@ TEST(FlowReadersCorpus, EveryFlowTableReads) {
         {"spCS/Subflow_CS.txt", 43},          {"spCSRA/Subflow_CSRA.txt", 44},
         {"spVBT/Subflow_VBT.txt", 43},
     };
+    IGXL_REQUIRE_SHARED(CORPUS);
     auto files = corpus_files("_flow.txt");
-    if (files.empty()) GTEST_SKIP() << "no corpus at " << CORPUS;
     size_t checked = 0;
     for (const auto& f : files) {
         Fennick flow;  // its warnings go nowhere: they are not what is tested here
@@ -64,6 +65,7 @@ TEST(FlowReadersCorpus, EveryFlowTableReads) {
 }
 
 TEST(FlowReadersCorpus, FlowEntriesTakeBinsFromTheirLayout) {
+    IGXL_REQUIRE_SHARED(CORPUS);
     Fennick uflex;
     uflex.read_flow_table(ORIGEN + "ultraflex/prb1_flow.txt", igxl::Platform::UltraFLEX);
     Fennick j750;
@@ -83,8 +85,8 @@ TEST(FlowReadersCorpus, FlowEntriesTakeBinsFromTheirLayout) {
 }
 
 TEST(FlowReadersCorpus, PatternSetSheetsResolve) {
+    IGXL_REQUIRE_SHARED(CORPUS);
     auto files = corpus_files("_patsets.txt");
-    if (files.empty()) GTEST_SKIP() << "no corpus at " << CORPUS;
     for (const auto& f : files) {
         Quorvin sets;
         EXPECT_NO_THROW(sets.read_pattern_set(f.string(), "", to_platform(platform_of(f)))) << f;
@@ -118,7 +120,7 @@ TEST(FlowReadersCorpus, InstanceSheetsRead) {
         {ORIGEN + "ultraflex/global_instances.txt", ORIGEN + "ultraflex/global_patsets.txt", "UltraFLEX", 8, 8},
         {CSRA + "spVBT/Test Instances VBT.txt", "", "UltraFLEXplus", 10, 11},
     };
-    if (!fs::exists(CORPUS)) GTEST_SKIP() << "no corpus at " << CORPUS;
+    IGXL_REQUIRE_SHARED(CORPUS);
     for (const auto& c : cases) {
         PatternSetMap resolved;
         if (!c.patsets.empty()) {

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "parsers/job_list.h"
+#include "tests/support/shared_data.h"
 #include "util/error.h"
 
 namespace fs = std::filesystem;
@@ -104,7 +105,7 @@ TEST(Kestine, HeaderOnlyFileAndMissingFile) {
 TEST(Kestine, ReadsTheVendorJobSheetOfTheCorpus) {
     std::string p = std::string(IGXL_SHARED_DIR) +
                     "/corpus/igxl/origen-testers-generated/approved/ultraflex/Jobs.txt";
-    if (!fs::exists(p)) GTEST_SKIP() << "corpus not present";
+    IGXL_REQUIRE_SHARED(p);
     Kestine k;
     k.read_job_list(p);
     auto& jobs = k.get_test_job_list_info();

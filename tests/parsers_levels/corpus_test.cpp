@@ -7,6 +7,7 @@
 #include "parsers/pin_levels.h"
 #include "parsers/spec_sheets.h"
 #include "parsers/time_sets.h"
+#include "tests/support/shared_data.h"
 
 using namespace igxl;
 
@@ -17,6 +18,7 @@ const std::string kVendor =
 const std::string kOrigen = IGXL_SHARED_DIR "/corpus/igxl/origen-testers-generated/approved/ultraflex/";
 
 TEST(VendorCorpus, TimeSetSheets) {
+    IGXL_REQUIRE_SHARED(kVendor);
     ParseTIM p;
     p.read_timing(kVendor + "TSB_Func.txt", igxl::Platform::UltraFLEX);
     EXPECT_EQ(p.get_timing_info().size(), 2u);
@@ -31,6 +33,7 @@ TEST(VendorCorpus, TimeSetSheets) {
 }
 
 TEST(VendorCorpus, PinLevelSheets) {
+    IGXL_REQUIRE_SHARED(kVendor);
     ParsePinLevel p;
     p.read_pin_level(kVendor + "Levels_Func.txt");
     ASSERT_EQ(p.get_pin_level_info().size(), 1u);
@@ -44,6 +47,7 @@ TEST(VendorCorpus, PinLevelSheets) {
 }
 
 TEST(VendorCorpus, SpecSheets) {
+    IGXL_REQUIRE_SHARED(kVendor);
     Vexdon dc;
     dc.read_dc_spec(kVendor + "DC%20Specs.txt", igxl::Platform::UltraFLEX);
     EXPECT_EQ(dc.get_spec_version(), "3.0");
@@ -69,6 +73,7 @@ TEST(VendorCorpus, SpecSheets) {
 
 // A generator's sheets: rows of uneven length, empty lines in the header area.
 TEST(GeneratedCorpus, UnevenRows) {
+    IGXL_REQUIRE_SHARED(kOrigen);
     ParseTIM t;
     t.read_timing(kOrigen + "TS_func.txt", igxl::Platform::UltraFLEX);
     t.read_timing(kOrigen + "func_tsb.txt", igxl::Platform::UltraFLEX);
