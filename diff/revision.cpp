@@ -92,14 +92,14 @@ void read_sheets(Revision& r, const std::vector<std::string>& jobs, Platform pla
             diag::emit(sink, diag::Severity::warning, "diff.sheet-missing",
                        r.label + " revision: flow sheet '" + record.FlowTable + "' of job '" +
                            job + "' is missing (" + e.what() + ")",
-                       diag::kBoth, {r.dir, "", 0, job, record.FlowTable, "", ""});
+                       diag::kBoth, {r.dir, "", 0, job, record.FlowTable, "", "", ""});
         } catch (const std::exception& e) {
             r.unreadable.insert(record.FlowTable);
             diag::emit(sink, diag::Severity::warning, "diff.sheet-unreadable",
                        r.label + " revision: flow sheet '" + record.FlowTable + "' of job '" +
                            job + "' cannot be read and is left out of the comparison: " +
                            e.what(),
-                       diag::kBoth, {r.dir, "", 0, job, record.FlowTable, "", ""});
+                       diag::kBoth, {r.dir, "", 0, job, record.FlowTable, "", "", ""});
         }
 
         for (const auto& sheet : record.TestInstanceList) {

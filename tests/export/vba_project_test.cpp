@@ -152,7 +152,7 @@ TEST(VbaProject, OwnWorkbooksInTwoCodePagesComeBackByteForByte) {
     }
     // A workbook without macros has no modules.
     {
-        xlsx::writer::Workbook wb((d / "plain.xlsx").string());
+        xlsx::writer::Workbook wb(d / "plain.xlsx");
         wb.add_worksheet("Job List");
         wb.close();
     }
