@@ -15,6 +15,15 @@
 
 namespace igxl::vbt {
 
+// How often one variable name is used: in all, per procedure it is used in, and in how many files.
+struct ReferenceCount {
+    size_t total = 0;
+    // One entry per procedure (in scan order) with its uses; names are views into the module
+    // texts. Several procedures may bear one name (one per module).
+    std::vector<std::pair<std::string_view, size_t>> by_procedure;
+    size_t files = 0;
+};
+
 // Every record that carries a naming issue, by kind. The pointers are the parser's own records.
 struct VariableIssues {
     std::vector<const VariableInfo*> global_variables;
@@ -59,7 +68,8 @@ public:
     // listed in excluded_modules instead. A failing file is reported and skipped.
     void parse_files(const std::string& directory_path);
 
-    // The uses of exactly this identifier (case-sensitive); empty when there are none.
+    // The uses of exactly this identifier (case-sensitive); empty when there are none. The scan
+    // keeps only counts; the records of a name are made when first asked for.
     const std::vector<VariableReference>& get_variable_references(std::string_view var_name) const;
     VariableIssues get_all_variable_issues() const;
 
@@ -72,7 +82,10 @@ public:
     OrderedMap<FunctionInfo> functions;
     OrderedMap<TypeInfo> types;
     OrderedMap<TypeInfo> enums;
-    ReferenceMap variable_references;
+    // Uses of every variable name that has any, in order of first use.
+    OrderedMap<ReferenceCount> reference_counts;
+    // The records of the names asked for through get_variable_references (a cache).
+    mutable ReferenceMap variable_references;
     ParseOptions options;
     std::vector<ExcludedModule> excluded_modules;
 
@@ -99,12 +112,15 @@ private:
     void check_function_parameters();
 
     void collect_variable_references();
-    // file and procedure are indices into tables_ (VariableReference::NO_PROCEDURE: none).
-    void collect_references_in_file(uint32_t file, const SourceLines& lines, const WordLookup& all_variables);
-    void find_variable_references_in_line(std::string_view line, int line_num, uint32_t file, uint32_t procedure,
-                                          const WordLookup& all_variables);
-    void collect_type_enum_references();
+    void make_references(std::string_view name, std::vector<VariableReference>& out) const;
 
+    // A module as the reference scan read it: its text in tables_, and the index there of the
+    // first procedure it entered (the scan numbers procedures in the order it enters them).
+    struct ScannedFile {
+        uint32_t file;
+        uint32_t first_procedure;
+    };
+    std::vector<ScannedFile> scanned_;
     // What references point into; shared by copies of the parser, so their references stay valid.
     std::shared_ptr<detail::ReferenceTables> tables_;
     diag::Sink* sink_;

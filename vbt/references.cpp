@@ -1,7 +1,9 @@
-// The reference scan: variable uses and Type/Enum name counts, one pass over each line. A line is
-// split once into its word runs and every run is looked up in a hash map, instead of running one
-// regular expression per line and name.
+// The reference scan: variable use counts and Type/Enum name counts in one pass over the lines. Each
+// line is classified once and split once into its word runs, and every run is looked up once in a
+// hash table that holds both kinds of names. Only counts are kept: a large program has about one
+// use per line, and the report needs no more; the uses of a name are found again when asked for.
 #include <array>
+#include <utility>
 
 #include "util/regex.h"
 #include "vbt/keywords.h"
@@ -62,58 +64,60 @@ bool all_word_characters(std::string_view name) {
     return whole && runs == 1;
 }
 
-// The lines the variable scan reads, with the procedure each stands in: f(line, number, procedure).
-// Procedure headers, End Sub/Function/Property lines, declarations (with the lines they continue
-// on) and Type/Enum headers are not read.
-template <class F>
-void for_each_scanned_line(const SourceLines& lines, F&& f) {
-    std::optional<std::string_view> current;
-    bool continues_declaration = false;
-    int line_num = 0;
-    for (std::string_view line : lines) {
-        ++line_num;
+// How the reference scan sees a line: the variable scan reads it or not, and the procedure it
+// stands in. Procedure headers, End Sub/Function/Property lines, declarations (with the lines they
+// continue on) and Type/Enum headers are not read by the variable scan.
+class LineClassifier {
+public:
+    // Returns whether the variable scan reads the line; procedure() is then the one it stands in.
+    bool next(std::string_view line) {
         const std::string_view l = detail::strip(line);
-        const bool skipped_continuation = continues_declaration;
-        continues_declaration = false;
-        if (skipped_continuation) {
-            continues_declaration = ends_with_continuation(l);
-            continue;
+        if (continues_declaration_) {
+            continues_declaration_ = ends_with_continuation(l);
+            return false;
         }
         if (detail::is_function_definition(l)) {
             const std::string_view name = detail::read_procedure_header(l)->name;
-            current = name.empty() ? std::string_view("unknown") : name;  // as the parser names it
-            continue;
+            current_ = name.empty() ? std::string_view("unknown") : name;  // as the parser names it
+            entered_ = true;
+            return false;
         }
         if (detail::is_procedure_end(l)) {
-            current.reset();
-            continue;
+            current_.reset();
+            return false;
         }
         if (detail::is_variable_declaration(l)) {
-            continues_declaration = ends_with_continuation(l);
-            continue;
+            continues_declaration_ = ends_with_continuation(l);
+            return false;
         }
-        if (!l.starts_with("Type ") && !l.starts_with("Enum ")) f(line, line_num, current);
+        return !l.starts_with("Type ") && !l.starts_with("Enum ");
     }
-}
+    const std::optional<std::string_view>& procedure() const { return current_; }
+    // True once for each procedure header passed.
+    bool entered() { return std::exchange(entered_, false); }
+
+private:
+    std::optional<std::string_view> current_;
+    bool continues_declaration_ = false;
+    bool entered_ = false;
+};
 
 }  // namespace
 
-// Word -> what a use of it means to the variable scan.
-struct VBAParser::WordLookup {
-    struct Entry {
-        bool variable = false;  // false: a keyword or procedure name, never a reference
-        mutable std::vector<VariableReference>* refs = nullptr;  // filled on first use
-        mutable size_t uses = 0;                                   // counted before filling
-    };
-    detail::WordTable<Entry> words;
-};
-
 void VBAParser::collect_variable_references() {
     info("vbt.collecting-references", "正在收集变量引用信息...");
-    WordLookup lookup;
+    // One table for every word the scan looks up: variable names and Type/Enum names.
+    struct Entry {
+        bool variable = false;  // false: a keyword or procedure name, never a reference
+        ReferenceCount* count = nullptr;  // filled on first use
+        uint32_t last_procedure = VariableReference::NO_PROCEDURE;  // whose uses by_procedure.back() holds
+        uint32_t last_file = UINT32_MAX;
+        size_t definition = 0;  // 1 + index into definitions; 0: not a Type/Enum name
+    };
+    detail::WordTable<Entry> words;
     auto add_variable = [&](const VariableInfo& v) {
-        lookup.words[v.original_name].variable = true;
-        lookup.words[v.name].variable = true;
+        words[v.original_name].variable = true;
+        words[v.name].variable = true;
     };
     for (const auto& v : global_variables) add_variable(v);
     for (const auto& [path, list] : module_variables)
@@ -121,136 +125,139 @@ void VBAParser::collect_variable_references() {
     for (const auto& [key, list] : local_variables)
         for (const auto& v : list) add_variable(v);
     // Keywords and procedure names are never references, even when a variable bears the name.
-    for (std::string_view k : VBA_KEYWORDS) lookup.words[k].variable = false;
+    for (std::string_view k : VBA_KEYWORDS) {
+        if (Entry* e = words.find(k)) e->variable = false;
+    }
     for (const auto& [key, f] : functions) {
-        lookup.words[f.name].variable = false;
-        lookup.words[f.original_name].variable = false;
+        if (Entry* e = words.find(f.name)) e->variable = false;
+        if (Entry* e = words.find(f.original_name)) e->variable = false;
     }
-    // Count the uses first so that every list is allocated once at its final size: a large
-    // program has about one use per line, and growing lists would double their memory at the peak.
-    std::vector<std::pair<std::string_view, const WordLookup::Entry*>> first_used;
-    for (const auto& [path, lines] : files)
-        for_each_scanned_line(lines, [&](std::string_view line, int, std::optional<std::string_view>) {
-            detail::for_each_word_run(line, [&](std::string_view word, bool identifier) {
-                if (!identifier) return;
-                const WordLookup::Entry* entry = lookup.words.find(word);
-                if (!entry || !entry->variable) return;
-                if (entry->uses++ == 0) first_used.emplace_back(word, entry);
-            });
-        });
-    for (const auto& [word, entry] : first_used) {  // in order of first use, as the map keeps it
-        auto found = variable_references.find(word);
-        if (found == variable_references.end()) found = variable_references.try_emplace(std::string(word)).first;
-        found.value().reserve(found.value().size() + entry->uses);
-        entry->refs = &found.value();
-    }
-    if (!tables_) tables_ = std::make_shared<detail::ReferenceTables>();
-    for (const auto& [path, lines] : files) {
-        const auto file = static_cast<uint32_t>(tables_->files.size());
-        tables_->files.push_back({path, lines.shared_text()});
-        collect_references_in_file(file, lines, lookup);
-    }
-    collect_type_enum_references();
-    info("vbt.references-collected", "收集到 " + std::to_string(variable_references.size()) + " 个变量的引用信息");
-}
 
-void VBAParser::collect_references_in_file(uint32_t file, const SourceLines& lines, const WordLookup& all_variables) {
-    const char* header = nullptr;  // the procedure name last entered in the table, by its place in the text
-    uint32_t procedure = VariableReference::NO_PROCEDURE;
-    for_each_scanned_line(lines, [&](std::string_view line, int line_num, std::optional<std::string_view> function) {
-        if (!function) {
-            procedure = VariableReference::NO_PROCEDURE;
-            header = nullptr;
-        } else if (function->data() != header) {
-            header = function->data();
-            procedure = static_cast<uint32_t>(tables_->procedures.size());
-            tables_->procedures.push_back(*function);
-        }
-        find_variable_references_in_line(line, line_num, file, procedure, all_variables);
-    });
-}
-
-void VBAParser::find_variable_references_in_line(std::string_view line, int line_num, uint32_t file,
-                                                 uint32_t procedure, const WordLookup& all_variables) {
-    const char* text = tables_->files[file].text->data();
-    detail::for_each_word_run(line, [&](std::string_view word, bool identifier) {
-        if (!identifier) return;
-        const WordLookup::Entry* found_entry = all_variables.words.find(word);
-        if (!found_entry || !found_entry->variable) return;
-        const auto& entry = *found_entry;
-        if (!entry.refs) {
-            auto found = variable_references.find(word);
-            if (found == variable_references.end())
-                found = variable_references.try_emplace(std::string(word)).first;
-            entry.refs = &found.value();  // values stay in place as the map grows
-        }
-        entry.refs->emplace_back(tables_.get(), file, static_cast<uint32_t>(line_num),
-                                 static_cast<uint32_t>(word.data() - text), procedure);
-    });
-}
-
-void VBAParser::collect_type_enum_references() {
-    struct Entry {
+    struct Definition {
         TypeInfo* record;
         size_t last_line = 0;  // the scan's running line id that counted last
         std::string_view last_path;
     };
-    std::vector<Entry> entries;
-    detail::WordTable<size_t> by_name;  // name -> 1 + index into entries
-    std::vector<std::string_view> names;
-    auto add = [&](const std::string& name, TypeInfo& record) {
-        size_t& slot = by_name[name];
+    std::vector<Definition> definitions;
+    std::vector<std::string_view> definition_names;
+    auto add_definition = [&](const std::string& name, TypeInfo& record) {
+        size_t& slot = words[name].definition;
         if (slot == 0) {
-            entries.push_back(Entry{&record, 0, {}});
-            names.push_back(name);
-            slot = entries.size();
+            definitions.push_back(Definition{&record, 0, {}});
+            definition_names.push_back(name);
+            slot = definitions.size();
         } else {
-            entries[slot - 1].record = &record;  // a later definition of the name takes the counts
+            definitions[slot - 1].record = &record;  // a later definition of the name takes the counts
         }
     };
     for (auto it = types.begin(); it != types.end(); ++it) {
-        add(it.value().name, it.value());
-        add(it.value().original_name, it.value());
+        add_definition(it.value().name, it.value());
+        add_definition(it.value().original_name, it.value());
     }
     for (auto it = enums.begin(); it != enums.end(); ++it) {
-        add(it.value().name, it.value());
-        add(it.value().original_name, it.value());
+        add_definition(it.value().name, it.value());
+        add_definition(it.value().original_name, it.value());
     }
     // A name that is not one run of word characters cannot be found by the run lookup; such
     // names (none come from the parser itself) keep the regular-expression search.
     std::vector<std::pair<size_t, Regex>> odd;
-    for (size_t i = 0; i < names.size(); ++i)
-        if (!all_word_characters(names[i])) odd.emplace_back(i, Regex("\\b" + escape(names[i]) + "\\b"));
-
-    auto count = [](Entry& e, size_t line_id, std::string_view path) {
-        if (e.last_line == line_id) return;  // once per line and name
-        e.last_line = line_id;
-        ++e.record->reference_count;
-        if (e.last_path.data() != path.data() || e.last_path.size() != path.size()) {
-            e.record->referenced_files.emplace(path);
-            e.last_path = path;
+    for (size_t i = 0; i < definition_names.size(); ++i)
+        if (!all_word_characters(definition_names[i]))
+            odd.emplace_back(i, Regex("\\b" + escape(definition_names[i]) + "\\b"));
+    auto count_definition = [](Definition& d, size_t line_id, std::string_view path) {
+        if (d.last_line == line_id) return;  // once per line and name
+        d.last_line = line_id;
+        ++d.record->reference_count;
+        if (d.last_path.data() != path.data() || d.last_path.size() != path.size()) {
+            d.record->referenced_files.emplace(path);
+            d.last_path = path;
         }
     };
-    if (entries.empty()) return;
+
+    if (!tables_) tables_ = std::make_shared<detail::ReferenceTables>();
+    variable_references.clear();  // made again on request from every scan
     size_t line_id = 0;
     for (const auto& [path, lines] : files) {
-        std::string_view file_path = path;
+        const auto file = static_cast<uint32_t>(tables_->files.size());
+        tables_->files.push_back({path, lines.shared_text()});
+        scanned_.push_back({file, static_cast<uint32_t>(tables_->procedures.size())});
+        const std::string_view file_path = path;
+        uint32_t procedure = VariableReference::NO_PROCEDURE;
+        LineClassifier classifier;
         for (std::string_view line : lines) {
             ++line_id;
-            if (is_definition_header(line)) continue;
-            detail::for_each_word_run(line, [&](std::string_view run, bool) {
-                if (const size_t* slot = by_name.find(run)) count(entries[*slot - 1], line_id, file_path);
+            const bool scanned = classifier.next(line);
+            if (classifier.entered()) {
+                procedure = static_cast<uint32_t>(tables_->procedures.size());
+                tables_->procedures.push_back(*classifier.procedure());
+            } else if (!classifier.procedure()) {
+                procedure = VariableReference::NO_PROCEDURE;
+            }
+            const bool counts_definitions = !definitions.empty() && !is_definition_header(line);
+            if (!scanned && !counts_definitions) continue;
+            detail::for_each_word_run(line, [&](std::string_view word, bool identifier) {
+                Entry* e = words.find(word);
+                if (!e) return;
+                if (counts_definitions && e->definition) count_definition(definitions[e->definition - 1], line_id, file_path);
+                if (!scanned || !identifier || !e->variable) return;
+                if (!e->count) {
+                    auto found = reference_counts.find(word);
+                    if (found == reference_counts.end()) found = reference_counts.try_emplace(std::string(word)).first;
+                    e->count = &found.value();  // values stay in place as the map grows
+                }
+                ReferenceCount& c = *e->count;
+                ++c.total;
+                if (e->last_file != file) {
+                    e->last_file = file;
+                    ++c.files;
+                }
+                if (procedure == VariableReference::NO_PROCEDURE) return;
+                if (e->last_procedure != procedure || c.by_procedure.empty()) {
+                    e->last_procedure = procedure;
+                    c.by_procedure.emplace_back(tables_->procedures[procedure], 0);
+                }
+                ++c.by_procedure.back().second;
             });
-            for (auto& [index, re] : odd)
-                if (re.search(line)) count(entries[index], line_id, file_path);
+            if (counts_definitions)
+                for (auto& [index, re] : odd)
+                    if (re.search(line)) count_definition(definitions[index], line_id, file_path);
+        }
+    }
+    info("vbt.references-collected", "收集到 " + std::to_string(reference_counts.size()) + " 个变量的引用信息");
+}
+
+void VBAParser::make_references(std::string_view name, std::vector<VariableReference>& out) const {
+    for (const ScannedFile& scanned : scanned_) {
+        const SourceLines lines{std::string(*tables_->files[scanned.file].text)};
+        const char* text = lines.text().data();
+        uint32_t procedure = VariableReference::NO_PROCEDURE;
+        uint32_t next_procedure = scanned.first_procedure;
+        LineClassifier classifier;
+        uint32_t line_num = 0;
+        for (std::string_view line : lines) {
+            ++line_num;
+            const bool scanned_line = classifier.next(line);
+            if (classifier.entered())
+                procedure = next_procedure++;
+            else if (!classifier.procedure())
+                procedure = VariableReference::NO_PROCEDURE;
+            if (!scanned_line) continue;
+            detail::for_each_word_run(line, [&](std::string_view word, bool identifier) {
+                if (identifier && word == name)
+                    out.emplace_back(tables_.get(), scanned.file, line_num, static_cast<uint32_t>(word.data() - text),
+                                     procedure);
+            });
         }
     }
 }
 
 const std::vector<VariableReference>& VBAParser::get_variable_references(std::string_view var_name) const {
     static const std::vector<VariableReference> none;
-    auto it = variable_references.find(var_name);
-    return it == variable_references.end() ? none : it->second;
+    if (auto made = variable_references.find(var_name); made != variable_references.end()) return made->second;
+    if (reference_counts.find(var_name) == reference_counts.end()) return none;
+    std::vector<VariableReference> refs;
+    make_references(var_name, refs);
+    return variable_references.try_emplace(std::string(var_name), std::move(refs)).first->second;
 }
 
 VariableIssues VBAParser::get_all_variable_issues() const {

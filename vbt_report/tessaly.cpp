@@ -197,11 +197,11 @@ std::string Tessaly::generate_dry_run_report(const ProgressFn& update_progressba
     VariableIssues issues = parser.get_all_variable_issues();
     progress(10);
     OpenWorkbook wb(path);
-    write_variable_issues_sheet(wb.get(), issues.global_variables, "Global Variables", parser.variable_references);
+    write_variable_issues_sheet(wb.get(), issues.global_variables, "Global Variables", parser.reference_counts);
     progress(20);
-    write_variable_issues_sheet(wb.get(), issues.module_variables, "Module Variables", parser.variable_references);
+    write_variable_issues_sheet(wb.get(), issues.module_variables, "Module Variables", parser.reference_counts);
     progress(30);
-    write_variable_issues_sheet(wb.get(), issues.local_variables, "Local Variables", parser.variable_references);
+    write_variable_issues_sheet(wb.get(), issues.local_variables, "Local Variables", parser.reference_counts);
     progress(40);
     write_type_issues_sheet(wb.get(), issues.type_definitions, "Type Definitions");
     progress(50);
@@ -219,7 +219,7 @@ std::string Tessaly::generate_dry_run_report(const ProgressFn& update_progressba
 }
 
 void Tessaly::write_variable_issues_sheet(xw::Workbook& writer, const std::vector<const VariableInfo*>& variables,
-                                          const std::string& sheet_name, const ReferenceMap& references) {
+                                          const std::string& sheet_name, const OrderedMap<ReferenceCount>& references) {
     if (variables.empty()) return;
     // The last columns are the reviewer's: the name to apply (prefilled with the suggestion), the
     // confirmation, and for locals the procedure, which the refactorer reads back.
@@ -228,8 +228,7 @@ void Tessaly::write_variable_issues_sheet(xw::Workbook& writer, const std::vecto
                                         "文件路径", "行号",     "所在函数", "引用次数", "涉及文件数", "是否常量",
                                         CORRECT_NAME_HEADER, APPLY_HEADER};
     if (local_sheet) headers.emplace_back(FUNCTION_HEADER);
-    // A program has many locals of one name (i, tmp, ...), each with the same long reference
-    // list: count each name's uses per procedure and its files once.
+    // A program has many locals of one name (i, tmp, ...): gather each name's uses per procedure once.
     struct Uses {
         long long total = 0;
         std::unordered_map<std::string_view, long long> by_function;
@@ -241,13 +240,10 @@ void Tessaly::write_variable_issues_sheet(xw::Workbook& writer, const std::vecto
         if (!fresh) return it->second;
         auto found = references.find(std::string_view(name));
         if (found == references.end()) return it->second;
-        std::unordered_set<std::string_view> files;
-        for (const VariableReference& ref : found->second) {
-            ++it->second.total;
-            if (const auto function = ref.function_name()) ++it->second.by_function[*function];
-            files.insert(ref.file_path());
-        }
-        it->second.files = files.size();
+        const ReferenceCount& counted = found->second;
+        it->second.total = static_cast<long long>(counted.total);
+        for (const auto& [function, n] : counted.by_procedure) it->second.by_function[function] += static_cast<long long>(n);
+        it->second.files = counted.files;
         return it->second;
     };
     SheetStream sheet(writer, sheet_name, std::move(headers), {true, 13});

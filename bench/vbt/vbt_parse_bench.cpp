@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     size_t lines = 0;
     for (const auto& [path, text] : parser.files) lines += text.size();
     size_t refs = 0, locals = 0, modvars = 0;
-    for (const auto& [name, list] : parser.variable_references) refs += list.size();
+    for (const auto& [name, counted] : parser.reference_counts) refs += counted.total;
     for (const auto& [key, list] : parser.local_variables) locals += list.size();
     for (const auto& [key, list] : parser.module_variables) modvars += list.size();
     std::printf("modules %d, lines %zu, source %.1f MiB\n", modules, lines, bytes / 1048576.0);

@@ -171,6 +171,47 @@ TEST(References, TextsReadBackFromPositions) {
     EXPECT_EQ(after.back().context(), "x");
 }
 
+// The scan keeps counts only; they must agree with the uses found again on request, per procedure
+// (two modules may each have a procedure of one name), per file, and on lines that also name a Type.
+TEST(References, CountsAgreeWithTheUsesMadeOnRequest) {
+    VBAParser p = parse({
+        {"A.bas",
+         "Public Type type_Pin\n  n As Long\nEnd Type\n"
+         "Dim k As Long\n"
+         "Sub Run_VBT()\n    Dim i As Long\n    i = k: k = i + i\nEnd Sub\n"
+         "Sub Other_VBT()\n    Dim p As type_Pin\n    i = 1\nEnd Sub\n"
+         "k = 2\n"},
+        {"B.bas",
+         "Sub Run_VBT()\n    Dim i As Long\n    ReDim q(i) As type_Pin\n    i = 3\nEnd Sub\n"},
+    });
+    for (std::string_view name : {"i", "k"}) {
+        const auto found = p.reference_counts.find(name);
+        ASSERT_NE(found, p.reference_counts.end()) << name;
+        const ReferenceCount& counted = found->second;
+        const auto& uses = p.get_variable_references(name);
+        std::map<std::string, size_t> by_procedure, expected;
+        std::set<std::string> files;
+        for (const auto& [procedure, n] : counted.by_procedure) by_procedure[std::string(procedure)] += n;
+        for (const auto& r : uses) {
+            if (r.function_name()) ++expected[std::string(*r.function_name())];
+            files.emplace(r.file_path());
+            EXPECT_EQ(r.var_name(), name);
+        }
+        EXPECT_EQ(counted.total, uses.size()) << name;
+        EXPECT_EQ(by_procedure, expected) << name;
+        EXPECT_EQ(counted.files, files.size()) << name;
+    }
+    EXPECT_EQ(p.reference_counts.at("i").total, 6u);
+    EXPECT_EQ(p.reference_counts.at("i").by_procedure.size(), 3u);  // Run_VBT twice, Other_VBT once
+    EXPECT_EQ(p.reference_counts.at("k").files, 1u);
+    // "Dim p As type_Pin" is a declaration the variable scan skips, yet it names the Type.
+    EXPECT_EQ(p.types.begin()->second.reference_count, 2);
+    EXPECT_EQ(p.types.begin()->second.referenced_files, (std::set<std::string>{"A.bas", "B.bas"}));
+    // Names without uses have no counts and make no records.
+    EXPECT_EQ(p.reference_counts.find("p"), p.reference_counts.end());
+    EXPECT_TRUE(p.get_variable_references("p").empty());
+}
+
 TEST(References, KeywordNamedVariableIsNeverReferenced) {
     VBAParser p = parse({{"M.bas", "Dim Next As Long\nDim Value As Long\nNext = Value: Value = Next\n"}});
     EXPECT_TRUE(refs(p, "Next").empty());
