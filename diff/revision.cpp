@@ -169,7 +169,9 @@ void read_sheets(Revision& r, const std::vector<std::string>& jobs, Platform pla
             }
         }
     }
-    for (const auto& [sheet, contexts] : r.level_contexts) {
+    // The key named, not bound: clang 14 cannot capture a structured binding in a lambda.
+    for (const auto& entry : r.level_contexts) {
+        const std::string& sheet = entry.first;
         loader.load(sheet, {}, [&] {
             ParsePinLevel reader;
             reader.read_pin_level(sheet_file(dir, sheet));
@@ -177,7 +179,8 @@ void read_sheets(Revision& r, const std::vector<std::string>& jobs, Platform pla
                                          std::move(reader.get_pin_clamp_info())};
         });
     }
-    for (const auto& [sheet, contexts] : r.time_set_contexts) {
+    for (const auto& entry : r.time_set_contexts) {
+        const std::string& sheet = entry.first;
         loader.load(sheet, {}, [&] {
             ParseTIM reader;
             reader.read_timing(sheet_file(dir, sheet), platform);

@@ -113,7 +113,9 @@ TEST(FlowRow, TextFormListsKeysInOrder) {
 
 class ListingFile : public testing::Test {
 protected:
-    std::string path = testing::TempDir() + "pflow_listing.txt";
+    // One file per test: ctest runs the tests of this suite side by side.
+    std::string path = testing::TempDir() + "pflow_listing_" +
+                       testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt";
     void write(const std::string& text) { std::ofstream(path) << text; }
     void TearDown() override { std::filesystem::remove(path); }
 };
