@@ -13,12 +13,20 @@
 
 namespace igxl::vbt {
 
-// Applies chosen renames as the tests do, without a reviewed report workbook.
+// Applies one chosen rename as the tests do, without a reviewed report workbook; true when the
+// refactor applied it (it refuses renames onto a name a scope that sees the old one declares).
 struct RefactorerTestAccess {
-    static void rename(const VBAParser& parser, const std::string& type, ChangeRecord record) {
+    static bool rename(const VBAParser& parser, const std::string& type, const std::string& file,
+                       int line, const std::string& from, const std::string& to) {
+        ChangeRecord record;
+        record.file_path = file;
+        record.line_number = line;
+        record.original_name = from;
+        record.new_name = to;
         VBTRefactorer r(parser);
         r.add_change(type, std::move(record));
         r.apply_all_changes();
+        return r.totals().applied > 0;
     }
 };
 
@@ -74,12 +82,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<Candidate> names = candidates(before);
     if (names.empty()) return 0;
     const Candidate c = names[data[size - 1] % names.size()];
-    RefactorerTestAccess::rename(before, c.type, {c.file, c.line, c.name, kFresh, "", ""});
-    if (fuzz::read_bytes(module) == original) return 0;  // the rename was refused
+    // A name declared twice (not valid VBA, but a module may hold it) cannot come back: the
+    // refactor rightly refuses to rename onto a name its scope already declares.
+    size_t declared = 0;
+    for (const auto& other : names)
+        if (util::to_upper(other.name) == util::to_upper(c.name)) ++declared;
+    if (declared > 1) return 0;
+    if (!RefactorerTestAccess::rename(before, c.type, c.file, c.line, c.name, kFresh)) return 0;
 
     VBAParser after;
     after.parse_files(fuzz::scratch().string());
-    RefactorerTestAccess::rename(after, c.type, {c.file, c.line, kFresh, c.name, "", ""});
+    if (!RefactorerTestAccess::rename(after, c.type, c.file, c.line, kFresh, c.name)) return 0;
     if (fuzz::read_bytes(module) != original) {
         std::cerr << "renaming " << c.type << " '" << c.name << "' (line " << c.line
                   << ") to '" << kFresh << "' and back changed the module\n";
