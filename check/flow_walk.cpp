@@ -189,7 +189,8 @@ void Vantor::run_each_flow(const std::string& job_name) {
                    std::to_string(i) + " - " + entry.to_text(), diag::kLog, where);
             report(diag::Severity::error, "check.power-process-failed",
                    "Error found in power process: " + flow_name + ", test " + entry.Parameter + ": " + e.what(),
-                   diag::kConsole | diag::kErrorStream, std::move(where));
+                   diag::kConsole | diag::kErrorStream, where);
+            report_entry_failure(e, where, true);
         }
         update_progressbar(progress::kPowerPass.at(static_cast<double>(i), total));
     }
@@ -211,10 +212,38 @@ void Vantor::run_each_flow(const std::string& job_name) {
             report(diag::Severity::error, "check.pattern-process-failed",
                    "Error found in pattern/timing process: " + flow_name + ", test " + entry.Parameter + ": " +
                        e.what(),
-                   diag::kConsole | diag::kErrorStream, std::move(where));
+                   diag::kConsole | diag::kErrorStream, where);
+            report_entry_failure(e, where, false);
         }
         update_progressbar(progress::kPatternTimingPass.at(static_cast<double>(i + 1), total));
     }
+
+    std::vector<std::pair<std::string, std::vector<std::string>>> sets;
+    for (const auto& path : pattern_set_paths) {
+        auto cached = pattern_set_files_.find(path);
+        if (cached == pattern_set_files_.end()) continue;
+        std::vector<std::string> names;
+        for (const auto& [set, patterns] : cached->second.sets) names.push_back(set);
+        sets.emplace_back(util::resolve_sheet_path(path), std::move(names));
+    }
+    const std::string bin_table = job_bin_table(job_list_path_, job_name);
+    findings_collector_.add_job(job_name, flow_reader.get_flow_rows(), test_instance_dict, sets,
+                                bin_table.empty() ? std::string() : escaped_path(flow_dir, bin_table));
+}
+
+void Vantor::report_entry_failure(const std::exception& e, const diag::Location& where, bool levels_pass) {
+    // Not a log line: the log already told it; this names the cause for the findings.
+    const char* code = "check.entry-failed";
+    std::string_view what = e.what();
+    std::string sheet;
+    if (const auto* missing = dynamic_cast<const FileNotFoundError*>(&e)) {
+        code = levels_pass ? "check.levels-sheet-not-found" : "check.timeset-sheet-not-found";
+        sheet = util::replace_all(fs::path(missing->path()).stem().string(), "%20", " ");
+        what = sheet;
+    }
+    else if (what.starts_with("spec variable") || what.starts_with("cannot evaluate expression"))
+        code = "check.spec-unresolved";
+    report(diag::Severity::error, code, std::string(what), 0, where);
 }
 
 void Vantor::test_table_process(int flow_table_index, const FlowEntry& entry) {

@@ -34,6 +34,20 @@ inline std::optional<CycleMode> parse_cycle_mode(std::string_view text) {
     return std::nullopt;
 }
 
+// The lowest severity of a remaining finding that makes a check fail its gate (exit status 3).
+enum class FailOn : unsigned char { Never, Warning, Error };
+
+inline constexpr std::string_view fail_on_name(FailOn f) {
+    return f == FailOn::Error ? "error" : f == FailOn::Warning ? "warning" : "never";
+}
+
+inline std::optional<FailOn> parse_fail_on(std::string_view text) {
+    if (text == "error") return FailOn::Error;
+    if (text == "warning") return FailOn::Warning;
+    if (text == "never") return FailOn::Never;
+    return std::nullopt;
+}
+
 struct CheckOptions {
     std::filesystem::path program;       // .xlsm, .igxl/.zip or folder of sheet text files
     std::filesystem::path power_order;   // power order file (.xls); empty: none
@@ -43,6 +57,10 @@ struct CheckOptions {
     std::string context_env;  // prefixed to AC and DC categories that begin with "::"
     bool vbt = false;         // also run the VBT coding-standards check on the program's modules
     ExportOptions export_options;  // limits of unpacking or exporting the program
+    std::filesystem::path json;      // findings as JSON; empty: none
+    std::filesystem::path sarif;     // findings as SARIF 2.1.0; empty: none
+    std::filesystem::path baseline;  // findings accepted before (a --json file); empty: none
+    FailOn fail_on = FailOn::Never;
 };
 
 }  // namespace igxl

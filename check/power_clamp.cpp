@@ -80,6 +80,7 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
                     diag::Location where;
                     where.item = pin;
                     where.test = name;
+                    where.file = path;
                     report(diag::Severity::warning, "check.power-pin-not-in-levels",
                            "Cannot find power pin name in pin level file!", diag::kLog, where);
                     report(diag::Severity::warning, "check.power-pin-not-in-levels", "Power pin name is: " + pin,

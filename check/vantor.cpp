@@ -18,7 +18,25 @@ namespace igxl {
 
 namespace fs = std::filesystem;
 
-Vantor::Vantor(std::string device_dir) : device_directory(std::move(device_dir)) {}
+Vantor::Vantor(std::string device_dir)
+    : device_directory(std::move(device_dir)), capture_([this](const diag::Event& e) {
+          if (e.where.job.empty() && !current_job_.empty()) {
+              diag::Event placed = e;
+              placed.where.job = current_job_;
+              findings_collector_.add_event(placed);
+          } else {
+              findings_collector_.add_event(e);
+          }
+          out_sink_->emit(e);
+      }) {}
+
+std::string Vantor::version() {
+#ifdef VANTOR_VERSION
+    return VANTOR_VERSION;
+#else
+    return "0.0.0";
+#endif
+}
 
 // An unsaved workbook is dropped: nothing of it reaches the disk.
 Vantor::~Vantor() = default;
@@ -45,6 +63,11 @@ void Vantor::reset() {
     format_red = format_yellow = format_orange = format_bold = nullptr;
     last_run_failed_ = false;
     current_job_.clear();
+    findings_collector_.clear();
+    findings_ = FindingsResult{};
+    run_jobs_.clear();
+    job_list_path_.clear();
+    findings_sheet_ = nullptr;
     reset_walk_state();
     device_directory = std::move(keep);
 }
@@ -146,6 +169,7 @@ void Vantor::read_device(const CheckOptions& options, LogCallback log,
         }
     }
 
+    job_list_path_ = job_list_path;
     warn_other_platform(names);
 
     Kestine reader(*sink_);
@@ -257,9 +281,11 @@ void Vantor::fail_run(const std::string& message) {
     report(diag::Severity::error, "check.run-failed-reason", message);
     report(diag::Severity::error, "check.traceback", "Traceback (check run): " + message,
            diag::kConsole | diag::kErrorStream);
-    // The sheet being filled is written too, so the saved report shows how far the run came.
+    // The sheet being filled is written too, so the saved report shows how far the run came,
+    // and the findings sheet says what was found up to there.
     try {
         close_sheet();
+        if (workbook_) write_findings(true);
     } catch (const std::exception& e) {
         report(diag::Severity::error, "check.traceback",
                "Traceback (check run): " + std::string(e.what()), diag::kConsole | diag::kErrorStream);
@@ -291,6 +317,9 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
     stopped_ = false;
     report_time_ = util::local_time(std::time(nullptr));
     report_folder_ = work_dir;
+    findings_collector_.clear();
+    findings_ = FindingsResult{};
+    run_jobs_.clear();
     std::string output = (fs::path(work_dir) / report_file_name(report_time_)).string();
 
     // Each sheet's rows are made into XML and compressed as they are written, so a program of
@@ -304,6 +333,8 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
     update_progressbar(progress::kStart);
 
     try {
+        // First in the workbook and active when it opens; filled once the findings are known.
+        findings_sheet_ = &add_sheet(*workbook_, "Findings");
         // Read before the walk: a file that cannot be read ends the run once, not once per test.
         if (!options_.power_order.empty() && !power_order_rows_)
             power_order_rows_ = read_power_order(options_.power_order.string());
@@ -311,6 +342,7 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
         for (const auto& job_name : job_name_set) {
             check_stop();
             current_job_ = job_name;
+            run_jobs_.push_back(job_name);
             work_sheet = &open_sheet(job_name);
             work_sheet->sheet().outline_settings(true, false, true, false);
             run_each_flow(job_name);
@@ -327,6 +359,8 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
         if (util::file_exists(vba)) workbook_->add_vba_project(vba);
         write_power_pin_clamp(open_sheet("PowerPinClampCheck"));
         close_sheet();
+        current_job_.clear();
+        write_findings(false);
         // Given up whatever happens: a failed save must not be tried again by fail_run.
         std::unique_ptr<xw::Workbook> wb = std::move(workbook_);
         try {

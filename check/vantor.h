@@ -11,6 +11,7 @@
 
 #include <tsl/ordered_map.h>
 
+#include "check/findings.h"
 #include "check/options.h"
 #include "parsers/flow_table.h"
 #include "parsers/job_list.h"
@@ -23,6 +24,7 @@
 
 namespace igxl::xlsx::writer {
 class Workbook;
+class Worksheet;
 class Format;
 }  // namespace igxl::xlsx::writer
 
@@ -69,7 +71,14 @@ public:
 
     // Every message of the check also goes to sink as an event (log lines included); the log
     // callback stays the log's renderer. The sink outlives the driver's use of it.
-    void set_sink(diag::Sink& sink) { sink_ = &sink; }
+    void set_sink(diag::Sink& sink) { out_sink_ = &sink; }
+
+    // What the last run found wrong with the program (after the baseline of its options).
+    const FindingsResult& findings() const { return findings_; }
+    // The jobs the last run walked, in order.
+    const std::vector<std::string>& checked_jobs() const { return run_jobs_; }
+    // This tool's version, as the report and the findings outputs name it.
+    static std::string version();
 
     const CheckOptions& options() const { return options_; }
     // The folder of sheet text files the program was read into.
@@ -147,7 +156,20 @@ private:
     bool stopped_ = false;
     // Throws when a stop was asked for.
     void check_stop();
-    diag::Sink* sink_ = &diag::null_sink();
+    diag::Sink* out_sink_ = &diag::null_sink();
+    // Every event passes here on its way to out_sink_, so the findings see what the log shows.
+    diag::FunctionSink capture_;
+    diag::Sink* sink_ = &capture_;
+    FindingsCollector findings_collector_;
+    FindingsResult findings_;
+    std::vector<std::string> run_jobs_;
+    std::string job_list_path_;
+    xlsx::writer::Worksheet* findings_sheet_ = nullptr;
+    // Derives the findings and fills the first sheet with them (it was added first, empty).
+    void write_findings(bool run_failed);
+    void write_findings_sheet(SheetBuffer& ws, bool run_failed);
+    // The finding-only event naming why a flow entry could not be checked.
+    void report_entry_failure(const std::exception& e, const diag::Location& where, bool levels_pass);
     std::string current_job_;  // the job being walked, for the events' locations
 
     // One message: to the log callback when it reaches the log, then to the sink. An empty

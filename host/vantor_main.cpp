@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "check/findings.h"
 #include "check/options.h"
 #include "check/power_order.h"
 #include "host/console.h"
@@ -33,6 +34,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kBadInput = 2;
+// The check ran, but a finding at or above the --fail-on severity remains.
+constexpr int kGateFailed = 3;
 
 int bad_input(const std::string& message) {
     std::cerr << "vantor: error: " << message << std::endl;
@@ -108,7 +111,7 @@ int main(int argc, char** argv) {
     }
 
     std::string jobs_arg, pattern_path, power_order, cycle_mode = "Period", context_env, out_dir = ".";
-    std::string patinfo;
+    std::string patinfo, json_out, sarif_out, baseline, fail_on = "never";
     bool all_jobs = false, vbt = false;
     auto* check_cmd = app.add_subcommand("check", "check chosen jobs of a test program");
     check_cmd->add_option("PROGRAM", program, ".xlsm workbook, .igxl/.zip packed program or folder of sheet text files")
@@ -132,6 +135,14 @@ int main(int argc, char** argv) {
     check_cmd->add_flag("--keep-work", keep_work, "keep the temporary folder the program was exported into");
     check_cmd->add_flag("--quiet", quiet, "show errors only");
     check_cmd->add_option("--log", log_path, "write the full log to this file");
+    check_cmd->add_option("--json", json_out, "also write the findings to this JSON file");
+    check_cmd->add_option("--sarif", sarif_out, "also write the findings to this SARIF 2.1.0 file");
+    check_cmd->add_option("--fail-on", fail_on,
+                          "exit with status 3 when a finding of this severity or above remains")
+        ->check(CLI::IsMember({"error", "warning", "never"}))
+        ->capture_default_str();
+    check_cmd->add_option("--baseline", baseline,
+                          "JSON file written by --json: its findings are accepted and not reported again");
 
     std::string export_dir;
     auto* export_cmd = app.add_subcommand("export", "write every sheet and VBA module of a program as text files");
@@ -195,6 +206,19 @@ int main(int argc, char** argv) {
             if (!fs::is_regular_file(patinfo)) return bad_input("patinfo program not found: " + patinfo);
             igxl::set_patinfo_program(fs::absolute(patinfo).string());
         }
+        if (!baseline.empty()) {
+            try {
+                igxl::Baseline::load(baseline);
+            } catch (const igxl::Error& e) {
+                return bad_input(e.what());
+            }
+        }
+        for (const auto* out : {&json_out, &sarif_out}) {
+            if (out->empty()) continue;
+            fs::path parent = fs::path(*out).parent_path();
+            if (!parent.empty() && !fs::is_directory(parent))
+                return bad_input("folder of output file not found: " + *out);
+        }
     }
 
     if (export_cmd->parsed()) {
@@ -231,6 +255,10 @@ int main(int argc, char** argv) {
         options.cycle_mode = igxl::parse_cycle_mode(cycle_mode).value_or(igxl::CycleMode::Period);
         options.context_env = context_env;
         options.vbt = vbt;
+        options.json = json_out;
+        options.sarif = sarif_out;
+        options.baseline = baseline;
+        options.fail_on = igxl::parse_fail_on(fail_on).value_or(igxl::FailOn::Never);
     }
 
     // The full log, every line as the driver wrote it; the console shows a tidier view.
@@ -319,6 +347,26 @@ int main(int argc, char** argv) {
         console.finish();
         for (const auto& path : reports)
             if (!console.mentioned(path)) console.say("Report: " + path);
+        // The findings of what was walked, also when the run ended early.
+        const igxl::FindingsResult& findings = driver->findings();
+        const igxl::FindingCounts counts = findings.counts();
+        std::string summary = "Findings: " + std::to_string(counts.error) + " error, " +
+                              std::to_string(counts.warning) + " warning, " + std::to_string(counts.info) + " info";
+        if (findings.suppressed)
+            summary += " (" + std::to_string(findings.suppressed) + " suppressed by the baseline)";
+        console.say(summary);
+        if (!options.json.empty()) {
+            igxl::util::write_file_atomic(
+                options.json.string(),
+                igxl::findings_json(findings, options, driver->checked_jobs(), igxl::Vantor::version()));
+            console.say("Findings JSON: " + options.json.string());
+        }
+        if (!options.sarif.empty()) {
+            igxl::util::write_file_atomic(
+                options.sarif.string(),
+                igxl::findings_sarif(findings, options, driver->device_folder(), igxl::Vantor::version()));
+            console.say("Findings SARIF: " + options.sarif.string());
+        }
         if (driver->stopped()) {
             console.error("vantor: stopped on request; the report holds what was walked");
             return igxl::util::kStoppedStatus;
@@ -329,7 +377,7 @@ int main(int argc, char** argv) {
                           " during the check: the report lacks what they stopped");
             return 1;
         }
-        return 0;
+        return findings.fails(options.fail_on) ? kGateFailed : 0;
     } catch (const std::exception& e) {
         console.finish();
         console.error(std::string("vantor: error: ") + e.what());

@@ -35,6 +35,38 @@ std::string identity(const std::string& path) {
     return ec ? path : canon.string();
 }
 
+bool keeps_row(std::string_view op) {
+    return is_test_opcode(op) || op == "Use-Limit" || op == "set-device" || op == "set-error-bin";
+}
+
+FlowRow flow_row(const std::vector<std::string_view>& f, Platform platform,
+                 const std::string& file, size_t line) {
+    const PlatformLayout& layout = layout_of(platform);
+    FlowRow r;
+    r.file = file;
+    r.line = static_cast<unsigned>(line);
+    r.Enable = field(f, 2);
+    r.Job = field(f, 3);
+    r.Part = field(f, 4);
+    r.Opcode = field(f, 6);
+    r.Parameter = util::to_upper(field(f, 7));
+    r.TestName = field(f, 8);
+    r.TestNumber = field(f, 9);
+    // Only the UltraFLEX family's flow sheets carry limits (LoLim, HiLim, Scale, Units).
+    if (layout.ultraflex_family) {
+        r.LoLimit = field(f, 10);
+        r.HiLimit = field(f, 11);
+        r.Units = field(f, 13);
+    }
+    r.HardBin = field(f, layout.flow_hard_bin);
+    r.SortBin = field(f, layout.flow_sort_bin);
+    r.Result = field(f, layout.flow_result);
+    // Sense, Condition and Name follow the result's Pass, Fail, State and Specifier columns.
+    for (size_t i = layout.flow_result + 5; i <= layout.flow_result + 10; ++i)
+        if (!util::strip(field(f, i)).empty()) r.conditional = true;
+    return r;
+}
+
 }  // namespace
 
 std::string FlowEntry::to_text() const {
@@ -127,6 +159,9 @@ void Fennick::read_flow(const std::string& flow_path, Platform platform,
         const std::string_view opcode = field(fields, 6);
         if (opcode.empty()) break;  // the flow ends at its first row without an opcode
         const bool env_empty = field(fields, 5).empty();
+        if (env_empty && keeps_row(opcode) && (opcode == "Use-Limit" || opcode.starts_with("set-") ||
+                                               !field(fields, 7).empty()))
+            flow_rows.push_back(flow_row(fields, platform, path, reader.line_number()));
         if (is_test_opcode(opcode) && env_empty && !field(fields, 7).empty()) {
             FlowEntry entry = get_flow_content(fields, platform);
             if (entry.HardBin.empty() || entry.SortBin.empty()) {

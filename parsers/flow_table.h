@@ -43,6 +43,18 @@ struct FlowEntry {
 
 using FlowEntryList = std::vector<FlowEntry>;
 
+// One row of a flow sheet as written, with where it stands: the test rows the entries come from,
+// their Use-Limit rows and the set-device / set-error-bin rows that bin a device outside a test.
+struct FlowRow {
+    std::string file;   // the flow or sub-flow sheet text file
+    unsigned line = 0;  // 1-based line in that file
+    std::string Opcode, Parameter, TestName, TestNumber, LoLimit, HiLimit, Units;
+    std::string HardBin, SortBin, Result;
+    std::string Enable, Job, Part;  // the row's run conditions
+    bool conditional = false;       // a Sense/Condition/Name decides whether it runs
+};
+using FlowRowList = std::vector<FlowRow>;
+
 // Builds a flow entry from a row's fields by the platform's layout (UltraFLEX family: bins in
 // columns Q and S, result in T; J750: L, N and O). A row of 8 fields or fewer gives only Opcode
 // and Parameter; fields a row lacks read as empty.
@@ -56,12 +68,15 @@ public:
     // and Error for a flow that calls itself (directly or through other flows).
     void read_flow_table(const std::string& flow_path, Platform platform);
     FlowEntryList& get_test_suite_info() { return test_suite_list; }
+    // The test, Use-Limit and device-binning rows read, in flow order (sub-flows in place).
+    const FlowRowList& get_flow_rows() const { return flow_rows; }
 
 private:
     void read_flow(const std::string& flow_path, Platform platform,
                    std::vector<std::pair<std::string, std::string>>& chain);
 
     FlowEntryList test_suite_list;
+    FlowRowList flow_rows;
     diag::Sink* sink_;
 };
 

@@ -97,7 +97,7 @@ namespace {
 // Fills a record where it stays in the map: a record is ten strings and a list, and moving it
 // in costs as much again.
 void fill_instance_content(InstanceRecord& r, const std::vector<std::string_view>& f,
-                           std::string pattern_info) {
+                           std::string pattern_info, Platform platform) {
     r.Method = field(f, 3);
     r.DCCategory = field(f, 5);
     r.DCSelector = field(f, 6);
@@ -106,6 +106,15 @@ void fill_instance_content(InstanceRecord& r, const std::vector<std::string_view
     r.ACSelector = field(f, 8);
     r.PinLevel = field(f, 11);
     r.Pattern = std::move(pattern_info);
+    if (!layout_of(platform).ultraflex_family) {
+        // J750 sheets: Arg0 in column N and no argument-list column; the arguments run up to the
+        // last one filled in.
+        const size_t width = std::min(f.size(), layout_of(platform).instance_width);
+        size_t last = width;
+        while (last > 13 && util::strip(f[last - 1]).empty()) --last;
+        for (size_t i = 13; i < last; ++i) r.ArgDetails.emplace_back(f[i]);
+        return;
+    }
     r.ArgList = field(f, 14);
     // One detail per argument name; an empty list still names one.
     size_t args = 1;
@@ -134,7 +143,8 @@ void Delmora::read_test_instance(const std::string& test_instance_path,
         longest_set = std::max(longest_set, set.size());
     }
 
-    util::LineReader reader(util::resolve_sheet_path(test_instance_path));
+    const std::string path = util::resolve_sheet_path(test_instance_path);
+    util::LineReader reader(path);
     std::vector<std::string_view> fields;
     std::string key;
     std::string_view line;
@@ -148,11 +158,12 @@ void Delmora::read_test_instance(const std::string& test_instance_path,
         auto& records = test_instance_dict[key];
 
         if (!pattern_set_dict.empty()) {
-            // Every argument in columns O to T that names a set adds the set's patterns, once
+            // Every argument in columns O to T (J750: N to S) that names a set adds the set's patterns, once
             // per column that names it.
             const std::vector<std::string>* named[6];
             size_t hits = 0, length = 0;
-            for (size_t i = 14; i <= 19; ++i) {
+            const size_t first_arg = layout_of(platform).ultraflex_family ? 14 : 13;
+            for (size_t i = first_arg; i < first_arg + 6; ++i) {
                 const std::string_view arg = field(fields, i);
                 if (arg.size() < shortest_set || arg.size() > longest_set) continue;
                 upper_into(arg, key);
@@ -171,13 +182,18 @@ void Delmora::read_test_instance(const std::string& test_instance_path,
                 }
             }
             if (!pattern.empty()) {
-                fill_instance_content(records.emplace_back(), fields, std::move(pattern));
+                fill_instance_content(records.emplace_back(), fields, std::move(pattern), platform);
+                records.back().file = path;
+                records.back().line = static_cast<unsigned>(reader.line_number());
                 continue;
             }
         }
         // The search runs over the row itself: its first `width` fields are the line's start.
         fill_instance_content(records.emplace_back(), fields,
-                              util::join(detail::find_pattern_names(line, fields, width, patx), ","));
+                              util::join(detail::find_pattern_names(line, fields, width, patx), ","),
+                              platform);
+        records.back().file = path;
+        records.back().line = static_cast<unsigned>(reader.line_number());
     }
 }
 

@@ -27,6 +27,10 @@ struct InstanceRecord {
     std::string Pattern;       // pattern names joined with ","; may be empty
     std::string ArgList;       // column O
     std::vector<std::string> ArgDetails;  // one field per argument name, from column P on
+                                          // (J750: Arg0 on, from column N, no argument list)
+    // Where the row stands (not a field of the record: it is not shown and not compared).
+    std::string file;
+    unsigned line = 0;
 
     // Key texts in record order; they head the instance parameter report.
     static constexpr std::array<std::string_view, 10> KEYS = {
@@ -49,7 +53,12 @@ struct InstanceRecord {
         f(KEYS[9], ArgDetails);
     }
 
-    bool operator==(const InstanceRecord&) const = default;
+    bool operator==(const InstanceRecord& o) const {
+        return Method == o.Method && DCCategory == o.DCCategory && DCSelector == o.DCSelector &&
+               TimeSet == o.TimeSet && ACCategory == o.ACCategory && ACSelector == o.ACSelector &&
+               PinLevel == o.PinLevel && Pattern == o.Pattern && ArgList == o.ArgList &&
+               ArgDetails == o.ArgDetails;
+    }
 };
 
 // Upper-cased instance name -> the records of the rows carrying it, in file order.

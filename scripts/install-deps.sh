@@ -11,7 +11,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libgsf-1-dev nlohmann-json3-dev
   clang libclang-rt-14-dev  # sanitizer and libFuzzer runtimes: the sanitized tests, fuzz/
-  python3 python3-openpyxl python3-xlwt
+  python3 python3-openpyxl python3-xlwt python3-jsonschema
 )
 # Extra packages some later test needs can be appended by name in EXTRA_PKGS.
 if [ -n "${EXTRA_PKGS:-}" ]; then read -r -a extra <<<"$EXTRA_PKGS"; PKGS+=("${extra[@]}"); fi

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -224,7 +225,7 @@ TEST_F(RunTest, SheetsInOrderAndTheClosingLines) {
     EXPECT_EQ(fs::path(paths[0]).parent_path(), out);
     EXPECT_EQ(fs::path(paths[0]).extension(), ".xlsm");
     EXPECT_EQ(sheet_names(paths[0]),
-              (std::vector<std::string>{"JobA", "JobB", "PatTsetMap_JobB", "SortBinDescrp",
+              (std::vector<std::string>{"Findings", "JobA", "JobB", "PatTsetMap_JobB", "SortBinDescrp",
                                         "InstParametersCheck", "PowerPinClampCheck"}));
     ASSERT_GE(rec.lines.size(), 3u);
     EXPECT_EQ(rec.lines[rec.lines.size() - 3], "Output file path is: " + paths[0]);
@@ -240,8 +241,8 @@ TEST_F(RunTest, MapSheetTakesTwentyCharactersOfTheLastJobAndNoCallbacksAreNeeded
     auto paths = v.run({"ABCDEFGHIJKLMNOPQRSTUVWXYZ"}, out.string());
     ASSERT_EQ(paths.size(), 1u);
     auto names = sheet_names(paths[0]);
-    ASSERT_GE(names.size(), 2u);
-    EXPECT_EQ(names[1], "PatTsetMap_ABCDEFGHIJKLMNOPQRST");
+    ASSERT_GE(names.size(), 3u);
+    EXPECT_EQ(names[2], "PatTsetMap_ABCDEFGHIJKLMNOPQRST");
 }
 
 TEST_F(RunTest, FailuresEndTheRunThroughTheCatchAll) {
@@ -285,7 +286,12 @@ TEST_F(RunTest, AStopEndsTheRunAfterTheJobInHand) {
     EXPECT_TRUE(rec.has("stopped on request"));
     std::vector<fs::path> saved(fs::directory_iterator(out), fs::directory_iterator{});
     ASSERT_EQ(saved.size(), 1u);
-    EXPECT_EQ(sheet_names(saved[0].string()), std::vector<std::string>{"JobA"});
+    EXPECT_EQ(sheet_names(saved[0].string()), (std::vector<std::string>{"Findings", "JobA"}));
+    // The findings say the check ended early, and why.
+    const auto& found = v.findings().findings;
+    EXPECT_TRUE(std::any_of(found.begin(), found.end(), [](const igxl::Finding& f) {
+        return f.rule == "run-failed" && f.message.find("stopped on request") != std::string::npos;
+    }));
 
     // The next run starts afresh.
     v.set_stop_check(nullptr);

@@ -32,14 +32,21 @@ def value_text(cell):
     return repr(v)
 
 
+# Run settings of the Findings sheet that differ from run to run and machine to machine.
+VOLATILE_SETTINGS = ("Program", "Options", "Tool version", "Date")
+
+
 def dump(path):
     wb = openpyxl.load_workbook(path, keep_vba=False)
     out = []
     for ws in wb.worksheets:
         out.append("== " + ws.title)
         for row in ws.iter_rows():
+            volatile = ws.title == "Findings" and row[0].value in VOLATILE_SETTINGS
             for cell in row:
                 text = value_text(cell)
+                if volatile and cell.column == 2:
+                    text = "<this run>"
                 fill = colour(cell.fill)
                 if text is None and fill is None:
                     continue

@@ -223,7 +223,7 @@ TEST(CheckWalk, MissingSheetsAreLoggedAndTheRunGoesOn) {
 }
 
 // Every part of a report workbook by name; the creation and modification times of the document
-// properties are the only volatile content and are blanked.
+// properties and the run settings of the Findings sheet are the only volatile content and are blanked.
 std::map<std::string, std::string> report_parts(const std::string& report) {
     std::map<std::string, std::string> parts;
     int err = 0;
@@ -243,6 +243,10 @@ std::map<std::string, std::string> report_parts(const std::string& report) {
     static const igxl::util::Regex times("(<dcterms:(?:created|modified)[^>]*>)[^<]*");
     auto core = parts.find("docProps/core.xml");
     if (core != parts.end()) core->second = times.replace_all(core->second, "$1");
+    // The Findings sheet's program, options, tool version and date (cells B2, B5, B6, B7).
+    static const igxl::util::Regex settings(R"((<c r="B[2567]" t="inlineStr"><is><t[^>]*>)[^<]*)");
+    auto findings = parts.find("xl/worksheets/sheet1.xml");
+    if (findings != parts.end()) findings->second = settings.replace_all(findings->second, "$1");
     return parts;
 }
 
