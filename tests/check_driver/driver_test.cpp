@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -32,7 +33,8 @@ const char* kJobList =
     "\tABCDEFGHIJKLMNOPQRSTUVWXYZ\tPins\tInstances\tFlow Table\tAC Specs\tDC Specs\tPatSets\n";
 
 fs::path fresh_dir(const std::string& name) {
-    auto d = fs::temp_directory_path() / "igxl_driver_test" / name;
+    // One folder per test process: other checkouts and builds run these tests at the same time.
+    auto d = fs::temp_directory_path() / ("igxl_driver_test_" + std::to_string(getpid())) / name;
     fs::remove_all(d);
     fs::create_directories(d);
     return d;
