@@ -106,6 +106,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
     pattern_set_dict = pattern_reader.get_pattern_set_info();
     update_progressbar(progress::kPatternSetsRead);
 
+    test_instance_dict = InstanceMap();  // the last job's, given back before this job's are read
     Delmora instance_reader;
     for (const auto& path : instance_paths) {
         try {

@@ -51,9 +51,7 @@ void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const Patter
     // map lacks them and their rows are still written, so count the rows to stay within 100.
     const double n = static_cast<double>(std::max(my_dict.size(), pat2inst.size()));
     for (const auto& [pattern, tests] : pat2inst) {
-        std::string joined;
-        for (size_t i = 0; i < tests.size(); ++i) joined += (i ? "," : "") + tests[i];
-        write_cell_text(ws, r, 0, joined);
+        write_cell_text(ws, r, 0, tests);
         ws.write_text(r, 1, pattern);
         auto found = my_dict.find(pattern);
         if (found != my_dict.end()) {
