@@ -25,15 +25,15 @@ void PowerClampTable::start(const std::string& test) {
 
 void PowerClampTable::set(std::string_view pin, double value) {
     const Pin p = pin_index(pin);
-    auto* first = values_.data() + current_->begin;
-    for (auto* v = first; v != first + current_->count; ++v) {
-        if (v->first == p) {
-            v->second = value;
+    for (std::uint32_t i = current_->begin; i != current_->begin + current_->count; ++i) {
+        if (pins_of_[i] == p) {
+            values_[i] = value;
             return;
         }
     }
-    // The test started last owns the end of the array, so its run grows in place.
-    values_.emplace_back(p, value);
+    // The test started last owns the end of the store, so its run grows in place.
+    pins_of_.push_back(p);
+    values_.push_back(value);
     ++current_->count;
 }
 
@@ -47,6 +47,7 @@ PowerClampTable::Pin PowerClampTable::pin_index(std::string_view pin) {
 void PowerClampTable::clear() {
     tests_.clear();
     current_ = nullptr;
+    pins_of_.clear();
     values_.clear();
     pins_.clear();
     pin_names_.clear();
@@ -161,12 +162,13 @@ void Vantor::write_power_pin_clamp(SheetBuffer& ws) {
     std::vector<size_t> rank(table.pin_count(), kNone);
     std::vector<PowerClampTable::Pin> columns;
     for (const auto& [test, run] : table.tests()) {
-        const auto* v = table.values(run);
-        for (std::uint32_t i = 0; i < run.count; ++i)
-            if (rank[v[i].first] == kNone) {
-                rank[v[i].first] = columns.size();
-                columns.push_back(v[i].first);
+        for (std::uint32_t i = 0; i < run.count; ++i) {
+            const PowerClampTable::Pin pin = table.value(run, i).first;
+            if (rank[pin] == kNone) {
+                rank[pin] = columns.size();
+                columns.push_back(pin);
             }
+        }
     }
 
     // Tests grouped by the first pin column they hold a value for, in map order within a group.
@@ -174,8 +176,7 @@ void Vantor::write_power_pin_clamp(SheetBuffer& ws) {
     for (const auto& [test, run] : table.tests()) {
         if (run.count == 0) continue;
         size_t first = columns.size();
-        const auto* v = table.values(run);
-        for (std::uint32_t i = 0; i < run.count; ++i) first = std::min(first, rank[v[i].first]);
+        for (std::uint32_t i = 0; i < run.count; ++i) first = std::min(first, rank[table.value(run, i).first]);
         by_first_pin[first].emplace_back(&test, run);
     }
 
@@ -188,8 +189,10 @@ void Vantor::write_power_pin_clamp(SheetBuffer& ws) {
         for (const auto& [test, run] : group) {
             ws.write_text(row, 0, *test);
             std::fill(cells.begin(), cells.end(), std::numeric_limits<double>::quiet_NaN());
-            const auto* v = table.values(run);
-            for (std::uint32_t i = 0; i < run.count; ++i) cells[rank[v[i].first]] = v[i].second;
+            for (std::uint32_t i = 0; i < run.count; ++i) {
+                const auto [pin, value] = table.value(run, i);
+                cells[rank[pin]] = value;
+            }
             for (size_t col = 0; col < cells.size(); ++col)
                 ws.write_number(row, static_cast<std::uint32_t>(col + 1), cells[col]);
             ++row;

@@ -1,8 +1,10 @@
 // The power pin clamp values of every test a run walked, held compactly: pins are numbered once
-// and each test's values are one run of a flat array (a map per test cost some 800 bytes and a
-// dozen allocations for ten numbers).
+// and each test's values are one run of a flat store, 12 bytes a value (a map per test cost some
+// 800 bytes and a dozen allocations for ten numbers). The store grows in fixed blocks: a vector
+// doubling its room would hold up to twice what it needs at the run's peak.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -31,7 +33,10 @@ public:
     void clear();
 
     const tsl::ordered_map<std::string, Run>& tests() const { return tests_; }
-    const std::pair<Pin, double>* values(const Run& run) const { return values_.data() + run.begin; }
+    // The i-th (pin, value) of a test's run, i < run.count.
+    std::pair<Pin, double> value(const Run& run, std::uint32_t i) const {
+        return {pins_of_[run.begin + i], values_[run.begin + i]};
+    }
     const std::string& pin_name(Pin pin) const { return pin_names_[pin]; }
     size_t pin_count() const { return pin_names_.size(); }
 
@@ -40,7 +45,8 @@ private:
 
     tsl::ordered_map<std::string, Run> tests_;
     Run* current_ = nullptr;
-    std::vector<std::pair<Pin, double>> values_;
+    std::deque<Pin> pins_of_;
+    std::deque<double> values_;
     std::unordered_map<std::string, Pin> pins_;
     std::vector<std::string> pin_names_;
 };

@@ -14,8 +14,10 @@ using Values = std::vector<std::pair<std::string, double>>;
 Values values_of(const PowerClampTable& table, const std::string& test) {
     Values out;
     const auto& run = table.tests().at(test);
-    const auto* v = table.values(run);
-    for (std::uint32_t i = 0; i < run.count; ++i) out.emplace_back(table.pin_name(v[i].first), v[i].second);
+    for (std::uint32_t i = 0; i < run.count; ++i) {
+        const auto [pin, value] = table.value(run, i);
+        out.emplace_back(table.pin_name(pin), value);
+    }
     return out;
 }
 
