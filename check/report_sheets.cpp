@@ -107,6 +107,9 @@ void Vantor::write_inst_para(SheetBuffer& ws) {
         block = Block{row, row, c1, c2, true};
     };
 
+    // The sheet is filled in row order, so its rows go to the workbook as each test is done
+    // rather than wait in the buffer; the header row's settings come first for that.
+    excel_file_optimise(ws);
     std::uint32_t r = 0;
     for (const auto& [name, records] : test_instance_dict) {
         if (r == 0) {
@@ -136,9 +139,9 @@ void Vantor::write_inst_para(SheetBuffer& ws) {
             });
             ++r;
         }
+        ws.write_rows_before(r);
     }
     flush();
-    excel_file_optimise(ws);
 }
 
 }  // namespace igxl
