@@ -257,6 +257,10 @@ private:
     std::optional<std::vector<std::pair<std::string, std::string>>> power_order_rows_;
     // Column of each display name in power_list.
     tsl::ordered_map<std::string, int> power_column_;
+    // The instance and pattern-set sheets test_instance_dict was read from, and whether every
+    // one of them was read.
+    std::pair<std::vector<std::string>, std::vector<std::string>> instances_read_;
+    bool instances_read_whole_ = false;
     // Sheet path of each time-set field text, for the flow folder timing_path_folder_.
     tsl::ordered_map<std::string, std::string> timing_paths_;
     std::string timing_path_folder_;
