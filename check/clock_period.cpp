@@ -41,8 +41,8 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Vantor::extract_pe
         for (const auto& [name, _] : known->second) tset_names.push_back(name);
     }
 
-    const TimingPeriodMap& periods = tsb_dict.at(timing_name);
-    const TimingClockMap& clocks = clock_dic.at(timing_name);
+    const TimingPeriodMap& periods = *tsb_dict.at(timing_name);
+    const TimingClockMap& clocks = *clock_dic.at(timing_name);
 
     std::vector<std::string> period_list, clock_list, stored;
     for (const auto& t : tset_names) {
@@ -165,8 +165,8 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
                                                            std::move(reader.get_clk_info())})
                                  .first;
                 }
-                tsb_dict[timing] = cached->second.periods;
-                clock_dic[timing] = cached->second.clocks;
+                tsb_dict[timing] = &cached->second.periods;
+                clock_dic[timing] = &cached->second.clocks;
                 source = path;
             }
 

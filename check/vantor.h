@@ -48,8 +48,10 @@ using PatternInstanceMap = tsl::ordered_map<std::string, std::string>;
 using PatternTsetMap = tsl::ordered_map<std::string, tsl::ordered_map<std::string, std::string>>;
 
 // Time-set field text of an instance record -> that sheet's periods or clocks.
-using TimesetPeriodCache = tsl::ordered_map<std::string, TimingPeriodMap>;
-using TimesetClockCache = tsl::ordered_map<std::string, TimingClockMap>;
+// The maps point into the parsed time-set files the driver keeps (one copy per sheet, not per
+// field text naming it).
+using TimesetPeriodCache = tsl::ordered_map<std::string, const TimingPeriodMap*>;
+using TimesetClockCache = tsl::ordered_map<std::string, const TimingClockMap*>;
 
 class Vantor {
 public:
