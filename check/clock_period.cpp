@@ -41,8 +41,8 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Vantor::extract_pe
         for (const auto& [name, _] : known->second) tset_names.push_back(name);
     }
 
-    const TimingPeriodMap& periods = tsb_dict.at(timing_name);
-    const TimingClockMap& clocks = clock_dic.at(timing_name);
+    const TimingPeriodMap& periods = *tsb_dict.at(timing_name);
+    const TimingClockMap& clocks = *clock_dic.at(timing_name);
 
     std::vector<std::string> period_list, clock_list, stored;
     for (const auto& t : tset_names) {
@@ -142,8 +142,17 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
         const std::string& timing = record.TimeSet;
 
         if (!record.Pattern.empty() && !timing.empty()) {
-            const std::string sheet = std::string(util::split(timing, ',')[0]);
-            const std::string path = (fs::path(flow_table_directory) / (sheet + ".txt")).string();
+            // Many records name the same time-set text: its sheet path is made once per folder.
+            if (flow_table_directory != timing_path_folder_) {
+                timing_paths_.clear();
+                timing_path_folder_ = flow_table_directory;
+            }
+            auto [known_path, added] = timing_paths_.try_emplace(timing);
+            if (added) {
+                const std::string sheet = std::string(util::split(timing, ',')[0]);
+                known_path.value() = (fs::path(flow_table_directory) / (sheet + ".txt")).string();
+            }
+            const std::string& path = known_path->second;
             // The same sheet is met by many records; parse it once per job.
             auto& source = timing_source_[timing];
             if (source != path || !tsb_dict.contains(timing)) {
@@ -156,21 +165,33 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
                                                            std::move(reader.get_clk_info())})
                                  .first;
                 }
-                tsb_dict[timing] = cached->second.periods;
-                clock_dic[timing] = cached->second.clocks;
+                tsb_dict[timing] = &cached->second.periods;
+                clock_dic[timing] = &cached->second.clocks;
                 source = path;
             }
 
             const int c = print_inst_info_col_cnt + dps_count;
-            work_sheet->write_text(0, col_of(c), "PatternName_0");
-            work_sheet->write_text(0, col_of(c + 1), frequency ? "Freq_0" : "Period_0");
-            work_sheet->write_text(0, col_of(c + 2), "Clock_0");
-            work_sheet->sheet().set_column(col_of(c), col_of(c), 40);
+            // The headers of a pattern's three columns are the same for every record that fills
+            // them: written (with the column's width) by the first one.
+            auto write_header = [&](size_t k) {
+                const int col = c + 3 * static_cast<int>(k);
+                if (pattern_headers_.size() <= static_cast<size_t>(col)) pattern_headers_.resize(col + 1, false);
+                if (pattern_headers_[col]) return;
+                pattern_headers_[col] = true;
+                const std::string n = std::to_string(k);
+                work_sheet->write_text(0, col_of(col), "PatternName_" + n);
+                work_sheet->write_text(0, col_of(col + 1), (frequency ? "Freq_" : "Period_") + n);
+                work_sheet->write_text(0, col_of(col + 2), "Clock_" + n);
+                work_sheet->sheet().set_column(col_of(col), col_of(col), 40);
+            };
+            write_header(0);
 
             auto evaluate = [&](const std::string& p) {
                 try {
                     auto result = extract_per_clk(p, timing, category, selector);
-                    pat2inst_dict[p].push_back(name);
+                    auto [tests, first_use] = pat2inst_dict.try_emplace(p);
+                    if (!first_use) tests.value() += ',';
+                    tests.value() += name;
                     return result;
                 } catch (const std::exception&) {
                     diag::Location where;
@@ -189,13 +210,7 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
                 const std::string p(pieces[k]);
                 auto [periods, clocks] = evaluate(p);
                 const int col = c + 3 * static_cast<int>(k);
-                if (pieces.size() > 1) {
-                    const std::string n = std::to_string(k);
-                    work_sheet->write_text(0, col_of(col), "PatternName_" + n);
-                    work_sheet->write_text(0, col_of(col + 1), (frequency ? "Freq_" : "Period_") + n);
-                    work_sheet->write_text(0, col_of(col + 2), "Clock_" + n);
-                    work_sheet->sheet().set_column(col_of(col), col_of(col), 40);
-                }
+                if (pieces.size() > 1) write_header(k);
                 work_sheet->write_text(row_of(r + 1), col_of(col), p);
                 work_sheet->write_text(row_of(r + 1), col_of(col + 1), join(periods));
                 work_sheet->write_text(row_of(r + 1), col_of(col + 2), join(clocks));

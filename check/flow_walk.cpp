@@ -37,6 +37,7 @@ void Vantor::reset_walk_state() {
     glob_spec_dict.clear();
     pattern_set_dict.clear();
     test_instance_dict.clear();
+    instances_read_whole_ = false;
     dc_spec_dict.clear();
     ac_spec_dict.clear();
     spec_version.clear();
@@ -106,20 +107,30 @@ void Vantor::run_each_flow(const std::string& job_name) {
     pattern_set_dict = pattern_reader.get_pattern_set_info();
     update_progressbar(progress::kPatternSetsRead);
 
-    Delmora instance_reader;
-    for (const auto& path : instance_paths) {
-        try {
-            instance_reader.read_test_instance(path, pattern_set_dict, options_.platform);
-        } catch (const std::exception& e) {
-            diag::Location where;
-            where.file = path;
-            report(diag::Severity::error, "check.instances-unreadable",
-                   "Error: cannot read " + path + ", please check it!", diag::kLog, where);
-            report(diag::Severity::error, "check.instances-unreadable-reason", e.what(), diag::kConsole,
-                   std::move(where));
+    // Jobs mostly share their instance sheets and pattern sets; the instances read for the last
+    // job (read whole, without a failure) serve this one when it names the same sheets.
+    const bool same_instances = instances_read_whole_ && instance_paths == instances_read_.first &&
+                                pattern_set_paths == instances_read_.second;
+    if (!same_instances) {
+        test_instance_dict = InstanceMap();  // the last job's, given back before this job's are read
+        instances_read_whole_ = true;
+        Delmora instance_reader;
+        for (const auto& path : instance_paths) {
+            try {
+                instance_reader.read_test_instance(path, pattern_set_dict, options_.platform);
+            } catch (const std::exception& e) {
+                instances_read_whole_ = false;
+                diag::Location where;
+                where.file = path;
+                report(diag::Severity::error, "check.instances-unreadable",
+                       "Error: cannot read " + path + ", please check it!", diag::kLog, where);
+                report(diag::Severity::error, "check.instances-unreadable-reason", e.what(), diag::kConsole,
+                       std::move(where));
+            }
         }
+        test_instance_dict = std::move(instance_reader.get_instance_info());
+        instances_read_ = {instance_paths, pattern_set_paths};
     }
-    test_instance_dict = std::move(instance_reader.get_instance_info());
     update_progressbar(progress::kInstancesRead);
 
     if (last_flow_info.dc_spec_name != dc_path) {

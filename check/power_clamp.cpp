@@ -18,6 +18,40 @@ namespace igxl {
 
 namespace fs = std::filesystem;
 
+void PowerClampTable::start(const std::string& test) {
+    current_ = &tests_[test];
+    *current_ = Run{static_cast<std::uint32_t>(values_.size()), 0};
+}
+
+void PowerClampTable::set(std::string_view pin, double value) {
+    const Pin p = pin_index(pin);
+    for (std::uint32_t i = current_->begin; i != current_->begin + current_->count; ++i) {
+        if (pins_of_[i] == p) {
+            values_[i] = value;
+            return;
+        }
+    }
+    // The test started last owns the end of the store, so its run grows in place.
+    pins_of_.push_back(p);
+    values_.push_back(value);
+    ++current_->count;
+}
+
+PowerClampTable::Pin PowerClampTable::pin_index(std::string_view pin) {
+    std::string key(pin);
+    auto [it, added] = pins_.try_emplace(key, static_cast<Pin>(pin_names_.size()));
+    if (added) pin_names_.push_back(std::move(key));
+    return it->second;
+}
+
+void PowerClampTable::clear() {
+    tests_.clear();
+    current_ = nullptr;
+    pins_of_.clear();
+    values_.clear();
+    pins_.clear();
+    pin_names_.clear();
+}
 
 int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
                                         const FlowEntry& entry, int flow_table_index) {
@@ -31,8 +65,7 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
                std::move(where));
         return static_cast<int>(power_list.size());
     }
-    auto& clamps = power_pin_clamp_dict[name];
-    clamps.clear();
+    power_pin_clamp_dict.start(name);
 
     int row = flow_table_index + 1;
     for (const auto& record : it->second) {
@@ -115,8 +148,8 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
                 work_sheet->write_number(static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(column),
                              level);
             }
-            clamps[pin] = detail::round5(
-                evaluate_spec_expression(clamp_it->second, dc_spec_dict, category, selector));
+            power_pin_clamp_dict.set(pin, detail::round5(
+                evaluate_spec_expression(clamp_it->second, dc_spec_dict, category, selector)));
         }
         ++row;
     }
@@ -124,33 +157,45 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
 }
 
 void Vantor::write_power_pin_clamp(SheetBuffer& ws) {
-    // Pins in order of first occurrence.
-    tsl::ordered_map<std::string, size_t> pins;
-    for (const auto& [test, values] : power_pin_clamp_dict)
-        for (const auto& [pin, _] : values)
-            if (!pins.contains(pin)) pins.emplace(pin, pins.size());
+    const PowerClampTable& table = power_pin_clamp_dict;
+    // Pin columns in order of first occurrence over the tests; rank[pin] is its column - 1.
+    constexpr size_t kNone = SIZE_MAX;
+    std::vector<size_t> rank(table.pin_count(), kNone);
+    std::vector<PowerClampTable::Pin> columns;
+    for (const auto& [test, run] : table.tests()) {
+        for (std::uint32_t i = 0; i < run.count; ++i) {
+            const PowerClampTable::Pin pin = table.value(run, i).first;
+            if (rank[pin] == kNone) {
+                rank[pin] = columns.size();
+                columns.push_back(pin);
+            }
+        }
+    }
 
     // Tests grouped by the first pin column they hold a value for, in map order within a group.
-    std::vector<std::vector<const std::string*>> by_first_pin(pins.size());
-    for (const auto& [test, values] : power_pin_clamp_dict) {
-        if (values.empty()) continue;
-        size_t first = pins.size();
-        for (const auto& [pin, _] : values) first = std::min(first, pins.at(pin));
-        by_first_pin[first].push_back(&test);
+    std::vector<std::vector<std::pair<const std::string*, PowerClampTable::Run>>> by_first_pin(columns.size());
+    for (const auto& [test, run] : table.tests()) {
+        if (run.count == 0) continue;
+        size_t first = columns.size();
+        for (std::uint32_t i = 0; i < run.count; ++i) first = std::min(first, rank[table.value(run, i).first]);
+        by_first_pin[first].emplace_back(&test, run);
     }
 
     ws.write_text(0, 0, "Test Instance");
-    for (const auto& [pin, col] : pins) ws.write_text(0, static_cast<std::uint32_t>(col + 1), pin);
+    for (size_t col = 0; col < columns.size(); ++col)
+        ws.write_text(0, static_cast<std::uint32_t>(col + 1), table.pin_name(columns[col]));
     std::uint32_t row = 1;
+    std::vector<double> cells(columns.size());
     for (const auto& group : by_first_pin) {
-        for (const std::string* test : group) {
+        for (const auto& [test, run] : group) {
             ws.write_text(row, 0, *test);
-            const auto& values = power_pin_clamp_dict.at(*test);
-            for (const auto& [pin, col] : pins) {
-                auto v = values.find(pin);
-                ws.write_number(row, static_cast<std::uint32_t>(col + 1),
-                             v != values.end() ? v->second : std::numeric_limits<double>::quiet_NaN());
+            std::fill(cells.begin(), cells.end(), std::numeric_limits<double>::quiet_NaN());
+            for (std::uint32_t i = 0; i < run.count; ++i) {
+                const auto [pin, value] = table.value(run, i);
+                cells[rank[pin]] = value;
             }
+            for (size_t col = 0; col < cells.size(); ++col)
+                ws.write_number(row, static_cast<std::uint32_t>(col + 1), cells[col]);
             ++row;
         }
     }

@@ -51,9 +51,7 @@ void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const Patter
     // map lacks them and their rows are still written, so count the rows to stay within 100.
     const double n = static_cast<double>(std::max(my_dict.size(), pat2inst.size()));
     for (const auto& [pattern, tests] : pat2inst) {
-        std::string joined;
-        for (size_t i = 0; i < tests.size(); ++i) joined += (i ? "," : "") + tests[i];
-        write_cell_text(ws, r, 0, joined);
+        write_cell_text(ws, r, 0, tests);
         ws.write_text(r, 1, pattern);
         auto found = my_dict.find(pattern);
         if (found != my_dict.end()) {
@@ -109,6 +107,9 @@ void Vantor::write_inst_para(SheetBuffer& ws) {
         block = Block{row, row, c1, c2, true};
     };
 
+    // The sheet is filled in row order, so its rows go to the workbook as each test is done
+    // rather than wait in the buffer; the header row's settings come first for that.
+    excel_file_optimise(ws);
     std::uint32_t r = 0;
     for (const auto& [name, records] : test_instance_dict) {
         if (r == 0) {
@@ -138,9 +139,9 @@ void Vantor::write_inst_para(SheetBuffer& ws) {
             });
             ++r;
         }
+        ws.write_rows_before(r);
     }
     flush();
-    excel_file_optimise(ws);
 }
 
 }  // namespace igxl

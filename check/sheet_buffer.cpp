@@ -28,8 +28,7 @@ SheetBuffer::Cell& SheetBuffer::cell_at(Row row, Col col) {
     if (row >= xw::kMaxRows || col >= xw::kMaxColumns)
         throw Error("cannot write a cell of the sheet '" + sheet_->name() + "': row " + std::to_string(row + 1) +
                     ", column " + std::to_string(col + 1) + " is outside a sheet");
-    if (row >= rows_.size()) rows_.resize(static_cast<size_t>(row) + 1);
-    auto& cells = rows_[row].cells;
+    auto& cells = held_row(row).cells;
     // Cells mostly arrive left to right.
     if (cells.empty() || cells.back().col < col) {
         ++cells_;
@@ -44,6 +43,15 @@ SheetBuffer::Cell& SheetBuffer::cell_at(Row row, Col col) {
     it = cells.insert(it, Cell{});
     it->col = col;
     return *it;
+}
+
+SheetBuffer::HeldRow& SheetBuffer::held_row(Row row) {
+    if (row < first_held_)
+        throw Error("cannot change row " + std::to_string(row + 1) + " of the sheet '" + sheet_->name() +
+                    "': it is written");
+    const size_t i = row - first_held_;
+    if (i >= rows_.size()) rows_.resize(i + 1);
+    return rows_[i];
 }
 
 uint8_t SheetBuffer::format_index(Format format) {
@@ -110,8 +118,7 @@ void SheetBuffer::set_row(Row row, double height, Format format, xw::RowOptions 
     if (row >= xw::kMaxRows)
         throw Error("cannot set row " + std::to_string(row + 1) + " of the sheet '" + sheet_->name() + "'");
     const uint8_t f = format_index(format);
-    if (row >= rows_.size()) rows_.resize(static_cast<size_t>(row) + 1);
-    HeldRow& r = rows_[row];
+    HeldRow& r = held_row(row);
     r.set = true;
     r.height = height;
     r.format = f;
@@ -120,22 +127,41 @@ void SheetBuffer::set_row(Row row, double height, Format format, xw::RowOptions 
     r.collapsed = options.collapsed;
 }
 
-void SheetBuffer::flush() {
-    for (Row r = 0; r < rows_.size(); ++r) {
-        HeldRow& row = rows_[r];
-        if (row.set) sheet_->set_row(r, row.height, formats_[row.format], {row.hidden != 0, row.level, row.collapsed != 0});
-        for (const Cell& c : row.cells) {
-            const Format f = formats_[c.format];
-            switch (c.kind) {
-                case kText: sheet_->write_string(r, c.col, c.text, f); break;
-                case kNumber: sheet_->write_number(r, c.col, c.number, f); break;
-                case kBlank: sheet_->write_blank(r, c.col, f); break;
-                case kNumError: sheet_->write_error(r, c.col, xw::ErrorValue::num, f); break;
-                case kDivError: sheet_->write_error(r, c.col, xw::ErrorValue::div0, f); break;
-            }
+void SheetBuffer::write_row(Row r, const HeldRow& row) {
+    if (row.set) sheet_->set_row(r, row.height, formats_[row.format], {row.hidden != 0, row.level, row.collapsed != 0});
+    for (const Cell& c : row.cells) {
+        const Format f = formats_[c.format];
+        switch (c.kind) {
+            case kText: sheet_->write_string(r, c.col, c.text, f); break;
+            case kNumber: sheet_->write_number(r, c.col, c.number, f); break;
+            case kBlank: sheet_->write_blank(r, c.col, f); break;
+            case kNumError: sheet_->write_error(r, c.col, xw::ErrorValue::num, f); break;
+            case kDivError: sheet_->write_error(r, c.col, xw::ErrorValue::div0, f); break;
         }
+    }
+}
+
+void SheetBuffer::write_rows_before(Row end) {
+    if (end <= first_held_) return;
+    const size_t n = std::min(rows_.size(), static_cast<size_t>(end - first_held_));
+    for (size_t i = 0; i < n; ++i) {
+        write_row(first_held_ + static_cast<Row>(i), rows_[i]);
+        cells_ -= rows_[i].cells.size();
+    }
+    rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(n));
+    first_held_ = end;
+    // The texts of the rows still held live in the chunks; with none left they all go.
+    if (rows_.empty()) {
+        chunks_.clear();
+        chunk_used_ = chunk_size_ = 0;
+    }
+}
+
+void SheetBuffer::flush() {
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        write_row(first_held_ + static_cast<Row>(i), rows_[i]);
         // Hand each row's memory back as it goes: the buffer of a large sheet is its biggest user.
-        std::vector<Cell>().swap(row.cells);
+        std::vector<Cell>().swap(rows_[i].cells);
     }
     rows_.clear();
     rows_.shrink_to_fit();

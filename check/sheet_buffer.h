@@ -36,6 +36,11 @@ public:
     // before the row's cells so its format reaches them.
     void set_row(Row row, double height, Format format, xlsx::writer::RowOptions options = {});
 
+    // Writes the held rows above `end` into the worksheet now and gives their memory back, for a
+    // sheet filled in row order (a summary sheet as large as the program). Those rows are then
+    // final: writing to them again throws.
+    void write_rows_before(Row end);
+
     // Writes every held row in order into the worksheet, empties the buffer and finishes the
     // worksheet, which then holds nothing but its compressed rows. Call once, when the sheet is
     // done (rules, filter and lists set before).
@@ -64,11 +69,14 @@ private:
     };
 
     Cell& cell_at(Row row, Col col);
+    HeldRow& held_row(Row row);
+    void write_row(Row r, const HeldRow& row);
     uint8_t format_index(Format format);
     const char* store(std::string_view text);
 
     xlsx::writer::Worksheet* sheet_;
-    std::vector<HeldRow> rows_;
+    std::vector<HeldRow> rows_;  // rows_[i] holds row first_held_ + i
+    Row first_held_ = 0;         // rows above it are written
     std::vector<Format> formats_{nullptr};
     size_t cells_ = 0;
 

@@ -60,6 +60,8 @@ void Vantor::reset() {
     power_list.clear();
     sort_bin_dscrp.clear();
     power_pin_clamp_dict.clear();
+    timing_paths_.clear();
+    timing_path_folder_.clear();
     format_red = format_yellow = format_orange = format_bold = nullptr;
     last_run_failed_ = false;
     current_job_.clear();
@@ -260,6 +262,7 @@ void Vantor::init() {
     work_sheet->sheet().set_column(job_sheet::kParameterColumn, job_sheet::kParameterColumn, 20);
     work_sheet->sheet().set_column(job_sheet::kTestNumberColumn, job_sheet::kResultColumn, 15);
     write_row_index = 0;
+    pattern_headers_.clear();
 }
 
 SheetBuffer& Vantor::open_sheet(const std::string& name) {

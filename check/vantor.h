@@ -13,6 +13,7 @@
 
 #include "check/findings.h"
 #include "check/options.h"
+#include "check/power_clamp_table.h"
 #include "parsers/flow_table.h"
 #include "parsers/job_list.h"
 #include "parsers/pattern_sets.h"
@@ -43,14 +44,16 @@ struct LastFlowInfo {
     std::optional<std::string> pattern_set_name;
 };
 
-// Pattern -> names of the tests that use it (duplicates kept, in order of use).
-using PatternInstanceMap = tsl::ordered_map<std::string, std::vector<std::string>>;
+// Pattern -> names of the tests that use it, ","-joined (duplicates kept, in order of use).
+using PatternInstanceMap = tsl::ordered_map<std::string, std::string>;
 // Pattern -> time-set name -> ","-joined period (or frequency) texts.
 using PatternTsetMap = tsl::ordered_map<std::string, tsl::ordered_map<std::string, std::string>>;
 
 // Time-set field text of an instance record -> that sheet's periods or clocks.
-using TimesetPeriodCache = tsl::ordered_map<std::string, TimingPeriodMap>;
-using TimesetClockCache = tsl::ordered_map<std::string, TimingClockMap>;
+// The maps point into the parsed time-set files the driver keeps (one copy per sheet, not per
+// field text naming it).
+using TimesetPeriodCache = tsl::ordered_map<std::string, const TimingPeriodMap*>;
+using TimesetClockCache = tsl::ordered_map<std::string, const TimingClockMap*>;
 
 class Vantor {
 public:
@@ -134,7 +137,7 @@ private:
     ProgressCallback progressbarOne;
     std::vector<std::string> power_list;
     std::vector<std::array<std::string, 2>> sort_bin_dscrp;
-    tsl::ordered_map<std::string, tsl::ordered_map<std::string, double>> power_pin_clamp_dict;
+    PowerClampTable power_pin_clamp_dict;
 
     // Parser maps of the job being walked (replaced job by job; specs only when re-read).
     GlobalSpecMap glob_spec_dict;
@@ -278,6 +281,15 @@ private:
     std::optional<std::vector<std::pair<std::string, std::string>>> power_order_rows_;
     // Column of each display name in power_list.
     tsl::ordered_map<std::string, int> power_column_;
+    // The instance and pattern-set sheets test_instance_dict was read from, and whether every
+    // one of them was read.
+    std::pair<std::vector<std::string>, std::vector<std::string>> instances_read_;
+    bool instances_read_whole_ = false;
+    // Sheet path of each time-set field text, for the flow folder timing_path_folder_.
+    tsl::ordered_map<std::string, std::string> timing_paths_;
+    std::string timing_path_folder_;
+    // Columns of the job sheet whose pattern header is written (by column index).
+    std::vector<bool> pattern_headers_;
 
     // Adds a worksheet and the buffer that fills it; close_sheet writes the buffered rows.
     SheetBuffer& open_sheet(const std::string& name);

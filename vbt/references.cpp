@@ -223,6 +223,9 @@ void VBAParser::collect_variable_references() {
                     if (re.search(line)) count_definition(definitions[index], line_id, file_path);
         }
     }
+    // The per-procedure lists grew one entry at a time; a large program has some half a million
+    // of them, and the room left over by their growth would be held to the end of the run.
+    for (auto it = reference_counts.begin(); it != reference_counts.end(); ++it) it.value().by_procedure.shrink_to_fit();
     info("vbt.references-collected", "收集到 " + std::to_string(reference_counts.size()) + " 个变量的引用信息");
 }
 

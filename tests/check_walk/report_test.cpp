@@ -222,6 +222,23 @@ TEST(CheckWalk, MissingSheetsAreLoggedAndTheRunGoesOn) {
     EXPECT_EQ(o.count("Info: cannot found TP_PWR in Test Instance, please check."), 2u);
 }
 
+TEST(CheckWalk, AnUnreadableInstanceSheetIsReportedForEveryJobThatNamesIt) {
+    // Both jobs name the same sheets; the instances of the first job serve the second only when
+    // they were read whole, so the failure is not hidden behind the first job's reading.
+    const fs::path dev = fresh_dir("missing_instances_two_jobs");
+    for (const auto& e : fs::directory_iterator(kFixtures / "basic"))
+        if (e.is_regular_file()) fs::copy(e.path(), dev / e.path().filename());
+    fs::remove(dev / "Test Instances.txt");
+    Outcome o;
+    Vantor v(dev.string());
+    v.read_device(opts(dev.string()), [&](const std::string& l) { o.log.push_back(l); });
+    o.reports = v.run({"JOB_A", "JOB_B"}, dev.string());
+    EXPECT_FALSE(v.last_run_failed()) << ::testing::PrintToString(o.log);
+    EXPECT_EQ(o.count("Error: cannot read " + (dev / "Test%20Instances.txt").string() +
+                      ", please check it!"),
+              2u);
+}
+
 // Every part of a report workbook by name; the creation and modification times of the document
 // properties and the run settings of the Findings sheet are the only volatile content and are blanked.
 std::map<std::string, std::string> report_parts(const std::string& report) {

@@ -133,4 +133,40 @@ TEST(SheetBuffer, RowsComeOutInOrderWithTheLastWriteAndRowSettingsKept) {
     fs::remove_all(dir);
 }
 
+TEST(SheetBuffer, RowsWrittenEarlyAreFinalAndTheRestFollowInOrder) {
+    const fs::path dir = fs::temp_directory_path() / ("igxl_sheet_buffer_early_" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const fs::path book = dir / "b.xlsx";
+    namespace xw = igxl::xlsx::writer;
+    xw::Workbook wb(book.string());
+    const xw::Format* red = &wb.add_format()->set_fill(0xFFC7CE);
+    {
+        igxl::SheetBuffer sheet(wb.add_worksheet("S"));
+        sheet.set_row(0, 20, red);
+        sheet.write_text(0, 0, "head");
+        sheet.write_text(1, 1, "one");
+        sheet.write_text(3, 0, "held");  // past the rows written early: waits for the rest
+        sheet.write_rows_before(2);
+        EXPECT_EQ(sheet.cell_count(), 1u);
+        // Written rows are final, the others still take writes in any order.
+        EXPECT_THROW(sheet.write_text(1, 0, "late"), igxl::Error);
+        EXPECT_THROW(sheet.set_row(0, 20, nullptr), igxl::Error);
+        sheet.write_number(2, 2, 7);
+        sheet.write_text(3, 0, "replaced");
+        sheet.write_rows_before(1);  // nothing left above row 2
+        sheet.write_rows_before(3);
+        sheet.write_text(4, 0, "last");
+        sheet.flush();
+        EXPECT_EQ(sheet.cell_count(), 0u);
+    }
+    wb.close();
+    EXPECT_EQ(read_back(book),
+              "A1='head' red\n"
+              "B2='one'\n"
+              "C3=7\n"
+              "A4='replaced'\n"
+              "A5='last'\n");
+    fs::remove_all(dir);
+}
+
 }  // namespace

@@ -1,0 +1,54 @@
+// The power pin clamp values of every test a run walked, held compactly: pins are numbered once
+// and each test's values are one run of a flat store, 12 bytes a value (a map per test cost some
+// 800 bytes and a dozen allocations for ten numbers). The store grows in fixed blocks: a vector
+// doubling its room would hold up to twice what it needs at the run's peak.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include <tsl/ordered_map.h>
+
+namespace igxl {
+
+class PowerClampTable {
+public:
+    using Pin = std::uint32_t;
+    // A test's values, in the order its pins were first set.
+    struct Run {
+        std::uint32_t begin = 0, count = 0;
+    };
+
+    // Starts (or restarts) the values of a test: the ones it had are dropped, and it keeps the
+    // place it had among the tests. Later set() calls fill it.
+    void start(const std::string& test);
+    // A value of the test started last; a pin set again keeps its place and takes the new value.
+    void set(std::string_view pin, double value);
+
+    bool empty() const { return tests_.empty(); }
+    void clear();
+
+    const tsl::ordered_map<std::string, Run>& tests() const { return tests_; }
+    // The i-th (pin, value) of a test's run, i < run.count.
+    std::pair<Pin, double> value(const Run& run, std::uint32_t i) const {
+        return {pins_of_[run.begin + i], values_[run.begin + i]};
+    }
+    const std::string& pin_name(Pin pin) const { return pin_names_[pin]; }
+    size_t pin_count() const { return pin_names_.size(); }
+
+private:
+    Pin pin_index(std::string_view pin);
+
+    tsl::ordered_map<std::string, Run> tests_;
+    Run* current_ = nullptr;
+    std::deque<Pin> pins_of_;
+    std::deque<double> values_;
+    std::unordered_map<std::string, Pin> pins_;
+    std::vector<std::string> pin_names_;
+};
+
+}  // namespace igxl

@@ -1,0 +1,67 @@
+#include "check/power_clamp_table.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace igxl {
+namespace {
+
+using Values = std::vector<std::pair<std::string, double>>;
+
+Values values_of(const PowerClampTable& table, const std::string& test) {
+    Values out;
+    const auto& run = table.tests().at(test);
+    for (std::uint32_t i = 0; i < run.count; ++i) {
+        const auto [pin, value] = table.value(run, i);
+        out.emplace_back(table.pin_name(pin), value);
+    }
+    return out;
+}
+
+TEST(PowerClampTable, KeepsTestsAndPinsInOrderOfFirstUse) {
+    PowerClampTable table;
+    table.start("T1");
+    table.set("VDD", 1.5);
+    table.set("VIO", 0.2);
+    table.set("VDD", 1.8);  // set again: keeps its place, takes the new value
+    table.start("T2");
+    table.set("VIO", 0.3);
+    table.start("T3");  // a test without values stays listed
+
+    std::vector<std::string> tests;
+    for (const auto& [name, run] : table.tests()) tests.push_back(name);
+    EXPECT_EQ(tests, (std::vector<std::string>{"T1", "T2", "T3"}));
+    EXPECT_EQ(values_of(table, "T1"), (Values{{"VDD", 1.8}, {"VIO", 0.2}}));
+    EXPECT_EQ(values_of(table, "T2"), (Values{{"VIO", 0.3}}));
+    EXPECT_TRUE(values_of(table, "T3").empty());
+    EXPECT_EQ(table.pin_count(), 2u);
+}
+
+TEST(PowerClampTable, ATestStartedAgainDropsItsValuesButKeepsItsPlace) {
+    PowerClampTable table;
+    table.start("T1");
+    table.set("VDD", 1.0);
+    table.start("T2");
+    table.set("VIO", 2.0);
+    table.start("T1");  // a test met again in the flow is filled anew
+    table.set("VAUX", 3.0);
+    table.set("VDD", 4.0);
+    table.start("T2");
+    table.set("VIO", 5.0);
+
+    std::vector<std::string> tests;
+    for (const auto& [name, run] : table.tests()) tests.push_back(name);
+    EXPECT_EQ(tests, (std::vector<std::string>{"T1", "T2"}));
+    EXPECT_EQ(values_of(table, "T1"), (Values{{"VAUX", 3.0}, {"VDD", 4.0}}));
+    EXPECT_EQ(values_of(table, "T2"), (Values{{"VIO", 5.0}}));
+
+    table.clear();
+    EXPECT_TRUE(table.empty());
+    EXPECT_EQ(table.pin_count(), 0u);
+}
+
+}  // namespace
+}  // namespace igxl
