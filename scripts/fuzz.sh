@@ -81,8 +81,12 @@ for t in "${TARGETS[@]}"; do
   args=(-max_total_time="$SECONDS_EACH" -timeout=20 -rss_limit_mb=2560 -print_final_stats=1
         -artifact_prefix="$ROOT/$findings/")
   if [ "$t" = fuzz_workbook ]; then args+=(-dict="$ROOT/fuzz/xml.dict"); fi
+  # libgsf loses a directory entry of some damaged compound files (see lsan.supp); the leak
+  # stack reaches libgsf only when unwound the slow way, through GLib.
+  asan="$ASAN_OPTIONS"
+  if [ "$t" = fuzz_ovba ]; then asan="$ASAN_OPTIONS:fast_unwind_on_malloc=0"; fi
   echo "== $t: ${SECONDS_EACH} s"
-  if ! "$BUILD/fuzz/$t" "${args[@]}" "$corpus" "$SEEDS/$t" 2>"$BUILD/fuzz/$t.log"; then
+  if ! ASAN_OPTIONS="$asan" "$BUILD/fuzz/$t" "${args[@]}" "$corpus" "$SEEDS/$t" 2>"$BUILD/fuzz/$t.log"; then
     tail -n 60 "$BUILD/fuzz/$t.log" >&2
     failed+=("$t")
   else
