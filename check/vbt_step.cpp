@@ -3,6 +3,7 @@
 #include "export/vba_project.h"
 #include "vbt/parser.h"
 #include "vbt/report_loader.h"
+#include "vbt/workbook_modules.h"
 
 namespace igxl {
 
@@ -12,11 +13,18 @@ void Vantor::run_vbt_step(const std::string& work_dir, std::vector<std::string>&
     update_progressbar(progress::kStart);
     // A workbook program keeps its modules inside; they are written out beside its sheets. (Not
     // at export time: a module's file name must not be taken for the job list.)
-    if (options_.program.extension() == ".xlsm")
-        vba::export_modules(options_.program.string(), device_directory, options_.export_options, *sink_);
+    vbt::ParseOptions parse_options;
+    if (vbt::is_macro_workbook(options_.program.string())) {
+        uint16_t code_page = 0;
+        vba::export_modules(options_.program.string(), device_directory, options_.export_options, *sink_,
+                            &code_page);
+        // The modules are read in the project's own code page and named after the workbook.
+        if (code_page) parse_options.code_page = vbt::project_code_page(code_page, options_.program.string(), *sink_);
+        parse_options.shown_root = options_.program.string();
+    }
     report(diag::Severity::info, "vbt.modules-folder",
            "开始处理目录中的BAS文件: " + device_directory);
-    vbt::VBAParser parser(*sink_);
+    vbt::VBAParser parser(parse_options, *sink_);
     parser.parse_files(device_directory);
     report(diag::Severity::info, "vbt.parsed",
            "解析完成！");

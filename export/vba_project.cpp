@@ -285,7 +285,7 @@ std::vector<std::string> write_modules(const Project& project, const std::string
 }
 
 std::vector<std::string> export_modules(const std::string& workbook_path, const std::string& dir,
-                                        const ExportOptions& options, diag::Sink& sink) {
+                                        const ExportOptions& options, diag::Sink& sink, uint16_t* code_page) {
     Project p;
     try {
         p = read_workbook_project(workbook_path, options);
@@ -301,6 +301,7 @@ std::vector<std::string> export_modules(const std::string& workbook_path, const 
                    diag::kConsole | diag::kErrorStream, where);
         return {};
     }
+    if (code_page) *code_page = p.code_page;
     return write_modules(p, dir);
 }
 

@@ -51,8 +51,10 @@ std::vector<std::string> write_modules(const Project& project, const std::string
 
 // The step of an export: the modules of the workbook written into dir. A project that cannot be
 // read is one warning on sink ("export.vba-unreadable", shown on the error stream) and no files;
-// limits still throw.
+// limits still throw. code_page, when given, receives the project's code page (left alone when
+// there is no readable project).
 std::vector<std::string> export_modules(const std::string& workbook_path, const std::string& dir,
-                                        const ExportOptions& options, diag::Sink& sink);
+                                        const ExportOptions& options, diag::Sink& sink,
+                                        uint16_t* code_page = nullptr);
 
 }  // namespace igxl::vba

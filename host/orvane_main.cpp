@@ -1,11 +1,15 @@
-// orvane: the VBT coding-standards check on its own. Parses a directory of modules, then either
-// writes the dry-run report for review or applies the renames confirmed in a reviewed report.
+// orvane: the VBT coding-standards check on its own. Parses a directory of modules (or the
+// modules inside an .xlsm workbook), then either writes the dry-run report for review or applies
+// the renames confirmed in a reviewed report (a workbook's renamed modules go to a new folder
+// beside it, for re-import; the workbook is never written).
 // Exit status: 0 ran and wrote its reports; 1 the run failed or part of the requested work could
 // not be done; 2 bad input (arguments, missing folder or report); 130 stopped by SIGINT/SIGTERM.
 #include <CLI/CLI.hpp>
 
+#include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +21,7 @@
 #include "vbt/parser.h"
 #include "vbt/refactorer.h"
 #include "vbt/report_loader.h"
+#include "vbt/workbook_modules.h"
 
 using namespace igxl::vbt;
 namespace diag = igxl::diag;
@@ -55,6 +60,20 @@ int error(const std::string& text, int status) {
     return status;
 }
 
+// A new folder beside the workbook for its renamed modules: "<stem>_refactored_<time>", never
+// one that exists (a reviewer may be working on the modules of an earlier run).
+std::string new_modules_folder(const std::string& workbook, const std::string& out_dir) {
+    const fs::path wb = igxl::util::path_from_utf8(workbook);
+    const fs::path parent = out_dir.empty() ? (wb.has_parent_path() ? wb.parent_path() : fs::path(".")) : fs::path(out_dir);
+    char stamp[32];
+    const std::tm t = igxl::util::local_time(std::time(nullptr));
+    std::strftime(stamp, sizeof stamp, "%Y%m%d_%H%M%S", &t);
+    const std::string base = igxl::util::path_to_utf8(parent / wb.stem()) + "_refactored_" + stamp;
+    std::string path = base;
+    for (int n = 2; igxl::util::path_exists(path); ++n) path = base + "_" + std::to_string(n);
+    return path;
+}
+
 std::string sum_line(const VBTRefactorer::Totals& t) {
     return "结果: 已应用 " + std::to_string(t.applied) + "，已是新名称 " + std::to_string(t.already_applied) +
            "，已跳过 " + std::to_string(t.skipped) + "，失败 " + std::to_string(t.failed) + " (共 " +
@@ -64,7 +83,7 @@ std::string sum_line(const VBTRefactorer::Totals& t) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"orvane: VBT 命名规范检查与重构"};
+    CLI::App app{"orvane: VBT 命名规范检查与重构 (目录中的 .bas/.cls 模块，或 .xlsm 工作簿中的模块)"};
     app.set_version_flag("--version", std::string(PROGRAM) + " " + ORVANE_VERSION);
     app.allow_extras();  // arguments after the report path are ignored
     std::vector<std::string> positional;
@@ -78,9 +97,11 @@ int main(int argc, char** argv) {
     app.add_option("--out", out_dir, "报告写入的文件夹 (默认: 所检查的目录)");
     std::string pages;
     for (const std::string& p : igxl::util::accepted_code_pages()) pages += (pages.empty() ? "" : ", ") + p;
-    app.add_option("--encoding", encoding,
-                   "既非 UTF-8 也无 UTF-16 BOM 的模块所用的代码页 (默认 cp1252; 可选: " + pages + ")")
-        ->capture_default_str();
+    CLI::Option* encoding_option =
+        app.add_option("--encoding", encoding,
+                       "既非 UTF-8 也无 UTF-16 BOM 的模块所用的代码页 (默认 cp1252; .xlsm 工作簿默认用其VBA工程的代码页; 可选: " +
+                           pages + ")")
+            ->capture_default_str();
     app.footer("用法: " + std::string(PROGRAM) + " <目录路径> [模式] [报告路径]\n" + [] {
         std::string s;
         for (const char* line : kUsageLines) s += std::string(line) + "\n";
@@ -111,15 +132,43 @@ int main(int argc, char** argv) {
     if (!igxl::util::path_exists(directory)) return error("错误：目录 '" + directory + "' 不存在", kBadInput);
     if (!out_dir.empty() && !igxl::util::is_directory(out_dir))
         return error("错误：输出目录 '" + out_dir + "' 不存在", kBadInput);
-    const std::string report_dir = out_dir.empty() ? directory : out_dir;
+    // A workbook program: its modules are extracted into a temporary folder and read from there,
+    // named after the workbook; the workbook itself is only read.
+    const bool workbook = igxl::util::file_exists(directory) && is_macro_workbook(directory);
+    std::string report_dir = out_dir.empty() ? directory : out_dir;
+    if (workbook && out_dir.empty()) {
+        const fs::path parent = igxl::util::path_from_utf8(directory).parent_path();
+        report_dir = parent.empty() ? "." : igxl::util::path_to_utf8(parent);
+    }
 
     say("开始处理目录: " + directory);
     say("模式: " + mode);
 
     diag::FunctionSink sink(render);
     options.code_page = *code_page;
+    std::optional<WorkbookModules> modules;
+    std::optional<igxl::util::TempDir> extracted;
+    // A refactor writes the workbook's renamed modules into a new folder; the parse already names
+    // them there, so that the refactor finds them where it will write them.
+    const std::string modules_folder = workbook && mode == "refactor" ? new_modules_folder(directory, out_dir) : "";
+    if (workbook) {
+        try {
+            modules.emplace(directory);
+            // The project says how its text is encoded; --encoding given by the user overrides it.
+            if (encoding_option->count() == 0) options.code_page = project_code_page(modules->code_page(), directory, sink);
+            extracted.emplace("orvane_modules_");
+            modules->write(extracted->path());
+        } catch (const std::exception& e) {
+            return error("错误：无法读取工作簿 '" + directory + "' 的VBA模块: " + e.what(), kBadInput);
+        }
+        if (modules->size() == 0)
+            error("警告：工作簿 '" + directory + "' 中没有VBA模块", 0);
+        else
+            say("已从工作簿提取 " + std::to_string(modules->size()) + " 个模块 (代码页 " + options.code_page + ")");
+        options.shown_root = modules_folder.empty() ? directory : modules_folder;
+    }
     VBAParser parser(options, sink);
-    parser.parse_files(directory);
+    parser.parse_files(workbook ? extracted->path() : directory);
     say("解析完成！");
     say("发现 " + std::to_string(parser.global_variables.size()) + " 个全局变量");
     say("发现 " + std::to_string(parser.functions.size()) + " 个函数");
@@ -169,8 +218,20 @@ int main(int argc, char** argv) {
                 return 0;
             }
         }
+        // The folder of a workbook's modules goes again unless a module in it was renamed.
+        struct FolderGuard {
+            std::string path;
+            bool keep = false;
+            ~FolderGuard() {
+                if (!path.empty() && !keep) igxl::util::remove_tree(path);
+            }
+        } folder;
+        if (workbook) {
+            folder.path = modules_folder;
+            modules->write(modules_folder);
+        }
         RefactorOptions options;
-        options.root = directory;
+        options.root = workbook ? modules_folder : directory;
         options.journal_path = (fs::path(report_dir) / "VBT_Refactor_Journal.log").string();
         options.stop_requested = [] { return igxl::util::stop_requested(); };
         VBTRefactorer refactorer(parser, sink, options);
@@ -185,6 +246,13 @@ int main(int argc, char** argv) {
         // The report records what was done, also when the run was stopped or partly failed.
         std::string written = writer->generate_refactor_report(refactorer.changes_made, report_dir);
         say("✓ 重构报告已生成: " + written);
+        if (workbook) {
+            folder.keep = totals.applied > 0;
+            if (folder.keep)
+                say("✓ 重构后的模块已写入: " + modules_folder + " (工作簿本身未修改；请在VBA编辑器中导入这些 .bas/.cls 文件)");
+            else
+                say("没有模块被改名，未写出模块文件夹");
+        }
         if (refactorer.interrupted() || igxl::util::stop_requested()) return igxl::util::kStoppedStatus;
         return totals.complete() ? 0 : kFailed;
     } catch (const ReportWriterLoadError& e) {

@@ -22,13 +22,13 @@ if ! command -v clang++ >/dev/null; then
   exit 2
 fi
 igxl_configure_asan
-TARGETS=(fuzz_workbook fuzz_sheets fuzz_expression fuzz_vba fuzz_refactor)
-cmake --build "$BUILD" -j"$JOBS" --target "${TARGETS[@]}" demo_gen
+TARGETS=(fuzz_workbook fuzz_sheets fuzz_expression fuzz_vba fuzz_refactor fuzz_ovba)
+cmake --build "$BUILD" -j"$JOBS" --target "${TARGETS[@]}" demo_gen vba_project_builder
 
 # Seed inputs: made fresh on every run from our own generator and fixtures.
 SEEDS="$BUILD/fuzz/seeds"
 rm -rf "$SEEDS"
-mkdir -p "$SEEDS"/{fuzz_workbook,fuzz_sheets,fuzz_expression,fuzz_vba,fuzz_refactor}
+mkdir -p "$SEEDS"/{fuzz_workbook,fuzz_sheets,fuzz_expression,fuzz_vba,fuzz_refactor,fuzz_ovba}
 for platform in UltraFLEX UltraFLEXplus J750; do
   "$BUILD/bin/demo_gen" "$SEEDS/demo_$platform" --platform "$platform" >/dev/null
   cp "$SEEDS/demo_$platform/DemoProgram.xlsm" "$SEEDS/fuzz_workbook/demo_$platform.xlsm"
@@ -57,6 +57,11 @@ find tests -path '*/fixtures/*' -iname '*.bas' -print0 |
     cp "$f" "$SEEDS/fuzz_vba/$(basename "$f")"
     cp "$f" "$SEEDS/fuzz_refactor/$(basename "$f")"
   done
+# Macro projects: the report's own (its modules from tools/vba_project), and its compressed
+# streams (dir and each module's source) on their own.
+"$BUILD/bin/vba_project_builder" --output "$SEEDS/fuzz_ovba/report.bin" --streams "$SEEDS/fuzz_ovba/report" \
+  tools/vba_project/*.bas >/dev/null
+mv "$SEEDS/fuzz_ovba/report"/* "$SEEDS/fuzz_ovba/" && rmdir "$SEEDS/fuzz_ovba/report"
 # Expressions: a first line to evaluate, then global ("NAME<tab>VALUE") and AC spec
 # ("NAME<tab>SELECTOR<tab>VALUE") variables.
 printf '=_VDD*1.1\nVDD\t1.8*V\n' >"$SEEDS/fuzz_expression/global"
@@ -76,8 +81,12 @@ for t in "${TARGETS[@]}"; do
   args=(-max_total_time="$SECONDS_EACH" -timeout=20 -rss_limit_mb=2560 -print_final_stats=1
         -artifact_prefix="$ROOT/$findings/")
   if [ "$t" = fuzz_workbook ]; then args+=(-dict="$ROOT/fuzz/xml.dict"); fi
+  # libgsf loses a directory entry of some damaged compound files (see lsan.supp); the leak
+  # stack reaches libgsf only when unwound the slow way, through GLib.
+  asan="$ASAN_OPTIONS"
+  if [ "$t" = fuzz_ovba ]; then asan="$ASAN_OPTIONS:fast_unwind_on_malloc=0"; fi
   echo "== $t: ${SECONDS_EACH} s"
-  if ! "$BUILD/fuzz/$t" "${args[@]}" "$corpus" "$SEEDS/$t" 2>"$BUILD/fuzz/$t.log"; then
+  if ! ASAN_OPTIONS="$asan" "$BUILD/fuzz/$t" "${args[@]}" "$corpus" "$SEEDS/$t" 2>"$BUILD/fuzz/$t.log"; then
     tail -n 60 "$BUILD/fuzz/$t.log" >&2
     failed+=("$t")
   else

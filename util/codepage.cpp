@@ -73,6 +73,20 @@ std::optional<std::string> code_page_name(std::string_view user_name) {
     return std::nullopt;
 }
 
+std::optional<std::string> windows_code_page(unsigned number) {
+    std::string name;
+    switch (number) {
+        case 65001: name = "UTF-8"; break;
+        case 28591: name = "ISO-8859-1"; break;
+        case 10000: name = "MACINTOSH"; break;
+        default: name = "CP" + std::to_string(number);
+    }
+    iconv_t cd = iconv_open("UTF-8", name.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    iconv_close(cd);
+    return name;
+}
+
 const std::vector<std::string>& accepted_code_pages() {
     static const std::vector<std::string> names = [] {
         std::vector<std::string> v;

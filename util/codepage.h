@@ -10,6 +10,9 @@ namespace igxl::util {
 
 // The converter's name for a user's code page name, or nothing when it is not one we accept.
 std::optional<std::string> code_page_name(std::string_view user_name);
+// The converter's name for a Windows code page number (936, 1252, 65001 ...), as a VBA project
+// records it; nothing when the converter does not know it.
+std::optional<std::string> windows_code_page(unsigned number);
 // The names code_page_name accepts, for help and error texts.
 const std::vector<std::string>& accepted_code_pages();
 

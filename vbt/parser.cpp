@@ -45,13 +45,16 @@ std::string join_path(const std::string& dir, const std::string& name) {
     return dir + "/" + name;
 }
 
-bool ends_with_bas(const std::string& name) {
-    if (name.size() < 4) return false;
-    std::string tail = name.substr(name.size() - 4);
+bool ends_with(std::string_view name, std::string_view ext) {
+    if (name.size() < ext.size()) return false;
+    std::string tail(name.substr(name.size() - ext.size()));
     for (char& c : tail)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return tail == ".bas";
+    return tail == ext;
 }
+
+// Standard modules, and class and document modules as the VBA editor exports them.
+bool is_module_file(const std::string& name) { return ends_with(name, ".bas") || ends_with(name, ".cls"); }
 
 // Top-down walk: a directory's module files, then its sub-directories. Entries are taken in name
 // order so that repeated runs report in the same order. Directories that cannot be listed and
@@ -76,7 +79,7 @@ void collect_modules(const std::string& dir, std::vector<std::string>& out) {
     std::sort(file_names.begin(), file_names.end());
     std::sort(dir_names.begin(), dir_names.end());
     for (const auto& name : file_names)
-        if (ends_with_bas(name)) out.push_back(join_path(dir, name));
+        if (is_module_file(name)) out.push_back(join_path(dir, name));
     for (const auto& name : dir_names) collect_modules(join_path(dir, name), out);
 }
 
@@ -170,14 +173,24 @@ void VBAParser::info(const char* code, std::string text) const {
 void VBAParser::parse_files(const std::string& directory_path) {
     std::vector<std::string> paths;
     collect_modules(directory_path, paths);
-    info("vbt.modules-found", "找到 " + std::to_string(paths.size()) + " 个 .bas 文件");
-    for (const std::string& path : paths) {
-        if (auto reason = exclusion_of(path, directory_path, options.exclude)) {
+    const size_t classes =
+        static_cast<size_t>(std::count_if(paths.begin(), paths.end(), [](const std::string& p) { return ends_with(p, ".cls"); }));
+    info("vbt.modules-found", "找到 " + std::to_string(paths.size() - classes) + " 个 .bas 文件" +
+                                  (classes ? "，" + std::to_string(classes) + " 个 .cls 文件" : std::string()));
+    for (const std::string& read_from : paths) {
+        // Modules read from where a workbook's project was extracted are named after the workbook.
+        std::string path = read_from;
+        if (!options.shown_root.empty() && read_from.rfind(directory_path, 0) == 0) {
+            std::string_view rest = std::string_view(read_from).substr(directory_path.size());
+            while (!rest.empty() && rest[0] == '/') rest.remove_prefix(1);
+            path = join_path(options.shown_root, std::string(rest));
+        }
+        if (auto reason = exclusion_of(read_from, directory_path, options.exclude)) {
             excluded_modules.push_back({path, *reason});
             continue;
         }
         try {
-            DecodedModule module = decode_module(read_module(path), options.code_page);
+            DecodedModule module = decode_module(read_module(read_from), options.code_page);
             SourceLines lines(decode_source(std::move(module.text)));
             lines.set_encoding(std::move(module.encoding));
             if (is_generated(lines)) {
@@ -311,9 +324,13 @@ void VBAParser::parse_variable_declaration(std::string_view line, const SharedTe
         for (char& c : keyword)
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
         const bool local = function_name && !function_name->empty();
-        VariableScope scope = local                                      ? VariableScope::LOCAL
-                              : keyword == "public" || keyword == "global" ? VariableScope::GLOBAL
-                                                                           : VariableScope::MODULE_PRIVATE;
+        const bool exported = keyword == "public" || keyword == "global";
+        // The members of a class or document module belong to its objects, not to the project.
+        const bool member = ends_with(file_path.str(), ".cls");
+        VariableScope scope = local      ? VariableScope::LOCAL
+                              : member   ? (exported ? VariableScope::CLASS_PUBLIC : VariableScope::CLASS_PRIVATE)
+                              : exported ? VariableScope::GLOBAL
+                                         : VariableScope::MODULE_PRIVATE;
         const std::string container = local ? file_path.str() + ":" + function_name->str() : file_path.str();
         for (std::string_view piece : detail::split_top_level(declaration->list)) {
             const auto item = detail::read_declared_name(piece);

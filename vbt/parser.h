@@ -46,6 +46,10 @@ struct ParseOptions {
     // Code page (converter name, see util::code_page_name) of modules that are neither UTF-8
     // nor UTF-16 with a byte order mark.
     std::string code_page = "CP1252";
+    // When set, the modules found under the directory given to parse_files are recorded under
+    // this path in its place (the modules of a workbook, read from where they were extracted,
+    // named after the workbook).
+    std::string shown_root{};
 };
 
 // A module that was found but not read, and why.
@@ -62,7 +66,8 @@ public:
     explicit VBAParser(ParseOptions options, diag::Sink& sink = diag::null_sink())
         : options(std::move(options)), sink_(&sink) {}
 
-    // Parses every .bas file under the directory (any letter case, sub-directories included),
+    // Parses every .bas and .cls file under the directory (any letter case, sub-directories
+    // included; in a .cls the module-level names are class members, scope CLASS_PUBLIC/PRIVATE),
     // then collects references and checks parameters. Modules matching an exclusion pattern and
     // generated modules (a "' vbt:generated" or "Do not edit" comment in their first lines) are
     // listed in excluded_modules instead. A failing file is reported and skipped.

@@ -473,6 +473,17 @@ std::string VBTRefactorer::resolve_path(const std::string& stored) const {
     return matches == 1 ? match : std::string();
 }
 
+// A public member of a class or document module: its uses elsewhere go through an object
+// (obj.Member) and are not tied to the declaring module, so a rename within the module would
+// break them.
+static bool is_class_public(const VBAParser& parser, const ChangeRecord& r) {
+    auto own = parser.module_variables.find(r.file_path);
+    if (own == parser.module_variables.end()) return false;
+    for (const VariableInfo& v : own->second)
+        if (v.line_number == r.line_number && v.name == r.original_name) return v.scope == VariableScope::CLASS_PUBLIC;
+    return false;
+}
+
 // Decides, before anything is written, which confirmed renames can be carried out.
 void VBTRefactorer::check_records(const NameIndex& names) {
     auto skip = [&](ChangeRecord& r, std::string why) {
@@ -514,6 +525,10 @@ void VBTRefactorer::check_records(const NameIndex& names) {
                 else
                     skip(r, "文件在dry-run之后已改动: 第 " + std::to_string(r.line_number) + " 行没有 '" +
                                 r.original_name + "'");
+                continue;
+            }
+            if (type == "module_variable" && is_class_public(parser, r)) {
+                skip(r, "类的公共成员在其他模块中以 对象.成员 的形式使用，不能只在本模块中改名，请手动修改");
                 continue;
             }
         }

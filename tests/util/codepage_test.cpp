@@ -16,6 +16,16 @@ TEST(CodePage, UserNamesMapToTheConverter) {
         EXPECT_TRUE(decode_code_page("abc", *code_page_name(name))) << name;
 }
 
+// The numbers a VBA project records its code page as.
+TEST(CodePage, WindowsNumbersMapToTheConverter) {
+    EXPECT_EQ(windows_code_page(936), "CP936");
+    EXPECT_EQ(windows_code_page(1252), "CP1252");
+    EXPECT_EQ(windows_code_page(65001), "UTF-8");
+    EXPECT_EQ(windows_code_page(10000), "MACINTOSH");
+    EXPECT_FALSE(windows_code_page(1));
+    EXPECT_FALSE(windows_code_page(65535));
+}
+
 TEST(CodePage, RoundTripsAndRefusesWhatDoesNotConvert) {
     const std::string gbk = "\xD6\xD0\xCE\xC4 A";  // 中文 A
     auto text = decode_code_page(gbk, "CP936");

@@ -240,6 +240,50 @@ TEST(Parser, WalkFindsModulesInAnyCaseAndReportsUnreadableOnes) {
     EXPECT_EQ(p.global_variables[2].file_path, dir.str() + "/sub/c.Bas");
 }
 
+// Class and document modules (.cls) are read as the editor exports them; their module-level
+// names belong to the class, so a Public one is a class member and never a global.
+TEST(Parser, ClassModulesAreCheckedWithClassScopes) {
+    TempDir dir;
+    dir.write("Counter.cls",
+              "VERSION 1.0 CLASS\r\nBEGIN\r\n  MultiUse = -1  'True\r\nEND\r\n"
+              "Attribute VB_Name = \"Counter\"\r\nOption Explicit\r\n"
+              "Public total As Long\r\nPrivate m_Step As Long\r\nDim seen As Boolean\r\n"
+              "Public Sub Add(ByVal amount As Long)\r\n    Dim before As Long\r\n    total = total + amount\r\nEnd Sub\r\n");
+    dir.write("Main.bas", "Public total As Long\r\n");
+    diag::CollectingSink sink;
+    VBAParser p(sink);
+    p.parse_files(dir.str());
+    EXPECT_NE(igxl::testing::lines_of(sink).find("找到 1 个 .bas 文件，1 个 .cls 文件\n"), std::string::npos);
+    ASSERT_EQ(p.global_variables.size(), 1u);  // Main.bas only
+    EXPECT_EQ(p.global_variables[0].file_path, dir.str() + "/Main.bas");
+    const auto& members = p.module_variables.at(dir.str() + "/Counter.cls");
+    ASSERT_EQ(members.size(), 3u);
+    EXPECT_EQ(members[0].scope, VariableScope::CLASS_PUBLIC);
+    EXPECT_EQ(opt(members[0].correct_name), "m_Total_lng");
+    EXPECT_EQ(members[1].scope, VariableScope::CLASS_PRIVATE);
+    EXPECT_EQ(opt(members[1].correct_name), "i_Step_lng");  // the wrong scope prefix replaced
+    EXPECT_EQ(members[2].scope, VariableScope::CLASS_PRIVATE);
+    EXPECT_EQ(p.local_variables.at(dir.str() + "/Counter.cls:Add")[0].scope, VariableScope::LOCAL);
+    EXPECT_TRUE(p.functions.contains(dir.str() + "/Counter.cls:Add"));
+}
+
+// Modules read from one folder can be recorded under another name (a workbook's modules, read
+// from where they were extracted, named after the workbook).
+TEST(Parser, ModulesCanBeNamedAfterWhereTheyCameFrom) {
+    TempDir dir;
+    dir.write("Mod1.bas", "Public g_A_lng As Long\r\n");
+    dir.write("lib/Sheet1.cls", "Private x As Long\r\n");
+    ParseOptions options;
+    options.shown_root = "/data/Prog.xlsm";
+    VBAParser p(options);
+    p.parse_files(dir.str() + "/");
+    std::vector<std::string> keys;
+    for (const auto& [path, lines] : p.files) keys.push_back(path);
+    EXPECT_EQ(keys, (std::vector<std::string>{"/data/Prog.xlsm/Mod1.bas", "/data/Prog.xlsm/lib/Sheet1.cls"}));
+    EXPECT_EQ(p.global_variables.at(0).file_path, "/data/Prog.xlsm/Mod1.bas");
+    EXPECT_TRUE(p.module_variables.contains("/data/Prog.xlsm/lib/Sheet1.cls"));
+}
+
 TEST(Parser, LinesAreDecodedAndKeepTheirEnds) {
     // 0x85 and 0x93 are Windows-1252 bytes, not UTF-8: dropped. CR LF and lone CR become LF.
     std::string text = decode_source(std::string("a\r\nb\rc\x85\r\x93\nd\xE4\xB8\xAD\n\xE4\xB8"));

@@ -482,6 +482,29 @@ TEST(RefactorCodePages, UndecodableModuleIsReadByteForByteWithOneWarning) {
 
 // Each rename that would change what the code means is skipped with its reason, before any
 // file is written; the others go ahead.
+// A public member of a class is used through its objects in other modules (c.total); renaming it
+// in its own module would break them, so it is refused. A private member is renamed as any.
+TEST(RefactorSafety, PublicClassMembersAreNotRenamedInTheirModuleAlone) {
+    Tree t;
+    const std::string main = "Sub Run()\r\n    Dim c As New Counter\r\n    c.total = 1\r\nEnd Sub\r\n";
+    t.dir.write("Counter.cls",
+                "Attribute VB_Name = \"Counter\"\r\nPublic total As Long\r\nPrivate step As Long\r\n"
+                "Sub Add()\r\n    total = total + step\r\nEnd Sub\r\n");
+    t.dir.write("Main.bas", main);
+    t.parse();
+    Refactoring run(t.parser);
+    run.add("module_variable", rec(t.path("Counter.cls"), 2, "total", "m_Total_lng"));
+    run.add("module_variable", rec(t.path("Counter.cls"), 3, "step", "i_Step_lng"));
+    run.apply();
+    EXPECT_EQ(run.outcome("module_variable", 0), Outcome::skipped);
+    EXPECT_NE(run.reason("module_variable", 0).find("类的公共成员"), std::string::npos);
+    EXPECT_EQ(run.outcome("module_variable", 1), Outcome::applied);
+    EXPECT_EQ(slurp(t.path("Counter.cls")),
+              "Attribute VB_Name = \"Counter\"\r\nPublic total As Long\r\nPrivate i_Step_lng As Long\r\n"
+              "Sub Add()\r\n    total = total + i_Step_lng\r\nEnd Sub\r\n");
+    EXPECT_EQ(slurp(t.path("Main.bas")), main);
+}
+
 TEST(RefactorSafety, ClashingOrInvalidNamesAreSkippedWithTheirReason) {
     Tree t;
     t.dir.write("Main.bas",

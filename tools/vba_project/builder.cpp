@@ -17,6 +17,7 @@
 #include "tools/vba_project/ovba.h"
 #include "util/error.h"
 #include "util/lines.h"
+#include "util/platform.h"
 #include "util/regex.h"
 
 namespace {
@@ -96,7 +97,11 @@ int main(int argc, char** argv) {
     std::string output;
     std::vector<std::string> sources;
     app.add_option("-o,--output", output, "file to write")->required();
+    std::string streams;
     app.add_option("sources", sources, ".bas module sources")->required()->check(CLI::ExistingFile);
+    app.add_option("--streams", streams,
+                   "also write the compressed streams (dir, and each module's source) into this folder, one file "
+                   "each (seed inputs of the decompression fuzz target)");
     CLI11_PARSE(app, argc, argv);
     try {
         igxl::ovba::Project p;
@@ -109,6 +114,14 @@ int main(int argc, char** argv) {
         const std::string tmp = output + ".tmp";
         write_project(p, tmp);
         std::filesystem::rename(tmp, out);
+        if (!streams.empty()) {
+            std::filesystem::create_directories(streams);
+            auto put = [&](const std::string& name, const std::string& data) {
+                igxl::util::write_file_atomic((std::filesystem::path(streams) / name).string(), data);
+            };
+            put("dir.stream", igxl::ovba::compress(igxl::ovba::dir_stream(p)));
+            for (const Module& m : p.modules) put(m.name + ".stream", igxl::ovba::compress(m.source));
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vba_project_builder: %s\n", e.what());
         return 1;
