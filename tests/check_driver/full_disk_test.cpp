@@ -1,5 +1,5 @@
-// vantor's writers with the output folder's disk full: the check report, the diff workbook and
-// its JSON. Each run fails with a clear message and a non-zero status and leaves no file under a
+// vantor's writers with the output folder's disk full: the check report, the findings JSON and
+// SARIF, the diff workbook and its JSON. Each run fails with a clear message and a non-zero status and leaves no file under a
 // final name.
 #include <gtest/gtest.h>
 
@@ -53,6 +53,23 @@ TEST_F(VantorFullDisk, CheckReportIsWholeOrAbsent) {
     EXPECT_NE(r.out.find("cannot save the report workbook '" + (dir / "full").string()), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("Execution successful!!!"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("Output file path is: "), std::string::npos) << r.out;
+    EXPECT_TRUE(nothing_left()) << r.out;
+}
+
+// The findings files (a few KiB: no room at all), with the report written where there is room.
+TEST_F(VantorFullDisk, FindingsJsonAndSarifAreWholeOrAbsent) {
+    fs::create_directories(dir / "room");
+    FullDiskResult r = run("check " + (dir / "prog").string() + " --all --out " + (dir / "room").string() +
+                               " --json FULL/findings.json --sarif FULL/findings.sarif",
+                           0);
+    EXPECT_NE(r.status, 0) << r.out;
+    // (A file size limit stops the report too.)
+    if (r.disk == "tmpfs") {
+        EXPECT_NE(r.out.find("vantor: error: cannot write '" + (dir / "full").string() + "/findings.json"),
+                  std::string::npos)
+            << r.out;
+    }
+    EXPECT_EQ(r.out.find("Findings JSON: "), std::string::npos) << r.out;
     EXPECT_TRUE(nothing_left()) << r.out;
 }
 
