@@ -50,6 +50,8 @@ void Vantor::reset_walk_state() {
     power_order_rows_.reset();
     power_column_.clear();
     subst_memo_.clear();
+    ac_variable_memo_.clear();
+    dc_variable_memo_.clear();
     value_memo_.clear();
 }
 
@@ -166,6 +168,8 @@ void Vantor::run_each_flow(const std::string& job_name) {
 
     // Spec maps are settled for this job's passes.
     subst_memo_.clear();
+    ac_variable_memo_.clear();
+    dc_variable_memo_.clear();
     value_memo_.clear();
 
     init();

@@ -2,6 +2,7 @@
 #include "check/spec_subst.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "util/text.h"
 
@@ -20,13 +21,82 @@ std::string replace_first(const std::string& s, const std::string& from, const s
     return s.substr(0, p) + to + s.substr(p + from.size());
 }
 
-}  // namespace
+std::string too_long(const std::string& name) {
+    return "spec variable '" + name + "' expands to more than " + std::to_string(kMaxSpecExpansion) +
+           " characters";
+}
 
-std::string substitute_spec_variables(const std::string& target, const GlobalSpecMap& globals,
-                                      const SpecMap& spec_dict, const std::string& spec_version,
-                                      const std::string& category_name,
-                                      const std::string& selector_name,
-                                      std::vector<std::string>& resolving) {
+// One substitution in progress: the maps it reads, the chain of variables being resolved
+// (outermost first, for cycles and depth) and where resolved variables are kept.
+class Substitution {
+public:
+    Substitution(const GlobalSpecMap& globals, const SpecMap& spec_dict, const std::string& version,
+                 const std::string& category, const std::string& selector, SpecVariableMemo& memo)
+        : globals_(globals), spec_dict_(spec_dict), version_(version), category_(category),
+          selector_(selector), memo_(memo) {}
+
+    std::string expand(const std::string& target);
+
+private:
+    std::string resolve(const std::string& name, const std::string& key);
+    std::string lookup(const std::string& name, const std::string& key) const;
+
+    const GlobalSpecMap& globals_;
+    const SpecMap& spec_dict_;
+    const std::string& version_;
+    const std::string& category_;
+    const std::string& selector_;
+    SpecVariableMemo& memo_;
+    std::vector<std::string> chain_;
+};
+
+// The variable's text as written in the maps, not yet substituted.
+std::string Substitution::lookup(const std::string& name, const std::string& key) const {
+    auto glob = globals_.find(key);
+    if (glob != globals_.end()) return glob->second;
+    auto sym = spec_dict_.find(key);
+    if (sym == spec_dict_.end())
+        throw Error("spec variable '" + name + "' is in no global, AC or DC spec sheet");
+    std::string selector_value;
+    if (version_ == "3.0") {
+        auto sel = sym->second.find("SELECTORS " + util::to_upper(selector_));
+        if (sel == sym->second.end())
+            throw MissingSelectorError(
+                "spec variable '" + name + "' has no selector column '" + selector_ + "'", name);
+        selector_value = sel->second;
+    } else {
+        auto sel = sym->second.find("SELECTOR VAL");
+        if (sel == sym->second.end())
+            throw Error("spec variable '" + name + "' has no selector value");
+        selector_value = sel->second;
+    }
+    const std::string column = util::to_upper(category_) + " " + selector_value;
+    auto val = sym->second.find(column);
+    if (val == sym->second.end())
+        throw Error("spec variable '" + name + "' has no value for '" + column + "'");
+    return val->second;
+}
+
+std::string Substitution::resolve(const std::string& name, const std::string& key) {
+    if (const std::string* known = memo_.find(category_, selector_, key)) return *known;
+    std::string value = lookup(name, key);
+    if (std::find(chain_.begin(), chain_.end(), key) != chain_.end()) {
+        std::string path;
+        for (const auto& r : chain_) path += r + " -> ";
+        throw Error("spec variable '" + name + "' refers to itself (" + path + key + ")");
+    }
+    if (chain_.size() >= kMaxSpecDepth)
+        throw SpecExpansionBoundError("spec variable '" + name + "' is nested more than " +
+                                      std::to_string(kMaxSpecDepth) + " variables deep");
+    if (value.size() > kMaxSpecExpansion) throw SpecExpansionBoundError(too_long(name));
+    chain_.push_back(key);
+    value = expand(value);
+    chain_.pop_back();
+    memo_.store(category_, selector_, key, value);
+    return value;
+}
+
+std::string Substitution::expand(const std::string& target) {
     std::string text = util::replace_all(target, "=", "");
 
     std::vector<std::string> parts(1);
@@ -48,47 +118,7 @@ std::string substitute_spec_variables(const std::string& target, const GlobalSpe
         name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
         // The spec maps hold upper-case names; expressions may be written in any case.
         const std::string key = util::to_upper(name);
-
-        std::string value;
-        auto glob = globals.find(key);
-        if (glob != globals.end()) {
-            value = glob->second;
-        } else {
-            auto sym = spec_dict.find(key);
-            if (sym == spec_dict.end())
-                throw Error("spec variable '" + name + "' is in no global, AC or DC spec sheet");
-            std::string selector_value;
-            if (spec_version == "3.0") {
-                auto sel = sym->second.find("SELECTORS " + util::to_upper(selector_name));
-                if (sel == sym->second.end()) {
-                    throw MissingSelectorError("spec variable '" + name +
-                                                   "' has no selector column '" + selector_name +
-                                                   "'",
-                                               name);
-                }
-                selector_value = sel->second;
-            } else {
-                auto sel = sym->second.find("SELECTOR VAL");
-                if (sel == sym->second.end())
-                    throw Error("spec variable '" + name + "' has no selector value");
-                selector_value = sel->second;
-            }
-            const std::string column = util::to_upper(category_name) + " " + selector_value;
-            auto val = sym->second.find(column);
-            if (val == sym->second.end())
-                throw Error("spec variable '" + name + "' has no value for '" + column + "'");
-            value = val->second;
-        }
-
-        if (std::find(resolving.begin(), resolving.end(), key) != resolving.end()) {
-            std::string chain;
-            for (const auto& r : resolving) chain += r + " -> ";
-            throw Error("spec variable '" + name + "' refers to itself (" + chain + key + ")");
-        }
-        resolving.push_back(key);
-        value = substitute_spec_variables(value, globals, spec_dict, spec_version, category_name,
-                                          selector_name, resolving);
-        resolving.pop_back();
+        const std::string value = resolve(name, key);
 
         // Replace with the neighbouring operators as context, so that a variable name that is
         // also the tail of another part is not touched.
@@ -102,8 +132,43 @@ std::string substitute_spec_variables(const std::string& target, const GlobalSpe
             text = util::replace_all(text, operators[i - 1] + part + operators[i],
                                      operators[i - 1] + value + operators[i]);
         }
+        // Names the variable whose own text grew too long (the expression's last variable when
+        // the expression is a sheet cell's).
+        if (text.size() > kMaxSpecExpansion)
+            throw SpecExpansionBoundError(too_long(chain_.empty() ? name : chain_.back()));
     }
     return text;
+}
+
+}  // namespace
+
+std::string SpecVariableMemo::memo_key(const std::string& category, const std::string& selector,
+                                       const std::string& key) {
+    std::string k;
+    k.reserve(category.size() + selector.size() + key.size() + 2);
+    k.append(category).append(1, '\x1f').append(selector).append(1, '\x1f').append(key);
+    return k;
+}
+
+const std::string* SpecVariableMemo::find(const std::string& category, const std::string& selector,
+                                          const std::string& key) const {
+    auto found = values_.find(memo_key(category, selector, key));
+    return found == values_.end() ? nullptr : &found->second;
+}
+
+void SpecVariableMemo::store(const std::string& category, const std::string& selector,
+                             const std::string& key, std::string value) {
+    values_.insert_or_assign(memo_key(category, selector, key), std::move(value));
+}
+
+std::string substitute_spec_variables(const std::string& target, const GlobalSpecMap& globals,
+                                      const SpecMap& spec_dict, const std::string& spec_version,
+                                      const std::string& category_name,
+                                      const std::string& selector_name, SpecVariableMemo* memo) {
+    SpecVariableMemo own;
+    Substitution s(globals, spec_dict, spec_version, category_name, selector_name,
+                   memo ? *memo : own);
+    return s.expand(target);
 }
 
 }  // namespace igxl

@@ -14,6 +14,7 @@
 #include "check/findings.h"
 #include "check/options.h"
 #include "check/power_clamp_table.h"
+#include "check/spec_subst.h"
 #include "parsers/flow_table.h"
 #include "parsers/job_list.h"
 #include "parsers/pattern_sets.h"
@@ -191,22 +192,14 @@ private:
     void warn_other_platform(const std::vector<std::string>& names);
 
     void test_table_process(int flow_table_index, const FlowEntry& flow_table_info);
+    // substitute_spec_variables over the job's maps; a missing selector column and a passed
+    // bound are logged as well as thrown.
     std::string spec_calculation(const std::string& target, const SpecMap& spec_dict,
                                  const std::string& category_name,
                                  const std::string& selector_name);
-    // One substitution in progress: the chain of variables being resolved, for cycles and depth.
-    struct SpecResolution;
-    std::string spec_calculation(const std::string& target, const SpecMap& spec_dict,
-                                 const std::string& category_name, const std::string& selector_name,
-                                 SpecResolution& resolution);
-    // Logs and throws the failure of a substitution that passed its bounds of text or depth.
-    [[noreturn]] void fail_spec_bound(const std::string& message);
-    // The fully substituted value of one variable, resolved once per (spec map, category,
-    // selector) while the spec maps stay as read.
-    std::string resolve_spec_variable(const std::string& name, const std::string& key,
-                                      const SpecMap& spec_dict, const std::string& category_name,
-                                      const std::string& selector_name,
-                                      SpecResolution& resolution);
+    // Variables of the job's AC and DC maps resolved once per (category, selector) while the
+    // spec maps stay as read; cleared with subst_memo_.
+    SpecVariableMemo ac_variable_memo_, dc_variable_memo_;
     std::pair<std::vector<std::string>, std::vector<std::string>> extract_per_clk(
         const std::string& pattern_name, const std::string& timing_name,
         const std::string& category_name, const std::string& selector_name);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <unordered_map>
 
 #include "check/arith.h"
@@ -103,8 +104,8 @@ private:
         auto found = spec_same_.find(c.spec_sheet);
         return found == spec_same_.end() || found->second;  // in neither revision
     }
-    static std::optional<double> resolve(const Revision& r, const std::string& text,
-                                         const Context* c);
+    // The value of text in context c (none: globals only), or none when it does not resolve.
+    std::optional<double> resolve(const Revision& r, const std::string& text, const Context* c);
     // An expression field present in both revisions: its text change (a note when it resolves
     // to the same value everywhere it is used) and each change of its resolved value.
     void expression(Kind kind, const std::string& sheet, const std::string& key,
@@ -121,6 +122,9 @@ private:
     std::vector<Change>& out_;
     bool globals_same_;
     std::unordered_map<std::string, bool> spec_same_;  // spec sheet -> same in both
+    // Variables resolved per revision and spec sheet ("" for the globals alone), reused by every
+    // expression and context of the comparison.
+    std::map<std::pair<const Revision*, std::string>, SpecVariableMemo> memos_;
 };
 
 std::optional<double> Comparer::resolve(const Revision& r, const std::string& text,
@@ -131,12 +135,12 @@ std::optional<double> Comparer::resolve(const Revision& r, const std::string& te
         auto it = r.specs.find(c->spec_sheet);
         if (it != r.specs.end()) spec = &it->second;
     }
+    SpecVariableMemo& memo = memos_[{&r, spec == &none ? std::string() : c->spec_sheet}];
     try {
-        std::vector<std::string> resolving;
         const std::string plain =
             substitute_spec_variables(text, r.globals, spec->symbols, spec->version,
                                       c ? c->category : std::string(),
-                                      c ? c->selector : std::string(), resolving);
+                                      c ? c->selector : std::string(), &memo);
         return evaluate_expression(format_str(plain));
     } catch (const std::exception&) {
         return std::nullopt;

@@ -261,6 +261,34 @@ TEST_F(Revisions, UnreadableSheetIsLeftOutWithAWarning) {
         << warnings[0];
 }
 
+// A DC spec sheet a user doubled by hand (L1 = _L0+1+_L0+1, ...): the diff resolves each level
+// with the same bounds as the check, so it finishes, with the values it can resolve and
+// "unresolved" where a variable grows too long.
+TEST(DoublingSpecSheet, DiffFinishesWithValuesOrUnresolved) {
+    ScratchDir old_rev("old"), new_rev("new");
+    for (const ScratchDir* rev : {&old_rev, &new_rev}) {
+        copy_program(kBase, rev->path());
+        const fs::path dc = rev->path() / "DC Specs.txt";
+        insert_after(dc, {"IDD_MAX"}, "\tL0\t#N/A\tTyp\tMax\t=1\t=1\t=1\t");
+        for (int i = 1; i < 26; ++i) {
+            const std::string prev = "_L" + std::to_string(i - 1), v = "=" + prev + "+1+" + prev + "+1";
+            insert_after(dc, {"\tL" + std::to_string(i - 1) + "\t"},
+                         "\tL" + std::to_string(i) + "\t#N/A\tTyp\tMax\t" + v + "\t" + v + "\t" + v + "\t");
+        }
+    }
+    set_field(new_rev.path() / "Levels_Main.txt", {"vdd", "VMain"}, 4, "=_L25");
+    set_field(new_rev.path() / "Levels_Main.txt", {"vio", "IFoldLevel"}, 4, "=_L5");
+    diag::CollectingSink sink;
+    DiffResult r = diff_programs(old_rev.str(), new_rev.str(), {}, sink);
+    EXPECT_EQ(show(r.changes),
+              "changed | level |  | Levels_Main | VDD | VMain/VPS | _VDD_LVL | _L25\n"
+              "changed | level |  | Levels_Main | VDD | VMain/VPS at Typ_Cond/max (DC Specs) | 0.95 | unresolved\n"
+              "changed | level |  | Levels_Main | VDD | VMain/VPS at Typ_Cond/nom (DC Specs) | 0.9 | unresolved\n"
+              "changed | level |  | Levels_Main | VIO | IFoldLevel | 100*MA | _L5\n"
+              "changed | level |  | Levels_Main | VIO | IFoldLevel at Typ_Cond/max (DC Specs) | 0.1 | 94\n"
+              "changed | level |  | Levels_Main | VIO | IFoldLevel at Typ_Cond/nom (DC Specs) | 0.1 | 94\n");
+}
+
 TEST(LongestIncreasingRun, KeepsTheLongestOrderedRun) {
     EXPECT_TRUE(detail::longest_increasing_run({}).empty());
     EXPECT_EQ(detail::longest_increasing_run({0, 1, 2}), (std::vector<size_t>{0, 1, 2}));
