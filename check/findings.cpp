@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "parsers/sheet_columns.h"
 #include "util/error.h"
 #include "util/lines.h"
 #include "util/platform.h"
@@ -330,7 +331,8 @@ void FindingsCollector::add_flow(
     for (const auto& [name, records] : instances)
         if (!records.empty()) instances_defined_.emplace(name, Defined{records.front().file, records.front().line});
     for (const auto& [file, sets] : pattern_sets)
-        for (const auto& set : sets) sets_defined_.emplace(set, Defined{file, line_of(file, set, 1)});
+        for (const auto& set : sets)
+            sets_defined_.emplace(set, Defined{file, line_of(file, set, pattern_set_columns::kSetName)});
 
     for (const auto& r : rows) {
         if (!runs(r)) continue;
@@ -592,9 +594,10 @@ std::string job_bin_table(const std::string& job_list_path, const std::string& j
         std::string_view line;
         std::vector<std::string_view> f;
         while (reader.next(line)) {
-            if (reader.line_number() <= 4) continue;
+            if (reader.line_number() <= kTableHeaderRows) continue;
             util::split_into(line, '\t', f);
-            if (f.size() > 9 && util::strip(f[1]) == job) return std::string(util::strip(f[9]));
+            using namespace job_list_columns;
+            if (f.size() > kBinTable && util::strip(f[kJobName]) == job) return std::string(util::strip(f[kBinTable]));
         }
     } catch (const std::exception&) {
     }

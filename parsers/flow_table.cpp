@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "parsers/sheet_columns.h"
 #include "util/error.h"
 #include "util/lines.h"
 #include "util/text.h"
@@ -41,28 +42,30 @@ bool keeps_row(std::string_view op) {
 
 FlowRow flow_row(const std::vector<std::string_view>& f, Platform platform,
                  const std::string& file, size_t line) {
+    using namespace flow_columns;
     const PlatformLayout& layout = layout_of(platform);
     FlowRow r;
     r.file = file;
     r.line = static_cast<unsigned>(line);
-    r.Enable = field(f, 2);
-    r.Job = field(f, 3);
-    r.Part = field(f, 4);
-    r.Opcode = field(f, 6);
-    r.Parameter = util::to_upper(field(f, 7));
-    r.TestName = field(f, 8);
-    r.TestNumber = field(f, 9);
+    r.Enable = field(f, kEnable);
+    r.Job = field(f, kJob);
+    r.Part = field(f, kPart);
+    r.Opcode = field(f, kOpcode);
+    r.Parameter = util::to_upper(field(f, kParameter));
+    r.TestName = field(f, kTestName);
+    r.TestNumber = field(f, kTestNumber);
     // Only the UltraFLEX family's flow sheets carry limits (LoLim, HiLim, Scale, Units).
     if (layout.ultraflex_family) {
-        r.LoLimit = field(f, 10);
-        r.HiLimit = field(f, 11);
-        r.Units = field(f, 13);
+        r.LoLimit = field(f, kLoLimit);
+        r.HiLimit = field(f, kHiLimit);
+        r.Units = field(f, kUnits);
     }
     r.HardBin = field(f, layout.flow_hard_bin);
     r.SortBin = field(f, layout.flow_sort_bin);
     r.Result = field(f, layout.flow_result);
     // Sense, Condition and Name follow the result's Pass, Fail, State and Specifier columns.
-    for (size_t i = layout.flow_result + 5; i <= layout.flow_result + 10; ++i)
+    for (size_t i = layout.flow_result + kConditionFirstAfterResult;
+         i <= layout.flow_result + kConditionLastAfterResult; ++i)
         if (!util::strip(field(f, i)).empty()) r.conditional = true;
     return r;
 }
@@ -85,12 +88,13 @@ std::string FlowEntry::to_text() const {
 }
 
 FlowEntry get_flow_content(const std::vector<std::string_view>& f, Platform platform) {
+    using namespace flow_columns;
     FlowEntry e;
-    e.Opcode = std::string(field(f, 6));
-    e.Parameter = util::to_upper(field(f, 7));
-    if (f.size() > 8) {
+    e.Opcode = std::string(field(f, kOpcode));
+    e.Parameter = util::to_upper(field(f, kParameter));
+    if (f.size() > kTestName) {
         const PlatformLayout& layout = layout_of(platform);
-        e.TestNumber = std::string(field(f, 9));
+        e.TestNumber = std::string(field(f, kTestNumber));
         e.HardBin = std::string(field(f, layout.flow_hard_bin));
         e.SortBin = std::string(field(f, layout.flow_sort_bin));
         e.Result = std::string(field(f, layout.flow_result));
@@ -152,17 +156,18 @@ void Fennick::read_flow(const std::string& flow_path, Platform platform,
     std::string_view line;
     size_t index = 0;
     while (reader.next(line)) {
-        if (index++ < 4) continue;  // title and header rows
+        if (index++ < kTableHeaderRows) continue;  // title and header rows
         util::split_into(line, '\t', fields);
         if (pending) settle(&fields);
 
-        const std::string_view opcode = field(fields, 6);
+        const std::string_view opcode = field(fields, flow_columns::kOpcode);
         if (opcode.empty()) break;  // the flow ends at its first row without an opcode
-        const bool env_empty = field(fields, 5).empty();
+        const bool env_empty = field(fields, flow_columns::kEnv).empty();
+        const std::string_view parameter = field(fields, flow_columns::kParameter);
         if (env_empty && keeps_row(opcode) && (opcode == "Use-Limit" || opcode.starts_with("set-") ||
-                                               !field(fields, 7).empty()))
+                                               !parameter.empty()))
             flow_rows.push_back(flow_row(fields, platform, path, reader.line_number()));
-        if (is_test_opcode(opcode) && env_empty && !field(fields, 7).empty()) {
+        if (is_test_opcode(opcode) && env_empty && !parameter.empty()) {
             FlowEntry entry = get_flow_content(fields, platform);
             if (entry.HardBin.empty() || entry.SortBin.empty()) {
                 pending = std::move(entry);
@@ -173,7 +178,7 @@ void Fennick::read_flow(const std::string& flow_path, Platform platform,
                 test_suite_list.push_back(std::move(entry));
             }
         } else if (opcode == "call" && env_empty) {
-            read_flow(directory + std::string(field(fields, 7)) + ".txt", platform, chain);
+            read_flow(directory + std::string(parameter) + ".txt", platform, chain);
         }
     }
     // A test row on the last line has no Use-Limit row to complete it.

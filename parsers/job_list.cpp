@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "parsers/sheet_columns.h"
 #include "util/error.h"
 #include "util/lines.h"
 #include "util/text.h"
@@ -27,17 +28,18 @@ std::vector<std::string> split_list(std::string_view field) {
 
 JobRecord get_job_list_content(const std::vector<std::string_view>& f, const std::string& file,
                                size_t line) {
-    if (f.size() < 8) {
+    using namespace job_list_columns;
+    if (f.size() < kFieldsOfAJob) {
         throw ShortRowError(file + ":" + std::to_string(line) +
                             ": job row has " + std::to_string(f.size()) +
                             " fields, expected at least 8 (columns A to H)");
     }
     JobRecord r;
-    r.TestInstanceList = split_list(f[3]);
-    r.FlowTable = std::string(f[4]);
-    r.DCSpec = std::string(f[6]);
-    r.ACSpec = std::string(f[5]);
-    r.PatternSet = split_list(f[7]);
+    r.TestInstanceList = split_list(f[kTestInstances]);
+    r.FlowTable = std::string(f[kFlowTable]);
+    r.DCSpec = std::string(f[kDCSpecs]);
+    r.ACSpec = std::string(f[kACSpecs]);
+    r.PatternSet = split_list(f[kPatternSets]);
     return r;
 }
 
@@ -62,16 +64,17 @@ void Kestine::read_job_list(const std::string& job_list_path) {
     std::string_view line;
     size_t index = 0;
     while (reader.next(line)) {
-        if (index++ < 4) continue;  // title and header rows
+        if (index++ < kTableHeaderRows) continue;  // title and header rows
         util::split_into(line, '\t', fields);
-        if (fields.size() < 5) {
+        if (fields.size() < job_list_columns::kFieldsWithFlowTable) {
             warn_short_row(*sink_, job_list_path, reader.line_number(), line, reader.had_break());
             continue;
         }
-        if (fields[1].empty()) continue;
+        const std::string_view name = fields[job_list_columns::kJobName];
+        if (name.empty()) continue;
         JobRecord rec = get_job_list_content(fields, job_list_path, reader.line_number());
         // A repeated job name replaces the record but keeps its first position.
-        job_list_dict[std::string(fields[1])] = std::move(rec);
+        job_list_dict[std::string(name)] = std::move(rec);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "parsers/sheet_columns.h"
 #include "util/error.h"
 #include "util/lines.h"
 #include "util/platform.h"
@@ -89,11 +90,12 @@ void Quorvin::read_pattern_set(const std::string& pattern_set_path,
     std::string previous;
     bool have_previous = false;
     bool starting = false;  // the current set's first row is not stored yet
-    size_t column = 5;
+    using namespace pattern_set_columns;
+    size_t column = kPatternOther;
     std::vector<std::string_view> fields;  // reused row after row
     std::string_view line;
     for (size_t index = 0; reader.next(line); ++index) {
-        if (index == 0) {
+        if (index == kTitleRow) {
             util::Match m;
             const util::Regex& re = uflex ? uflex_version : dff_version;
             if (!re.search(line, m)) {
@@ -103,14 +105,15 @@ void Quorvin::read_pattern_set(const std::string& pattern_set_path,
             pattern_set_version = std::string(m.group(1));
             // Version 2.1 sheets (seen in real exports) keep the file name in column E, as 2.3.
             const std::string& v = *pattern_set_version;
-            column = (v == "2.3" || v == "2.1") ? 4 : v == "1.1" ? 2 : 5;
+            column = (v == "2.3" || v == "2.1") ? kPatternV23 : v == "1.1" ? kPatternV11 : kPatternOther;
             continue;
         }
-        if (index < 3) continue;
+        if (index < kFirstDataRow) continue;
         util::split_into(line, '\t', fields);
-        if (fields.size() < 2 || fields[1].empty()) break;
-        if (!have_previous || fields[1] != previous) {
-            previous = std::string(fields[1]);
+        if (fields.size() <= kSetName || fields[kSetName].empty()) break;
+        const std::string_view set = fields[kSetName];
+        if (!have_previous || set != previous) {
+            previous = std::string(set);
             have_previous = true;
             current_key = util::to_upper(previous);
             cycle_dict[current_key] = 0;

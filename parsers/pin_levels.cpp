@@ -3,6 +3,7 @@
 #include <string_view>
 #include <vector>
 
+#include "parsers/sheet_columns.h"
 #include "util/error.h"
 #include "util/lines.h"
 #include "util/regex.h"
@@ -28,10 +29,12 @@ void ParsePinLevel::read_pin_level(const std::string& pin_level_path) {
         if (index < 3) continue;  // title, blank and header rows
         util::split_into(line, '\t', f);
         // The table ends at its first row without a pin name.
-        if (f.size() < 2 || f[1].empty()) break;
-        if (f.size() < 4) continue;  // no parameter: nothing this reader keeps
+        using namespace pin_level_columns;
+        if (f.size() <= kPin || f[kPin].empty()) break;
+        if (f.size() <= kParameter) continue;  // no parameter: nothing this reader keeps
 
-        std::string param = util::to_upper(f[3]);
+        const std::string_view pin = f[kPin];
+        std::string param = util::to_upper(f[kParameter]);
         PinValueMap* target = nullptr;
         if (param == "VMAIN" || param == "VPS") {
             target = &pin_level_dict;
@@ -40,17 +43,17 @@ void ParsePinLevel::read_pin_level(const std::string& pin_level_path) {
         } else {
             continue;
         }
-        if (f.size() < 5) {
+        if (f.size() <= kValue) {
             throw ShortRowError(reader.path() + ":" + std::to_string(reader.line_number()) +
-                                ": " + param + " row of pin '" + std::string(f[1]) +
+                                ": " + param + " row of pin '" + std::string(pin) +
                                 "' has no value column (column E)");
         }
-        if (!value_regex().search(f[4], m)) {
+        if (!value_regex().search(f[kValue], m)) {
             throw Error(reader.path() + ":" + std::to_string(reader.line_number()) + ": " +
-                        param + " row of pin '" + std::string(f[1]) +
+                        param + " row of pin '" + std::string(pin) +
                         "' has no value in column E");
         }
-        (*target)[util::to_upper(f[1])] = util::to_upper(m.group(1));
+        (*target)[util::to_upper(pin)] = util::to_upper(m.group(1));
     }
 }
 

@@ -20,15 +20,22 @@ struct PlatformLayout {
     bool ultraflex_family;          // "version=n.n:" title rows and the UltraFLEX time set layout
     bool pattern_set_patx;          // test instances name pattern sets through PatX columns
     std::size_t instance_width;     // fields of a test-instance row
+    std::size_t instance_arg_list;  // the argument-name list column; kNoColumn when none
+    std::size_t instance_first_arg;  // the column of Arg0
     std::size_t flow_hard_bin;      // flow table columns (0-based) of the bins and the result
     std::size_t flow_sort_bin;
     std::size_t flow_result;
 };
 
+// A layout column a platform's sheets do not have.
+inline constexpr std::size_t kNoColumn = static_cast<std::size_t>(-1);
+
+// Test instances: UltraFLEX sheets list the argument names in column O and the arguments from
+// P on; J750 sheets (DFF 1.3) have no list and hold Arg0 in column N.
 inline constexpr std::array<PlatformLayout, 3> kPlatformLayouts = {{
-    {Platform::UltraFLEX, "UltraFLEX", true, false, 144, 16, 18, 19},
-    {Platform::UltraFLEXplus, "UltraFLEXplus", true, true, 144, 16, 18, 19},
-    {Platform::J750, "J750", false, false, 93, 11, 13, 14},
+    {Platform::UltraFLEX, "UltraFLEX", true, false, 144, 14, 15, 16, 18, 19},
+    {Platform::UltraFLEXplus, "UltraFLEXplus", true, true, 144, 14, 15, 16, 18, 19},
+    {Platform::J750, "J750", false, false, 93, kNoColumn, 13, 11, 13, 14},
 }};
 
 constexpr const PlatformLayout& layout_of(Platform p) {

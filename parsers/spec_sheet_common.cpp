@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "parsers/spec_sheets.h"
+#include "parsers/sheet_columns.h"
 #include "util/lines.h"
 #include "util/text.h"
 
@@ -22,10 +23,10 @@ void upper_into(std::string_view s, std::string& out) {
 // hashing every key of every row.
 struct KeyLayout {
     SpecSymbolMap blank;
-    std::vector<size_t> slot;  // column i (from 3) -> position of its key in blank
+    std::vector<size_t> slot;  // value column (from the first) -> position of its key in blank
 
     explicit KeyLayout(const std::vector<std::string>& upper_keys) {
-        for (size_t i = 3; i < upper_keys.size(); ++i) {
+        for (size_t i = spec_columns::kFirstValue; i < upper_keys.size(); ++i) {
             auto it = blank.try_emplace(upper_keys[i]).first;
             slot.push_back(static_cast<size_t>(it - blank.begin()));
         }
@@ -41,7 +42,7 @@ struct KeyLayout {
     void fill(SpecSymbolMap& out, const std::vector<std::string_view>& fields) const {
         // Columns in order, so a repeated key keeps the right-most value.
         for (size_t k = 0; k < slot.size(); ++k) {
-            size_t i = k + 3;
+            size_t i = k + spec_columns::kFirstValue;
             auto it = out.nth(slot[k]);
             if (i < fields.size()) {
                 upper_into(fields[i], it.value());
@@ -101,7 +102,8 @@ void Halvard::read_spec(const std::string& spec_path, Platform platform) {
         }
         // No end-of-table test: every row below the headers is a symbol row.
         if (!layout) layout.emplace(keys);
-        std::string symbol = f.size() > 1 ? util::to_upper(f[1]) : std::string();
+        std::string symbol =
+            f.size() > spec_columns::kSymbol ? util::to_upper(f[spec_columns::kSymbol]) : std::string();
         // The row's map is built where it stays: moving a map would allocate anew (its value
         // container is a deque), and a repeated symbol replaces its map in its first place.
         auto it = spec_dict.find(symbol);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "parsers/sheet_columns.h"
 #include "util/error.h"
 #include "util/lines.h"
 #include "util/regex.h"
@@ -98,33 +99,35 @@ namespace {
 // in costs as much again.
 void fill_instance_content(InstanceRecord& r, const std::vector<std::string_view>& f,
                            std::string pattern_info, Platform platform) {
-    r.Method = field(f, 3);
-    r.DCCategory = field(f, 5);
-    r.DCSelector = field(f, 6);
-    r.TimeSet = field(f, 9);
-    r.ACCategory = field(f, 7);
-    r.ACSelector = field(f, 8);
-    r.PinLevel = field(f, 11);
+    using namespace instance_columns;
+    const PlatformLayout& layout = layout_of(platform);
+    r.Method = field(f, kMethod);
+    r.DCCategory = field(f, kDCCategory);
+    r.DCSelector = field(f, kDCSelector);
+    r.TimeSet = field(f, kTimeSet);
+    r.ACCategory = field(f, kACCategory);
+    r.ACSelector = field(f, kACSelector);
+    r.PinLevel = field(f, kPinLevel);
     r.Pattern = std::move(pattern_info);
-    if (!layout_of(platform).ultraflex_family) {
-        // J750 sheets: Arg0 in column N and no argument-list column; the arguments run up to the
-        // last one filled in.
-        const size_t width = std::min(f.size(), layout_of(platform).instance_width);
+    const size_t first = layout.instance_first_arg;
+    if (layout.instance_arg_list == kNoColumn) {
+        // No argument-list column (J750): the arguments run up to the last one filled in.
+        const size_t width = std::min(f.size(), layout.instance_width);
         size_t last = width;
-        while (last > 13 && util::strip(f[last - 1]).empty()) --last;
-        for (size_t i = 13; i < last; ++i) r.ArgDetails.emplace_back(f[i]);
+        while (last > first && util::strip(f[last - 1]).empty()) --last;
+        for (size_t i = first; i < last; ++i) r.ArgDetails.emplace_back(f[i]);
         return;
     }
-    r.ArgList = field(f, 14);
+    r.ArgList = field(f, layout.instance_arg_list);
     // One detail per argument name; an empty list still names one.
     size_t args = 1;
     for (const char* p = r.ArgList.data(), *e = p + r.ArgList.size();
          (p = static_cast<const char*>(std::memchr(p, ',', static_cast<size_t>(e - p)))); ++p) {
         ++args;
     }
-    const size_t last = std::min(15 + args, f.size());
-    if (last > 15) r.ArgDetails.reserve(last - 15);
-    for (size_t i = 15; i < last; ++i) r.ArgDetails.emplace_back(f[i]);
+    const size_t last = std::min(first + args, f.size());
+    if (last > first) r.ArgDetails.reserve(last - first);
+    for (size_t i = first; i < last; ++i) r.ArgDetails.emplace_back(f[i]);
 }
 
 }  // namespace
@@ -150,9 +153,9 @@ void Delmora::read_test_instance(const std::string& test_instance_path,
     std::string_view line;
     size_t index = 0;
     while (reader.next(line)) {
-        if (index++ < 4) continue;  // title and header rows
+        if (index++ < kTableHeaderRows) continue;  // title and header rows
         util::split_into(line, '\t', fields);
-        const std::string_view name = field(fields, 1);
+        const std::string_view name = field(fields, instance_columns::kName);
         if (name.empty()) break;  // the list ends at its first row without a name
         upper_into(name, key);
         auto& records = test_instance_dict[key];
@@ -160,10 +163,12 @@ void Delmora::read_test_instance(const std::string& test_instance_path,
         if (!pattern_set_dict.empty()) {
             // Every argument in columns O to T (J750: N to S) that names a set adds the set's patterns, once
             // per column that names it.
-            const std::vector<std::string>* named[6];
+            const std::vector<std::string>* named[instance_columns::kPatternSetArgColumns];
             size_t hits = 0, length = 0;
-            const size_t first_arg = layout_of(platform).ultraflex_family ? 14 : 13;
-            for (size_t i = first_arg; i < first_arg + 6; ++i) {
+            const PlatformLayout& layout = layout_of(platform);
+            const size_t first_arg =
+                layout.instance_arg_list == kNoColumn ? layout.instance_first_arg : layout.instance_arg_list;
+            for (size_t i = first_arg; i < first_arg + instance_columns::kPatternSetArgColumns; ++i) {
                 const std::string_view arg = field(fields, i);
                 if (arg.size() < shortest_set || arg.size() > longest_set) continue;
                 upper_into(arg, key);

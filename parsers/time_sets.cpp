@@ -3,6 +3,7 @@
 #include <string_view>
 #include <vector>
 
+#include "parsers/sheet_columns.h"
 #include "util/lines.h"
 #include "util/text.h"
 
@@ -44,22 +45,23 @@ void ParseTIM::read_timing(const std::string& timing_path, Platform platform) {
         if (index >= first_data && util::strip(line).empty()) break;
         if (index < first_data) continue;
 
+        using namespace time_set_columns;
         util::split_into(line, '\t', f);
-        std::string name = util::to_upper(field(f, 1));
+        std::string name = util::to_upper(field(f, kName));
         auto clocks = clk_dic.find(name);
         if (clocks == clk_dic.end()) clocks = clk_dic.emplace(name, ClockMap{}).first;
 
-        std::string period = upper_without_eq(field(f, 2));
+        std::string period = upper_without_eq(field(f, kPeriod));
         if (timing_period.find(name) == timing_period.end()) timing_period.emplace(name, period);
 
-        std::string_view marker = field(f, 5);
+        std::string_view marker = field(f, kMarker);
         if (layout == Layout::UltraFlex) {
             if (marker == "clock") {
-                clocks.value()[std::string(field(f, 3))] = upper_without_eq(field(f, 4));
+                clocks.value()[std::string(field(f, kClockPin))] = upper_without_eq(field(f, kClockValue));
             }
         } else if (marker == "mcg") {
             // J750 gives a divide ratio in column E; the clock is the period divided by it.
-            std::string_view ratio = field(f, 4);
+            std::string_view ratio = field(f, kClockValue);
             clocks.value()[std::string(ratio)] = period + "/" + std::string(ratio);
         }
     }
