@@ -109,6 +109,15 @@ std::string& Deflater::room() {
     return out_.back();
 }
 
+std::vector<std::string> Deflater::take_full() {
+    std::vector<std::string> full;
+    if (out_.size() < 2) return full;
+    full.reserve(out_.size() - 1);
+    for (std::size_t i = 0; i + 1 < out_.size(); ++i) full.push_back(std::move(out_[i]));
+    out_.erase(out_.begin(), out_.end() - 1);
+    return full;
+}
+
 std::uint64_t Deflater::out_size() const {
     std::uint64_t n = 0;
     for (const std::string& piece : out_) n += piece.size();

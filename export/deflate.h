@@ -30,6 +30,8 @@ public:
     // grows without being copied or held at twice its size.
     const std::vector<std::string>& out() const { return out_; }
     std::vector<std::string> take_out() { return std::move(out_); }
+    // The pieces already full (all but the one being filled), handed over to be stored elsewhere.
+    std::vector<std::string> take_full();
     std::uint64_t out_size() const;
     std::uint32_t crc() const { return crc_; }
     std::uint64_t in_size() const { return in_size_; }

@@ -15,6 +15,8 @@ namespace {
 // Compressed in pieces of this size: big enough for the compressor to work well, small enough
 // that a sheet never holds its XML.
 constexpr size_t kCompressStep = size_t(1) << 18;
+// A finished sheet's compressed rows of at least this size are set aside on disk.
+constexpr std::uint64_t kSpoolAtLeast = std::uint64_t(1) << 16;
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -74,6 +76,21 @@ void SheetState::maybe_compress() {
     if (xml.size() < kCompressStep) return;
     body->write(xml);
     xml.clear();
+    spool(body->take_full());
+}
+
+void SheetState::spool(std::vector<std::string> pieces) {
+    for (std::string& piece : pieces) {
+        if (piece.empty()) continue;
+        if (!book->spool) book->spool = std::make_unique<Spool>(book->path);
+        const std::uint64_t at = book->spool->put(piece);
+        if (!spooled.empty() && spooled.back().first + spooled.back().second == at)
+            spooled.back().second += piece.size();
+        else
+            spooled.emplace_back(at, piece.size());
+        spooled_size += piece.size();
+        std::string().swap(piece);
+    }
 }
 
 std::uint32_t SheetState::column_xf(std::uint32_t col) const {
@@ -321,6 +338,9 @@ void SheetState::finish_rows() {
     body->write(xml);
     std::string().swap(xml);
     body->finish();
+    // A sheet that already spilled, or a large last stretch, goes to the spool whole; a small
+    // sheet stays in memory rather than making a scratch file.
+    if (!spooled.empty() || body->out_size() >= kSpoolAtLeast) spool(body->take_out());
     rows_finished = true;
 }
 
@@ -335,7 +355,7 @@ void SheetState::finish(bool with_vba) {
     part.crc = crc32_combine(head.crc(), body->crc(), body->in_size());
     part.size = head.in_size() + body->in_size();
     part.data = head.take_out();
-    for (std::string& piece : body->take_out()) part.data.push_back(std::move(piece));
+    rest = body->take_out();
     body.reset();
     finished = true;
 }

@@ -31,6 +31,34 @@ struct FileCloser {
 
 }  // namespace
 
+namespace detail {
+
+Spool::~Spool() {
+    if (file_) std::fclose(file_);
+}
+
+std::uint64_t Spool::put(std::string_view bytes) {
+    if (!file_) {
+        name_ = std::make_unique<util::AtomicFile>(beside_);
+        file_ = util::open_file(name_->temp_path(), "w+b");
+        if (!file_) throw Error("cannot write the scratch file '" + name_->temp_path() + "' of the workbook '" + beside_ + "'");
+    }
+    const std::uint64_t at = size_;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
+        throw Error("cannot write the scratch file '" + name_->temp_path() + "' of the workbook '" + beside_ +
+                    "': the disk may be full");
+    size_ += bytes.size();
+    return at;
+}
+
+void Spool::flush() {
+    if (file_ && std::fflush(file_) != 0)
+        throw Error("cannot write the scratch file '" + name_->temp_path() + "' of the workbook '" + beside_ +
+                    "': the disk may be full");
+}
+
+}  // namespace detail
+
 Workbook::Workbook(std::string path, WorkbookOptions options) : s_(std::make_unique<BookState>()) {
     s_->path = std::move(path);
     s_->options = options;
@@ -115,15 +143,24 @@ void Workbook::close() {
     add("xl/theme/theme1.xml", detail::theme_xml());
     if (!b.strings.order.empty()) add("xl/sharedStrings.xml", detail::shared_strings_xml(b.strings));
     for (SheetState* sheet : b.sheet_states) {
-        zip.add("xl/worksheets/sheet" + std::to_string(sheet->number) + ".xml", sheet->part.data, sheet->part.crc,
-                sheet->part.size);
+        std::uint64_t packed = sheet->spooled_size;
+        for (const std::string& p : sheet->part.data) packed += p.size();
+        for (const std::string& p : sheet->rest) packed += p.size();
+        zip.begin("xl/worksheets/sheet" + std::to_string(sheet->number) + ".xml", sheet->part.crc, sheet->part.size,
+                  packed);
+        for (const std::string& p : sheet->part.data) zip.write(p);
+        for (const auto& run : sheet->spooled)
+            b.spool->copy(run.first, run.second, [&zip](std::string_view bytes) { zip.write(bytes); });
+        for (const std::string& p : sheet->rest) zip.write(p);
         std::vector<std::string>().swap(sheet->part.data);
+        std::vector<std::string>().swap(sheet->rest);
     }
     if (vba) {
         const detail::CompressedPart part = detail::compress_part(b.vba);
         zip.add("xl/vbaProject.bin", part.data, part.crc, part.size);
     }
     zip.finish();
+    b.spool.reset();  // the scratch file goes before the caller renames the workbook into place
     std::FILE* f = file.f;
     file.f = nullptr;
     if (std::fclose(f) != 0) throw Error("cannot write '" + b.path + "': the disk may be full");

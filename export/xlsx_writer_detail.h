@@ -1,6 +1,8 @@
 // Internals of the workbook writer shared by the sources of its parts.
 #pragma once
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -12,6 +14,7 @@
 
 #include "export/deflate.h"
 #include "export/xlsx_writer.h"
+#include "util/platform.h"
 
 namespace igxl::xlsx::writer::detail {
 
@@ -85,6 +88,41 @@ struct ColumnSpec {
     std::uint32_t xf;
 };
 
+// Compressed sheet bytes set aside on disk until the package is written, so a finished sheet (or
+// the finished stretch of one being written) holds no memory. A scratch file beside the workbook,
+// made at its first use and removed with the workbook's state.
+class Spool {
+public:
+    explicit Spool(std::string beside) : beside_(std::move(beside)) {}
+    ~Spool();
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
+
+    // Appends bytes; returns where they start.
+    std::uint64_t put(std::string_view bytes);
+    // Copies size bytes from offset, in bounded steps, to out.
+    template <class Out>
+    void copy(std::uint64_t offset, std::uint64_t size, Out&& out) {
+        flush();
+        std::string buf;
+        while (size > 0) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, std::uint64_t(1) << 20));
+            buf.resize(n);
+            util::read_at(file_, offset, buf.data(), n, name_->temp_path());
+            out(std::string_view(buf));
+            offset += n;
+            size -= n;
+        }
+    }
+
+private:
+    void flush();
+    std::string beside_;
+    std::unique_ptr<util::AtomicFile> name_;  // never committed: the file goes with the spool
+    std::FILE* file_ = nullptr;
+    std::uint64_t size_ = 0;
+};
+
 struct SheetState {
     BookState* book = nullptr;
     std::string name;
@@ -92,6 +130,9 @@ struct SheetState {
     bool selected = false;
 
     std::unique_ptr<Deflater> body = std::make_unique<Deflater>();
+    // Compressed rows set aside in the spool, in order: where each run starts and its size.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> spooled;
+    std::uint64_t spooled_size = 0;
     std::string xml;  // made, not yet compressed
 
     std::int64_t row = -1;  // the current row
@@ -118,7 +159,10 @@ struct SheetState {
 
     bool rows_finished = false;  // rows and what follows them written and compressed
     bool finished = false;
-    CompressedPart part;  // the whole sheet XML, once finished
+    // Once finished: the compressed head (part.data), then the spooled runs, then rest; the CRC
+    // and size in part are those of the whole sheet XML.
+    CompressedPart part;
+    std::vector<std::string> rest;
 
     void extend(std::uint32_t r, std::uint32_t c);
     void move_to(std::uint32_t r);
@@ -127,6 +171,7 @@ struct SheetState {
     std::uint32_t column_xf(std::uint32_t col) const;
     SheetCell& cell(std::uint32_t r, std::uint32_t c);
     void maybe_compress();
+    void spool(std::vector<std::string> pieces);
     void check_open(const char* what) const;
     // Ends sheetData and writes what follows it; frees the compressor.
     void finish_rows();
@@ -148,6 +193,7 @@ struct BookState {
     DocumentProperties properties;
     std::time_t created = 0;
     bool closed = false;
+    std::unique_ptr<Spool> spool;
 };
 
 std::string content_types_xml(const BookState& book);

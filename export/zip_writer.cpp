@@ -33,6 +33,19 @@ void ZipWriter::add(std::string_view name, const std::vector<std::string>& piece
                     std::uint64_t size, bool deflated) {
     std::uint64_t packed = 0;
     for (const std::string& p : pieces) packed += p.size();
+    begin(name, crc, size, packed, deflated);
+    for (const std::string& p : pieces) put(p);
+}
+
+void ZipWriter::check_entry_end() const {
+    if (offset_ != entry_end_)
+        throw Error("cannot write '" + path_ + "': the part " + (entries_.empty() ? std::string() : entries_.back().name) +
+                    " came out at another size than announced");
+}
+
+void ZipWriter::begin(std::string_view name, std::uint32_t crc, std::uint64_t size, std::uint64_t packed,
+                      bool deflated) {
+    check_entry_end();
     if (size > kLimit || packed > kLimit || offset_ > kLimit)
         throw Error("cannot write '" + path_ + "': the part " + std::string(name) + " passes 4 GiB");
     Entry e{std::string(name), crc, static_cast<std::uint32_t>(packed), static_cast<std::uint32_t>(size),
@@ -51,12 +64,13 @@ void ZipWriter::add(std::string_view name, const std::vector<std::string>& piece
     le16(h, 0);
     h += e.name;
     put(h);
-    for (const std::string& p : pieces) put(p);
+    entry_end_ = offset_ + packed;
     entries_.push_back(std::move(e));
     names_.emplace_back(name);
 }
 
 void ZipWriter::finish() {
+    check_entry_end();
     if (entries_.size() > 0xFFFF) throw Error("cannot write '" + path_ + "': too many parts");
     const std::uint64_t start = offset_;
     std::string d;

@@ -18,6 +18,11 @@ public:
     // One entry of raw-deflate pieces laid end to end (deflated) or of bytes stored as they are.
     void add(std::string_view name, const std::vector<std::string>& pieces, std::uint32_t crc,
              std::uint64_t size, bool deflated = true);
+    // An entry whose bytes come in runs from several places: begin() writes its local header,
+    // write() then lays down exactly packed bytes.
+    void begin(std::string_view name, std::uint32_t crc, std::uint64_t size, std::uint64_t packed,
+               bool deflated = true);
+    void write(std::string_view bytes) { put(bytes); }
     // The central directory; the file stays open for the caller to close.
     void finish();
 
@@ -25,6 +30,7 @@ public:
 
 private:
     void put(std::string_view bytes);
+    void check_entry_end() const;
 
     struct Entry {
         std::string name;
@@ -34,6 +40,7 @@ private:
     std::FILE* file_;
     std::string path_;
     std::uint64_t offset_ = 0;
+    std::uint64_t entry_end_ = 0;  // where the open entry's bytes end
     std::vector<Entry> entries_;
     std::vector<std::string> names_;
 };

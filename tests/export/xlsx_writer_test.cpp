@@ -237,22 +237,30 @@ TEST(WorkbookWriter, FormatsOfTheSameLookShareOneStyle) {
 }
 
 // Rows far past one compressed piece (texts that hardly compress): the sheet's head, made last,
-// and its many pieces of rows still read as one part.
+// and its many pieces of rows, set aside on disk while two sheets grow side by side, still read
+// as one part each; nothing is left beside the workbook.
 TEST(WorkbookWriter, LargeSheetReadsBackWhole) {
-    const fs::path book = fresh_dir("large") / "large.xlsx";
+    const fs::path dir = fresh_dir("large");
+    const fs::path book = dir / "large.xlsx";
     constexpr std::uint32_t kRows = 60000;
+    auto hex_of = [](std::mt19937_64& random) {
+        char hex[65];
+        for (int i = 0; i < 64; i += 16) std::snprintf(hex + i, 17, "%016llx", static_cast<unsigned long long>(random()));
+        return std::string(hex, 64);
+    };
     {
         xw::Workbook wb(book.string());
         xw::Worksheet& ws = wb.add_worksheet("Big");
         xw::Worksheet& other = wb.add_worksheet("Other");  // filled side by side
-        std::mt19937_64 random(7);
-        char hex[65];
+        xw::Worksheet& small = wb.add_worksheet("Small");
+        small.write_string(0, 0, "done early");
+        small.finish();
+        std::mt19937_64 random(7), other_random(8);
         for (std::uint32_t r = 0; r < kRows; ++r) {
             ws.write_string(r, 0, "name_" + std::to_string(r));
             ws.write_number(r, 1, r * 0.5);
-            for (int i = 0; i < 64; i += 16) std::snprintf(hex + i, 17, "%016llx", static_cast<unsigned long long>(random()));
-            ws.write_string(r, 2, hex);
-            if (r % 1000 == 0) other.write_number(r / 1000, 0, r);
+            ws.write_string(r, 2, hex_of(random));
+            if (r % 2 == 0) other.write_string(r / 2, 0, hex_of(other_random));
         }
         ws.set_column(0, 0, 30);
         wb.close();
@@ -260,16 +268,27 @@ TEST(WorkbookWriter, LargeSheetReadsBackWhole) {
     EXPECT_EQ(igxl::testing::package_faults(book.string()), std::vector<std::string>{});
     size_t rows = 0;
     bool in_order = true;
-    xr::Workbook(book.string()).for_each_row("Big", [&](size_t r, const std::vector<xr::Cell>& cells) {
+    std::mt19937_64 random(7), other_random(8);
+    xr::Workbook read(book.string());
+    read.for_each_row("Big", [&](size_t r, const std::vector<xr::Cell>& cells) {
         in_order = in_order && r == rows && cells.size() == 3 && cells[0].text == "name_" + std::to_string(r) &&
-                   cells[1].number == r * 0.5;
+                   cells[1].number == r * 0.5 && cells[2].text == hex_of(random);
         ++rows;
     });
     EXPECT_EQ(rows, kRows);
     EXPECT_TRUE(in_order);
+    size_t other_rows = 0;
+    read.for_each_row("Other", [&](size_t, const std::vector<xr::Cell>& cells) {
+        if (cells.size() == 1 && cells[0].text == hex_of(other_random)) ++other_rows;
+    });
+    EXPECT_EQ(other_rows, kRows / 2);
+    EXPECT_EQ(xr::read_table(book.string(), "Small").header.at(0).text, "done early");
     const std::string sheet = igxl::testing::zip_member(book.string(), "xl/worksheets/sheet1.xml");
     EXPECT_NE(sheet.find("<dimension ref=\"A1:C60000\"/>"), std::string::npos);
-    EXPECT_GT(fs::file_size(book), 2u << 20);  // more than one compressed piece
+    EXPECT_GT(fs::file_size(book), 3u << 20);  // more than one compressed piece in each big sheet
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir)) left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"large.xlsx"});
 }
 
 TEST(WorkbookWriter, FaultsInUseAreRefused) {
