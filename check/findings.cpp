@@ -155,8 +155,9 @@ std::optional<double> number(std::string_view text) {
     return v;
 }
 
-// The first row of a sheet (after its title row) whose column `col` holds name.
-unsigned line_of(const std::string& file, const std::string& name, size_t col) {
+// Each name's first row in column `col` of a sheet (after its title row), read in one pass.
+std::unordered_map<std::string, unsigned> lines_by_name(const std::string& file, size_t col) {
+    std::unordered_map<std::string, unsigned> lines;
     try {
         util::LineReader reader(file);
         std::string_view line;
@@ -164,12 +165,12 @@ unsigned line_of(const std::string& file, const std::string& name, size_t col) {
         while (reader.next(line)) {
             if (reader.line_number() == 1) continue;
             util::split_into(line, '\t', fields);
-            if (col < fields.size() && upper(fields[col]) == name)
-                return static_cast<unsigned>(reader.line_number());
+            if (col < fields.size())
+                lines.emplace(upper(fields[col]), static_cast<unsigned>(reader.line_number()));
         }
     } catch (const std::exception&) {
     }
-    return 0;
+    return lines;
 }
 
 // The sheet kind a text file's title row names ("Time Sets (Basic)", "Pin Levels"...).
@@ -329,10 +330,23 @@ void FindingsCollector::add_flow(
         if (is_test_row(r)) test_rows_.emplace(job + '\n' + r.Parameter, TestRow{r.file, r.line, r.Opcode == "nop"});
 
     for (const auto& [name, records] : instances)
-        if (!records.empty()) instances_defined_.emplace(name, Defined{records.front().file, records.front().line});
-    for (const auto& [file, sets] : pattern_sets)
-        for (const auto& set : sets)
-            sets_defined_.emplace(set, Defined{file, line_of(file, set, pattern_set_columns::kSetName)});
+        if (!records.empty() && !instances_defined_.count(name))
+            instances_defined_.emplace(name, Defined{records.front().file, records.front().line});
+    // Every job names the same pattern-set sheets: each is read once for the whole run.
+    for (const auto& [file, sets] : pattern_sets) {
+        const std::unordered_map<std::string, unsigned>* lines = nullptr;
+        for (const auto& set : sets) {
+            if (sets_defined_.count(set)) continue;
+            if (!lines) {
+                auto found = set_lines_.find(file);
+                if (found == set_lines_.end())
+                    found = set_lines_.emplace(file, lines_by_name(file, pattern_set_columns::kSetName)).first;
+                lines = &found->second;
+            }
+            auto at = lines->find(set);
+            sets_defined_.emplace(set, Defined{file, at == lines->end() ? 0u : at->second});
+        }
+    }
 
     for (const auto& r : rows) {
         if (!runs(r)) continue;

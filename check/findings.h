@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -118,6 +119,7 @@ private:
     tsl::ordered_map<std::string, Defined> instances_defined_, sets_defined_;
     std::set<std::string> instances_used_, sets_used_, timesets_used_, levels_used_;
     std::set<std::string> blank_args_seen_;
+    std::unordered_map<std::string, std::unordered_map<std::string, unsigned>> set_lines_;  // per sheet file
 };
 
 // The bin table sheet a job names in its job list row (column J), or the empty text.
