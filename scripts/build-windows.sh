@@ -240,10 +240,12 @@ log "dependencies ready in $(( $(date +%s) - deps_start )) s ($PREFIX)"
 if [ -n "${WINDOWS_DEPS_ONLY:-}" ]; then exit 0; fi
 
 # ---- 3. the native macro project --------------------------------------------------------------
-NATIVE=$OUT/native
-if [ ! -f "$NATIVE/CMakeCache.txt" ]; then
-  cmake -S . -B "$NATIVE" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DIGXL_BENCH=OFF >/dev/null
+LAUNCHER=()
+if command -v ccache >/dev/null; then
+  LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
+NATIVE=$OUT/native
+cmake -S . -B "$NATIVE" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DIGXL_BENCH=OFF "${LAUNCHER[@]}" >/dev/null
 "${NICE[@]}" cmake --build "$NATIVE" -j"$JOBS" --target vba_project demo_gen >/dev/null
 VBA_BIN=$(find "$NATIVE/lib" -name vbaProject.bin | head -1)
 
@@ -257,10 +259,6 @@ PKG_CONFIG_SYSROOT_DIR= exec pkg-config --static "\$@"
 EOF
 chmod +x "$OUT/tools/pkg-config"
 BUILD=$OUT/build
-LAUNCHER=()
-if command -v ccache >/dev/null; then
-  LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
 "${NICE[@]}" cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/scripts/mingw-w64-x86_64.cmake" \
   -DIGXL_WINDOWS_DEPS="$PREFIX" -DPKG_CONFIG_EXECUTABLE="$OUT/tools/pkg-config" \
   -DCMAKE_BUILD_TYPE=Release -DIGXL_BENCH=OFF -DIGXL_VBA_PROJECT_BIN="$VBA_BIN" "${LAUNCHER[@]}" >/dev/null

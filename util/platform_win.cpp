@@ -237,6 +237,31 @@ bool is_console(DWORD which) {
 bool stdout_is_terminal() { return is_console(STD_OUTPUT_HANDLE); }
 bool stderr_is_terminal() { return is_console(STD_ERROR_HANDLE); }
 
+namespace {
+UINT g_console_code_page = 0;
+void restore_console_code_page() {
+    if (g_console_code_page) ::SetConsoleOutputCP(g_console_code_page);
+}
+}  // namespace
+
+void prepare_console() {
+    // Our texts are UTF-8 (the Chinese messages among them): the console shows them as such for
+    // as long as we run, and gets its own code page back afterwards.
+    if (!g_console_code_page && (is_console(STD_OUTPUT_HANDLE) || is_console(STD_ERROR_HANDLE))) {
+        g_console_code_page = ::GetConsoleOutputCP();
+        ::SetConsoleOutputCP(CP_UTF8);
+        std::atexit(restore_console_code_page);
+    }
+    // The progress bar returns to the start of its line and clears it with the console's cursor
+    // controls ("\r\033[K"), which Windows 10 understands once asked to.
+    for (DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        HANDLE h = ::GetStdHandle(which);
+        DWORD mode = 0;
+        if (h && h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &mode))
+            ::SetConsoleMode(h, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+}
+
 std::tm local_time(std::time_t t) {
     std::tm out{};
     ::localtime_s(&out, &t);
