@@ -259,9 +259,17 @@ PKG_CONFIG_SYSROOT_DIR= exec pkg-config --static "\$@"
 EOF
 chmod +x "$OUT/tools/pkg-config"
 BUILD=$OUT/build
-"${NICE[@]}" cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/scripts/mingw-w64-x86_64.cmake" \
+# A changed toolchain file takes effect only in a fresh configuration.
+TOOLCHAIN=$ROOT/scripts/mingw-w64-x86_64.cmake
+if [ -f "$BUILD/CMakeCache.txt" ] && [ "$TOOLCHAIN" -nt "$BUILD/CMakeCache.txt" ]; then
+  rm -rf "$BUILD/CMakeCache.txt" "$BUILD/CMakeFiles"
+fi
+# Optimised as the Linux build is (-O2), without debug information, stripped.
+"${NICE[@]}" cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
   -DIGXL_WINDOWS_DEPS="$PREFIX" -DPKG_CONFIG_EXECUTABLE="$OUT/tools/pkg-config" \
-  -DCMAKE_BUILD_TYPE=Release -DIGXL_BENCH=OFF -DIGXL_VBA_PROJECT_BIN="$VBA_BIN" "${LAUNCHER[@]}" >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+  -DCMAKE_EXE_LINKER_FLAGS_RELEASE=-s -DCMAKE_SHARED_LINKER_FLAGS_RELEASE=-s \
+  -DIGXL_BENCH=OFF -DIGXL_VBA_PROJECT_BIN="$VBA_BIN" "${LAUNCHER[@]}" >/dev/null
 log "building our code for $HOST"
 "${NICE[@]}" cmake --build "$BUILD" -j"$JOBS"
 
