@@ -9,6 +9,7 @@
 #include "check/xlsx_out.h"
 #include "util/error.h"
 #include "util/lines.h"
+#include "util/platform.h"
 #include "util/text.h"
 
 namespace igxl {
@@ -18,7 +19,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string join_path(const std::string& dir, const std::string& file) {
-    return (fs::path(dir) / file).string();
+    return util::join_path(dir, file);
 }
 
 std::string escaped_path(const std::string& dir, const std::string& name) {

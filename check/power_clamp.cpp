@@ -12,6 +12,7 @@
 #include "check/vantor.h"
 #include "check/xlsx_out.h"
 #include "util/error.h"
+#include "util/platform.h"
 #include "util/text.h"
 
 namespace igxl {
@@ -79,7 +80,7 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
         const std::string& selector = record.DCSelector;
 
         const std::string path =
-            (fs::path(flow_table_directory) / (record.PinLevel + ".txt")).string();
+            util::join_path(flow_table_directory, record.PinLevel + ".txt");
         auto cached = pin_level_files_.find(path);
         if (cached == pin_level_files_.end()) {
             ParsePinLevel reader;

@@ -148,7 +148,7 @@ void Vantor::read_device(const CheckOptions& options, LogCallback log,
                    "Error: file extension is not supported.");
         }
         std::string own_folder =
-            (fs::path(device_directory) / drop_extension(base_name(device_path))).string();
+            util::join_path(device_directory, drop_extension(base_name(device_path)));
         if (util::is_directory(own_folder)) device_directory = own_folder;
     }
 
@@ -159,14 +159,14 @@ void Vantor::read_device(const CheckOptions& options, LogCallback log,
     std::string job_list_path;
     std::vector<std::string> names;
     std::error_code ec;
-    for (auto it = fs::directory_iterator(device_directory, ec); !ec && it != fs::directory_iterator();
+    for (auto it = fs::directory_iterator(util::path_from_utf8(device_directory), ec); !ec && it != fs::directory_iterator();
          it.increment(ec))
-        names.push_back(it->path().filename().string());
+        names.push_back(util::path_to_utf8(it->path().filename()));
     std::sort(names.begin(), names.end());
     static const util::Regex job_list_re("job.*list", util::Regex::ICASE);
     for (const auto& n : names) {
         if (job_list_re.search(n)) {
-            job_list_path = (fs::path(device_directory) / n).string();
+            job_list_path = util::join_path(device_directory, n);
             break;
         }
     }
@@ -243,7 +243,7 @@ void Vantor::commit_report() {
 
 std::string Vantor::vba_project_path() {
     std::string lib = util::module_path_of(reinterpret_cast<const void*>(&Vantor::vba_project_path));
-    if (!lib.empty()) return (fs::path(lib).parent_path() / "bin" / "vbaProject.bin").string();
+    if (!lib.empty()) return util::path_to_utf8(util::path_from_utf8(lib).parent_path() / "bin" / "vbaProject.bin");
     return "bin/vbaProject.bin";
 }
 
@@ -323,7 +323,7 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
     findings_collector_.clear();
     findings_ = FindingsResult{};
     run_jobs_.clear();
-    std::string output = (fs::path(work_dir) / report_file_name(report_time_)).string();
+    std::string output = util::join_path(work_dir, report_file_name(report_time_));
 
     // Each sheet's rows are made into XML and compressed as they are written, so a program of
     // 100,000 tests needs no more memory for its report than for one job's sheet.

@@ -83,6 +83,7 @@ std::string sum_line(const VBTRefactorer::Totals& t) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    igxl::util::prepare_console();
     CLI::App app{"orvane: VBT 命名规范检查与重构 (目录中的 .bas/.cls 模块，或 .xlsm 工作簿中的模块)"};
     app.set_version_flag("--version", std::string(PROGRAM) + " " + ORVANE_VERSION);
     app.allow_extras();  // arguments after the report path are ignored

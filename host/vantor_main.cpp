@@ -86,6 +86,7 @@ std::string prepare_work_dir(const std::string& given, const std::string& progra
 }  // namespace
 
 int main(int argc, char** argv) {
+    igxl::util::prepare_console();
     CLI::App app{"vantor: review an IG-XL test program and write a check report workbook"};
     app.set_version_flag("--version", std::string("vantor ") + VANTOR_VERSION);
     app.require_subcommand(1);
@@ -203,8 +204,8 @@ int main(int argc, char** argv) {
         if (!pattern_path.empty() && !fs::is_directory(pattern_path))
             return bad_input("pattern folder not found: " + pattern_path);
         if (!patinfo.empty()) {
-            if (!fs::is_regular_file(patinfo)) return bad_input("patinfo program not found: " + patinfo);
-            igxl::set_patinfo_program(fs::absolute(patinfo).string());
+            if (!fs::is_regular_file(igxl::util::path_from_utf8(patinfo))) return bad_input("patinfo program not found: " + patinfo);
+            igxl::set_patinfo_program(igxl::util::path_to_utf8(fs::absolute(igxl::util::path_from_utf8(patinfo))));
         }
         if (!baseline.empty()) {
             try {

@@ -116,6 +116,10 @@ std::string path_to_utf8(const fs::path& path) {
     return std::string(reinterpret_cast<const char*>(s.data()), s.size());
 }
 
+std::string join_path(std::string_view folder, std::string_view name) {
+    return path_to_utf8(path_from_utf8(folder) / path_from_utf8(name));
+}
+
 // ---- processes ----
 
 int run_program(const std::vector<std::string>& argv, const std::string& stdout_path) {
@@ -150,6 +154,8 @@ std::uint64_t process_id() { return static_cast<std::uint64_t>(::getpid()); }
 
 bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) != 0; }
 bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) != 0; }
+
+void prepare_console() {}
 
 std::tm local_time(std::time_t t) {
     std::tm out{};

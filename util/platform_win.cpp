@@ -193,6 +193,10 @@ fs::path path_from_utf8(std::string_view utf8) { return fs::path(widen(utf8)); }
 
 std::string path_to_utf8(const fs::path& path) { return narrow(path.native()); }
 
+std::string join_path(std::string_view folder, std::string_view name) {
+    return path_to_utf8(path_from_utf8(folder) / path_from_utf8(name));
+}
+
 // ---- processes ----
 
 int run_program(const std::vector<std::string>& argv, const std::string& stdout_path) {
