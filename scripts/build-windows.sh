@@ -281,6 +281,8 @@ cp "$BUILD"/bin/vantor.exe "$BUILD"/bin/orvane.exe "$BUILD"/bin/patinfo.exe "$ST
 # Our libraries (the report writer Tessaly.dll among them) and the GCC runtime (one copy shared by
 # programs and libraries, so C++ objects and exceptions pass between them safely).
 cp "$BUILD"/bin/*.dll "$STAGE/"
+# Debian's runtime DLLs carry debug information (libstdc++ alone 23 MB of it).
+$HOST-strip --strip-debug "$STAGE"/libstdc++-6.dll "$STAGE"/libgcc_s_seh-1.dll "$STAGE"/libwinpthread-1.dll
 cp "$BUILD"/bin/bin/vbaProject.bin "$STAGE/bin/"
 sed 's/$/\r/' scripts/windows-readme.txt >"$STAGE/README.txt"
 rm -f "$ROOT/dist/vantor-windows-x64.zip"

@@ -160,6 +160,16 @@ bool write_all(HANDLE h, std::string_view data) {
 DWORD replace_with(const std::string& temp, const std::string& target) {
     const std::wstring wtemp = widen(temp), wtarget = widen(target);
     if (::GetFileAttributesW(wtarget.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        // A target another program holds open without letting it be deleted cannot be replaced:
+        // say so before ReplaceFileW starts (some implementations leave a backup file behind).
+        HANDLE probe = ::CreateFileW(wtarget.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (probe == INVALID_HANDLE_VALUE) {
+            DWORD err = ::GetLastError();
+            if (err != ERROR_FILE_NOT_FOUND) return err;
+        } else {
+            ::CloseHandle(probe);
+        }
         if (::ReplaceFileW(wtarget.c_str(), wtemp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
                            nullptr, nullptr))
             return 0;

@@ -113,6 +113,8 @@ TEST_F(WinPlatform, NonAsciiNamesReachWindowsAsTheirUtf16Names) {
     EXPECT_THROW(read_at(f, 3, buf, 4, "job list.txt"), igxl::Error);
     std::fclose(f);
     EXPECT_EQ(detail::narrow(detail::widen("\xe6\xb5\x8b A")), "\xe6\xb5\x8b A");
+    // Joined as Windows joins paths, still UTF-8.
+    EXPECT_EQ(join_path(kChineseFolder, "Device A"), kChineseFolder + "\\Device A");
 }
 
 TEST_F(WinPlatform, ReplacingAFileAnotherProgramHoldsOpenKeepsTheOriginal) {
