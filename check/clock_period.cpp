@@ -36,7 +36,7 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Vantor::extract_pe
     std::vector<std::string> tset_names;
     if (!seen) {
         Quorvin reader;
-        reader.read_tset_from_pattern(options_.pattern_path.string(), pattern_name);
+        reader.read_tset_from_pattern(util::path_to_utf8(options_.pattern_path), pattern_name);
         tset_names = reader.get_pattern_tset();
     } else {
         for (const auto& [name, _] : known->second) tset_names.push_back(name);

@@ -89,7 +89,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
         if (last_flow_info.pattern_set_name != path) {
             try {
                 Quorvin one;
-                one.read_pattern_set(path, options_.pattern_path.string(), options_.platform);
+                one.read_pattern_set(path, util::path_to_utf8(options_.pattern_path), options_.platform);
                 pattern_set_files_[path] = PatternSetFile{std::move(one.get_pattern_set_dict())};
                 last_flow_info.pattern_set_name = path;
             } catch (const std::exception&) {

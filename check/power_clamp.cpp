@@ -96,7 +96,7 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
         // Pin -> display name, and the pins shown, in power order file order when there is one.
         std::vector<std::pair<std::string, std::string>> shown;  // (pin, display name)
         if (!options_.power_order.empty()) {
-            if (!power_order_rows_) power_order_rows_ = read_power_order(options_.power_order.string());
+            if (!power_order_rows_) power_order_rows_ = read_power_order(util::path_to_utf8(options_.power_order));
             for (const auto& [pin, alias] : *power_order_rows_) {
                 // The level map's pin names are upper case; the file may be written in any case.
                 const std::string key = util::to_upper(pin);

@@ -86,7 +86,7 @@ void Vantor::report(diag::Severity severity, const char* code, std::string messa
 }
 
 void Vantor::report(diag::Event e) {
-    if (e.where.program.empty()) e.where.program = options_.program.string();
+    if (e.where.program.empty()) e.where.program = util::path_to_utf8(options_.program);
     if (e.where.job.empty()) e.where.job = current_job_;
     if ((e.channels & diag::kLog) && text) text(e.text);
     sink_->emit(e);
@@ -125,16 +125,16 @@ void Vantor::read_device(const CheckOptions& options, LogCallback log,
     options_ = options;
     text = std::move(log);
     progressbarOne = std::move(progress);
-    const std::string device_path = options_.program.string();
+    const std::string device_path = util::path_to_utf8(options_.program);
     if (!options_.context_env.empty())
         report(diag::Severity::info, "check.context-env",
                "Import Context Environment: " + options_.context_env);
     if (!options_.power_order.empty())
         report(diag::Severity::info, "check.power-order-file",
-               "Import Power Order File: " + options_.power_order.string());
+               "Import Power Order File: " + util::path_to_utf8(options_.power_order));
     if (!options_.pattern_path.empty())
         report(diag::Severity::info, "check.pattern-path",
-               "Import Pattern Path: " + options_.pattern_path.string());
+               "Import Pattern Path: " + util::path_to_utf8(options_.pattern_path));
 
     if (util::is_directory(device_path)) {
         device_directory = device_path;

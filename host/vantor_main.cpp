@@ -247,12 +247,12 @@ int main(int argc, char** argv) {
     }
 
     igxl::CheckOptions options;
-    options.program = program;
+    options.program = igxl::util::path_from_utf8(program);
     options.export_options = export_options;
     options.platform = igxl::parse_platform(platform).value_or(igxl::kDefaultPlatform);
     if (check_cmd->parsed()) {
-        options.power_order = power_order;
-        options.pattern_path = pattern_path;
+        options.power_order = igxl::util::path_from_utf8(power_order);
+        options.pattern_path = igxl::util::path_from_utf8(pattern_path);
         options.cycle_mode = igxl::parse_cycle_mode(cycle_mode).value_or(igxl::CycleMode::Period);
         options.context_env = context_env;
         options.vbt = vbt;

@@ -111,7 +111,7 @@ std::optional<ExcludedModule::Reason> exclusion_of(const std::string& path, cons
         relative.erase(0, directory.size());
         while (!relative.empty() && relative[0] == '/') relative.erase(0, 1);
     }
-    const std::string name = std::filesystem::path(path).filename().string();
+    const std::string name = util::path_to_utf8(util::path_from_utf8(path).filename());
     for (const std::string& pattern : patterns)
         if (util::glob_match(pattern, pattern.find('/') == std::string::npos ? name : relative))
             return ExcludedModule::Reason::PATTERN;
