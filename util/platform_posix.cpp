@@ -1,6 +1,7 @@
 // POSIX implementation of the platform layer (Linux and other Unix systems).
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -156,6 +157,10 @@ bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) != 0; }
 bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) != 0; }
 
 void prepare_console() {}
+
+bool glob_match(const std::string& pattern, const std::string& text) {
+    return ::fnmatch(pattern.c_str(), text.c_str(), FNM_CASEFOLD) == 0;
+}
 
 std::tm local_time(std::time_t t) {
     std::tm out{};

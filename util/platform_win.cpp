@@ -276,6 +276,29 @@ void prepare_console() {
     }
 }
 
+bool glob_match(const std::string& pattern, const std::string& text) {
+    // '*' any run, '?' one character, letters in either case; '[' stands for itself here.
+    const std::wstring p = widen(pattern), t = widen(text);
+    size_t pi = 0, ti = 0, star = std::wstring::npos, mark = 0;
+    auto same = [](wchar_t a, wchar_t b) { return ::CharLowerW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(a))) == ::CharLowerW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(b))); };
+    while (ti < t.size()) {
+        if (pi < p.size() && (p[pi] == L'?' || same(p[pi], t[ti]))) {
+            ++pi;
+            ++ti;
+        } else if (pi < p.size() && p[pi] == L'*') {
+            star = pi++;
+            mark = ti;
+        } else if (star != std::wstring::npos) {
+            pi = star + 1;
+            ti = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi] == L'*') ++pi;
+    return pi == p.size();
+}
+
 std::tm local_time(std::time_t t) {
     std::tm out{};
     ::localtime_s(&out, &t);
