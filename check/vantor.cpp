@@ -189,7 +189,7 @@ void Vantor::warn_other_platform(const std::vector<std::string>& names) {
     std::size_t others = 0;
     for (const auto& n : names) {
         if (!n.ends_with(".txt")) continue;
-        const std::string path = (fs::path(device_directory) / n).string();
+        const std::string path = util::join_path(device_directory, n);
         std::string title;
         try {
             util::LineReader reader(path);
@@ -209,7 +209,7 @@ void Vantor::warn_other_platform(const std::vector<std::string>& names) {
     }
     if (first.empty()) return;
     diag::Location where;
-    where.file = (fs::path(device_directory) / (first + ".txt")).string();
+    where.file = util::join_path(device_directory, first + ".txt");
     where.line = 1;
     const std::string exported_for = named->exact ? std::string(platform_name(named->platform))
                                                    : "the " + std::string(platform_name(named->platform)) + " family";
@@ -232,7 +232,7 @@ void Vantor::commit_report() {
     // Never over an existing report: two checks in the same second into one folder keep both.
     constexpr unsigned kMaxSuffix = 10000;
     for (unsigned n = 0; n < kMaxSuffix; ++n) {
-        std::string path = (fs::path(report_folder_) / report_file_name(report_time_, n)).string();
+        std::string path = util::join_path(report_folder_, report_file_name(report_time_, n));
         if (report_file_->commit_as_new(path)) {
             report_path_ = path;
             return;
@@ -340,7 +340,7 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
         findings_sheet_ = &add_sheet(*workbook_, "Findings");
         // Read before the walk: a file that cannot be read ends the run once, not once per test.
         if (!options_.power_order.empty() && !power_order_rows_)
-            power_order_rows_ = read_power_order(options_.power_order.string());
+            power_order_rows_ = read_power_order(util::path_to_utf8(options_.power_order));
         const std::string* last_job = nullptr;
         for (const auto& job_name : job_name_set) {
             check_stop();

@@ -233,7 +233,7 @@ int main(int argc, char** argv) {
         }
         RefactorOptions options;
         options.root = workbook ? modules_folder : directory;
-        options.journal_path = (fs::path(report_dir) / "VBT_Refactor_Journal.log").string();
+        options.journal_path = igxl::util::join_path(report_dir, "VBT_Refactor_Journal.log");
         options.stop_requested = [] { return igxl::util::stop_requested(); };
         VBTRefactorer refactorer(parser, sink, options);
         if (!refactorer.apply_changes_from_excel(report_path)) return error("重构应用失败", kFailed);

@@ -27,7 +27,7 @@ log() { printf '== %s\n' "$*"; }
 # ---- 1. toolchain, Wine and what the native half needs --------------------------------------
 # The posix thread model gives std::thread and std::mutex; the runtime DLLs ship in the package.
 WIN_PKGS=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-          wine wine64 libz-mingw-w64-dev dpkg-dev cmake make pkg-config zip unzip xz-utils)
+          wine wine64 libz-mingw-w64-dev nasm dpkg-dev cmake make pkg-config zip unzip xz-utils)
 missing=()
 for p in "${WIN_PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -171,12 +171,41 @@ dep_libzip() {
     -DENABLE_ZSTD=OFF -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF
 }
 
-# libxlsxwriter with its bundled minizip. Its fopen wrapper turns UTF-8 names into wide ones
-# only for MSVC; enabled for MinGW too, so a report can be written under a Chinese folder name.
-dep_xlsxwriter() {
-  sed -i '/^#ifdef __MINGW32__$/{N;N;s/^#ifdef __MINGW32__\n#undef _WIN32\n#endif$//}' "$1/src/utility.c"
-  cmake_dep "$1" -DUSE_SYSTEM_MINIZIP=OFF -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF
+# ISA-L's deflate, inflate and CRC (the units our reader and writer use), with their assembly
+# for the Windows x64 calling convention (nasm -f win64, through ISA-L's own mingw recipe).
+dep_isal() {
+  local dir=$1
+  (cd "$dir" && rm -rf bin &&
+    "${NICE[@]}" make -f Makefile.unx arch=mingw AS=nasm host_cpu=x86_64 units=igzip -j"$JOBS" lib \
+      >build-win.log 2>&1) ||
+    { echo "build-windows: building ISA-L failed; see $dir/build-win.log" >&2; tail -30 "$dir/build-win.log" >&2; return 1; }
+  mkdir -p "$PREFIX/include/isa-l" "$PREFIX/lib/pkgconfig"
+  cp "$dir/bin/isa-l.a" "$PREFIX/lib/libisal.a"
+  cp "$dir"/include/*.h "$PREFIX/include/isa-l/"
+  cat >"$PREFIX/lib/pkgconfig/libisal.pc" <<EOF
+prefix=$PREFIX
+libdir=\${prefix}/lib
+includedir=\${prefix}/include
+
+Name: libisal
+Description: ISA-L deflate, inflate and CRC for $HOST
+Version: $(upstream_of "$(source_versions libisal | head -1)")
+Libs: -L\${libdir} -lisal
+Cflags: -I\${includedir}
+EOF
 }
+
+# expat: only the tests read XML with it (the package rules and canonical XML of our workbooks).
+# Debian's security patches test "#if XML_DTD == 1", which Debian's autotools build defines so;
+# the CMake build's config header is told to say 1 as well.
+dep_expat() {
+  sed -i 's/^#cmakedefine XML_DTD$/#cmakedefine XML_DTD 1/' "$1/expat/expat_config.h.cmake"
+  cmake_dep "$1/expat" -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF -DEXPAT_BUILD_TESTS=OFF \
+    -DEXPAT_BUILD_DOCS=OFF -DEXPAT_SHARED_LIBS=OFF
+}
+
+# nlohmann/json (the diff's JSON): headers only, installed with its own CMake files.
+dep_json() { cmake_dep "$1" -DJSON_BuildTests=OFF -DJSON_Install=ON; }
 
 dep_freexl() {
   local dir=$1
@@ -207,11 +236,13 @@ DEP_LIST=(
   "iconv glib2.0 dep_iconv"
   "pcre2 pcre2 dep_pcre2"
   "libzip libzip dep_libzip"
-  "xlsxwriter libxlsxwriter dep_xlsxwriter"
+  "isal libisal dep_isal"
   "freexl freexl dep_freexl"
   "googletest googletest dep_googletest"
   "cli11 cli11 dep_cli11"
   "ordered-map ordered-map dep_ordered_map"
+  "expat expat dep_expat"
+  "json nlohmann-json3 dep_json"
 )
 # The header-only ordered map's Debian packaging part is missing on some mirrors; its headers
 # are the same on every architecture, so Debian's installed package stands in then.
@@ -244,10 +275,15 @@ LAUNCHER=()
 if command -v ccache >/dev/null; then
   LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
-NATIVE=$OUT/native
-cmake -S . -B "$NATIVE" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DIGXL_BENCH=OFF "${LAUNCHER[@]}" >/dev/null
-"${NICE[@]}" cmake --build "$NATIVE" -j"$JOBS" --target vba_project demo_gen >/dev/null
+# IGXL_NATIVE_BUILD names a Linux build folder to take it from (scripts/test-windows.sh passes
+# build/, made just before); otherwise a small one of its own is made.
+NATIVE=${IGXL_NATIVE_BUILD:-$OUT/native}
+if [ ! -f "$NATIVE/CMakeCache.txt" ]; then
+  cmake -S . -B "$NATIVE" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DIGXL_BENCH=OFF "${LAUNCHER[@]}" >/dev/null
+fi
+"${NICE[@]}" cmake --build "$NATIVE" -j"$JOBS" --target vba_project >/dev/null
 VBA_BIN=$(find "$NATIVE/lib" -name vbaProject.bin | head -1)
+if [ -z "$VBA_BIN" ]; then echo "build-windows: no vbaProject.bin in $NATIVE/lib" >&2; exit 1; fi
 
 # ---- 4. our code ------------------------------------------------------------------------------
 # pkg-config for the target: our prefix and the MinGW sysroot only, static link lines.

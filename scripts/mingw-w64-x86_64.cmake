@@ -21,7 +21,7 @@ set(CMAKE_CXX_FLAGS_INIT "-DPCRE2_STATIC -DZIP_STATIC")
 # the static libraries linked into a DLL hold, and a program linking one of those libraries too
 # would then see its functions twice. (Not "ALL": CMake links a DLL's own objects from an archive.)
 set(CMAKE_SHARED_LINKER_FLAGS_INIT
-    "-Wl,--exclude-libs,libzip.a:libpcre2-8.a:libxlsxwriter.a:libfreexl.a:libz.a:libiconv.a:libutil.a:libcheck_leaf.a")
+    "-Wl,--exclude-libs,libzip.a:libpcre2-8.a:libisal.a:libexpat.a:libfreexl.a:libz.a:libiconv.a:libutil.a:libcheck_leaf.a")
 set(ZLIB_LIBRARY /usr/${IGXL_MINGW_HOST}/lib/libz.a CACHE FILEPATH "")
 set(ZLIB_INCLUDE_DIR /usr/${IGXL_MINGW_HOST}/include CACHE PATH "")
 

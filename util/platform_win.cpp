@@ -480,11 +480,66 @@ void AtomicFile::commit() {
     finish_temp(h, temp_, final_);
 }
 
+bool AtomicFile::commit_as_new(const std::string& path) {
+    if (!open_) throw Error("cannot write '" + path + "': already committed or discarded");
+    DWORD err = 0;
+    {
+        Handle h(::CreateFileW(widen(temp_).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!h.ok()) err = ::GetLastError();
+        if (!err && !::FlushFileBuffers(h.h)) err = ::GetLastError();
+        if (h.ok() && !h.close() && !err) err = ::GetLastError();
+    }
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken, in one step, so
+    // two runs finishing at once never take the same name.
+    if (!err && ::MoveFileExW(widen(temp_).c_str(), widen(path).c_str(), MOVEFILE_WRITE_THROUGH)) {
+        open_ = false;
+        final_ = path;
+        return true;
+    }
+    if (!err) err = ::GetLastError();
+    if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS) return false;
+    open_ = false;
+    ::DeleteFileW(widen(temp_).c_str());
+    fail("write", path, err);
+}
+
 void AtomicFile::discard() noexcept {
     if (!open_) return;
     open_ = false;
     remove_file(temp_);
 }
+
+void append_durably(const std::string& path, std::string_view text) {
+    // FILE_APPEND_DATA alone: every write lands at the end, whatever another writer did.
+    Handle h(::CreateFileW(widen(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.ok()) fail("open", path, ::GetLastError());
+    DWORD err = 0;
+    if (!write_all(h.h, text)) err = ::GetLastError();
+    if (!err && !::FlushFileBuffers(h.h)) err = ::GetLastError();
+    if (!h.close() && !err) err = ::GetLastError();
+    if (err) fail("write", path, err);
+}
+
+// ---- stop requests ----
+
+namespace {
+volatile LONG g_stop = 0;
+BOOL WINAPI on_console_control(DWORD event) {
+    // Ctrl-C and Ctrl-Break only raise the flag; the work in hand ends in order. Closing the
+    // console or logging off keeps Windows' own handling (the process is ended).
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        ::InterlockedExchange(&g_stop, 1);
+        return TRUE;
+    }
+    return FALSE;
+}
+}  // namespace
+
+void watch_stop_signals() { ::SetConsoleCtrlHandler(on_console_control, TRUE); }
+
+bool stop_requested() { return ::InterlockedCompareExchange(&g_stop, 0, 0) != 0; }
 
 bool is_temp_file_of(std::string_view file_name, std::string_view final_name) {
     return file_name.size() == final_name.size() + kTempFileInfix.size() + 6 &&

@@ -1,6 +1,7 @@
 // The Windows platform layer, run under Windows (or Wine): command-line quoting as the started
 // program's C runtime reads it back, non-ASCII names reaching Windows as the right UTF-16 names,
-// replacing a file another program holds open, temporary folders under %TEMP%.
+// replacing a file another program holds open, names never taken twice, durable appends,
+// temporary folders under %TEMP%.
 #include <gtest/gtest.h>
 #include <windows.h>
 // after windows.h
@@ -156,6 +157,36 @@ TEST_F(WinPlatform, NewFileNeverOverwrites) {
     EXPECT_EQ(read_all(in_dir("Module1.bas")), "first\r\n");
     EXPECT_TRUE(remove_file(in_dir("Module1.bas")));
     EXPECT_FALSE(remove_file(in_dir("Module1.bas")));
+}
+
+TEST_F(WinPlatform, CommitAsNewTakesOnlyAFreeName) {
+    const std::string taken = in_dir(kChineseFolder + ".xlsx");
+    const std::string free_name = in_dir(kChineseFolder + "_1.xlsx");
+    write_file_atomic(taken, "earlier report");
+    AtomicFile out(taken);
+    write_file_atomic(out.temp_path(), "this run");
+    // A name taken stays as it was and the written file waits for another name.
+    EXPECT_FALSE(out.commit_as_new(taken));
+    EXPECT_EQ(read_all(taken), "earlier report");
+    EXPECT_TRUE(fs::exists(path_from_utf8(out.temp_path())));
+    EXPECT_TRUE(out.commit_as_new(free_name));
+    EXPECT_EQ(out.final_path(), free_name);
+    EXPECT_EQ(read_all(free_name), "this run");
+    EXPECT_FALSE(fs::exists(path_from_utf8(out.temp_path())));
+    EXPECT_THROW(out.commit_as_new(in_dir("again.xlsx")), igxl::Error);
+    // A folder that does not exist is an error, not a taken name; the temporary file goes.
+    AtomicFile lost(in_dir("x.xlsx"));
+    const std::string temp = lost.temp_path();
+    EXPECT_THROW(lost.commit_as_new(in_dir("no such folder\\x.xlsx")), igxl::Error);
+    EXPECT_FALSE(fs::exists(path_from_utf8(temp)));
+}
+
+TEST_F(WinPlatform, DurableAppendsKeepEarlierLines) {
+    const std::string journal = in_dir(kChineseFolder + " journal.log");
+    append_durably(journal, "first\r\n");
+    append_durably(journal, "second\r\n");
+    EXPECT_EQ(read_all(journal), "first\r\nsecond\r\n");
+    EXPECT_THROW(append_durably(in_dir("no such folder\\journal.log"), "x"), igxl::Error);
 }
 
 TEST(WinTempDir, LivesUnderTemp) {
