@@ -181,8 +181,8 @@ std::string Module::file_name() const {
 
 #ifndef IGXL_HAVE_GSF
 Project read_project(std::string_view, const std::string& what) {
-    throw Error(what + ": this build cannot read macro projects (it has no compound-file reader); "
-                       "export the modules from the VBA editor and check their folder with orvane");
+    throw Error(what + ": the Windows build cannot read a workbook's macro project; export the modules "
+                       "from the VBA editor (File > Export File) and check their folder with orvane");
 }
 #else
 Project read_project(std::string_view bin, const std::string& what) {

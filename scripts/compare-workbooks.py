@@ -4,7 +4,8 @@
     compare-workbooks.py A.xlsm B.xlsm [--same-folder A_FOLDER B_FOLDER] [--ignore SHEET!CELL ...]
 
 --same-folder: B was made on another OS from a copy of A's input in B_FOLDER; a path under
-B_FOLDER in B (a cell starting with it) reads as the same path under A_FOLDER, "\\" as "/".
+B_FOLDER in B (anywhere in a cell) reads as the same path under A_FOLDER, "\\" as "/".
+--ignore: cells (Sheet!B7) or whole columns (Sheet!G) whose values may differ, such as times.
 Prints each difference and exits 1 when there is one.
 """
 import argparse
@@ -27,8 +28,9 @@ def cells(path):
 
 
 def same_folder(value, a_folder, b_folder):
-    if isinstance(value, str) and b_folder and value.startswith(b_folder):
-        value = a_folder + value[len(b_folder):].replace("\\", "/")
+    if isinstance(value, str) and b_folder and b_folder in value:
+        head, *rest = value.split(b_folder)
+        value = head + "".join(a_folder + part.replace("\\", "/") for part in rest)
     return value
 
 
@@ -54,7 +56,8 @@ def main():
         if name not in b:
             continue
         for coord in sorted(set(a[name]) | set(b[name])):
-            if f"{name}!{coord}" in ignore:
+            column = coord.rstrip("0123456789")
+            if f"{name}!{coord}" in ignore or f"{name}!{column}" in ignore:
                 continue
             count += 1
             va, vb = a[name].get(coord), b[name].get(coord)

@@ -25,7 +25,11 @@ WORK=$(mktemp -d /tmp/vantor-wine.XXXXXX)
 export WINEPREFIX=$WORK/prefix WINEDEBUG=-all
 # No Mono or Gecko: nothing here is .NET or HTML, and their installers would ask.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() { wineserver -k >/dev/null 2>&1 || true; rm -rf "$WORK"; }
+# IGXL_KEEP_WINE_WORK=1 keeps the folder (prefix, inputs, reports, logs) to look into afterwards.
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ "${IGXL_KEEP_WINE_WORK:-0}" = 1 ]; then echo "kept $WORK"; else rm -rf "$WORK"; fi
+}
 trap cleanup EXIT
 nice wine wineboot -i >/dev/null 2>&1
 wineserver -w
@@ -148,11 +152,22 @@ wb.save(sys.argv[1])
 PY
   cp "$lin_review" "$WORK/d/reviewed.xlsx"
   rm -f "$lin_mod"/*.xlsx "$WORK/d/模块 win"/*.xlsx
+  # A rename the refactor refuses (a clash) ends both runs with status 1: the same on both sides.
+  lin_status=0
+  mkdir -p "$WORK/linux-refactor"
   "$LINUX/bin/orvane" "$lin_mod" refactor "$WORK/d/reviewed.xlsx" --yes --encoding cp936 \
-    --out "$WORK/linux-refactor" >>"$WORK/orvane-linux.log" 2>&1 || fail=1
+    --out "$WORK/linux-refactor" >>"$WORK/orvane-linux.log" 2>&1 || lin_status=$?
   mkdir -p "$WORK/d/refactor win"
+  win_status=0
   nice wine 'C:\vantor-windows-x64\orvane.exe' 'D:\模块 win' refactor 'D:\reviewed.xlsx' --yes \
-    --encoding cp936 --out 'D:\refactor win' >>"$WORK/orvane-win.log" 2>&1 || { cat "$WORK/orvane-win.log"; fail=1; }
+    --encoding cp936 --out 'D:\refactor win' >>"$WORK/orvane-win.log" 2>&1 || win_status=$?
+  if [ "$lin_status" -gt 1 ] || [ "$win_status" != "$lin_status" ]; then
+    echo "orvane refactor: status $lin_status on Linux, $win_status under Wine"
+    cat "$WORK/orvane-linux.log" "$WORK/orvane-win.log"; fail=1
+  fi
+  /usr/bin/python3 scripts/compare-workbooks.py "$(ls "$WORK"/linux-refactor/*.xlsx | head -1)" \
+    "$(ls "$WORK/d/refactor win"/*.xlsx | head -1)" --same-folder "$lin_mod" 'D:\模块 win' \
+    --ignore 'Refactor Changes!G' || fail=1  # the time of each change
   # The rewritten module: same bytes on both sides, changed, still CP936 with CR LF only.
   if cmp "$lin_mod/Declarations.bas" "$WORK/d/模块 win/Declarations.bas" &&
      /usr/bin/python3 - "$WORK/original.bas" "$WORK/d/模块 win/Declarations.bas" <<'PY'

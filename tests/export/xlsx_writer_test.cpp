@@ -176,6 +176,9 @@ filter A1
 )";
 
 TEST(WorkbookWriter, CellsAndSettingsReadBackWithOpenpyxl) {
+#ifdef _WIN32
+    GTEST_SKIP() << "openpyxl is read from Linux; the Windows package's workbooks are compared there";
+#endif
     const fs::path dir = fresh_dir("openpyxl");
     for (bool shared : {false, true}) {
         const fs::path book = dir / (shared ? "shared.xlsx" : "inline.xlsx");
