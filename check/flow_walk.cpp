@@ -250,7 +250,7 @@ void Vantor::report_entry_failure(const std::exception& e, const diag::Location&
     std::string sheet;
     if (const auto* missing = dynamic_cast<const FileNotFoundError*>(&e)) {
         code = levels_pass ? "check.levels-sheet-not-found" : "check.timeset-sheet-not-found";
-        sheet = util::replace_all(fs::path(missing->path()).stem().string(), "%20", " ");
+        sheet = util::replace_all(util::path_to_utf8(util::path_from_utf8(missing->path()).stem()), "%20", " ");
         what = sheet;
     }
     else if (what.starts_with("spec variable") || what.starts_with("cannot evaluate expression"))

@@ -219,7 +219,7 @@ int main(int argc, char** argv) {
         }
         for (const auto* out : {&json_out, &sarif_out}) {
             if (out->empty()) continue;
-            fs::path parent = fs::path(*out).parent_path();
+            fs::path parent = igxl::util::path_from_utf8(*out).parent_path();
             if (!parent.empty() && !fs::is_directory(parent))
                 return bad_input("folder of output file not found: " + *out);
         }
@@ -259,9 +259,9 @@ int main(int argc, char** argv) {
         options.cycle_mode = igxl::parse_cycle_mode(cycle_mode).value_or(igxl::CycleMode::Period);
         options.context_env = context_env;
         options.vbt = vbt;
-        options.json = json_out;
-        options.sarif = sarif_out;
-        options.baseline = baseline;
+        options.json = igxl::util::path_from_utf8(json_out);
+        options.sarif = igxl::util::path_from_utf8(sarif_out);
+        options.baseline = igxl::util::path_from_utf8(baseline);
         options.fail_on = igxl::parse_fail_on(fail_on).value_or(igxl::FailOn::Never);
     }
 
@@ -361,15 +361,15 @@ int main(int argc, char** argv) {
         console.say(summary);
         if (!options.json.empty()) {
             igxl::util::write_file_atomic(
-                options.json.string(),
+                igxl::util::path_to_utf8(options.json),
                 igxl::findings_json(findings, options, driver->checked_jobs(), igxl::Vantor::version()));
-            console.say("Findings JSON: " + options.json.string());
+            console.say("Findings JSON: " + igxl::util::path_to_utf8(options.json));
         }
         if (!options.sarif.empty()) {
             igxl::util::write_file_atomic(
-                options.sarif.string(),
+                igxl::util::path_to_utf8(options.sarif),
                 igxl::findings_sarif(findings, options, driver->device_folder(), igxl::Vantor::version()));
-            console.say("Findings SARIF: " + options.sarif.string());
+            console.say("Findings SARIF: " + igxl::util::path_to_utf8(options.sarif));
         }
         if (driver->stopped()) {
             console.error("vantor: stopped on request; the report holds what was walked");
