@@ -691,7 +691,7 @@ std::string findings_sarif(const FindingsResult& result, const CheckOptions& opt
         if (!f.file.empty()) {
             fs::path file = fs::weakly_canonical(fs::absolute(util::path_from_utf8(f.file), ec), ec);
             fs::path rel = file.lexically_relative(base);
-            if (rel.empty() || rel.native().starts_with("..")) rel = file.filename();
+            if (rel.empty() || *rel.begin() == "..") rel = file.filename();
             const std::u8string generic = rel.generic_u8string();
             json physical = {{"artifactLocation", {{"uri", uri_path(std::string(generic.begin(), generic.end()))}, {"uriBaseId", "PROGRAM"}}}};
             if (f.line) physical["region"] = {{"startLine", f.line}};
