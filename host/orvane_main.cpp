@@ -64,7 +64,7 @@ int error(const std::string& text, int status) {
 // one that exists (a reviewer may be working on the modules of an earlier run).
 std::string new_modules_folder(const std::string& workbook, const std::string& out_dir) {
     const fs::path wb = igxl::util::path_from_utf8(workbook);
-    const fs::path parent = out_dir.empty() ? (wb.has_parent_path() ? wb.parent_path() : fs::path(".")) : fs::path(out_dir);
+    const fs::path parent = out_dir.empty() ? (wb.has_parent_path() ? wb.parent_path() : fs::path(".")) : igxl::util::path_from_utf8(out_dir);
     char stamp[32];
     const std::tm t = igxl::util::local_time(std::time(nullptr));
     std::strftime(stamp, sizeof stamp, "%Y%m%d_%H%M%S", &t);
