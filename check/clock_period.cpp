@@ -8,6 +8,7 @@
 #include "check/xlsx_out.h"
 #include "export/common.h"
 #include "util/error.h"
+#include "util/platform.h"
 #include "util/text.h"
 
 namespace igxl {
@@ -35,7 +36,7 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Vantor::extract_pe
     std::vector<std::string> tset_names;
     if (!seen) {
         Quorvin reader;
-        reader.read_tset_from_pattern(options_.pattern_path.string(), pattern_name);
+        reader.read_tset_from_pattern(util::path_to_utf8(options_.pattern_path), pattern_name);
         tset_names = reader.get_pattern_tset();
     } else {
         for (const auto& [name, _] : known->second) tset_names.push_back(name);
@@ -150,7 +151,7 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
             auto [known_path, added] = timing_paths_.try_emplace(timing);
             if (added) {
                 const std::string sheet = std::string(util::split(timing, ',')[0]);
-                known_path.value() = (fs::path(flow_table_directory) / (sheet + ".txt")).string();
+                known_path.value() = util::join_path(flow_table_directory, sheet + ".txt");
             }
             const std::string& path = known_path->second;
             // The same sheet is met by many records; parse it once per job.

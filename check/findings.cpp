@@ -127,7 +127,7 @@ std::string upper(std::string_view s) { return util::to_upper(util::strip(s)); }
 // The name a sheet file stands for: "DC%20Specs.txt" -> "DC Specs".
 std::string sheet_of(const std::string& file) {
     if (file.empty()) return {};
-    std::string name = fs::path(file).filename().string();
+    std::string name = util::path_to_utf8(util::path_from_utf8(file).filename());
     if (name.size() > 4 && name.ends_with(".txt")) name.resize(name.size() - 4);
     return util::replace_all(name, "%20", " ");
 }
@@ -569,8 +569,8 @@ FindingsResult FindingsCollector::finish(const std::string& sheet_folder, const 
     // Time-set and pin levels sheets of the program: their title row names their kind.
     std::vector<std::string> files;
     std::error_code ec;
-    for (auto it = fs::directory_iterator(sheet_folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
-        if (it->path().extension() == ".txt") files.push_back(it->path().string());
+    for (auto it = fs::directory_iterator(util::path_from_utf8(sheet_folder), ec); !ec && it != fs::directory_iterator(); it.increment(ec))
+        if (it->path().extension() == ".txt") files.push_back(util::path_to_utf8(it->path()));
     std::sort(files.begin(), files.end());
     for (const auto& file : files) {
         const std::string title = sheet_title(file);
@@ -697,7 +697,7 @@ std::string findings_sarif(const FindingsResult& result, const CheckOptions& opt
                          {"defaultConfiguration", {{"level", std::string(sarif_level(r.severity))}}}});
     }
     std::error_code ec;
-    const fs::path base = fs::weakly_canonical(fs::absolute(program_folder, ec), ec);
+    const fs::path base = fs::weakly_canonical(fs::absolute(util::path_from_utf8(program_folder), ec), ec);
     json results = json::array();
     for (const auto& f : result.findings) {
         json one;
@@ -706,10 +706,11 @@ std::string findings_sarif(const FindingsResult& result, const CheckOptions& opt
         one["level"] = std::string(sarif_level(f.severity));
         one["message"] = {{"text", f.message}};
         if (!f.file.empty()) {
-            fs::path file = fs::weakly_canonical(fs::absolute(f.file, ec), ec);
+            fs::path file = fs::weakly_canonical(fs::absolute(util::path_from_utf8(f.file), ec), ec);
             fs::path rel = file.lexically_relative(base);
-            if (rel.empty() || rel.native().starts_with("..")) rel = file.filename();
-            json physical = {{"artifactLocation", {{"uri", uri_path(rel.generic_string())}, {"uriBaseId", "PROGRAM"}}}};
+            if (rel.empty() || *rel.begin() == "..") rel = file.filename();
+            const std::u8string generic = rel.generic_u8string();
+            json physical = {{"artifactLocation", {{"uri", uri_path(std::string(generic.begin(), generic.end()))}, {"uriBaseId", "PROGRAM"}}}};
             if (f.line) physical["region"] = {{"startLine", f.line}};
             one["locations"] = json::array({{{"physicalLocation", physical}}});
         }

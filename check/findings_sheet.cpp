@@ -24,7 +24,7 @@ std::string joined(const std::vector<std::string>& parts, const char* sep) {
 }  // namespace
 
 void Vantor::write_findings(bool run_failed) {
-    const Baseline baseline = options_.baseline.empty() ? Baseline{} : Baseline::load(options_.baseline.string());
+    const Baseline baseline = options_.baseline.empty() ? Baseline{} : Baseline::load(util::path_to_utf8(options_.baseline));
     findings_ = findings_collector_.finish(device_directory, baseline);
     if (!findings_sheet_) return;
     SheetBuffer ws(*findings_sheet_);

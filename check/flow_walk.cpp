@@ -9,6 +9,7 @@
 #include "check/xlsx_out.h"
 #include "util/error.h"
 #include "util/lines.h"
+#include "util/platform.h"
 #include "util/text.h"
 
 namespace igxl {
@@ -18,7 +19,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string join_path(const std::string& dir, const std::string& file) {
-    return (fs::path(dir) / file).string();
+    return util::join_path(dir, file);
 }
 
 std::string escaped_path(const std::string& dir, const std::string& name) {
@@ -90,7 +91,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
         if (last_flow_info.pattern_set_name != path) {
             try {
                 Quorvin one;
-                one.read_pattern_set(path, options_.pattern_path.string(), options_.platform);
+                one.read_pattern_set(path, util::path_to_utf8(options_.pattern_path), options_.platform);
                 pattern_set_files_[path] = PatternSetFile{std::move(one.get_pattern_set_dict())};
                 last_flow_info.pattern_set_name = path;
             } catch (const std::exception&) {
@@ -253,7 +254,7 @@ void Vantor::report_entry_failure(const std::exception& e, const diag::Location&
     std::string sheet;
     if (const auto* missing = dynamic_cast<const FileNotFoundError*>(&e)) {
         code = levels_pass ? "check.levels-sheet-not-found" : "check.timeset-sheet-not-found";
-        sheet = util::replace_all(fs::path(missing->path()).stem().string(), "%20", " ");
+        sheet = util::replace_all(util::path_to_utf8(util::path_from_utf8(missing->path()).stem()), "%20", " ");
         what = sheet;
     }
     else if (what.starts_with("spec variable") || what.starts_with("cannot evaluate expression"))

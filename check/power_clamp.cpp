@@ -12,6 +12,7 @@
 #include "check/vantor.h"
 #include "check/xlsx_out.h"
 #include "util/error.h"
+#include "util/platform.h"
 #include "util/text.h"
 
 namespace igxl {
@@ -79,7 +80,7 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
         const std::string& selector = record.DCSelector;
 
         const std::string path =
-            (fs::path(flow_table_directory) / (record.PinLevel + ".txt")).string();
+            util::join_path(flow_table_directory, record.PinLevel + ".txt");
         auto cached = pin_level_files_.find(path);
         if (cached == pin_level_files_.end()) {
             ParsePinLevel reader;
@@ -95,7 +96,7 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
         // Pin -> display name, and the pins shown, in power order file order when there is one.
         std::vector<std::pair<std::string, std::string>> shown;  // (pin, display name)
         if (!options_.power_order.empty()) {
-            if (!power_order_rows_) power_order_rows_ = read_power_order(options_.power_order.string());
+            if (!power_order_rows_) power_order_rows_ = read_power_order(util::path_to_utf8(options_.power_order));
             for (const auto& [pin, alias] : *power_order_rows_) {
                 // The level map's pin names are upper case; the file may be written in any case.
                 const std::string key = util::to_upper(pin);

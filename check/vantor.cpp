@@ -86,7 +86,7 @@ void Vantor::report(diag::Severity severity, const char* code, std::string messa
 }
 
 void Vantor::report(diag::Event e) {
-    if (e.where.program.empty()) e.where.program = options_.program.string();
+    if (e.where.program.empty()) e.where.program = util::path_to_utf8(options_.program);
     if (e.where.job.empty()) e.where.job = current_job_;
     if ((e.channels & diag::kLog) && text) text(e.text);
     sink_->emit(e);
@@ -125,16 +125,16 @@ void Vantor::read_device(const CheckOptions& options, LogCallback log,
     options_ = options;
     text = std::move(log);
     progressbarOne = std::move(progress);
-    const std::string device_path = options_.program.string();
+    const std::string device_path = util::path_to_utf8(options_.program);
     if (!options_.context_env.empty())
         report(diag::Severity::info, "check.context-env",
                "Import Context Environment: " + options_.context_env);
     if (!options_.power_order.empty())
         report(diag::Severity::info, "check.power-order-file",
-               "Import Power Order File: " + options_.power_order.string());
+               "Import Power Order File: " + util::path_to_utf8(options_.power_order));
     if (!options_.pattern_path.empty())
         report(diag::Severity::info, "check.pattern-path",
-               "Import Pattern Path: " + options_.pattern_path.string());
+               "Import Pattern Path: " + util::path_to_utf8(options_.pattern_path));
 
     if (util::is_directory(device_path)) {
         device_directory = device_path;
@@ -148,7 +148,7 @@ void Vantor::read_device(const CheckOptions& options, LogCallback log,
                    "Error: file extension is not supported.");
         }
         std::string own_folder =
-            (fs::path(device_directory) / drop_extension(base_name(device_path))).string();
+            util::join_path(device_directory, drop_extension(base_name(device_path)));
         if (util::is_directory(own_folder)) device_directory = own_folder;
     }
 
@@ -159,14 +159,14 @@ void Vantor::read_device(const CheckOptions& options, LogCallback log,
     std::string job_list_path;
     std::vector<std::string> names;
     std::error_code ec;
-    for (auto it = fs::directory_iterator(device_directory, ec); !ec && it != fs::directory_iterator();
+    for (auto it = fs::directory_iterator(util::path_from_utf8(device_directory), ec); !ec && it != fs::directory_iterator();
          it.increment(ec))
-        names.push_back(it->path().filename().string());
+        names.push_back(util::path_to_utf8(it->path().filename()));
     std::sort(names.begin(), names.end());
     static const util::Regex job_list_re("job.*list", util::Regex::ICASE);
     for (const auto& n : names) {
         if (job_list_re.search(n)) {
-            job_list_path = (fs::path(device_directory) / n).string();
+            job_list_path = util::join_path(device_directory, n);
             break;
         }
     }
@@ -189,7 +189,7 @@ void Vantor::warn_other_platform(const std::vector<std::string>& names) {
     std::size_t others = 0;
     for (const auto& n : names) {
         if (!n.ends_with(".txt")) continue;
-        const std::string path = (fs::path(device_directory) / n).string();
+        const std::string path = util::join_path(device_directory, n);
         std::string title;
         try {
             util::LineReader reader(path);
@@ -209,7 +209,7 @@ void Vantor::warn_other_platform(const std::vector<std::string>& names) {
     }
     if (first.empty()) return;
     diag::Location where;
-    where.file = (fs::path(device_directory) / (first + ".txt")).string();
+    where.file = util::join_path(device_directory, first + ".txt");
     where.line = 1;
     const std::string exported_for = named->exact ? std::string(platform_name(named->platform))
                                                    : "the " + std::string(platform_name(named->platform)) + " family";
@@ -232,7 +232,7 @@ void Vantor::commit_report() {
     // Never over an existing report: two checks in the same second into one folder keep both.
     constexpr unsigned kMaxSuffix = 10000;
     for (unsigned n = 0; n < kMaxSuffix; ++n) {
-        std::string path = (fs::path(report_folder_) / report_file_name(report_time_, n)).string();
+        std::string path = util::join_path(report_folder_, report_file_name(report_time_, n));
         if (report_file_->commit_as_new(path)) {
             report_path_ = path;
             return;
@@ -243,7 +243,7 @@ void Vantor::commit_report() {
 
 std::string Vantor::vba_project_path() {
     std::string lib = util::module_path_of(reinterpret_cast<const void*>(&Vantor::vba_project_path));
-    if (!lib.empty()) return (fs::path(lib).parent_path() / "bin" / "vbaProject.bin").string();
+    if (!lib.empty()) return util::path_to_utf8(util::path_from_utf8(lib).parent_path() / "bin" / "vbaProject.bin");
     return "bin/vbaProject.bin";
 }
 
@@ -323,7 +323,7 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
     findings_collector_.clear();
     findings_ = FindingsResult{};
     run_jobs_.clear();
-    std::string output = (fs::path(work_dir) / report_file_name(report_time_)).string();
+    std::string output = util::join_path(work_dir, report_file_name(report_time_));
 
     // Each sheet's rows are made into XML and compressed as they are written, so a program of
     // 100,000 tests needs no more memory for its report than for one job's sheet.
@@ -340,7 +340,7 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
         findings_sheet_ = &add_sheet(*workbook_, "Findings");
         // Read before the walk: a file that cannot be read ends the run once, not once per test.
         if (!options_.power_order.empty() && !power_order_rows_)
-            power_order_rows_ = read_power_order(options_.power_order.string());
+            power_order_rows_ = read_power_order(util::path_to_utf8(options_.power_order));
         const std::string* last_job = nullptr;
         for (const auto& job_name : job_name_set) {
             check_stop();

@@ -1,6 +1,7 @@
 #include "check/progress.h"
 #include "check/vantor.h"
 #include "export/vba_project.h"
+#include "util/platform.h"
 #include "vbt/parser.h"
 #include "vbt/report_loader.h"
 #include "vbt/workbook_modules.h"
@@ -14,13 +15,13 @@ void Vantor::run_vbt_step(const std::string& work_dir, std::vector<std::string>&
     // A workbook program keeps its modules inside; they are written out beside its sheets. (Not
     // at export time: a module's file name must not be taken for the job list.)
     vbt::ParseOptions parse_options;
-    if (vbt::is_macro_workbook(options_.program.string())) {
+    const std::string program = util::path_to_utf8(options_.program);
+    if (vbt::is_macro_workbook(program)) {
         uint16_t code_page = 0;
-        vba::export_modules(options_.program.string(), device_directory, options_.export_options, *sink_,
-                            &code_page);
+        vba::export_modules(program, device_directory, options_.export_options, *sink_, &code_page);
         // The modules are read in the project's own code page and named after the workbook.
-        if (code_page) parse_options.code_page = vbt::project_code_page(code_page, options_.program.string(), *sink_);
-        parse_options.shown_root = options_.program.string();
+        if (code_page) parse_options.code_page = vbt::project_code_page(code_page, program, *sink_);
+        parse_options.shown_root = program;
     }
     report(diag::Severity::info, "vbt.modules-folder",
            "开始处理目录中的BAS文件: " + device_directory);

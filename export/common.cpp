@@ -22,8 +22,8 @@ namespace {
 
 void make_dirs(const std::string& path) {
     std::error_code ec;
-    fs::create_directories(path, ec);
-    if (ec || !fs::is_directory(path)) throw Error("cannot create folder '" + path + "': " + ec.message());
+    fs::create_directories(util::path_from_utf8(path), ec);
+    if (ec || !fs::is_directory(util::path_from_utf8(path))) throw Error("cannot create folder '" + path + "': " + ec.message());
 }
 
 void write_all(std::FILE* f, const char* p, size_t n, const std::string& dest) {
@@ -233,7 +233,7 @@ void export_sheets_to_txt(const std::string& xlsm_file_path, const std::string& 
     xlsx::Workbook wb(xlsm_file_path, options);
     Written written;
     for (const std::string& sheet : wb.sheet_names()) {
-        std::string file = (fs::path(output_dir) / sheet_file_name(sheet)).string();
+        std::string file = util::join_path(output_dir, sheet_file_name(sheet));
         written.add(file);
         written.add(file + ".part");
         wb.write_sheet_text(sheet, file);

@@ -150,7 +150,12 @@ std::uint32_t crc32_update(std::uint32_t crc, std::string_view bytes) {
 }
 
 std::uint32_t crc32_combine(std::uint32_t crc_a, std::uint32_t crc_b, std::uint64_t length_b) {
-    return static_cast<std::uint32_t>(::crc32_combine64(crc_a, crc_b, static_cast<z_off64_t>(length_b)));
+    // zlib's lengths are a long, 32 bits on Windows: a longer run is shifted over in steps
+    // (combining with a zero CRC only shifts, the combination being linear).
+    constexpr std::uint64_t kStep = std::uint64_t(1) << 30;
+    uLong crc = crc_a;
+    for (; length_b > kStep; length_b -= kStep) crc = ::crc32_combine(crc, 0, static_cast<z_off_t>(kStep));
+    return static_cast<std::uint32_t>(::crc32_combine(crc, crc_b, static_cast<z_off_t>(length_b)));
 }
 
 CompressedPart compress_part(std::string_view bytes) {

@@ -2,10 +2,12 @@
 // records and each module's source from its text offset; writing the modules as files.
 #include "export/vba_project.h"
 
+#ifdef IGXL_HAVE_GSF
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input-memory.h>
 #include <gsf/gsf-input.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
@@ -23,6 +25,7 @@ namespace igxl::vba {
 
 namespace {
 
+#ifdef IGXL_HAVE_GSF
 struct Unref {
     void operator()(gpointer p) const {
         if (p) g_object_unref(p);
@@ -164,6 +167,7 @@ std::string export_text(std::string_view source, const std::string& name_bytes) 
     if (!out.empty() && out.back() != '\n') out += "\r\n";
     return out;
 }
+#endif
 
 }  // namespace
 
@@ -175,6 +179,12 @@ std::string Module::file_name() const {
     return base + (kind == Standard ? ".bas" : ".cls");
 }
 
+#ifndef IGXL_HAVE_GSF
+Project read_project(std::string_view, const std::string& what) {
+    throw Error(what + ": the Windows build cannot read a workbook's macro project; export the modules "
+                       "from the VBA editor (File > Export File) and check their folder with orvane");
+}
+#else
 Project read_project(std::string_view bin, const std::string& what) {
     GsfLogCapture log;
     auto damaged = [&](const std::string& why) {
@@ -262,6 +272,7 @@ Project read_project(std::string_view bin, const std::string& what) {
     }
     return p;
 }
+#endif
 
 Project read_workbook_project(const std::string& workbook_path, const ExportOptions& options) {
     xlsx::Workbook wb(workbook_path, options);

@@ -33,9 +33,9 @@ int bad_input(const std::string& message) {
 std::string make_work_dir(const std::string& given, const std::string& name,
                           std::optional<util::TempDir>& scratch) {
     if (!given.empty()) {
-        const fs::path p = fs::path(given) / name;
-        fs::create_directories(p);
-        return p.string();
+        const std::string p = util::join_path(given, name);
+        fs::create_directories(util::path_from_utf8(p));
+        return p;
     }
     scratch.emplace("vantor-diff-" + name + "-");
     return scratch->path();
@@ -116,7 +116,7 @@ int run_diff_command(const DiffCommand& o, const std::string& version) {
         if (!o.jobs.empty() && options.jobs.empty()) return bad_input("--jobs names no job");
     }
     for (const auto* program : {&o.old_program, &o.new_program})
-        if (!fs::exists(*program)) return bad_input("program not found: " + *program);
+        if (!fs::exists(util::path_from_utf8(*program))) return bad_input("program not found: " + *program);
 
     DiffConsole console;
     try {
@@ -130,9 +130,8 @@ int run_diff_command(const DiffCommand& o, const std::string& version) {
         result.old_program = o.old_program;
         result.new_program = o.new_program;
 
-        fs::create_directories(o.out_dir);
-        const std::string book =
-            (fs::path(o.out_dir) / workbook_name(util::local_time(std::time(nullptr)))).string();
+        fs::create_directories(util::path_from_utf8(o.out_dir));
+        const std::string book = util::join_path(o.out_dir, workbook_name(util::local_time(std::time(nullptr))));
         diff::write_diff_workbook(result, book);
         if (!o.json_path.empty()) diff::write_diff_json(result, o.json_path, version);
 

@@ -64,7 +64,7 @@ int error(const std::string& text, int status) {
 // one that exists (a reviewer may be working on the modules of an earlier run).
 std::string new_modules_folder(const std::string& workbook, const std::string& out_dir) {
     const fs::path wb = igxl::util::path_from_utf8(workbook);
-    const fs::path parent = out_dir.empty() ? (wb.has_parent_path() ? wb.parent_path() : fs::path(".")) : fs::path(out_dir);
+    const fs::path parent = out_dir.empty() ? (wb.has_parent_path() ? wb.parent_path() : fs::path(".")) : igxl::util::path_from_utf8(out_dir);
     char stamp[32];
     const std::tm t = igxl::util::local_time(std::time(nullptr));
     std::strftime(stamp, sizeof stamp, "%Y%m%d_%H%M%S", &t);
@@ -83,6 +83,7 @@ std::string sum_line(const VBTRefactorer::Totals& t) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    igxl::util::prepare_console();
     CLI::App app{"orvane: VBT 命名规范检查与重构 (目录中的 .bas/.cls 模块，或 .xlsm 工作簿中的模块)"};
     app.set_version_flag("--version", std::string(PROGRAM) + " " + ORVANE_VERSION);
     app.allow_extras();  // arguments after the report path are ignored
@@ -232,7 +233,7 @@ int main(int argc, char** argv) {
         }
         RefactorOptions options;
         options.root = workbook ? modules_folder : directory;
-        options.journal_path = (fs::path(report_dir) / "VBT_Refactor_Journal.log").string();
+        options.journal_path = igxl::util::join_path(report_dir, "VBT_Refactor_Journal.log");
         options.stop_requested = [] { return igxl::util::stop_requested(); };
         VBTRefactorer refactorer(parser, sink, options);
         if (!refactorer.apply_changes_from_excel(report_path)) return error("重构应用失败", kFailed);

@@ -65,27 +65,31 @@ constexpr const char* kWorkMarker = ".vantor-work";
 // scratch removes when the run ends. A folder program is read in place and needs neither.
 std::string prepare_work_dir(const std::string& given, const std::string& program,
                              std::optional<igxl::util::TempDir>& scratch) {
-    if (fs::is_directory(program)) return program;
+    using igxl::util::path_from_utf8;
+    if (fs::is_directory(path_from_utf8(program))) return program;
     if (given.empty()) {
         scratch.emplace("vantor-");
         return scratch->path();
     }
-    fs::path own = fs::path(given) / fs::path(program).stem();
+    const std::string own_text =
+        igxl::util::join_path(given, igxl::util::path_to_utf8(path_from_utf8(program).stem()));
+    const fs::path own = path_from_utf8(own_text);
     if (fs::exists(own)) {
         if (!fs::is_directory(own) || (!fs::exists(own / kWorkMarker) && !fs::is_empty(own)))
-            throw igxl::Error("working folder '" + own.string() +
+            throw igxl::Error("working folder '" + own_text +
                               "' holds files vantor did not write; give another --work-dir");
-        if (!igxl::util::remove_tree(own.string()))
-            throw igxl::Error("cannot empty the working folder '" + own.string() + "'");
+        if (!igxl::util::remove_tree(own_text))
+            throw igxl::Error("cannot empty the working folder '" + own_text + "'");
     }
     fs::create_directories(own);
-    igxl::util::write_file_atomic((own / kWorkMarker).string(), "");
-    return own.string();
+    igxl::util::write_file_atomic(igxl::util::join_path(own_text, kWorkMarker), "");
+    return own_text;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    igxl::util::prepare_console();
     CLI::App app{"vantor: review an IG-XL test program and write a check report workbook"};
     app.set_version_flag("--version", std::string("vantor ") + VANTOR_VERSION);
     app.require_subcommand(1);
@@ -174,8 +178,8 @@ int main(int argc, char** argv) {
     }
 
     if (diff.command->parsed()) return igxl::host::run_diff_command(diff, VANTOR_VERSION);
-    if (!fs::exists(program)) return bad_input("program not found: " + program);
-    if (!fs::is_directory(program) && !program.ends_with(".xlsm") && !program.ends_with(".igxl") &&
+    if (!fs::exists(igxl::util::path_from_utf8(program))) return bad_input("program not found: " + program);
+    if (!fs::is_directory(igxl::util::path_from_utf8(program)) && !program.ends_with(".xlsm") && !program.ends_with(".igxl") &&
         !program.ends_with(".zip")) {
         std::cerr << "Error: file extension is not supported." << std::endl;
         return kBadInput;
@@ -193,18 +197,18 @@ int main(int argc, char** argv) {
             if (!why.empty()) return bad_input("job name '" + job + "' cannot be a sheet name: " + why);
         }
         if (!power_order.empty()) {
-            if (!fs::is_regular_file(power_order)) return bad_input("power order file not found: " + power_order);
+            if (!fs::is_regular_file(igxl::util::path_from_utf8(power_order))) return bad_input("power order file not found: " + power_order);
             try {
                 igxl::read_power_order(power_order);
             } catch (const std::exception& e) {
                 return bad_input(std::string("cannot read the power order file: ") + e.what());
             }
         }
-        if (!pattern_path.empty() && !fs::is_directory(pattern_path))
+        if (!pattern_path.empty() && !fs::is_directory(igxl::util::path_from_utf8(pattern_path)))
             return bad_input("pattern folder not found: " + pattern_path);
         if (!patinfo.empty()) {
-            if (!fs::is_regular_file(patinfo)) return bad_input("patinfo program not found: " + patinfo);
-            igxl::set_patinfo_program(fs::absolute(patinfo).string());
+            if (!fs::is_regular_file(igxl::util::path_from_utf8(patinfo))) return bad_input("patinfo program not found: " + patinfo);
+            igxl::set_patinfo_program(igxl::util::path_to_utf8(fs::absolute(igxl::util::path_from_utf8(patinfo))));
         }
         if (!baseline.empty()) {
             try {
@@ -215,7 +219,7 @@ int main(int argc, char** argv) {
         }
         for (const auto* out : {&json_out, &sarif_out}) {
             if (out->empty()) continue;
-            fs::path parent = fs::path(*out).parent_path();
+            fs::path parent = igxl::util::path_from_utf8(*out).parent_path();
             if (!parent.empty() && !fs::is_directory(parent))
                 return bad_input("folder of output file not found: " + *out);
         }
@@ -226,7 +230,7 @@ int main(int argc, char** argv) {
         shown.draw_bar = false;
         igxl::host::Console console(std::cout, std::cerr, shown);
         try {
-            if (fs::is_directory(program)) return bad_input("'" + program + "' is a folder of sheet text files already");
+            if (fs::is_directory(igxl::util::path_from_utf8(program))) return bad_input("'" + program + "' is a folder of sheet text files already");
             if (program.ends_with(".igxl") || program.ends_with(".zip")) {
                 igxl::unzip(program, export_dir, console, export_options);
             } else if (program.ends_with(".xlsm") || program.ends_with(".xlsx")) {
@@ -246,25 +250,25 @@ int main(int argc, char** argv) {
     }
 
     igxl::CheckOptions options;
-    options.program = program;
+    options.program = igxl::util::path_from_utf8(program);
     options.export_options = export_options;
     options.platform = igxl::parse_platform(platform).value_or(igxl::kDefaultPlatform);
     if (check_cmd->parsed()) {
-        options.power_order = power_order;
-        options.pattern_path = pattern_path;
+        options.power_order = igxl::util::path_from_utf8(power_order);
+        options.pattern_path = igxl::util::path_from_utf8(pattern_path);
         options.cycle_mode = igxl::parse_cycle_mode(cycle_mode).value_or(igxl::CycleMode::Period);
         options.context_env = context_env;
         options.vbt = vbt;
-        options.json = json_out;
-        options.sarif = sarif_out;
-        options.baseline = baseline;
+        options.json = igxl::util::path_from_utf8(json_out);
+        options.sarif = igxl::util::path_from_utf8(sarif_out);
+        options.baseline = igxl::util::path_from_utf8(baseline);
         options.fail_on = igxl::parse_fail_on(fail_on).value_or(igxl::FailOn::Never);
     }
 
     // The full log, every line as the driver wrote it; the console shows a tidier view.
     std::ofstream log_file;
     if (!log_path.empty()) {
-        log_file.open(log_path, std::ios::out | std::ios::trunc);
+        log_file.open(igxl::util::path_from_utf8(log_path), std::ios::out | std::ios::trunc);
         if (!log_file) return bad_input("cannot write the log file: " + log_path);
     }
     igxl::host::ConsoleOptions shown;
@@ -342,7 +346,7 @@ int main(int argc, char** argv) {
         if (!seen.insert(job).second) return bad_input("job '" + job + "' is chosen twice");
     }
     try {
-        fs::create_directories(out_dir);
+        fs::create_directories(igxl::util::path_from_utf8(out_dir));
         auto reports = driver->run(chosen, out_dir);
         console.finish();
         for (const auto& path : reports)
@@ -357,15 +361,15 @@ int main(int argc, char** argv) {
         console.say(summary);
         if (!options.json.empty()) {
             igxl::util::write_file_atomic(
-                options.json.string(),
+                igxl::util::path_to_utf8(options.json),
                 igxl::findings_json(findings, options, driver->checked_jobs(), igxl::Vantor::version()));
-            console.say("Findings JSON: " + options.json.string());
+            console.say("Findings JSON: " + igxl::util::path_to_utf8(options.json));
         }
         if (!options.sarif.empty()) {
             igxl::util::write_file_atomic(
-                options.sarif.string(),
+                igxl::util::path_to_utf8(options.sarif),
                 igxl::findings_sarif(findings, options, driver->device_folder(), igxl::Vantor::version()));
-            console.say("Findings SARIF: " + options.sarif.string());
+            console.say("Findings SARIF: " + igxl::util::path_to_utf8(options.sarif));
         }
         if (driver->stopped()) {
             console.error("vantor: stopped on request; the report holds what was walked");

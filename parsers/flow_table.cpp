@@ -6,6 +6,7 @@
 #include "parsers/sheet_columns.h"
 #include "util/error.h"
 #include "util/lines.h"
+#include "util/platform.h"
 #include "util/text.h"
 
 namespace igxl {
@@ -32,8 +33,8 @@ void quote_into(std::string& out, std::string_view s) {
 // Identity of a flow file for the cycle check: the same file reached by different spellings.
 std::string identity(const std::string& path) {
     std::error_code ec;
-    auto canon = std::filesystem::weakly_canonical(path, ec);
-    return ec ? path : canon.string();
+    auto canon = std::filesystem::weakly_canonical(util::path_from_utf8(path), ec);
+    return ec ? path : util::path_to_utf8(canon);
 }
 
 bool keeps_row(std::string_view op) {

@@ -13,17 +13,7 @@ mkdir -p out/period out/frequency
 
 # The power order file (a legacy .xls): which power pins the job sheets show, in which order and
 # under which names. vdd_aux pins are left out on purpose; VREF is in no pin levels sheet.
-/usr/bin/python3 - "$demo/PowerOrder.xls" <<'PY'
-import sys, xlwt
-wb = xlwt.Workbook()
-ws = wb.add_sheet("PowerOrder")
-rows = [("Power Pin", "Alias"), ("vdd_io", "VIO"), ("vdd_core", "VCORE"), ("vdda", ""),
-        ("vpp", "VPP_PROG"), ("vref", "")]
-for r, (pin, alias) in enumerate(rows):
-    ws.write(r, 0, pin)
-    ws.write(r, 1, alias)
-wb.save(sys.argv[1])
-PY
+/usr/bin/python3 scripts/power_order_xls.py "$demo/PowerOrder.xls"
 
 for mode in Period Frequency; do
   out=out/$(echo "$mode" | tr 'A-Z' 'a-z')

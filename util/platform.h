@@ -20,6 +20,8 @@ namespace igxl::util {
 // A filesystem path from UTF-8 text and back, whatever the OS's native path encoding.
 std::filesystem::path path_from_utf8(std::string_view utf8);
 std::string path_to_utf8(const std::filesystem::path& path);
+// folder / name, both UTF-8, joined as the OS joins paths; the result in UTF-8.
+std::string join_path(std::string_view folder, std::string_view name);
 
 // ---- processes ----
 // Starts program with the given arguments (argv[0] included, as the program sees it; a bare
@@ -46,6 +48,11 @@ std::uint64_t process_id();
 // True when standard output / standard error is a terminal (progress bars draw only there).
 bool stdout_is_terminal();
 bool stderr_is_terminal();
+
+// Readies the console, when there is one, for what a command line writes: UTF-8 text (the Chinese
+// messages) and the cursor controls the progress bar uses. The hosts call it first thing; on
+// POSIX terminals there is nothing to do.
+void prepare_console();
 
 // Local time of t, as std::localtime but safe to call from several threads.
 std::tm local_time(std::time_t t);

@@ -1,6 +1,7 @@
 // POSIX implementation of the platform layer (Linux and other Unix systems).
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -116,6 +117,10 @@ std::string path_to_utf8(const fs::path& path) {
     return std::string(reinterpret_cast<const char*>(s.data()), s.size());
 }
 
+std::string join_path(std::string_view folder, std::string_view name) {
+    return path_to_utf8(path_from_utf8(folder) / path_from_utf8(name));
+}
+
 // ---- processes ----
 
 int run_program(const std::vector<std::string>& argv, const std::string& stdout_path) {
@@ -150,6 +155,12 @@ std::uint64_t process_id() { return static_cast<std::uint64_t>(::getpid()); }
 
 bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) != 0; }
 bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) != 0; }
+
+void prepare_console() {}
+
+bool glob_match(const std::string& pattern, const std::string& text) {
+    return ::fnmatch(pattern.c_str(), text.c_str(), FNM_CASEFOLD) == 0;
+}
 
 std::tm local_time(std::time_t t) {
     std::tm out{};

@@ -10,8 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <fnmatch.h>
-
 namespace igxl::util {
 
 std::vector<std::string_view> split(std::string_view s, char sep) {
@@ -155,10 +153,6 @@ std::string replace_all(std::string_view s, std::string_view from, std::string_v
     }
     out.append(s.substr(start));
     return out;
-}
-
-bool glob_match(const std::string& pattern, const std::string& text) {
-    return fnmatch(pattern.c_str(), text.c_str(), FNM_CASEFOLD) == 0;
 }
 
 bool contains(std::string_view s, std::string_view part) {

@@ -33,7 +33,8 @@ bool iequals(std::string_view a, std::string_view b);
 std::string replace_all(std::string_view s, std::string_view from, std::string_view to);
 bool contains(std::string_view s, std::string_view part);
 
-// Shell-style pattern match (*, ?, [...]); "*" also matches "/". ASCII letter case ignored.
+// Shell-style pattern match (*, ?, [...]); "*" also matches "/". ASCII letter case ignored. The C
+// library does the matching, so it lives in the platform layer (Windows: * and ? only).
 bool glob_match(const std::string& pattern, const std::string& text);
 
 // Shortest text that reads back to the same double, in Python's repr form:

@@ -62,13 +62,13 @@ bool is_module_file(const std::string& name) { return ends_with(name, ".bas") ||
 void collect_modules(const std::string& dir, std::vector<std::string>& out) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    fs::directory_iterator it(dir, ec);
+    fs::directory_iterator it(util::path_from_utf8(dir), ec);
     if (ec) return;
     std::vector<std::string> file_names, dir_names;
     for (fs::directory_iterator end; it != end; it.increment(ec)) {
         if (ec) break;
         std::error_code ec2;
-        std::string name = it->path().filename().string();
+        std::string name = util::path_to_utf8(it->path().filename());
         if (it->is_directory(ec2)) {
             if (!it->is_symlink(ec2)) dir_names.push_back(std::move(name));
         } else {
@@ -87,7 +87,7 @@ void collect_modules(const std::string& dir, std::vector<std::string>& out) {
 // when the fast way fails.
 std::string read_module(const std::string& path) {
     std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
+    const auto size = std::filesystem::file_size(util::path_from_utf8(path), ec);
     if (ec) return util::read_file(path);
     std::FILE* f = util::open_file(path, "rb");
     if (!f) return util::read_file(path);
@@ -111,7 +111,7 @@ std::optional<ExcludedModule::Reason> exclusion_of(const std::string& path, cons
         relative.erase(0, directory.size());
         while (!relative.empty() && relative[0] == '/') relative.erase(0, 1);
     }
-    const std::string name = std::filesystem::path(path).filename().string();
+    const std::string name = util::path_to_utf8(util::path_from_utf8(path).filename());
     for (const std::string& pattern : patterns)
         if (util::glob_match(pattern, pattern.find('/') == std::string::npos ? name : relative))
             return ExcludedModule::Reason::PATTERN;

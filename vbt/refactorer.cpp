@@ -114,7 +114,7 @@ std::string module_name(const std::string& path, const SourceLines& lines) {
     util::Match m;
     for (size_t i = 0; i < lines.size() && i < 10; ++i)
         if (vb_name.search(lines[i], m)) return std::string(m.group(1));
-    return fs::path(path).stem().string();
+    return util::path_to_utf8(util::path_from_utf8(path).stem());
 }
 
 // The change log's record lists, writable (the ordered map's own iteration is read-only).
@@ -445,25 +445,25 @@ std::string VBTRefactorer::resolve_path(const std::string& stored) const {
         fs::path c = fs::weakly_canonical(p, ec);
         return ec ? p.lexically_normal() : c;
     };
-    std::vector<fs::path> tried{canonical(fs::path(stored))};
-    const fs::path root = options_.root.empty() ? fs::path() : canonical(fs::path(options_.root));
-    if (!root.empty() && fs::path(stored).is_relative()) tried.push_back(canonical(root / stored));
+    std::vector<fs::path> tried{canonical(util::path_from_utf8(stored))};
+    const fs::path root = options_.root.empty() ? fs::path() : canonical(util::path_from_utf8(options_.root));
+    if (!root.empty() && util::path_from_utf8(stored).is_relative()) tried.push_back(canonical(root / util::path_from_utf8(stored)));
     for (const auto& [path, lines] : parser.files) {
-        const fs::path here = canonical(fs::path(path));
+        const fs::path here = canonical(util::path_from_utf8(path));
         for (const fs::path& t : tried)
             if (here == t) return path;
     }
     if (root.empty()) return {};
     // Trailing components: "src/A.bas" from a dry run of "src" is A.bas under the tree given now.
     std::vector<std::string> want;
-    for (const auto& part : fs::path(stored).lexically_normal()) want.push_back(part.string());
+    for (const auto& part : util::path_from_utf8(stored).lexically_normal()) want.push_back(util::path_to_utf8(part));
     std::string match;
     size_t matches = 0;
     for (const auto& [path, lines] : parser.files) {
-        fs::path rel = canonical(fs::path(path)).lexically_relative(root);
+        fs::path rel = canonical(util::path_from_utf8(path)).lexically_relative(root);
         if (rel.empty() || *rel.begin() == "..") continue;
         std::vector<std::string> have;
-        for (const auto& part : rel) have.push_back(part.string());
+        for (const auto& part : rel) have.push_back(util::path_to_utf8(part));
         if (have.size() > want.size()) continue;
         if (std::equal(have.rbegin(), have.rend(), want.rbegin())) {
             match = path;
@@ -645,13 +645,13 @@ void VBTRefactorer::remove_stale_temp_files() const {
     std::set<fs::path> dirs;
     std::set<std::string> modules;
     for (const auto& [path, lines] : parser.files) {
-        dirs.insert(fs::path(path).parent_path());
-        modules.insert(fs::path(path).filename().string());
+        dirs.insert(util::path_from_utf8(path).parent_path());
+        modules.insert(util::path_to_utf8(util::path_from_utf8(path).filename()));
     }
     for (const fs::path& dir : dirs) {
         std::error_code ec;
         for (fs::directory_iterator it(dir.empty() ? fs::path(".") : dir, ec), end; !ec && it != end; it.increment(ec)) {
-            const std::string name = it->path().filename().string();
+            const std::string name = util::path_to_utf8(it->path().filename());
             const size_t tmp_at = name.size() >= util::kTempFileInfix.size() + 6 ? name.size() - util::kTempFileInfix.size() - 6 : 0;
             if (tmp_at == 0 || name.compare(tmp_at, util::kTempFileInfix.size(), util::kTempFileInfix) != 0) continue;
             const std::string final_name = name.substr(0, tmp_at);
@@ -662,7 +662,7 @@ void VBTRefactorer::remove_stale_temp_files() const {
             std::error_code rm;
             if (fs::remove(it->path(), rm))
                 say(diag::Severity::warning, "vbt.stale-temp-removed",
-                    "已删除上次中断的重构留下的临时文件: " + it->path().string(), it->path().string());
+                    "已删除上次中断的重构留下的临时文件: " + util::path_to_utf8(it->path()), util::path_to_utf8(it->path()));
         }
     }
 }

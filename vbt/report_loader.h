@@ -43,7 +43,8 @@ public:
 
 // Name of the entry point: ReportWriter* (*)() returning a new writer owned by the caller.
 inline constexpr const char* REPORT_WRITER_ENTRY = "igxl_vbt_create_report_writer";
-inline constexpr const char* REPORT_WRITER_LIBRARY = "libTessaly.so";
+// The library by its base name; the OS spells the file ("libTessaly.so", "Tessaly.dll").
+inline constexpr const char* REPORT_WRITER_LIBRARY = "Tessaly";
 
 // Loads the report writer library (beside libOrvane.so first, then the normal library search
 // path) and creates a writer. The library stays loaded for the life of the process, because

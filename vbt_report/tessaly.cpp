@@ -32,12 +32,12 @@ std::string local_stamp() {
 
 // A report never replaces an earlier one: a name taken already gets "_1", "_2", ...
 std::string report_path(const std::string& output_dir, const std::string& prefix) {
-    const std::filesystem::path dir(output_dir);
     const std::string stem = prefix + local_stamp();
-    std::filesystem::path path = dir / (stem + ".xlsx");
+    std::string path = util::join_path(output_dir, stem + ".xlsx");
     std::error_code ec;
-    for (int n = 1; std::filesystem::exists(path, ec); ++n) path = dir / (stem + "_" + std::to_string(n) + ".xlsx");
-    return path.string();
+    for (int n = 1; std::filesystem::exists(util::path_from_utf8(path), ec); ++n)
+        path = util::join_path(output_dir, stem + "_" + std::to_string(n) + ".xlsx");
+    return path;
 }
 
 // Characters, not bytes: a Chinese header counts one per character.

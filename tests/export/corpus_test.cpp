@@ -20,7 +20,7 @@ std::vector<std::string> workbooks(const fs::path& root) {
     for (const auto& e : fs::recursive_directory_iterator(root)) {
         std::string ext = e.path().extension().string();
         if (e.is_regular_file() && (ext == ".xlsx" || ext == ".xlsm"))
-            out.push_back(fs::relative(e.path(), root).string());
+            out.push_back(fs::relative(e.path(), root).generic_string());
     }
     std::sort(out.begin(), out.end());
     return out;

@@ -52,7 +52,10 @@ TEST(Unzip, HostileNamesNeverEscape) {
                            {"link.txt", "7"}});
     fs::create_directories(d.path() / "out");
     // A symlink planted at a member's name is replaced, not followed.
-    fs::create_symlink(d.path() / "victim.txt", d.path() / "out/link.txt");
+    // (Windows lets only administrators or developer mode make one, Wine not at all: the rest of
+    // the test holds without it.)
+    std::error_code no_links;
+    fs::create_symlink(d.path() / "victim.txt", d.path() / "out/link.txt", no_links);
     unzip(d / "h.zip", d / "out");
     EXPECT_EQ(slurp(d.path() / "out/escape.txt"), "1");
     EXPECT_EQ(slurp(d.path() / "out/escape2.txt"), "2");
@@ -62,6 +65,7 @@ TEST(Unzip, HostileNamesNeverEscape) {
     EXPECT_FALSE(fs::exists(d.path() / "victim.txt"));
     EXPECT_FALSE(fs::exists(d.path() / "escape.txt"));
     EXPECT_EQ(files_under(d.path()), 5u);  // h.zip and the four files in out
+    if (no_links) GTEST_SKIP() << "the planted link was left out: " << no_links.message();
 }
 
 TEST(Unzip, DamagedArchiveReachesTheCaller) {

@@ -69,7 +69,7 @@ std::string run_reads(const Case& c, const std::function<void(const std::string&
     } catch (const Error& e) {
         // Name the file by its base name so the expectation does not depend on the checkout.
         std::string msg = e.what();
-        size_t slash = msg.rfind('/', msg.find(".txt:"));
+        size_t slash = msg.find_last_of("/\\", msg.find(".txt:"));
         error = "error: " + (slash == std::string::npos ? msg : msg.substr(slash + 1)) + "\n";
     }
     return error;

@@ -224,7 +224,10 @@ TEST(Parser, WalkFindsModulesInAnyCaseAndReportsUnreadableOnes) {
     dir.write("notes.txt", "Global g_X_lng As Long\n");
     dir.write("sub/c.Bas", "Global g_C_lng As Long\r\n");
     std::filesystem::create_directories(dir.str() + "/dir.bas");  // a folder, not a module
-    std::filesystem::create_symlink(dir.str() + "/missing", dir.str() + "/broken.bas");
+    std::error_code ec;
+    std::filesystem::create_symlink(dir.str() + "/missing", dir.str() + "/broken.bas", ec);
+    // Windows lets only administrators (or developer mode) make them; Wine not at all.
+    if (ec) GTEST_SKIP() << "symbolic links cannot be made here: " << ec.message();
 
     diag::CollectingSink sink;
     VBAParser p(sink);
