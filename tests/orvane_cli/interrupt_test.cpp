@@ -70,16 +70,7 @@ protected:
         auto reports = testing::files_starting(dir.str() + "/review", "Orvane_Report_");
         ASSERT_EQ(reports.size(), 1u);
         reviewed = dir.str() + "/reviewed.xlsx";
-        auto edit = testing::python(
-            "import openpyxl\nwb = openpyxl.load_workbook('" + reports[0] + "')\n"
-            "for ws in wb.worksheets:\n"
-            "    cols = [c.value for c in ws[1]]\n"
-            "    if '应用' not in cols: continue\n"
-            "    for row in ws.iter_rows(min_row=2):\n"
-            "        if row[0].value == 'count':\n"
-            "            row[cols.index('应用')].value = True\n"
-            "wb.save('" + reviewed + "')\n",
-            dir.str());
+        auto edit = testing::mark_applied(reports[0], reviewed, "count", dir.str());
         ASSERT_EQ(edit.status, 0) << edit.out;
     }
 

@@ -63,4 +63,19 @@ inline std::vector<std::string> files_starting(const std::string& dir, const std
     return out;
 }
 
+// Saves a review workbook as `saved_as` with the "应用" mark set on every row of the name `name`,
+// as a reviewer confirming that rename would.
+inline RunResult mark_applied(const std::string& report, const std::string& saved_as, const std::string& name,
+                              const std::string& dir) {
+    return python("import openpyxl\nwb = openpyxl.load_workbook('" + report + "')\n"
+                  "for ws in wb.worksheets:\n"
+                  "    cols = [c.value for c in ws[1]]\n"
+                  "    if '应用' not in cols: continue\n"
+                  "    for row in ws.iter_rows(min_row=2):\n"
+                  "        if row[0].value == '" + name + "':\n"
+                  "            row[cols.index('应用')].value = True\n"
+                  "wb.save('" + saved_as + "')\n",
+                  dir);
+}
+
 }  // namespace igxl::vbt::testing
