@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "check/arith.h"
+#include "check/job_walk.h"
 #include "check/sheet_buffer.h"
 #include "check/vantor.h"
 #include "check/xlsx_out.h"
@@ -24,19 +25,20 @@ std::uint32_t row_of(int r) { return static_cast<std::uint32_t>(r); }
 
 }  // namespace
 
-std::pair<std::vector<std::string>, std::vector<std::string>> Vantor::extract_per_clk(
+std::pair<std::vector<std::string>, std::vector<std::string>> JobWalk::extract_per_clk(
     const std::string& pattern_name, const std::string& timing_name,
     const std::string& category_name, const std::string& selector_name) {
-    if (options_.pattern_path.empty()) return {{""}, {""}};
+    if (options().pattern_path.empty()) return {{""}, {""}};
 
-    const bool frequency = options_.cycle_mode == CycleMode::Frequency;
+    const bool frequency = options().cycle_mode == CycleMode::Frequency;
+    PatternTsetMap& tset_dict = cache_.tset_dict;
     auto known = tset_dict.find(pattern_name);
     const bool seen = known != tset_dict.end();
 
     std::vector<std::string> tset_names;
     if (!seen) {
         Quorvin reader;
-        reader.read_tset_from_pattern(util::path_to_utf8(options_.pattern_path), pattern_name);
+        reader.read_tset_from_pattern(util::path_to_utf8(options().pattern_path), pattern_name);
         tset_names = reader.get_pattern_tset();
     } else {
         for (const auto& [name, _] : known->second) tset_names.push_back(name);
@@ -113,10 +115,11 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Vantor::extract_pe
     return {std::move(period_list), std::move(clock_list)};
 }
 
-void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
+void JobWalk::pattern_period_clk_process(int dps_count, int write_row_start,
                                         const FlowEntry& entry,
                                         const std::string& flow_table_directory) {
     const std::string& name = entry.Parameter;
+    const InstanceMap& test_instance_dict = cache_.test_instance_dict;
     auto it = test_instance_dict.find(name);
     if (it == test_instance_dict.end()) {
         diag::Location where;
@@ -127,7 +130,7 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
         return;
     }
     const auto& records = it->second;
-    const bool frequency = options_.cycle_mode == CycleMode::Frequency;
+    const bool frequency = options().cycle_mode == CycleMode::Frequency;
     int r = write_row_start;
     if (records.size() > 1) {
         xw::RowOptions collapsed;
@@ -137,8 +140,8 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
 
     for (const auto& record : records) {
         std::string category = record.ACCategory;
-        if (category.rfind("::", 0) == 0 && !options_.context_env.empty())
-            category = options_.context_env + category;
+        if (category.rfind("::", 0) == 0 && !options().context_env.empty())
+            category = options().context_env + category;
         const std::string& selector = record.ACSelector;
         const std::string& timing = record.TimeSet;
 
@@ -157,12 +160,12 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
             // The same sheet is met by many records; parse it once per job.
             auto& source = timing_source_[timing];
             if (source != path || !tsb_dict.contains(timing)) {
-                auto cached = timing_files_.find(path);
-                if (cached == timing_files_.end()) {
+                auto cached = cache_.timing_files.find(path);
+                if (cached == cache_.timing_files.end()) {
                     ParseTIM reader;
-                    reader.read_timing(path, options_.platform);
-                    cached = timing_files_
-                                 .emplace(path, TimingFile{std::move(reader.get_timing_info()),
+                    reader.read_timing(path, options().platform);
+                    cached = cache_.timing_files
+                                 .emplace(path, RunCaches::TimingFile{std::move(reader.get_timing_info()),
                                                            std::move(reader.get_clk_info())})
                                  .first;
                 }
@@ -190,7 +193,7 @@ void Vantor::pattern_period_clk_process(int dps_count, int write_row_start,
             auto evaluate = [&](const std::string& p) {
                 try {
                     auto result = extract_per_clk(p, timing, category, selector);
-                    auto [tests, first_use] = pat2inst_dict.try_emplace(p);
+                    auto [tests, first_use] = cache_.pat2inst_dict.try_emplace(p);
                     if (!first_use) tests.value() += ',';
                     tests.value() += name;
                     return result;

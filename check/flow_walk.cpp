@@ -1,10 +1,12 @@
-// The walk over one job: read the job's sheets, then fill its sheet in three passes over the
-// flow entries (row reservation, flow columns and power block, pattern block).
+// The walk over one job (JobWalk, made by the driver for each job): read the job's sheets, then
+// fill its sheet in three passes over the flow entries (row reservation, flow columns and power
+// block, pattern block).
 #include <filesystem>
 
-#include "check/sheet_buffer.h"
+#include "check/job_walk.h"
 #include "check/progress.h"
 #include "check/report_layout.h"
+#include "check/sheet_buffer.h"
 #include "check/vantor.h"
 #include "check/xlsx_out.h"
 #include "util/error.h"
@@ -34,33 +36,57 @@ std::string spec_path(const std::string& dir, const std::string& name) {
 
 }  // namespace
 
-void Vantor::reset_walk_state() {
-    glob_spec_dict.clear();
-    pattern_set_dict.clear();
-    test_instance_dict.clear();
-    instances_read_whole_ = false;
-    dc_spec_dict.clear();
-    ac_spec_dict.clear();
-    spec_version.clear();
-    tsb_dict.clear();
-    clock_dic.clear();
-    pattern_set_files_.clear();
-    timing_files_.clear();
-    pin_level_files_.clear();
-    timing_source_.clear();
-    power_order_rows_.reset();
-    power_column_.clear();
-    subst_memo_.clear();
-    ac_variable_memo_.clear();
-    dc_variable_memo_.clear();
-    value_memo_.clear();
+void Vantor::run_each_flow(const std::string& job_name, SheetBuffer& sheet) {
+    walk_ = std::make_unique<JobWalk>(*this, job_name, &sheet);
+    walk_->run_each_flow();
+    // What only this job needed is given back before the next job reads its sheets.
+    walk_.reset();
 }
 
-void Vantor::run_each_flow(const std::string& job_name) {
-    auto job = job_list_dict.find(job_name);
-    if (job == job_list_dict.end()) throw Error("job '" + job_name + "' is not in the job list");
+JobWalk::JobWalk(Vantor& driver, std::string job_name, SheetBuffer* sheet)
+    : driver_(driver),
+      cache_(driver.caches_),
+      job_name_(std::move(job_name)),
+      work_sheet(sheet),
+      glob_spec_dict(cache_.specs.glob_spec_dict),
+      dc_spec_dict(cache_.specs.dc_spec_dict),
+      ac_spec_dict(cache_.specs.ac_spec_dict),
+      spec_version(cache_.specs.spec_version),
+      print_inst_info_col_cnt(static_cast<int>(job_sheet::kFirstDetailColumn)) {}
+
+void JobWalk::report(diag::Severity severity, const char* code, std::string text, unsigned channels,
+                     diag::Location where) {
+    driver_.report(severity, code, std::move(text), channels, std::move(where));
+}
+
+void JobWalk::report(diag::Event event) { driver_.report(std::move(event)); }
+
+void JobWalk::update_progressbar(double val) { driver_.update_progressbar(val); }
+
+void JobWalk::check_stop() { driver_.check_stop(); }
+
+const CheckOptions& JobWalk::options() const { return driver_.options_; }
+
+void JobWalk::save_max_col(int col_cnt) {
+    if (cache_.MAX_DSP_CNT < col_cnt) cache_.MAX_DSP_CNT = col_cnt;
+}
+
+void JobWalk::init() {
+    static const char* headers[] = {"Opcode", "Parameter", "TestNumber",
+                                    "HardBinNumber", "SortBinNumber", "Result"};
+    for (unsigned c = 0; c < job_sheet::kFirstDetailColumn; ++c) work_sheet->write_text(0, c, headers[c]);
+    work_sheet->sheet().set_column(job_sheet::kParameterColumn, job_sheet::kParameterColumn, 20);
+    work_sheet->sheet().set_column(job_sheet::kTestNumberColumn, job_sheet::kResultColumn, 15);
+    write_row_index = 0;
+    pattern_headers_.clear();
+}
+
+void JobWalk::run_each_flow() {
+    const std::string& job_name = job_name_;
+    auto job = driver_.job_list_dict.find(job_name);
+    if (job == driver_.job_list_dict.end()) throw Error("job '" + job_name + "' is not in the job list");
     const JobRecord& record = job->second;
-    std::string flow_path = device_directory + "/" + record.FlowTable + ".txt";
+    std::string flow_path = driver_.device_directory + "/" + record.FlowTable + ".txt";
     update_progressbar(progress::kJobFound);
 
     const size_t slash = flow_path.find_last_of('/');
@@ -71,8 +97,8 @@ void Vantor::run_each_flow(const std::string& job_name) {
     report(diag::Severity::info, "check.flow-table", "Fennick: " + flow_name);
 
     flow_path = util::replace_all(flow_path, " ", "%20");
-    Fennick flow_reader(*sink_);
-    flow_reader.read_flow_table(flow_path, options_.platform);
+    Fennick flow_reader(*driver_.sink_);
+    flow_reader.read_flow_table(flow_path, options().platform);
     FlowEntryList& entries = flow_reader.get_test_suite_info();
     const size_t n = entries.size();
 
@@ -88,12 +114,12 @@ void Vantor::run_each_flow(const std::string& job_name) {
     // file read last (a later job naming the same sheet) still has its data for this job.
     Quorvin pattern_reader;
     for (const auto& path : pattern_set_paths) {
-        if (last_flow_info.pattern_set_name != path) {
+        if (cache_.last_flow_info.pattern_set_name != path) {
             try {
                 Quorvin one;
-                one.read_pattern_set(path, util::path_to_utf8(options_.pattern_path), options_.platform);
-                pattern_set_files_[path] = PatternSetFile{std::move(one.get_pattern_set_dict())};
-                last_flow_info.pattern_set_name = path;
+                one.read_pattern_set(path, util::path_to_utf8(options().pattern_path), options().platform);
+                cache_.pattern_set_files[path] = RunCaches::PatternSetFile{std::move(one.get_pattern_set_dict())};
+                cache_.last_flow_info.pattern_set_name = path;
             } catch (const std::exception&) {
                 diag::Location where;
                 where.file = path;
@@ -102,8 +128,8 @@ void Vantor::run_each_flow(const std::string& job_name) {
                 continue;
             }
         }
-        auto cached = pattern_set_files_.find(path);
-        if (cached == pattern_set_files_.end()) continue;
+        auto cached = cache_.pattern_set_files.find(path);
+        if (cached == cache_.pattern_set_files.end()) continue;
         for (const auto& [set, names] : cached->second.sets)
             pattern_reader.get_pattern_set_dict()[set] = names;
     }
@@ -112,17 +138,17 @@ void Vantor::run_each_flow(const std::string& job_name) {
 
     // Jobs mostly share their instance sheets and pattern sets; the instances read for the last
     // job (read whole, without a failure) serve this one when it names the same sheets.
-    const bool same_instances = instances_read_whole_ && instance_paths == instances_read_.first &&
-                                pattern_set_paths == instances_read_.second;
+    const bool same_instances = cache_.instances_read_whole && instance_paths == cache_.instances_read.first &&
+                                pattern_set_paths == cache_.instances_read.second;
     if (!same_instances) {
-        test_instance_dict = InstanceMap();  // the last job's, given back before this job's are read
-        instances_read_whole_ = true;
+        cache_.test_instance_dict = InstanceMap();  // the last job's, given back before this job's are read
+        cache_.instances_read_whole = true;
         Delmora instance_reader;
         for (const auto& path : instance_paths) {
             try {
-                instance_reader.read_test_instance(path, pattern_set_dict, options_.platform);
+                instance_reader.read_test_instance(path, pattern_set_dict, options().platform);
             } catch (const std::exception& e) {
-                instances_read_whole_ = false;
+                cache_.instances_read_whole = false;
                 diag::Location where;
                 where.file = path;
                 report(diag::Severity::error, "check.instances-unreadable",
@@ -131,26 +157,26 @@ void Vantor::run_each_flow(const std::string& job_name) {
                        std::move(where));
             }
         }
-        test_instance_dict = std::move(instance_reader.get_instance_info());
-        instances_read_ = {instance_paths, pattern_set_paths};
+        cache_.test_instance_dict = std::move(instance_reader.get_instance_info());
+        cache_.instances_read = {instance_paths, pattern_set_paths};
     }
     update_progressbar(progress::kInstancesRead);
 
-    if (last_flow_info.dc_spec_name != dc_path) {
+    if (cache_.last_flow_info.dc_spec_name != dc_path) {
         Vexdon dc_reader;
-        dc_reader.read_dc_spec(dc_path, options_.platform);
+        dc_reader.read_dc_spec(dc_path, options().platform);
         dc_spec_dict = std::move(dc_reader.get_dc_info());
         spec_version = dc_reader.get_spec_version();
-        last_flow_info.dc_spec_name = dc_path;
+        cache_.last_flow_info.dc_spec_name = dc_path;
     }
     update_progressbar(progress::kDcSpecsRead);
 
-    if (last_flow_info.glob_spec_name != glob_path) {
+    if (cache_.last_flow_info.glob_spec_name != glob_path) {
         ParseGlobalSpec glob_reader;
         try {
-            glob_reader.read_spec(glob_path, options_.platform);
+            glob_reader.read_spec(glob_path, options().platform);
             glob_spec_dict = std::move(glob_reader.get_info());
-            last_flow_info.glob_spec_name = glob_path;
+            cache_.last_flow_info.glob_spec_name = glob_path;
         } catch (const std::exception&) {
             report(diag::Severity::warning, "check.global-specs-unreadable",
                    "Warning: cannot read Global Specs, please check it!");
@@ -158,23 +184,19 @@ void Vantor::run_each_flow(const std::string& job_name) {
     }
     update_progressbar(progress::kGlobalSpecsRead);
 
-    if (last_flow_info.ac_spec_name != ac_path) {
+    if (cache_.last_flow_info.ac_spec_name != ac_path) {
         Ulmara ac_reader;
-        ac_reader.read_ac_spec(ac_path, options_.platform);
+        ac_reader.read_ac_spec(ac_path, options().platform);
         ac_spec_dict = std::move(ac_reader.get_ac_info());
         spec_version = ac_reader.get_spec_version();
-        last_flow_info.ac_spec_name = ac_path;
+        cache_.last_flow_info.ac_spec_name = ac_path;
     }
     update_progressbar(progress::kAcSpecsRead);
 
-    // Spec maps are settled for this job's passes.
-    subst_memo_.clear();
-    ac_variable_memo_.clear();
-    dc_variable_memo_.clear();
-    value_memo_.clear();
-
     init();
+    std::vector<std::array<std::string, 2>>& sort_bin_dscrp = cache_.sort_bin_dscrp;
     sort_bin_dscrp.clear();
+    const InstanceMap& test_instance_dict = cache_.test_instance_dict;
 
     const double total = static_cast<double>(n);
     for (size_t i = 0; i < n; ++i) {
@@ -186,8 +208,6 @@ void Vantor::run_each_flow(const std::string& job_name) {
         update_progressbar(progress::kRowLayoutPass.at(static_cast<double>(i), total));
     }
 
-    power_list.clear();
-    power_column_.clear();
     for (size_t i = 0; i < n; ++i) {
         check_stop();  // outside the per-test catch: a stop ends the run
         const FlowEntry& entry = entries[i];
@@ -215,7 +235,7 @@ void Vantor::run_each_flow(const std::string& job_name) {
         check_stop();  // outside the per-test catch: a stop ends the run
         const FlowEntry& entry = entries[i];
         try {
-            pattern_period_clk_process(MAX_DSP_CNT, entry.write_row_start, entry, flow_dir);
+            pattern_period_clk_process(cache_.MAX_DSP_CNT, entry.write_row_start, entry, flow_dir);
         } catch (const std::exception& e) {
             diag::Location where;
             where.flow_sheet = flow_name;
@@ -236,18 +256,18 @@ void Vantor::run_each_flow(const std::string& job_name) {
 
     std::vector<std::pair<std::string, std::vector<std::string>>> sets;
     for (const auto& path : pattern_set_paths) {
-        auto cached = pattern_set_files_.find(path);
-        if (cached == pattern_set_files_.end()) continue;
+        auto cached = cache_.pattern_set_files.find(path);
+        if (cached == cache_.pattern_set_files.end()) continue;
         std::vector<std::string> names;
         for (const auto& [set, patterns] : cached->second.sets) names.push_back(set);
         sets.emplace_back(util::resolve_sheet_path(path), std::move(names));
     }
-    const std::string bin_table = job_bin_table(job_list_path_, job_name);
-    findings_collector_.add_job(job_name, flow_reader.get_flow_rows(), test_instance_dict, sets,
+    const std::string bin_table = job_bin_table(driver_.job_list_path_, job_name);
+    driver_.findings_collector_.add_job(job_name, flow_reader.get_flow_rows(), test_instance_dict, sets,
                                 bin_table.empty() ? std::string() : escaped_path(flow_dir, bin_table));
 }
 
-void Vantor::report_entry_failure(const std::exception& e, const diag::Location& where, bool levels_pass) {
+void JobWalk::report_entry_failure(const std::exception& e, const diag::Location& where, bool levels_pass) {
     // Not a log line: the log already told it; this names the cause for the findings.
     const char* code = "check.entry-failed";
     std::string_view what = e.what();
@@ -262,7 +282,8 @@ void Vantor::report_entry_failure(const std::exception& e, const diag::Location&
     report(diag::Severity::error, code, std::string(what), 0, where);
 }
 
-void Vantor::test_table_process(int flow_table_index, const FlowEntry& entry) {
+void JobWalk::test_table_process(int flow_table_index, const FlowEntry& entry) {
+    const InstanceMap& test_instance_dict = cache_.test_instance_dict;
     auto it = test_instance_dict.find(entry.Parameter);
     if (it == test_instance_dict.end()) return;
     const bool nop = entry.Opcode == "nop";
@@ -273,9 +294,9 @@ void Vantor::test_table_process(int flow_table_index, const FlowEntry& entry) {
         work_sheet->write_text(row, job_sheet::kTestNumberColumn, entry.TestNumber);
         work_sheet->write_text(row, job_sheet::kHardBinColumn, entry.HardBin);
         work_sheet->write_text(row, job_sheet::kSortBinColumn, entry.SortBin);
-        if (nop) work_sheet->set_row(row, xw::kDefaultRowHeight, format_red);
+        if (nop) work_sheet->set_row(row, xw::kDefaultRowHeight, driver_.format_red);
         if (entry.Result == "None" || entry.Result.empty())
-            work_sheet->write_text(row, job_sheet::kResultColumn, entry.Result, format_yellow);
+            work_sheet->write_text(row, job_sheet::kResultColumn, entry.Result, driver_.format_yellow);
         else
             work_sheet->write_text(row, job_sheet::kResultColumn, entry.Result);
     }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "check/job_walk.h"
 #include "check/power_order.h"
 #include "check/units.h"
 #include "check/sheet_buffer.h"
@@ -54,9 +55,10 @@ void PowerClampTable::clear() {
     pin_names_.clear();
 }
 
-int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
+int JobWalk::power_process_and_get_count(const std::string& flow_table_directory,
                                         const FlowEntry& entry, int flow_table_index) {
     const std::string& name = entry.Parameter;
+    const InstanceMap& test_instance_dict = cache_.test_instance_dict;
     auto it = test_instance_dict.find(name);
     if (it == test_instance_dict.end()) {
         diag::Location where;
@@ -66,6 +68,7 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
                std::move(where));
         return static_cast<int>(power_list.size());
     }
+    PowerClampTable& power_pin_clamp_dict = cache_.power_pin_clamp_dict;
     power_pin_clamp_dict.start(name);
 
     int row = flow_table_index + 1;
@@ -75,18 +78,18 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
             continue;
         }
         std::string category = record.DCCategory;
-        if (category.rfind("::", 0) == 0 && !options_.context_env.empty())
-            category = options_.context_env + category;
+        if (category.rfind("::", 0) == 0 && !options().context_env.empty())
+            category = options().context_env + category;
         const std::string& selector = record.DCSelector;
 
         const std::string path =
             util::join_path(flow_table_directory, record.PinLevel + ".txt");
-        auto cached = pin_level_files_.find(path);
-        if (cached == pin_level_files_.end()) {
+        auto cached = cache_.pin_level_files.find(path);
+        if (cached == cache_.pin_level_files.end()) {
             ParsePinLevel reader;
             reader.read_pin_level(path);
-            cached = pin_level_files_
-                         .emplace(path, PinLevelFile{std::move(reader.get_pin_level_info()),
+            cached = cache_.pin_level_files
+                         .emplace(path, RunCaches::PinLevelFile{std::move(reader.get_pin_level_info()),
                                                      std::move(reader.get_pin_clamp_info())})
                          .first;
         }
@@ -95,9 +98,10 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
 
         // Pin -> display name, and the pins shown, in power order file order when there is one.
         std::vector<std::pair<std::string, std::string>> shown;  // (pin, display name)
-        if (!options_.power_order.empty()) {
-            if (!power_order_rows_) power_order_rows_ = read_power_order(util::path_to_utf8(options_.power_order));
-            for (const auto& [pin, alias] : *power_order_rows_) {
+        if (!options().power_order.empty()) {
+            if (!cache_.power_order_rows)
+                cache_.power_order_rows = read_power_order(util::path_to_utf8(options().power_order));
+            for (const auto& [pin, alias] : *cache_.power_order_rows) {
                 // The level map's pin names are upper case; the file may be written in any case.
                 const std::string key = util::to_upper(pin);
                 if (levels.contains(key)) {
@@ -144,7 +148,7 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
                 detail::round5(evaluate_spec_expression(levels.at(pin), dc_spec_dict, category, selector));
             if (level == 0.0) {
                 work_sheet->write_text(static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(column),
-                           util::format_double(level), format_orange);
+                           util::format_double(level), driver_.format_orange);
             } else {
                 work_sheet->write_number(static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(column),
                              level);
@@ -158,7 +162,7 @@ int Vantor::power_process_and_get_count(const std::string& flow_table_directory,
 }
 
 void Vantor::write_power_pin_clamp(SheetBuffer& ws) {
-    const PowerClampTable& table = power_pin_clamp_dict;
+    const PowerClampTable& table = caches_.power_pin_clamp_dict;
     // Pin columns in order of first occurrence over the tests; rank[pin] is its column - 1.
     constexpr size_t kNone = SIZE_MAX;
     std::vector<size_t> rank(table.pin_count(), kNone);

@@ -76,6 +76,7 @@ void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const Patter
 }
 
 void Vantor::write_bin_descrp(SheetBuffer& ws) {
+    const auto& sort_bin_dscrp = caches_.sort_bin_dscrp;
     for (size_t i = 0; i < sort_bin_dscrp.size(); ++i) {
         ws.write_text(static_cast<std::uint32_t>(i), 0, sort_bin_dscrp[i][0]);
         ws.write_text(static_cast<std::uint32_t>(i), 1, sort_bin_dscrp[i][1]);
@@ -111,7 +112,7 @@ void Vantor::write_inst_para(SheetBuffer& ws) {
     // rather than wait in the buffer; the header row's settings come first for that.
     excel_file_optimise(ws);
     std::uint32_t r = 0;
-    for (const auto& [name, records] : test_instance_dict) {
+    for (const auto& [name, records] : caches_.test_instance_dict) {
         if (r == 0) {
             ws.write_text(0, 0, "Comment");
             ws.write_text(0, 1, "Test Instance");

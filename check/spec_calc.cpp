@@ -1,6 +1,7 @@
 // Spec variable substitution in period, clock and level expressions, and unit text.
 
 #include "check/arith.h"
+#include "check/job_walk.h"
 #include "check/spec_subst.h"
 #include "check/units.h"
 #include "check/vantor.h"
@@ -11,7 +12,7 @@ namespace igxl {
 
 std::optional<std::string> Vantor::add_unit(double val) const { return ::igxl::add_unit(val); }
 
-std::string Vantor::spec_calculation(const std::string& target, const SpecMap& spec_dict,
+std::string JobWalk::spec_calculation(const std::string& target, const SpecMap& spec_dict,
                                      const std::string& category_name,
                                      const std::string& selector_name) {
     SpecVariableMemo* memo = &spec_dict == &dc_spec_dict   ? &dc_variable_memo_
@@ -41,7 +42,7 @@ std::string Vantor::spec_calculation(const std::string& target, const SpecMap& s
     }
 }
 
-Vantor::SubstMemo* Vantor::subst_memo_entry(const std::string& target, const SpecMap& spec_dict,
+JobWalk::SubstMemo* JobWalk::subst_memo_entry(const std::string& target, const SpecMap& spec_dict,
                                             const std::string& category,
                                             const std::string& selector) {
     const char tag = &spec_dict == &dc_spec_dict ? 'D' : &spec_dict == &ac_spec_dict ? 'A' : 0;
@@ -68,7 +69,7 @@ Vantor::SubstMemo* Vantor::subst_memo_entry(const std::string& target, const Spe
     return &found.value();
 }
 
-std::string Vantor::cached_spec_calculation(const std::string& target, const SpecMap& spec_dict,
+std::string JobWalk::cached_spec_calculation(const std::string& target, const SpecMap& spec_dict,
                                             const std::string& category,
                                             const std::string& selector) {
     SubstMemo* memo = subst_memo_entry(target, spec_dict, category, selector);
@@ -77,7 +78,7 @@ std::string Vantor::cached_spec_calculation(const std::string& target, const Spe
     return memo->text;
 }
 
-Vantor::ValueMemo& Vantor::value_memo_entry(const std::string& text) {
+JobWalk::ValueMemo& JobWalk::value_memo_entry(const std::string& text) {
     auto found = value_memo_.find(text);
     if (found == value_memo_.end()) {
         ValueMemo memo;
@@ -92,23 +93,23 @@ Vantor::ValueMemo& Vantor::value_memo_entry(const std::string& text) {
     return found.value();
 }
 
-double Vantor::cached_evaluate(const std::string& text) {
+double JobWalk::cached_evaluate(const std::string& text) {
     const ValueMemo& memo = value_memo_entry(text);
     if (!memo.ok) throw Error(memo.message);
     return memo.value;
 }
 
-const std::optional<std::string>& Vantor::cached_unit_text(const std::string& text) {
+const std::optional<std::string>& JobWalk::cached_unit_text(const std::string& text) {
     ValueMemo& memo = value_memo_entry(text);
     if (!memo.ok) throw Error(memo.message);
     if (!memo.unit_done) {
-        memo.unit = add_unit(memo.value);
+        memo.unit = ::igxl::add_unit(memo.value);
         memo.unit_done = true;
     }
     return memo.unit;
 }
 
-double Vantor::evaluate_spec_expression(const std::string& expr, const SpecMap& spec_dict,
+double JobWalk::evaluate_spec_expression(const std::string& expr, const SpecMap& spec_dict,
                                         const std::string& category,
                                         const std::string& selector) {
     SubstMemo* memo = subst_memo_entry(expr, spec_dict, category, selector);

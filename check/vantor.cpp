@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "check/job_walk.h"
 #include "check/power_order.h"
 #include "check/progress.h"
 #include "check/report_layout.h"
@@ -43,25 +44,15 @@ Vantor::~Vantor() = default;
 
 void Vantor::reset() {
     std::string keep = std::move(device_directory);
+    walk_.reset();
     open_sheet_.reset();
     workbook_.reset();
     report_file_.reset();
     options_ = CheckOptions{};
     job_list_dict.clear();
-    work_sheet = nullptr;
     text = nullptr;
-    last_flow_info = LastFlowInfo{};
-    MAX_DSP_CNT = 0;
-    print_inst_info_col_cnt = job_sheet::kFirstDetailColumn;
-    write_row_index = 0;
-    tset_dict.clear();
-    pat2inst_dict.clear();
     progressbarOne = nullptr;
-    power_list.clear();
-    sort_bin_dscrp.clear();
-    power_pin_clamp_dict.clear();
-    timing_paths_.clear();
-    timing_path_folder_.clear();
+    caches_ = RunCaches{};
     format_red = format_yellow = format_orange = format_bold = nullptr;
     last_run_failed_ = false;
     current_job_.clear();
@@ -70,7 +61,6 @@ void Vantor::reset() {
     run_jobs_.clear();
     job_list_path_.clear();
     findings_sheet_ = nullptr;
-    reset_walk_state();
     device_directory = std::move(keep);
 }
 
@@ -101,10 +91,6 @@ void Vantor::check_stop() {
 
 void Vantor::update_progressbar(double val) {
     if (progressbarOne) progressbarOne(val);
-}
-
-void Vantor::save_max_col(int col_cnt) {
-    if (MAX_DSP_CNT < col_cnt) MAX_DSP_CNT = col_cnt;
 }
 
 namespace {
@@ -255,16 +241,6 @@ void Vantor::excel_file_optimise(SheetBuffer& worksheet, const std::string& free
     worksheet.set_row(0, 20, format_bold);
 }
 
-void Vantor::init() {
-    static const char* headers[] = {"Opcode", "Parameter", "TestNumber",
-                                    "HardBinNumber", "SortBinNumber", "Result"};
-    for (unsigned c = 0; c < job_sheet::kFirstDetailColumn; ++c) work_sheet->write_text(0, c, headers[c]);
-    work_sheet->sheet().set_column(job_sheet::kParameterColumn, job_sheet::kParameterColumn, 20);
-    work_sheet->sheet().set_column(job_sheet::kTestNumberColumn, job_sheet::kResultColumn, 15);
-    write_row_index = 0;
-    pattern_headers_.clear();
-}
-
 SheetBuffer& Vantor::open_sheet(const std::string& name) {
     close_sheet();
     open_sheet_ = std::make_unique<SheetBuffer>(add_sheet(*workbook_, name));
@@ -274,12 +250,12 @@ SheetBuffer& Vantor::open_sheet(const std::string& name) {
 void Vantor::close_sheet() {
     if (!open_sheet_) return;
     std::unique_ptr<SheetBuffer> sheet = std::move(open_sheet_);
-    if (work_sheet == sheet.get()) work_sheet = nullptr;
     sheet->flush();
 }
 
 void Vantor::fail_run(const std::string& message) {
     last_run_failed_ = true;
+    walk_.reset();  // the job's state is of no more use; its sheet is written below
     report(diag::Severity::error, "check.run-failed", "An exception occurred!Please check!!!");
     report(diag::Severity::error, "check.run-failed-reason", message);
     report(diag::Severity::error, "check.traceback", "Traceback (check run): " + message,
@@ -293,7 +269,6 @@ void Vantor::fail_run(const std::string& message) {
         report(diag::Severity::error, "check.traceback",
                "Traceback (check run): " + std::string(e.what()), diag::kConsole | diag::kErrorStream);
     }
-    work_sheet = nullptr;
     if (std::unique_ptr<xw::Workbook> wb = std::move(workbook_)) {
         // Saves what was written so far; a report that cannot be saved whole is not left behind.
         bool saved = true;
@@ -339,22 +314,22 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
         // First in the workbook and active when it opens; filled once the findings are known.
         findings_sheet_ = &add_sheet(*workbook_, "Findings");
         // Read before the walk: a file that cannot be read ends the run once, not once per test.
-        if (!options_.power_order.empty() && !power_order_rows_)
-            power_order_rows_ = read_power_order(util::path_to_utf8(options_.power_order));
+        if (!options_.power_order.empty() && !caches_.power_order_rows)
+            caches_.power_order_rows = read_power_order(util::path_to_utf8(options_.power_order));
         const std::string* last_job = nullptr;
         for (const auto& job_name : job_name_set) {
             check_stop();
             current_job_ = job_name;
             run_jobs_.push_back(job_name);
-            work_sheet = &open_sheet(job_name);
-            work_sheet->sheet().outline_settings(true, false, true, false);
-            run_each_flow(job_name);
-            excel_file_optimise(*work_sheet);
+            SheetBuffer& sheet = open_sheet(job_name);
+            sheet.sheet().outline_settings(true, false, true, false);
+            run_each_flow(job_name, sheet);
+            excel_file_optimise(sheet);
             close_sheet();
             last_job = &job_name;
         }
         if (!last_job) throw Error("no job was chosen: the pattern map sheet has no job to be named after");
-        write_pat_tset_map(pat2inst_dict, tset_dict,
+        write_pat_tset_map(caches_.pat2inst_dict, caches_.tset_dict,
                            open_sheet("PatTsetMap_" + utf8_prefix(*last_job, 20)));
         write_bin_descrp(open_sheet("SortBinDescrp"));
         write_inst_para(open_sheet("InstParametersCheck"));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "check/arith.h"
+#include "check/job_walk.h"
 #include "check/vantor.h"
 #include "export/common.h"
 #include "util/error.h"
@@ -18,12 +19,17 @@ namespace igxl {
 struct VantorTestAccess {
     static std::string calc(Vantor& v, const std::string& target, const SpecMap& spec,
                             const std::string& selector) {
-        return v.spec_calculation(target, spec, "Prod", selector);
+        if (!v.walk_) v.walk_ = std::make_unique<JobWalk>(v, "", nullptr);
+        return v.walk_->spec_calculation(target, spec, "Prod", selector);
     }
-    static void reset(Vantor& v) { v.reset_walk_state(); }
-    static GlobalSpecMap& globals(Vantor& v) { return v.glob_spec_dict; }
-    static SpecMap& ac(Vantor& v) { return v.ac_spec_dict; }
-    static std::string& version(Vantor& v) { return v.spec_version; }
+    // A fresh walk (its memos empty) over empty spec maps.
+    static void reset(Vantor& v) {
+        v.walk_.reset();
+        v.caches_ = RunCaches{};
+    }
+    static GlobalSpecMap& globals(Vantor& v) { return v.caches_.specs.glob_spec_dict; }
+    static SpecMap& ac(Vantor& v) { return v.caches_.specs.ac_spec_dict; }
+    static std::string& version(Vantor& v) { return v.caches_.specs.spec_version; }
 };
 
 }  // namespace igxl

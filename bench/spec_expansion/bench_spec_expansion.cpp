@@ -10,6 +10,7 @@
 #include <iostream>
 #include <string>
 
+#include "check/job_walk.h"
 #include "check/vantor.h"
 
 namespace igxl {
@@ -17,10 +18,11 @@ namespace igxl {
 // The substitution is a private step of the driver; the benchmark reaches it as the tests do.
 struct VantorTestAccess {
     static std::string calc(Vantor& v, const std::string& target) {
-        return v.spec_calculation(target, v.ac_spec_dict, "Prod", "Typ");
+        if (!v.walk_) v.walk_ = std::make_unique<JobWalk>(v, "", nullptr);
+        return v.walk_->spec_calculation(target, ac(v), "Prod", "Typ");
     }
-    static SpecMap& ac(Vantor& v) { return v.ac_spec_dict; }
-    static std::string& version(Vantor& v) { return v.spec_version; }
+    static SpecMap& ac(Vantor& v) { return v.caches_.specs.ac_spec_dict; }
+    static std::string& version(Vantor& v) { return v.caches_.specs.spec_version; }
 };
 
 }  // namespace igxl

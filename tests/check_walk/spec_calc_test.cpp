@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "check/arith.h"
+#include "check/job_walk.h"
 #include "check/vantor.h"
 #include "export/common.h"
 #include "util/error.h"
@@ -11,13 +12,18 @@
 namespace igxl {
 
 struct VantorTestAccess {
+    // The walk of a job that is never run: its substitution over the driver's spec maps.
+    static JobWalk& walk(Vantor& v) {
+        if (!v.walk_) v.walk_ = std::make_unique<JobWalk>(v, "", nullptr);
+        return *v.walk_;
+    }
     static std::string calc(Vantor& v, const std::string& target, const SpecMap& spec,
                             const std::string& category, const std::string& selector) {
-        return v.spec_calculation(target, spec, category, selector);
+        return walk(v).spec_calculation(target, spec, category, selector);
     }
-    static GlobalSpecMap& globals(Vantor& v) { return v.glob_spec_dict; }
-    static std::string& version(Vantor& v) { return v.spec_version; }
-    static SpecMap& ac(Vantor& v) { return v.ac_spec_dict; }
+    static GlobalSpecMap& globals(Vantor& v) { return v.caches_.specs.glob_spec_dict; }
+    static std::string& version(Vantor& v) { return v.caches_.specs.spec_version; }
+    static SpecMap& ac(Vantor& v) { return v.caches_.specs.ac_spec_dict; }
     static Vantor::LogCallback& log(Vantor& v) { return v.text; }
 };
 
