@@ -115,6 +115,49 @@ std::pair<std::vector<std::string>, std::vector<std::string>> JobWalk::extract_p
     return {std::move(period_list), std::move(clock_list)};
 }
 
+const JobWalk::PatternClocks& JobWalk::pattern_clocks(const std::string& pattern_name,
+                                                      const std::string& timing_name,
+                                                      const std::string& category_name,
+                                                      const std::string& selector_name) {
+    auto known = cache_.tset_dict.find(pattern_name);
+    if (known == cache_.tset_dict.end()) {
+        // First use in the run: its time sets come from the pattern file.
+        auto [periods, clocks] = extract_per_clk(pattern_name, timing_name, category_name, selector_name);
+        first_clocks_.period_text = join(periods);
+        first_clocks_.clock_text = join(clocks);
+        return first_clocks_;
+    }
+    std::string& key = clock_key_;
+    key.clear();
+    key.append(pattern_name).append(1, '\x1f').append(timing_name).append(1, '\x1f').append(category_name)
+        .append(1, '\x1f').append(selector_name);
+    auto found = clock_memo_.find(key);
+    if (found != clock_memo_.end()) {
+        // The same texts and messages as evaluating again: the job's spec and time-set maps
+        // are as they were, and the pattern's time sets are known.
+        const PatternClocks& memo = found->second;
+        for (const auto& e : memo.events) report(e);
+        size_t i = 0;
+        for (auto it = known.value().begin(); it != known.value().end(); ++it, ++i)
+            it.value().append(",").append(memo.periods[i]);
+        return memo;
+    }
+    PatternClocks memo;
+    event_capture_ = &memo.events;
+    std::pair<std::vector<std::string>, std::vector<std::string>> result;
+    try {
+        result = extract_per_clk(pattern_name, timing_name, category_name, selector_name);
+    } catch (...) {
+        event_capture_ = nullptr;
+        throw;
+    }
+    event_capture_ = nullptr;
+    memo.period_text = join(result.first);
+    memo.clock_text = join(result.second);
+    memo.periods = std::move(result.first);
+    return clock_memo_.emplace(key, std::move(memo)).first->second;
+}
+
 void JobWalk::pattern_period_clk_process(int dps_count, int write_row_start,
                                         const FlowEntry& entry,
                                         const std::string& flow_table_directory) {
@@ -190,13 +233,15 @@ void JobWalk::pattern_period_clk_process(int dps_count, int write_row_start,
             };
             write_header(0);
 
-            auto evaluate = [&](const std::string& p) {
+            const auto pieces = util::split(record.Pattern, ',');
+            for (size_t k = 0; k < pieces.size(); ++k) {
+                const std::string p(pieces[k]);
+                const PatternClocks* texts = &no_clocks_;
                 try {
-                    auto result = extract_per_clk(p, timing, category, selector);
+                    texts = &pattern_clocks(p, timing, category, selector);
                     auto [tests, first_use] = cache_.pat2inst_dict.try_emplace(p);
                     if (!first_use) tests.value() += ',';
                     tests.value() += name;
-                    return result;
                 } catch (const std::exception&) {
                     diag::Location where;
                     where.item = p;
@@ -205,19 +250,12 @@ void JobWalk::pattern_period_clk_process(int dps_count, int write_row_start,
                     report(diag::Severity::warning, "check.pattern-file-unreadable",
                            "Warning: cannot read pattern file: " + record.Pattern, diag::kConsole,
                            std::move(where));
-                    return std::pair<std::vector<std::string>, std::vector<std::string>>{{""}, {""}};
                 }
-            };
-
-            const auto pieces = util::split(record.Pattern, ',');
-            for (size_t k = 0; k < pieces.size(); ++k) {
-                const std::string p(pieces[k]);
-                auto [periods, clocks] = evaluate(p);
                 const int col = c + 3 * static_cast<int>(k);
                 if (pieces.size() > 1) write_header(k);
                 work_sheet->write_text(row_of(r + 1), col_of(col), p);
-                work_sheet->write_text(row_of(r + 1), col_of(col + 1), join(periods));
-                work_sheet->write_text(row_of(r + 1), col_of(col + 2), join(clocks));
+                work_sheet->write_text(row_of(r + 1), col_of(col + 1), texts->period_text);
+                work_sheet->write_text(row_of(r + 1), col_of(col + 2), texts->clock_text);
             }
         }
 

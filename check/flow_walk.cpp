@@ -56,10 +56,19 @@ JobWalk::JobWalk(Vantor& driver, std::string job_name, SheetBuffer* sheet)
 
 void JobWalk::report(diag::Severity severity, const char* code, std::string text, unsigned channels,
                      diag::Location where) {
-    driver_.report(severity, code, std::move(text), channels, std::move(where));
+    diag::Event e;
+    e.severity = severity;
+    e.code = code;
+    e.text = std::move(text);
+    e.where = std::move(where);
+    e.channels = channels;
+    report(std::move(e));
 }
 
-void JobWalk::report(diag::Event event) { driver_.report(std::move(event)); }
+void JobWalk::report(diag::Event event) {
+    if (event_capture_) event_capture_->push_back(event);
+    driver_.report(std::move(event));
+}
 
 void JobWalk::update_progressbar(double val) { driver_.update_progressbar(val); }
 
@@ -253,6 +262,14 @@ void JobWalk::run_each_flow() {
         }
         update_progressbar(progress::kPatternTimingPass.at(static_cast<double>(i + 1), total));
     }
+
+    // The walk's entries and memos are done with: given back before the findings take their
+    // share of the job.
+    FlowEntryList().swap(entries);
+    clock_memo_.clear();
+    level_sheets_.clear();
+    subst_memo_.clear();
+    value_memo_.clear();
 
     std::vector<std::pair<std::string, std::vector<std::string>>> sets;
     for (const auto& path : pattern_set_paths) {

@@ -7,6 +7,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -64,6 +65,30 @@ private:
     std::pair<std::vector<std::string>, std::vector<std::string>> extract_per_clk(
         const std::string& pattern_name, const std::string& timing_name,
         const std::string& category_name, const std::string& selector_name);
+    // The period and clock cell texts of one use of a pattern (extract_per_clk, joined). Once
+    // the pattern's time sets are known they are remembered per (pattern, time set, category,
+    // selector) for the job, with the messages they gave, which every reuse gives again.
+    struct PatternClocks {
+        std::string period_text, clock_text;
+        std::vector<std::string> periods;  // one per time set, added to tset_dict on every use
+        std::vector<diag::Event> events;
+    };
+    const PatternClocks& pattern_clocks(const std::string& pattern_name, const std::string& timing_name,
+                                        const std::string& category_name, const std::string& selector_name);
+    // The power pins a pin level sheet shows, in column order, worked out once per job.
+    struct LevelSheetPins {
+        struct Shown {
+            std::string pin;  // upper case, as the sheet's maps have it
+            std::string display;
+            const std::string* level = nullptr;
+            const std::string* clamp = nullptr;  // null: the pin has no clamp row
+            int column = -1;                     // job sheet column, once known
+        };
+        std::string path;
+        std::vector<Shown> shown;
+        std::vector<std::string> not_in_levels;  // power order pins the sheet lacks
+    };
+    LevelSheetPins& level_sheet_pins(const std::string& flow_table_directory, const std::string& pin_level);
 
     // substitute_spec_variables over the job's maps; a missing selector column and a passed
     // bound are logged as well as thrown.
@@ -137,6 +162,14 @@ private:
     tsl::ordered_map<std::string, ValueMemo> value_memo_;
     std::string memo_key_;  // reused, to build each lookup key without an allocation
     std::vector<diag::Event>* log_capture_ = nullptr;
+    // While set, every event the walk reports is also kept here (for pattern_clocks).
+    std::vector<diag::Event>* event_capture_ = nullptr;
+    std::unordered_map<std::string, PatternClocks> clock_memo_;
+    std::string clock_key_;
+    PatternClocks first_clocks_;
+    const PatternClocks no_clocks_{};
+    // Pin level field text -> its sheet's shown pins.
+    std::unordered_map<std::string, LevelSheetPins> level_sheets_;
 
     // The job sheet's layout.
     int print_inst_info_col_cnt;

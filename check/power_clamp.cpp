@@ -55,6 +55,56 @@ void PowerClampTable::clear() {
     pin_names_.clear();
 }
 
+JobWalk::LevelSheetPins& JobWalk::level_sheet_pins(const std::string& flow_table_directory,
+                                                   const std::string& pin_level) {
+    auto found = level_sheets_.find(pin_level);
+    if (found != level_sheets_.end()) return found->second;
+
+    LevelSheetPins sheet;
+    sheet.path = util::join_path(flow_table_directory, pin_level + ".txt");
+    auto cached = cache_.pin_level_files.find(sheet.path);
+    if (cached == cache_.pin_level_files.end()) {
+        ParsePinLevel reader;
+        reader.read_pin_level(sheet.path);
+        cached = cache_.pin_level_files
+                     .emplace(sheet.path, RunCaches::PinLevelFile{std::move(reader.get_pin_level_info()),
+                                                                  std::move(reader.get_pin_clamp_info())})
+                     .first;
+    }
+    const PinValueMap& levels = cached->second.levels;
+    const PinValueMap& clamp_map = cached->second.clamps;
+
+    // Pin -> display name, and the pins shown, in power order file order when there is one.
+    auto show = [&](const std::string& pin, const std::string& display) {
+        auto clamp = clamp_map.find(pin);
+        sheet.shown.push_back({pin, display, &levels.at(pin), clamp == clamp_map.end() ? nullptr : &clamp->second});
+    };
+    if (!options().power_order.empty()) {
+        if (!cache_.power_order_rows)
+            cache_.power_order_rows = read_power_order(util::path_to_utf8(options().power_order));
+        for (const auto& [pin, alias] : *cache_.power_order_rows) {
+            // The level map's pin names are upper case; the file may be written in any case.
+            const std::string key = util::to_upper(pin);
+            if (levels.contains(key)) {
+                // A pin named again keeps its first place and takes the later alias, so it gets
+                // one column, not one per row.
+                const std::string& display = alias.empty() ? pin : alias;
+                auto same = std::find_if(sheet.shown.begin(), sheet.shown.end(),
+                                         [&](const auto& s) { return s.pin == key; });
+                if (same != sheet.shown.end())
+                    same->display = display;
+                else
+                    show(key, display);
+            } else {
+                sheet.not_in_levels.push_back(pin);
+            }
+        }
+    } else {
+        for (const auto& [pin, _] : levels) show(pin, pin);
+    }
+    return level_sheets_.emplace(pin_level, std::move(sheet)).first->second;
+}
+
 int JobWalk::power_process_and_get_count(const std::string& flow_table_directory,
                                         const FlowEntry& entry, int flow_table_index) {
     const std::string& name = entry.Parameter;
@@ -82,79 +132,45 @@ int JobWalk::power_process_and_get_count(const std::string& flow_table_directory
             category = options().context_env + category;
         const std::string& selector = record.DCSelector;
 
-        const std::string path =
-            util::join_path(flow_table_directory, record.PinLevel + ".txt");
-        auto cached = cache_.pin_level_files.find(path);
-        if (cached == cache_.pin_level_files.end()) {
-            ParsePinLevel reader;
-            reader.read_pin_level(path);
-            cached = cache_.pin_level_files
-                         .emplace(path, RunCaches::PinLevelFile{std::move(reader.get_pin_level_info()),
-                                                     std::move(reader.get_pin_clamp_info())})
-                         .first;
+        LevelSheetPins& sheet = level_sheet_pins(flow_table_directory, record.PinLevel);
+        for (const std::string& pin : sheet.not_in_levels) {
+            diag::Location where;
+            where.item = pin;
+            where.test = name;
+            where.file = sheet.path;
+            report(diag::Severity::warning, "check.power-pin-not-in-levels",
+                   "Cannot find power pin name in pin level file!", diag::kLog, where);
+            report(diag::Severity::warning, "check.power-pin-not-in-levels", "Power pin name is: " + pin,
+                   diag::kLog, std::move(where));
         }
-        const PinValueMap& levels = cached->second.levels;
-        const PinValueMap& clamp_map = cached->second.clamps;
 
-        // Pin -> display name, and the pins shown, in power order file order when there is one.
-        std::vector<std::pair<std::string, std::string>> shown;  // (pin, display name)
-        if (!options().power_order.empty()) {
-            if (!cache_.power_order_rows)
-                cache_.power_order_rows = read_power_order(util::path_to_utf8(options().power_order));
-            for (const auto& [pin, alias] : *cache_.power_order_rows) {
-                // The level map's pin names are upper case; the file may be written in any case.
-                const std::string key = util::to_upper(pin);
-                if (levels.contains(key)) {
-                    // A pin named again keeps its first place and takes the later alias, so it
-                    // gets one column, not one per row.
-                    const std::string& display = alias.empty() ? pin : alias;
-                    auto same = std::find_if(shown.begin(), shown.end(),
-                                             [&](const auto& s) { return s.first == key; });
-                    if (same != shown.end())
-                        same->second = display;
-                    else
-                        shown.emplace_back(key, display);
+        for (LevelSheetPins::Shown& shown : sheet.shown) {
+            if (!shown.clamp)
+                throw Error(sheet.path + ": power pin '" + shown.pin + "' has no IFOLDLEVEL row");
+            if (shown.column < 0) {
+                auto known = power_column_.find(shown.display);
+                if (known != power_column_.end()) {
+                    shown.column = known->second;
                 } else {
-                    diag::Location where;
-                    where.item = pin;
-                    where.test = name;
-                    where.file = path;
-                    report(diag::Severity::warning, "check.power-pin-not-in-levels",
-                           "Cannot find power pin name in pin level file!", diag::kLog, where);
-                    report(diag::Severity::warning, "check.power-pin-not-in-levels", "Power pin name is: " + pin,
-                           diag::kLog, std::move(where));
+                    power_list.push_back(shown.display);
+                    shown.column = print_inst_info_col_cnt + static_cast<int>(power_list.size()) - 1;
+                    power_column_[shown.display] = shown.column;
+                    const auto column = static_cast<std::uint32_t>(shown.column);
+                    work_sheet->write_text(0, column, shown.display);
+                    work_sheet->sheet().set_column(column, column, 15);
                 }
             }
-        } else {
-            for (const auto& [pin, _] : levels) shown.emplace_back(pin, pin);
-        }
-
-        for (const auto& [pin, display] : shown) {
-            auto clamp_it = clamp_map.find(pin);
-            if (clamp_it == clamp_map.end())
-                throw Error(path + ": power pin '" + pin + "' has no IFOLDLEVEL row");
-            int column;
-            auto known = power_column_.find(display);
-            if (known != power_column_.end()) {
-                column = known->second;
-            } else {
-                power_list.push_back(display);
-                column = print_inst_info_col_cnt + static_cast<int>(power_list.size()) - 1;
-                power_column_[display] = column;
-                work_sheet->write_text(0, static_cast<std::uint32_t>(column), display);
-                work_sheet->sheet().set_column(static_cast<std::uint32_t>(column), static_cast<std::uint32_t>(column), 15);
-            }
+            const auto column = static_cast<std::uint32_t>(shown.column);
             const double level =
-                detail::round5(evaluate_spec_expression(levels.at(pin), dc_spec_dict, category, selector));
+                detail::round5(evaluate_spec_expression(*shown.level, dc_spec_dict, category, selector));
             if (level == 0.0) {
-                work_sheet->write_text(static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(column),
-                           util::format_double(level), driver_.format_orange);
+                work_sheet->write_text(static_cast<std::uint32_t>(row), column, util::format_double(level),
+                                       driver_.format_orange);
             } else {
-                work_sheet->write_number(static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(column),
-                             level);
+                work_sheet->write_number(static_cast<std::uint32_t>(row), column, level);
             }
-            power_pin_clamp_dict.set(pin, detail::round5(
-                evaluate_spec_expression(clamp_it->second, dc_spec_dict, category, selector)));
+            power_pin_clamp_dict.set(shown.pin, detail::round5(
+                evaluate_spec_expression(*shown.clamp, dc_spec_dict, category, selector)));
         }
         ++row;
     }

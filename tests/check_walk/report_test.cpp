@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <regex>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -164,6 +165,91 @@ TEST(CheckWalk, PowerPinNamedTwiceInTheOrderFileGetsOneColumn) {
               std::string::npos)
         << o.dump;
     EXPECT_EQ(o.dump.find("'First'"), std::string::npos);
+}
+
+// The walk remembers, per job, a pattern's period and clock texts and the power pins of a levels
+// sheet: a test the flow runs again and again must still get the same cells and the same
+// messages on every run as on its first.
+TEST(CheckWalk, ATestRunAgainGetsTheSameCellsAndMessagesEveryTime) {
+    igxl::set_patinfo_program(IGXL_BINARY_DIR "/bin/patinfo");
+    const fs::path dir = fresh_dir("repeated_tests");
+    const fs::path xls = dir / "order.xls";
+    ASSERT_TRUE(write_power_order(xls, {{"VDDIO", "IO"}, {"VCORE", "Core"}, {"VDD", ""}}));
+    // Flow_B's header rows, then the TP_PWR and TP_MULTI rows of Flow_A `uses` times over.
+    std::istringstream flow_a(slurp(kFixtures / "basic" / "Flow_A.txt"));
+    std::istringstream flow_b(slurp(kFixtures / "basic" / "Flow_B.txt"));
+    std::string line, header, rows;
+    for (int i = 0; i < 4 && std::getline(flow_b, line); ++i) header += line + "\n";
+    while (std::getline(flow_a, line))
+        if (line.find("\ttp_pwr\t") != std::string::npos || line.find("\tTP_MULTI\t") != std::string::npos)
+            rows += line + "\n";
+    ASSERT_FALSE(rows.empty());
+
+    auto run = [&](int uses, Outcome& o) {
+        const fs::path dev = dir / ("uses_" + std::to_string(uses));
+        fs::create_directories(dev);
+        for (const auto& e : fs::directory_iterator(kFixtures / "basic"))
+            if (e.is_regular_file()) fs::copy(e.path(), dev / e.path().filename());
+        fs::copy(kFixtures / "basic" / "patterns", dev / "patterns");
+        std::string flow = header;
+        for (int i = 0; i < uses; ++i) flow += rows;
+        std::ofstream(dev / "Flow_B.txt", std::ios::binary | std::ios::trunc) << flow;
+        Vantor v(dev.string());
+        v.read_device(opts(dev.string(), xls.string(), (dev / "patterns").string(), Platform::UltraFLEX,
+                           CycleMode::Period, "Env"),
+                      [&](const std::string& l) { o.log.push_back(l); });
+        o.reports = v.run({"JOB_B"}, dev.string());
+        o.failed = v.last_run_failed();
+        if (!o.reports.empty()) o.dump = dump_report(o.reports[0], dev);
+    };
+    Outcome once, four;
+    run(1, once);
+    run(4, four);
+    ASSERT_FALSE(once.failed) << ::testing::PrintToString(once.log);
+    ASSERT_FALSE(four.failed) << ::testing::PrintToString(four.log);
+
+    // Every message of a use is given once per use.
+    size_t tset_lines = 0, pin_lines = 0;
+    for (const auto& l : once.log) {
+        if (l.starts_with("Warning: Tset(")) ++tset_lines;
+        if (l.starts_with("Power pin name is: ") || l == "Cannot find power pin name in pin level file!") ++pin_lines;
+        if (l.starts_with("Warning: Tset(") || l.starts_with("Power pin name is: ") ||
+            l == "Cannot find power pin name in pin level file!" || l.starts_with("Error: ")) {
+            EXPECT_EQ(four.count(l), 4 * once.count(l)) << l;
+        }
+    }
+    EXPECT_GT(tset_lines, 0u);
+    EXPECT_GT(pin_lines, 0u);
+
+    // The job sheet: every use's rows hold the cells (and row settings) of the first use's rows.
+    auto job_rows = [](const std::string& dump) {
+        static const std::regex cell(R"(^([A-Z]+)([0-9]+)( = .*)$)"), setting(R"(^row ([0-9]+)(: .*)$)");
+        std::map<int, std::string> by_row;
+        std::istringstream in(dump);
+        std::string l;
+        bool in_job = false;
+        while (std::getline(in, l)) {
+            if (l.starts_with("== ")) {
+                in_job = l == "== JOB_B";
+                continue;
+            }
+            std::smatch m;
+            if (!in_job) continue;
+            if (std::regex_match(l, m, cell) && std::stoi(m[2]) > 1)
+                by_row[std::stoi(m[2])] += m[1].str() + m[3].str() + "\n";
+            else if (std::regex_match(l, m, setting) && std::stoi(m[1]) > 1)
+                by_row[std::stoi(m[1])] += "row" + m[2].str() + "\n";
+        }
+        std::vector<std::string> out;
+        for (auto& [row, cells] : by_row) out.push_back(cells);
+        return out;
+    };
+    const std::vector<std::string> first = job_rows(once.dump), all = job_rows(four.dump);
+    ASSERT_FALSE(first.empty()) << once.dump;
+    ASSERT_EQ(all.size(), 4 * first.size()) << four.dump;
+    for (size_t i = 0; i < all.size(); ++i) EXPECT_EQ(all[i], first[i % first.size()]) << "row " << i + 2;
+    // The pattern map counts every use.
+    EXPECT_NE(four.dump.find("'TP_PWR,TP_PWR,TP_PWR,TP_PWR'"), std::string::npos) << four.dump;
 }
 
 TEST(CheckWalk, NoPatternFolderKeepsEverySheet) {
