@@ -209,7 +209,7 @@ private:
     int power_process_and_get_count(const std::string& flow_table_directory,
                                     const FlowEntry& flow_table_info, int flow_table_index);
     // A report cell text, cut to what a spreadsheet cell can hold (with a logged warning).
-    void write_cell_text(SheetBuffer& ws, std::uint32_t row, std::uint32_t col,
+    void write_cell_text(xlsx::writer::Worksheet& ws, std::uint32_t row, std::uint32_t col,
                          const std::string& text);
     // spec_calculation and the evaluation of its result, remembered per job: the spec maps do
     // not change while a job's passes run, and every record repeats the same few expressions.
