@@ -243,6 +243,8 @@ void JobWalk::run_each_flow() {
     for (size_t i = 0; i < n; ++i) {
         check_stop();  // outside the per-test catch: a stop ends the run
         const FlowEntry& entry = entries[i];
+        // The rows above this entry's are complete: written out now rather than held to the end.
+        work_sheet->write_rows_before(static_cast<std::uint32_t>(entry.write_row_start + 1));
         try {
             pattern_period_clk_process(cache_.MAX_DSP_CNT, entry.write_row_start, entry, flow_dir);
         } catch (const std::exception& e) {

@@ -202,21 +202,23 @@ void Vantor::write_power_pin_clamp(SheetBuffer& ws) {
         by_first_pin[first].emplace_back(&test, run);
     }
 
-    ws.write_text(0, 0, "Test Instance");
+    // Filled in row order, straight into the worksheet.
+    xw::Worksheet& sheet = ws.sheet();
+    sheet.write_string(0, 0, "Test Instance");
     for (size_t col = 0; col < columns.size(); ++col)
-        ws.write_text(0, static_cast<std::uint32_t>(col + 1), table.pin_name(columns[col]));
+        sheet.write_string(0, static_cast<std::uint32_t>(col + 1), table.pin_name(columns[col]));
     std::uint32_t row = 1;
     std::vector<double> cells(columns.size());
     for (const auto& group : by_first_pin) {
         for (const auto& [test, run] : group) {
-            ws.write_text(row, 0, *test);
+            sheet.write_string(row, 0, *test);
             std::fill(cells.begin(), cells.end(), std::numeric_limits<double>::quiet_NaN());
             for (std::uint32_t i = 0; i < run.count; ++i) {
                 const auto [pin, value] = table.value(run, i);
                 cells[rank[pin]] = value;
             }
             for (size_t col = 0; col < cells.size(); ++col)
-                ws.write_number(row, static_cast<std::uint32_t>(col + 1), cells[col]);
+                sheet.write_number(row, static_cast<std::uint32_t>(col + 1), cells[col]);
             ++row;
         }
     }

@@ -24,13 +24,13 @@ bool fits_cell(std::string_view text) {
 
 }  // namespace
 
-void Vantor::write_cell_text(SheetBuffer& ws, std::uint32_t row, std::uint32_t col,
+void Vantor::write_cell_text(xw::Worksheet& ws, std::uint32_t row, std::uint32_t col,
                              const std::string& text) {
     if (fits_cell(text)) {
-        ws.write_text(row, col, text);
+        ws.write_string(row, col, text);
         return;
     }
-    ws.write_text(row, col, utf8_prefix(text, kCellLimit - 3) + "...");
+    ws.write_string(row, col, utf8_prefix(text, kCellLimit - 3) + "...");
     report(diag::Severity::warning, "check.cell-text-cut",
            "Warning: text cut to " + std::to_string(kCellLimit) + " characters in row " +
                std::to_string(row + 1) + ", column " + std::to_string(col + 1) +
@@ -38,13 +38,17 @@ void Vantor::write_cell_text(SheetBuffer& ws, std::uint32_t row, std::uint32_t c
 }
 
 void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const PatternTsetMap& my_dict,
-                                SheetBuffer& ws) {
+                                SheetBuffer& buffer) {
+    // Filled in row order, straight into the worksheet; the header row, completed as patterns
+    // with more time sets are met, is held by the worksheet until the sheet is done.
+    xw::Worksheet& ws = buffer.sheet();
     const std::string value_head =
         options_.cycle_mode == CycleMode::Period ? "Period_" : "Frequency_";
-    ws.write_text(0, 0, "Instances");
-    ws.write_text(0, 1, "Pattern");
-    ws.write_text(0, 2, "Tset_0");
-    ws.write_text(0, 3, value_head + "0");
+    ws.write_string(0, 0, "Instances");
+    ws.write_string(0, 1, "Pattern");
+    ws.write_string(0, 2, "Tset_0");
+    ws.write_string(0, 3, value_head + "0");
+    std::uint32_t header_pairs = 1;  // time-set column pairs the header names
     std::uint32_t r = 1;
     size_t k = 0;
     // Both maps hold the same patterns in a normal run. Without a pattern folder the time-set
@@ -52,19 +56,18 @@ void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const Patter
     const double n = static_cast<double>(std::max(my_dict.size(), pat2inst.size()));
     for (const auto& [pattern, tests] : pat2inst) {
         write_cell_text(ws, r, 0, tests);
-        ws.write_text(r, 1, pattern);
+        ws.write_string(r, 1, pattern);
         auto found = my_dict.find(pattern);
         if (found != my_dict.end()) {
             const auto& tsets = found->second;
-            if (tsets.size() > 1) {
-                for (size_t i = 0; i < tsets.size(); ++i) {
-                    ws.write_text(0, static_cast<std::uint32_t>(2 + 2 * i), "Tset_" + std::to_string(i));
-                    ws.write_text(0, static_cast<std::uint32_t>(3 + 2 * i), value_head + std::to_string(i));
-                }
+            // The header names each pair once, the first time a pattern has that many.
+            for (; header_pairs < tsets.size(); ++header_pairs) {
+                ws.write_string(0, 2 + 2 * header_pairs, "Tset_" + std::to_string(header_pairs));
+                ws.write_string(0, 3 + 2 * header_pairs, value_head + std::to_string(header_pairs));
             }
             std::uint32_t c = 2;
             for (const auto& [tset, values] : tsets) {
-                ws.write_text(r, c++, tset);
+                ws.write_string(r, c++, tset);
                 write_cell_text(ws, r, c++, values);
             }
         }
@@ -75,17 +78,21 @@ void Vantor::write_pat_tset_map(const PatternInstanceMap& pat2inst, const Patter
     }
 }
 
-void Vantor::write_bin_descrp(SheetBuffer& ws) {
+void Vantor::write_bin_descrp(SheetBuffer& buffer) {
     const auto& sort_bin_dscrp = caches_.sort_bin_dscrp;
+    xw::Worksheet& ws = buffer.sheet();  // filled in row order
     for (size_t i = 0; i < sort_bin_dscrp.size(); ++i) {
-        ws.write_text(static_cast<std::uint32_t>(i), 0, sort_bin_dscrp[i][0]);
-        ws.write_text(static_cast<std::uint32_t>(i), 1, sort_bin_dscrp[i][1]);
+        ws.write_string(static_cast<std::uint32_t>(i), 0, sort_bin_dscrp[i][0]);
+        ws.write_string(static_cast<std::uint32_t>(i), 1, sort_bin_dscrp[i][1]);
     }
     if (sort_bin_dscrp.empty()) return;
-    ws.sheet().highlight_duplicates({0, 0, static_cast<std::uint32_t>(sort_bin_dscrp.size() - 1), 0}, format_red);
+    ws.highlight_duplicates({0, 0, static_cast<std::uint32_t>(sort_bin_dscrp.size() - 1), 0}, format_red);
 }
 
-void Vantor::write_inst_para(SheetBuffer& ws) {
+void Vantor::write_inst_para(SheetBuffer& buffer) {
+    // Filled in row order, straight into the worksheet: each row is made into XML as the next
+    // one starts.
+    xw::Worksheet& ws = buffer.sheet();
     // Blank argument cells are marked red by one "blanks" rule per block of consecutive rows with
     // the same argument columns: the same cells as one rule per row, far fewer rules to store.
     struct Block {
@@ -96,7 +103,7 @@ void Vantor::write_inst_para(SheetBuffer& ws) {
     auto flush = [&] {
         if (!block.open) return;
         // One rule for the block; each cell tests itself (the formula is relative to the top-left).
-        ws.sheet().highlight_blanks({block.first, block.c1, block.last, block.c2}, format_red);
+        ws.highlight_blanks({block.first, block.c1, block.last, block.c2}, format_red);
         block.open = false;
     };
     auto mark_blanks = [&](std::uint32_t row, std::uint32_t c1, std::uint32_t c2) {
@@ -108,30 +115,28 @@ void Vantor::write_inst_para(SheetBuffer& ws) {
         block = Block{row, row, c1, c2, true};
     };
 
-    // The sheet is filled in row order, so its rows go to the workbook as each test is done
-    // rather than wait in the buffer; the header row's settings come first for that.
-    excel_file_optimise(ws);
+    excel_file_optimise(buffer);
     std::uint32_t r = 0;
     for (const auto& [name, records] : caches_.test_instance_dict) {
         if (r == 0) {
-            ws.write_text(0, 0, "Comment");
-            ws.write_text(0, 1, "Test Instance");
+            ws.write_string(0, 0, "Comment");
+            ws.write_string(0, 1, "Test Instance");
             std::uint32_t c = 2;
             if (!records.empty())
                 records.front().visit_fields([&](std::string_view key, const auto&) {
-                    ws.write_text(0, c++, key);
+                    ws.write_string(0, c++, key);
                 });
             r = 1;
         }
-        ws.write_text(r, 1, name);
+        ws.write_string(r, 1, name);
         for (const auto& record : records) {
             std::uint32_t c = 2;
             record.visit_fields([&](std::string_view, const auto& value) {
                 if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string>) {
-                    ws.write_text(r, c, value);
+                    ws.write_string(r, c, value);
                 } else {
                     for (size_t i = 0; i < value.size(); ++i)
-                        ws.write_text(r, static_cast<std::uint32_t>(c + i), value[i]);
+                        ws.write_string(r, static_cast<std::uint32_t>(c + i), value[i]);
                     // A record without arguments has no argument cells to mark.
                     if (!value.empty())
                         mark_blanks(r, c, static_cast<std::uint32_t>(c + value.size() - 1));
@@ -140,7 +145,6 @@ void Vantor::write_inst_para(SheetBuffer& ws) {
             });
             ++r;
         }
-        ws.write_rows_before(r);
     }
     flush();
 }

@@ -323,8 +323,10 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
             run_jobs_.push_back(job_name);
             SheetBuffer& sheet = open_sheet(job_name);
             sheet.sheet().outline_settings(true, false, true, false);
-            run_each_flow(job_name, sheet);
+            // The header's settings come first: the walk writes rows out while it goes, and the
+            // header's format is the first the sheet uses.
             excel_file_optimise(sheet);
+            run_each_flow(job_name, sheet);
             close_sheet();
             last_job = &job_name;
         }

@@ -99,7 +99,7 @@ private:
     void write_inst_para(SheetBuffer& worksheet);
     void write_power_pin_clamp(SheetBuffer& worksheet);
     // A report cell text, cut to what a spreadsheet cell can hold (with a logged warning).
-    void write_cell_text(SheetBuffer& ws, std::uint32_t row, std::uint32_t col,
+    void write_cell_text(xlsx::writer::Worksheet& ws, std::uint32_t row, std::uint32_t col,
                          const std::string& text);
 
     CheckOptions options_;

@@ -39,9 +39,10 @@ std::uint32_t index_of(std::vector<T>& list, const T& value) {
 
 StyleKey style_key(const Format& f) { return {f.bold(), f.fill(), f.number_format()}; }
 
-std::uint32_t Styles::xf_index(const Format* f) {
-    if (!f) return 0;
-    return index_of(xfs, style_key(*f));
+std::uint32_t Styles::add_xf(const Format* f) {
+    const std::uint32_t index = index_of(xfs, style_key(*f));
+    known.emplace_back(f, index);
+    return index;
 }
 
 std::uint32_t Styles::dxf_index(const Format* f) {

@@ -1,6 +1,7 @@
 // Worksheet part: rows turned into XML and compressed as they complete; the head (dimension,
 // panes, columns) and the settings after the rows are written when the sheet is finished.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 #include "export/xlsx_writer_detail.h"
@@ -101,93 +102,118 @@ std::uint32_t SheetState::column_xf(std::uint32_t col) const {
     return col <= it->second.last ? it->second.xf : 0;
 }
 
-void SheetState::emit_spec_only(std::uint32_t r, const RowSpec& s) {
-    append_row_open(xml, r, s);
-    xml += "/>";
+void SheetState::emit_spec_only(std::string& out, std::uint32_t r, const RowSpec& s) {
+    append_row_open(out, r, s);
+    out += "/>";
     outline_level = std::max(outline_level, s.options.level);
 }
 
-void SheetState::emit_row() {
-    if (row < 0) return;
-    const auto r = static_cast<std::uint32_t>(row);
-    if (cells.empty()) {
-        if (spec.set) emit_spec_only(r, spec);
+SheetCell& RowCells::cell(std::uint32_t c) {
+    // Past the last column of cells in order: a new cell at the end. Once out of order, a column
+    // may be anywhere and is looked for.
+    if (cells.empty() || (sorted && cells.back().col < c)) {
+        SheetCell& added = cells.emplace_back();
+        added.col = c;
+        return added;
+    }
+    for (SheetCell& existing : cells)
+        if (existing.col == c) return existing;
+    sorted = false;
+    SheetCell& added = cells.emplace_back();
+    added.col = c;
+    return added;
+}
+
+void SheetState::render_row(std::string& out, std::uint32_t r, RowCells& row) {
+    const RowSpec& spec = row.spec;
+    if (row.cells.empty()) {
+        if (spec.set) emit_spec_only(out, r, spec);
         return;
     }
     outline_level = std::max(outline_level, spec.options.level);
-    if (!cells_sorted)
-        std::stable_sort(cells.begin(), cells.end(),
+    if (!row.sorted)
+        std::stable_sort(row.cells.begin(), row.cells.end(),
                          [](const SheetCell& a, const SheetCell& b) { return a.col < b.col; });
-    append_row_open(xml, r, spec);
-    xml += '>';
-    for (const SheetCell& c : cells) {
-        xml += "<c r=\"";
-        append_cell_name(xml, r, c.col);
-        xml += '"';
+    append_row_open(out, r, spec);
+    out += '>';
+    // The row number of every cell name, made once.
+    char row_digits[12];
+    const auto row_end = std::to_chars(row_digits, row_digits + sizeof row_digits, std::uint64_t(r) + 1).ptr;
+    const std::string_view row_text(row_digits, static_cast<std::size_t>(row_end - row_digits));
+    for (const SheetCell& c : row.cells) {
+        out += "<c r=\"";
+        append_column_name(out, c.col);
+        out += row_text;
+        out += '"';
         // A cell without a format of its own shows its row's, else its column's, as Excel does
         // when it saves a sheet.
         const std::uint32_t xf = c.xf ? c.xf : spec.xf ? spec.xf : column_xf(c.col);
         if (xf) {
-            xml += " s=\"";
-            append_uint(xml, xf);
-            xml += '"';
+            out += " s=\"";
+            append_uint(out, xf);
+            out += '"';
         }
         switch (c.kind) {
-            case SheetCell::kString: {
-                const std::string_view text(texts.data() + c.text_at, c.text_size);
-                xml += is_space(text.front()) || is_space(text.back())
+            case SheetCell::kString:
+            case SheetCell::kStringView: {
+                const std::string_view text = c.kind == SheetCell::kString
+                                                  ? std::string_view(row.texts.data() + c.text_at, c.text_size)
+                                                  : std::string_view(c.view, c.text_size);
+                out += is_space(text.front()) || is_space(text.back())
                            ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
                            : " t=\"inlineStr\"><is><t>";
-                append_text(xml, text);
-                xml += "</t></is></c>";
+                append_text(out, text);
+                out += "</t></is></c>";
                 break;
             }
             case SheetCell::kShared:
-                xml += " t=\"s\"><v>";
-                append_uint(xml, static_cast<std::uint64_t>(c.number));
-                xml += "</v></c>";
+                out += " t=\"s\"><v>";
+                append_uint(out, static_cast<std::uint64_t>(c.number));
+                out += "</v></c>";
                 break;
             case SheetCell::kNumber:
-                xml += "><v>";
-                append_number(xml, c.number);
-                xml += "</v></c>";
+                out += "><v>";
+                append_number(out, c.number);
+                out += "</v></c>";
                 break;
             case SheetCell::kBoolean:
-                xml += c.number != 0 ? " t=\"b\"><v>1</v></c>" : " t=\"b\"><v>0</v></c>";
+                out += c.number != 0 ? " t=\"b\"><v>1</v></c>" : " t=\"b\"><v>0</v></c>";
                 break;
             case SheetCell::kBlank:
-                xml += "/>";
+                out += "/>";
                 break;
             case SheetCell::kFormula:
-                xml += "><f>";
-                append_text(xml, std::string_view(texts.data() + c.text_at, c.text_size));
-                xml += "</f></c>";
+                out += "><f>";
+                append_text(out, std::string_view(row.texts.data() + c.text_at, c.text_size));
+                out += "</f></c>";
                 break;
             case SheetCell::kError:
-                xml += " t=\"str\"><f>";
-                xml += error_text(c.number);
-                xml += "</f><v>";
-                xml += error_text(c.number);
-                xml += "</v></c>";
+                out += " t=\"str\"><f>";
+                out += error_text(c.number);
+                out += "</f><v>";
+                out += error_text(c.number);
+                out += "</v></c>";
                 break;
         }
     }
-    xml += "</row>";
+    out += "</row>";
+}
+
+void SheetState::emit_row() {
+    if (row < 0) return;
+    render_row(xml, static_cast<std::uint32_t>(row), current);
 }
 
 void SheetState::move_to(std::uint32_t r) {
     emit_row();
-    cells.clear();
-    texts.clear();
-    cells_sorted = true;
+    current.clear();
     while (!later_rows.empty() && later_rows.begin()->first < r) {
-        emit_spec_only(later_rows.begin()->first, later_rows.begin()->second);
+        emit_spec_only(xml, later_rows.begin()->first, later_rows.begin()->second);
         later_rows.erase(later_rows.begin());
     }
     row = r;
-    spec = RowSpec{};
     if (!later_rows.empty() && later_rows.begin()->first == r) {
-        spec = later_rows.begin()->second;
+        current.spec = later_rows.begin()->second;
         later_rows.erase(later_rows.begin());
     }
     maybe_compress();
@@ -197,21 +223,28 @@ void SheetState::check_open(const char* what) const {
     if (rows_finished) throw Error(std::string("cannot ") + what + " of the sheet '" + name + "': the sheet is finished");
 }
 
-SheetCell& SheetState::cell(std::uint32_t r, std::uint32_t c) {
+RowCells& SheetState::row_of(std::uint32_t r, std::uint32_t c) {
     check_open("write a cell");
     if (r >= kMaxRows || c >= kMaxColumns)
         throw Error("cannot write a cell of the sheet '" + name + "': row " + std::to_string(r + 1) +
                     ", column " + std::to_string(c + 1) + " is outside a sheet");
+    if (r < held.size()) {
+        extend(r, c);
+        return held[r];
+    }
     if (static_cast<std::int64_t>(r) < row)
         throw Error("cannot write the cell " + cell_name(r, c) + " of the sheet '" + name + "': row " +
                     std::to_string(row + 1) + " is already written");
     if (static_cast<std::int64_t>(r) > row) move_to(r);
     extend(r, c);
-    if (cells.empty() || cells.back().col < c) return cells.emplace_back(SheetCell{c, SheetCell::kBlank, 0, 0, 0, 0});
-    for (SheetCell& existing : cells)
-        if (existing.col == c) return existing;
-    cells_sorted = false;
-    return cells.emplace_back(SheetCell{c, SheetCell::kBlank, 0, 0, 0, 0});
+    return current;
+}
+
+std::string SheetState::held_rows_xml() {
+    std::string out;
+    for (std::uint32_t r = 0; r < held.size(); ++r) render_row(out, r, held[r]);
+    std::vector<RowCells>().swap(held);
+    return out;
 }
 
 std::string SheetState::head_xml(bool with_vba) const {
@@ -300,6 +333,7 @@ std::string SheetState::head_xml(bool with_vba) const {
         }
         h += "</cols>";
     }
+    h += "<sheetData>";
     return h;
 }
 
@@ -350,7 +384,10 @@ void SheetState::finish(bool with_vba) {
     // The head is made last: it holds what is known only at the end (the dimension, the columns,
     // the code name a macro project gives each sheet).
     Deflater head;
+    // The held rows first: they may raise the outline level the head names.
+    const std::string held_xml = held_rows_xml();
     head.write(head_xml(with_vba));
+    head.write(held_xml);
     head.flush_open();
     part.crc = crc32_combine(head.crc(), body->crc(), body->in_size());
     part.size = head.in_size() + body->in_size();
@@ -364,9 +401,7 @@ void SheetState::finish(bool with_vba) {
 
 using detail::SheetCell;
 
-Worksheet::Worksheet(std::unique_ptr<detail::SheetState> state) : s_(std::move(state)) {
-    s_->xml = "<sheetData>";
-}
+Worksheet::Worksheet(std::unique_ptr<detail::SheetState> state) : s_(std::move(state)) {}
 Worksheet::~Worksheet() = default;
 
 const std::string& Worksheet::name() const { return s_->name; }
@@ -382,7 +417,8 @@ void Worksheet::write_string(std::uint32_t row, std::uint32_t col, std::string_v
         throw Error("cannot write the cell " + cell_name(row, col) + " of the sheet '" + s_->name +
                     "': a cell holds at most 32767 characters");
     const std::uint32_t xf = s_->book->styles.xf_index(format);
-    SheetCell& c = s_->cell(row, col);
+    detail::RowCells& r = s_->row_of(row, col);
+    SheetCell& c = r.cell(col);
     c.xf = xf;
     if (s_->book->options.shared_strings) {
         c.kind = SheetCell::kShared;
@@ -390,9 +426,24 @@ void Worksheet::write_string(std::uint32_t row, std::uint32_t col, std::string_v
         return;
     }
     c.kind = SheetCell::kString;
-    c.text_at = static_cast<std::uint32_t>(s_->texts.size());
+    c.text_at = static_cast<std::uint32_t>(r.texts.size());
     c.text_size = static_cast<std::uint32_t>(text.size());
-    s_->texts += text;
+    r.texts += text;
+}
+
+void Worksheet::write_string_unowned(std::uint32_t row, std::uint32_t col, std::string_view text,
+                                     const Format* format) {
+    if (s_->book->options.shared_strings || text.empty() || text.size() > kMaxCellChars ||
+        row < s_->held.size()) {
+        write_string(row, col, text, format);
+        return;
+    }
+    const std::uint32_t xf = s_->book->styles.xf_index(format);
+    SheetCell& c = s_->row_of(row, col).cell(col);
+    c.xf = xf;
+    c.kind = SheetCell::kStringView;
+    c.view = text.data();
+    c.text_size = static_cast<std::uint32_t>(text.size());
 }
 
 void Worksheet::write_number(std::uint32_t row, std::uint32_t col, double value, const Format* format) {
@@ -401,7 +452,7 @@ void Worksheet::write_number(std::uint32_t row, std::uint32_t col, double value,
         return;
     }
     const std::uint32_t xf = s_->book->styles.xf_index(format);
-    SheetCell& c = s_->cell(row, col);
+    SheetCell& c = s_->row_of(row, col).cell(col);
     c.kind = SheetCell::kNumber;
     c.xf = xf;
     c.number = value;
@@ -409,7 +460,7 @@ void Worksheet::write_number(std::uint32_t row, std::uint32_t col, double value,
 
 void Worksheet::write_boolean(std::uint32_t row, std::uint32_t col, bool value, const Format* format) {
     const std::uint32_t xf = s_->book->styles.xf_index(format);
-    SheetCell& c = s_->cell(row, col);
+    SheetCell& c = s_->row_of(row, col).cell(col);
     c.kind = SheetCell::kBoolean;
     c.xf = xf;
     c.number = value ? 1 : 0;
@@ -418,14 +469,14 @@ void Worksheet::write_boolean(std::uint32_t row, std::uint32_t col, bool value, 
 void Worksheet::write_blank(std::uint32_t row, std::uint32_t col, const Format* format) {
     if (!format) return;
     const std::uint32_t xf = s_->book->styles.xf_index(format);
-    SheetCell& c = s_->cell(row, col);
+    SheetCell& c = s_->row_of(row, col).cell(col);
     c.kind = SheetCell::kBlank;
     c.xf = xf;
 }
 
 void Worksheet::write_error(std::uint32_t row, std::uint32_t col, ErrorValue error, const Format* format) {
     const std::uint32_t xf = s_->book->styles.xf_index(format);
-    SheetCell& c = s_->cell(row, col);
+    SheetCell& c = s_->row_of(row, col).cell(col);
     c.kind = SheetCell::kError;
     c.xf = xf;
     c.number = error == ErrorValue::num ? 0 : 1;
@@ -434,12 +485,21 @@ void Worksheet::write_error(std::uint32_t row, std::uint32_t col, ErrorValue err
 void Worksheet::write_formula(std::uint32_t row, std::uint32_t col, std::string_view formula, const Format* format) {
     if (!formula.empty() && formula.front() == '=') formula.remove_prefix(1);
     const std::uint32_t xf = s_->book->styles.xf_index(format);
-    SheetCell& c = s_->cell(row, col);
+    detail::RowCells& r = s_->row_of(row, col);
+    SheetCell& c = r.cell(col);
     c.kind = SheetCell::kFormula;
     c.xf = xf;
-    c.text_at = static_cast<std::uint32_t>(s_->texts.size());
+    c.text_at = static_cast<std::uint32_t>(r.texts.size());
     c.text_size = static_cast<std::uint32_t>(formula.size());
-    s_->texts += formula;
+    r.texts += formula;
+}
+
+void Worksheet::hold_first_rows(std::uint32_t count) {
+    detail::SheetState& s = *s_;
+    s.check_open("hold rows");
+    if (s.row >= 0 || !s.later_rows.empty() || !s.held.empty() || count >= kMaxRows)
+        throw Error("cannot hold the first rows of the sheet '" + s.name + "': rows are already written");
+    s.held.resize(count);
 }
 
 void Worksheet::merge_range(CellRange range, std::string_view text, const Format* format) {
@@ -458,14 +518,16 @@ void Worksheet::set_row(std::uint32_t row, double height, const Format* format, 
     detail::SheetState& s = *s_;
     s.check_open("set a row");
     if (row >= kMaxRows) throw Error("cannot set row " + std::to_string(row + 1) + " of the sheet '" + s.name + "'");
-    if (static_cast<std::int64_t>(row) < s.row)
+    if (row >= s.held.size() && static_cast<std::int64_t>(row) < s.row)
         throw Error("cannot set row " + std::to_string(row + 1) + " of the sheet '" + s.name + "': row " +
                     std::to_string(s.row + 1) + " is already written");
     if (options.level > 7) options.level = 7;
     detail::RowSpec spec{height, s.book->styles.xf_index(format), options, true};
     s.extend(row, s.has_dims ? s.min_col : 0);
-    if (static_cast<std::int64_t>(row) == s.row)
-        s.spec = spec;
+    if (row < s.held.size())
+        s.held[row].spec = spec;
+    else if (static_cast<std::int64_t>(row) == s.row)
+        s.current.spec = spec;
     else
         s.later_rows[row] = spec;
 }

@@ -3,7 +3,7 @@
 // package (content types first, then the parts they name) is written in one pass.
 //
 // Rows are written in order: a row is complete, and its XML made, as soon as a later row is
-// written. Within the current row cells may come in any order, a later write replacing an
+// written (only a sheet's held first rows, see hold_first_rows, wait until it is finished). Within the current row cells may come in any order, a later write replacing an
 // earlier one. Sheets may be filled side by side. Faults in use (an earlier row, a cell out of
 // range, an over-long text, a name that cannot be a sheet name) throw igxl::Error.
 #pragma once
@@ -82,6 +82,11 @@ public:
     void write_string(std::uint32_t row, std::uint32_t col, std::string_view text, const Format* format = nullptr);
     void write_number(std::uint32_t row, std::uint32_t col, double value, const Format* format = nullptr);
     void write_boolean(std::uint32_t row, std::uint32_t col, bool value, const Format* format = nullptr);
+    // As write_string, keeping a view of text rather than a copy: the caller keeps the bytes
+    // unchanged until the row is made into XML (when a later row is written or the sheet
+    // finished).
+    void write_string_unowned(std::uint32_t row, std::uint32_t col, std::string_view text,
+                              const Format* format = nullptr);
     // Without a format there is nothing to keep and nothing is written.
     void write_blank(std::uint32_t row, std::uint32_t col, const Format* format = nullptr);
     // The error a formula returns, written as that formula with its result, as spreadsheet
@@ -93,6 +98,11 @@ public:
                        const Format* format = nullptr);
     // One cell over range, text in its top-left cell (which must be in a row not yet passed).
     void merge_range(CellRange range, std::string_view text, const Format* format = nullptr);
+
+    // The first count rows (a header completed while the rows below it are found) stay open to
+    // writes and row settings until the sheet is finished, while the rows below stream as usual.
+    // Called before anything is written.
+    void hold_first_rows(std::uint32_t count);
 
     // Height, format and outline of a row not yet passed; set again, the row takes the later.
     void set_row(std::uint32_t row, double height = kDefaultRowHeight, const Format* format = nullptr,

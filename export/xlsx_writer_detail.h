@@ -50,7 +50,16 @@ StyleKey style_key(const Format& f);
 struct Styles {
     std::vector<StyleKey> xfs{StyleKey{}};  // cell formats; 0 is the default
     std::vector<StyleKey> dxfs;             // formats of conditional rules
-    std::uint32_t xf_index(const Format* f);
+    // Each format's cell format index once it is known: looked up by address for every cell
+    // written, rather than compared by content.
+    std::vector<std::pair<const Format*, std::uint32_t>> known;
+    std::uint32_t xf_index(const Format* f) {
+        if (!f) return 0;
+        for (const auto& [format, index] : known)
+            if (format == f) return index;
+        return add_xf(f);
+    }
+    std::uint32_t add_xf(const Format* f);
     std::uint32_t dxf_index(const Format* f);
 };
 std::string styles_xml(const Styles& styles);
@@ -73,13 +82,33 @@ struct RowSpec {
 };
 
 struct SheetCell {
-    enum Kind : std::uint8_t { kString, kShared, kNumber, kBoolean, kBlank, kError, kFormula };
-    std::uint32_t col;
-    Kind kind;
-    std::uint32_t xf;
-    double number;           // number, boolean 0/1, error code, shared string index
-    std::uint32_t text_at;   // string, formula: where in the row's text store
+    // kStringView: a text the caller keeps alive until its row is made into XML.
+    enum Kind : std::uint8_t { kString, kStringView, kShared, kNumber, kBoolean, kBlank, kError, kFormula };
+    union {
+        double number;     // number, boolean 0/1, error code, shared string index
+        const char* view;  // kStringView
+    };
+    std::uint32_t text_at;  // string, formula: where in the row's text store
     std::uint32_t text_size;
+    std::uint32_t col;
+    std::uint32_t xf;
+    Kind kind;
+};
+
+// A row's cells as they came (a later write to a column replacing the earlier), its texts and
+// settings.
+struct RowCells {
+    RowSpec spec;
+    std::vector<SheetCell> cells;
+    std::string texts;
+    bool sorted = true;
+    SheetCell& cell(std::uint32_t c);
+    void clear() {
+        cells.clear();
+        texts.clear();
+        sorted = true;
+        spec = RowSpec{};
+    }
 };
 
 struct ColumnSpec {
@@ -136,11 +165,11 @@ struct SheetState {
     std::string xml;  // made, not yet compressed
 
     std::int64_t row = -1;  // the current row
-    RowSpec spec;
-    std::vector<SheetCell> cells;
-    std::string texts;
-    bool cells_sorted = true;
+    RowCells current;
     std::map<std::uint32_t, RowSpec> later_rows;
+    // The first rows, a header filled in while the rows below it are written: kept apart and
+    // made into XML with the sheet's head.
+    std::vector<RowCells> held;
 
     bool has_dims = false;
     std::uint32_t min_row = 0, max_row = 0, min_col = 0, max_col = 0;
@@ -167,17 +196,21 @@ struct SheetState {
     void extend(std::uint32_t r, std::uint32_t c);
     void move_to(std::uint32_t r);
     void emit_row();
-    void emit_spec_only(std::uint32_t r, const RowSpec& spec);
+    // A row's XML onto out.
+    void render_row(std::string& out, std::uint32_t r, RowCells& cells);
+    void emit_spec_only(std::string& out, std::uint32_t r, const RowSpec& spec);
     std::uint32_t column_xf(std::uint32_t col) const;
-    SheetCell& cell(std::uint32_t r, std::uint32_t c);
+    // The cell to fill and the row it is in (whose texts store holds its text).
+    RowCells& row_of(std::uint32_t r, std::uint32_t c);
     void maybe_compress();
     void spool(std::vector<std::string> pieces);
     void check_open(const char* what) const;
     // Ends sheetData and writes what follows it; frees the compressor.
     void finish_rows();
-    // Adds the head before the rows; fills part.
+    // Adds the head (with the held rows) before the rows; fills part.
     void finish(bool with_vba);
     std::string head_xml(bool with_vba) const;
+    std::string held_rows_xml();
     std::string tail_xml() const;
 };
 

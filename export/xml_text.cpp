@@ -1,5 +1,7 @@
 // XML text of the workbook writer's parts: escaping, numbers, cell names.
+#include <array>
 #include <charconv>
+#include <cstdint>
 #include <cmath>
 
 #include "export/xlsx_writer_detail.h"
@@ -13,22 +15,44 @@ namespace {
 
 // Characters below 0x20 other than tab and line feed cannot stand in XML 1.0; Excel reads them
 // back from the _xHHHH_ form.
-inline bool is_control(unsigned char c) { return c < 0x20 && c != '\t' && c != '\n'; }
+constexpr bool is_control(unsigned char c) { return c < 0x20 && c != '\t' && c != '\n'; }
+
+// Bytes that need more than copying: 1 in element text, 2 only in an attribute.
+constexpr auto kSpecial = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (int c = 0; c < 0x20; ++c) t[c] = is_control(static_cast<unsigned char>(c)) ? 1 : 0;
+    t['&'] = t['<'] = t['>'] = 1;
+    t['"'] = 2;
+    return t;
+}();
 
 template <bool Attribute>
 void append_escaped(std::string& out, std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    // Most texts have nothing to escape: found in one scan and copied whole.
+    for (; i < n; ++i) {
+        const std::uint8_t k = kSpecial[p[i]];
+        if (k == 1 || (Attribute && k == 2)) break;
+    }
+    if (i == n) {
+        out.append(text.data(), n);
+        return;
+    }
     size_t plain = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
+    for (; i < n; ++i) {
+        const unsigned char c = p[i];
+        const std::uint8_t k = kSpecial[c];
+        if (k == 0 || (!Attribute && k == 2)) continue;
         const char* rep = nullptr;
         switch (c) {
             case '&': rep = "&amp;"; break;
             case '<': rep = "&lt;"; break;
             case '>': rep = "&gt;"; break;
-            case '"': if (Attribute) rep = "&quot;"; break;
+            case '"': rep = "&quot;"; break;
             default: break;
         }
-        if (!rep && !is_control(c)) continue;
         out.append(text.data() + plain, i - plain);
         plain = i + 1;
         if (rep) {

@@ -380,3 +380,65 @@ TEST(WorkbookWriter, CrcOfJoinedRunsFromTheirParts) {
 }
 
 }  // namespace
+
+namespace {
+
+// One sheet's XML from a workbook written by fill.
+template <class Fill>
+std::string sheet_xml_of(const fs::path& book, Fill fill) {
+    {
+        xw::Workbook wb(book.string());
+        const xw::Format* bold = &wb.add_format()->set_bold();
+        fill(wb.add_worksheet("S"), bold);
+        wb.close();
+    }
+    return igxl::testing::zip_member(book.string(), "xl/worksheets/sheet1.xml");
+}
+
+}  // namespace
+
+TEST(WorkbookWriter, HeldHeaderRowFilledLastIsWrittenAsIfFilledFirst) {
+    const fs::path dir = fresh_dir("held");
+    const std::string plain = sheet_xml_of(dir / "plain.xlsx", [](xw::Worksheet& ws, const xw::Format* bold) {
+        ws.set_row(0, 20, bold, {false, 1, false});
+        ws.write_string(0, 0, "Name");
+        ws.write_string(0, 3, "Late");
+        for (std::uint32_t r = 1; r < 2000; ++r) {
+            ws.write_string(r, 0, "row " + std::to_string(r));
+            ws.write_number(r, 1, r * 0.5);
+        }
+        ws.set_row(2000, 15, nullptr, {true, 2, false});
+    });
+    // The same cells with the header written after the rows below it, partly twice.
+    std::vector<std::string> texts;  // kept until the sheet is written: the rows hold views of them
+    for (std::uint32_t r = 0; r < 2000; ++r) texts.push_back("row " + std::to_string(r));
+    const std::string held = sheet_xml_of(dir / "held.xlsx", [&texts](xw::Worksheet& ws, const xw::Format* bold) {
+        ws.hold_first_rows(1);
+        ws.write_string(0, 3, "Early");
+        for (std::uint32_t r = 1; r < 2000; ++r) {
+            ws.write_string(r, 1, "replaced");
+            ws.write_string_unowned(r, 0, texts[r]);
+            ws.write_number(r, 1, r * 0.5);
+            if (r == 1000) ws.write_string(0, 3, "Late");
+        }
+        ws.set_row(2000, 15, nullptr, {true, 2, false});
+        ws.write_string(0, 0, "Name");
+        ws.set_row(0, 20, bold, {false, 1, false});
+    });
+    EXPECT_NE(plain.find("<sheetData><row r=\"1\""), std::string::npos) << plain.substr(0, 600);
+    EXPECT_EQ(held.size(), plain.size());
+    EXPECT_TRUE(held == plain) << held.substr(0, 600);
+
+    // Holding comes before anything is written; rows below the held ones stay in order.
+    xw::Workbook wb((dir / "faults.xlsx").string());
+    xw::Worksheet& late = wb.add_worksheet("Late");
+    late.write_string(0, 0, "x");
+    EXPECT_THROW(late.hold_first_rows(1), igxl::Error);
+    xw::Worksheet& ws = wb.add_worksheet("Held");
+    ws.hold_first_rows(2);
+    ws.write_string(3, 0, "x");
+    ws.write_string(1, 0, "held row");  // still open
+    EXPECT_THROW(ws.write_string(2, 0, "passed"), igxl::Error);
+    ws.finish();
+    EXPECT_THROW(ws.write_string(0, 0, "finished"), igxl::Error);
+}
