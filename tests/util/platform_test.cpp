@@ -123,7 +123,7 @@ TEST(PlatformTempNames, OnlyTheLayersOwnPatternCounts) {
 
 // Another process writing into the same folder (a second engineer's check, a CI job): its file
 // is left alone as long as it lives, and removed once it was killed.
-TEST_F(PlatformTest, AnotherProcessesFileStaysWhileItLivesAndGoesOnceKilled) {
+TEST_F(PlatformTest, AFileAnotherProcessHoldsStaysWhileItLivesAndGoesOnceKilled) {
     int to_parent[2], to_child[2];
     ASSERT_EQ(::pipe(to_parent), 0);
     ASSERT_EQ(::pipe(to_child), 0);
