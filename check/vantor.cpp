@@ -299,6 +299,12 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
     findings_ = FindingsResult{};
     run_jobs_.clear();
     std::string output = util::join_path(work_dir, report_file_name(report_time_));
+    // What a killed check left of its report (a check writing into this folder right now keeps its own).
+    for (const std::string& left : util::remove_abandoned_temp_files(work_dir, [](std::string_view name) {
+             return name.starts_with("Vantor_") && name.ends_with(".xlsm");
+         }))
+        report(diag::Severity::warning, "check.stale-temp-removed",
+               "Warning: removed a temporary file left by an interrupted check: " + left, diag::kBoth);
 
     // Each sheet's rows are made into XML and compressed as they are written, so a program of
     // 100,000 tests needs no more memory for its report than for one job's sheet.

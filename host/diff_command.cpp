@@ -131,6 +131,23 @@ int run_diff_command(const DiffCommand& o, const std::string& version) {
         result.new_program = o.new_program;
 
         fs::create_directories(util::path_from_utf8(o.out_dir));
+        // What a killed diff left of its outputs; a diff writing into the same folder keeps its own.
+        auto say_removed = [&console](const std::string& left) {
+            diag::emit(console, diag::Severity::warning, "diff.stale-temp-removed",
+                       "removed a temporary file left by an interrupted diff: " + left, diag::kConsole);
+        };
+        for (const std::string& left : util::remove_abandoned_temp_files(o.out_dir, [](std::string_view name) {
+                 return name.starts_with("VantorDiff_") && name.ends_with(".xlsx");
+             }))
+            say_removed(left);
+        if (!o.json_path.empty()) {
+            const fs::path json = util::path_from_utf8(o.json_path);
+            const std::string name = util::path_to_utf8(json.filename());
+            for (const std::string& left : util::remove_abandoned_temp_files(
+                     json.has_parent_path() ? util::path_to_utf8(json.parent_path()) : ".",
+                     [&name](std::string_view final_name) { return final_name == name; }))
+                say_removed(left);
+        }
         const std::string book = util::join_path(o.out_dir, workbook_name(util::local_time(std::time(nullptr))));
         diff::write_diff_workbook(result, book);
         if (!o.json_path.empty()) diff::write_diff_json(result, o.json_path, version);

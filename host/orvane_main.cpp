@@ -74,6 +74,50 @@ std::string new_modules_folder(const std::string& workbook, const std::string& o
     return path;
 }
 
+// The refactor journal: a section "# <time> 重构开始" per run that rewrites modules, a line
+// "time<TAB>module<TAB>backup" before each module takes its new bytes, and "# <time> 重构报告:
+// <report>" once the run's report is written. A last section without its report line is a run
+// that was killed: the modules it names were rewritten, or about to be.
+constexpr std::string_view kJournalStart = " 重构开始";
+constexpr std::string_view kJournalReport = " 重构报告: ";
+
+struct UnfinishedRefactor {
+    bool found = false;
+    std::string started;
+    std::vector<std::pair<std::string, std::string>> modules;  // module, its backup
+};
+
+UnfinishedRefactor unfinished_refactor(const std::string& journal) {
+    UnfinishedRefactor run;
+    std::string text;
+    try {
+        if (!igxl::util::file_exists(journal)) return run;
+        text = igxl::util::read_file(journal);
+    } catch (const std::exception&) {
+        return run;  // a journal that cannot be read tells nothing; the run writes its own lines
+    }
+    for (std::string_view line : igxl::util::split(text, '\n')) {
+        if (line.starts_with("# ")) {
+            if (line.ends_with(kJournalStart)) {
+                run = UnfinishedRefactor{true, std::string(line.substr(2, line.size() - 2 - kJournalStart.size())), {}};
+            } else if (line.find(kJournalReport) != std::string_view::npos) {
+                run = UnfinishedRefactor{};
+            }
+            continue;
+        }
+        const auto fields = igxl::util::split(line, '\t');
+        if (run.found && fields.size() == 3) run.modules.emplace_back(fields[1], fields[2]);
+    }
+    return run;
+}
+
+std::string journal_time() {
+    char stamp[32];
+    const std::tm t = igxl::util::local_time(std::time(nullptr));
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &t);
+    return stamp;
+}
+
 std::string sum_line(const VBTRefactorer::Totals& t) {
     return "结果: 已应用 " + std::to_string(t.applied) + "，已是新名称 " + std::to_string(t.already_applied) +
            "，已跳过 " + std::to_string(t.skipped) + "，失败 " + std::to_string(t.failed) + " (共 " +
@@ -208,6 +252,12 @@ int main(int argc, char** argv) {
             return 0;
         }
         say("使用已有报告: " + report_path);
+        const std::string journal = igxl::util::join_path(report_dir, "VBT_Refactor_Journal.log");
+        if (const UnfinishedRefactor last = unfinished_refactor(journal); last.found) {
+            say("警告：上次重构 (开始于 " + last.started + ") 未正常结束，没有生成重构报告；重构日志 " + journal +
+                " 记录了它已改写或正在改写的 " + std::to_string(last.modules.size()) + " 个模块:");
+            for (const auto& [module, backup] : last.modules) say("  " + module + " (备份: " + backup + ")");
+        }
         igxl::util::watch_stop_signals();
         if (!yes) {
             std::cout << std::endl << "是否继续自动重构？(y/N): " << std::flush;
@@ -233,7 +283,7 @@ int main(int argc, char** argv) {
         }
         RefactorOptions options;
         options.root = workbook ? modules_folder : directory;
-        options.journal_path = igxl::util::join_path(report_dir, "VBT_Refactor_Journal.log");
+        options.journal_path = journal;
         options.stop_requested = [] { return igxl::util::stop_requested(); };
         VBTRefactorer refactorer(parser, sink, options);
         if (!refactorer.apply_changes_from_excel(report_path)) return error("重构应用失败", kFailed);
@@ -247,6 +297,14 @@ int main(int argc, char** argv) {
         // The report records what was done, also when the run was stopped or partly failed.
         std::string written = writer->generate_refactor_report(refactorer.changes_made, report_dir);
         say("✓ 重构报告已生成: " + written);
+        // The journal's last run is complete: the next run need not point at it.
+        if (igxl::util::file_exists(journal)) {
+            try {
+                igxl::util::append_durably(journal, "# " + journal_time() + std::string(kJournalReport) + written + "\n");
+            } catch (const std::exception& e) {
+                error(std::string("警告：无法写入重构日志: ") + e.what(), 0);
+            }
+        }
         if (workbook) {
             folder.keep = totals.applied > 0;
             if (folder.keep)

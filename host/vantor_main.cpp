@@ -347,6 +347,19 @@ int main(int argc, char** argv) {
     }
     try {
         fs::create_directories(igxl::util::path_from_utf8(out_dir));
+        // What a killed check left of the findings files it was writing (the report's own are
+        // the driver's to clear).
+        for (const std::string* out : {&json_out, &sarif_out}) {
+            if (out->empty()) continue;
+            const fs::path path = igxl::util::path_from_utf8(*out);
+            const std::string name = igxl::util::path_to_utf8(path.filename());
+            const std::string folder = path.has_parent_path() ? igxl::util::path_to_utf8(path.parent_path()) : ".";
+            for (const std::string& left : igxl::util::remove_abandoned_temp_files(
+                     folder, [&name](std::string_view final_name) { return final_name == name; }))
+                igxl::diag::emit(sink, igxl::diag::Severity::warning, "check.stale-temp-removed",
+                                 "Warning: removed a temporary file left by an interrupted check: " + left,
+                                 igxl::diag::kConsole);
+        }
         auto reports = driver->run(chosen, out_dir);
         console.finish();
         for (const auto& path : reports)

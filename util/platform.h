@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -109,7 +110,8 @@ void write_new_file(const std::string& path, std::string_view bytes);
 
 // For writers that want a file name to write to (a spreadsheet library, say): a temporary file
 // beside the final path that takes the final name only on commit(). Destroyed uncommitted, it
-// removes the temporary file, so a failed write leaves nothing under either name.
+// removes the temporary file, so a failed write leaves nothing under either name. The object holds
+// the temporary file (see remove_abandoned_file) for its whole life, whoever else opens it by name.
 class AtomicFile {
 public:
     explicit AtomicFile(std::string final_path);
@@ -132,14 +134,33 @@ public:
     void discard() noexcept;
 
 private:
+    void release_hold() noexcept;
     std::string final_, temp_;
     bool open_ = true;
+    std::intptr_t hold_ = -1;  // the OS's descriptor or handle that marks the file as being written
 };
 
 // Names of temporary files this layer makes beside a final path: "<final name>.tmp" and six
 // characters. Lets a later run recognise what a killed predecessor left.
 inline constexpr std::string_view kTempFileInfix = ".tmp";
 bool is_temp_file_of(std::string_view file_name, std::string_view final_name);
+// The final name a temporary file name stands for, its ".tmpXXXXXX" endings taken off (a scratch
+// file beside a report's temporary file has two); empty when file_name is no temporary file name.
+std::string final_name_of_temp(std::string_view file_name);
+
+// Every temporary file above is held by its writer from the moment it is created until it is
+// renamed into place or removed (POSIX: an exclusive flock on a descriptor kept open; Windows: a
+// handle kept open, which an exclusive open cannot get past). remove_abandoned_file removes path
+// only when nobody holds it, i.e. the run that wrote it is gone (killed, or the machine lost
+// power): a file a live run is writing right now, in this process or another, is left alone.
+// True when it was removed. Never throws.
+bool remove_abandoned_file(const std::string& path) noexcept;
+
+// Removes from folder the temporary files killed runs left: each whose final name (see
+// final_name_of_temp) ours() accepts and that no live writer holds. Never descends into
+// subfolders. Returns the removed files' paths in name order. Never throws.
+std::vector<std::string> remove_abandoned_temp_files(const std::string& folder,
+                                                     const std::function<bool(std::string_view final_name)>& ours);
 
 // ---- temporary folders ----
 // Makes a new empty folder "<prefix>XXXXXX" in the system's temporary folder; returns its path.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -60,14 +61,41 @@ std::string random_suffix() {
     return s;
 }
 
+bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// True when path still names the file open as fd.
+bool still_named(int fd, const std::string& path) {
+    struct stat by_fd {}, by_name {};
+    return ::fstat(fd, &by_fd) == 0 && ::lstat(path.c_str(), &by_name) == 0 && same_file(by_fd, by_name);
+}
+
 // Creates a new file "<final>.tmpXXXXXX" beside final_path with the usual permissions
-// (0666 less the umask, as any new file). Returns its descriptor; temp receives the name.
+// (0666 less the umask, as any new file), held for writing: an exclusive flock on the returned
+// descriptor, which lives as long as the descriptor (flock locks belong to the open file, so the
+// writer opening and closing the file by name elsewhere never drops it). temp receives the name.
 int create_temp_beside(const std::string& final_path, std::string& temp) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp = final_path + std::string(kTempFileInfix) + random_suffix();
         int fd = retry([&] { return ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
-        if (fd >= 0) return fd;
-        if (errno != EEXIST) fail("create a temporary file beside", final_path, errno);
+        if (fd < 0) {
+            if (errno != EEXIST) fail("create a temporary file beside", final_path, errno);
+            continue;
+        }
+        // Another run sweeping the folder may take the file between its creation and the lock
+        // (it is not held yet, so it looks abandoned): it removes the file while holding the lock,
+        // so once the lock is ours the name tells whether the file is still there.
+        if (retry([&] { return ::flock(fd, LOCK_EX); }) != 0) {
+            const int err = errno;
+            // A file system without locks still gets its temporary files; they are just not
+            // told apart from a dead run's.
+            if (err != ENOLCK && err != EOPNOTSUPP && err != EINVAL) {
+                ::close(fd);
+                ::unlink(temp.c_str());
+                fail("create a temporary file beside", final_path, err);
+            }
+        }
+        if (still_named(fd, temp)) return fd;
+        ::close(fd);
     }
     fail("create a temporary file beside", final_path, EEXIST);
 }
@@ -91,12 +119,13 @@ void keep_permissions(int fd, const std::string& path) {
     if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
 }
 
-// Flushes fd, closes it and renames temp over final; on failure removes temp and throws.
+// Flushes fd, renames temp over final and closes fd; on failure removes temp and throws. The
+// rename comes before the close, so the file is held until it has its final name.
 void finish_temp(int fd, const std::string& temp, const std::string& final_path) {
     int err = 0;
     if (::fsync(fd) != 0) err = errno;
-    if (::close(fd) != 0 && !err) err = errno;
     if (!err && ::rename(temp.c_str(), final_path.c_str()) != 0) err = errno;
+    if (::close(fd) != 0 && !err) err = errno;
     if (err) {
         ::unlink(temp.c_str());
         fail("write", final_path, err);
@@ -270,10 +299,11 @@ void write_new_file(const std::string& path, std::string_view bytes) {
     // taken: a killed run never leaves a partial file that looks like a whole one.
     std::string temp;
     int fd = create_temp_beside(path, temp);
+    // The descriptor (and with it the hold on the temporary file) is closed only once the file
+    // has its name or is gone.
     int err = 0;
     if (!write_all(fd, bytes)) err = errno;
     if (!err && ::fsync(fd) != 0) err = errno;
-    if (::close(fd) != 0 && !err) err = errno;
     if (!err && ::link(temp.c_str(), path.c_str()) != 0) {
         err = errno;
         // A file system without hard links: take the name unless something holds it already.
@@ -282,6 +312,7 @@ void write_new_file(const std::string& path, std::string_view bytes) {
             if (::lstat(path.c_str(), &st) == 0) {
                 err = EEXIST;
             } else if (::rename(temp.c_str(), path.c_str()) == 0) {
+                ::close(fd);
                 sync_folder(path);
                 return;
             } else {
@@ -290,16 +321,24 @@ void write_new_file(const std::string& path, std::string_view bytes) {
         }
     }
     ::unlink(temp.c_str());
+    if (::close(fd) != 0 && !err) err = errno;
     if (err) fail("write", path, err);
     sync_folder(path);
 }
 
 AtomicFile::AtomicFile(std::string final_path) : final_(std::move(final_path)) {
-    int fd = create_temp_beside(final_, temp_);
-    ::close(fd);
+    hold_ = create_temp_beside(final_, temp_);
 }
 
-AtomicFile::~AtomicFile() { discard(); }
+AtomicFile::~AtomicFile() {
+    discard();
+    release_hold();
+}
+
+void AtomicFile::release_hold() noexcept {
+    if (hold_ >= 0) ::close(static_cast<int>(hold_));
+    hold_ = -1;
+}
 
 void AtomicFile::commit() {
     if (!open_) throw Error("cannot write '" + final_ + "': already committed or discarded");
@@ -308,10 +347,17 @@ void AtomicFile::commit() {
     if (fd < 0) {
         int err = errno;
         ::unlink(temp_.c_str());
+        release_hold();
         fail("write", final_, err);
     }
     keep_permissions(fd, final_);
-    finish_temp(fd, temp_, final_);
+    try {
+        finish_temp(fd, temp_, final_);
+    } catch (...) {
+        release_hold();
+        throw;
+    }
+    release_hold();
 }
 
 bool AtomicFile::commit_as_new(const std::string& path) {
@@ -331,6 +377,7 @@ bool AtomicFile::commit_as_new(const std::string& path) {
             if (!err) {
                 open_ = false;
                 final_ = path;
+                release_hold();
                 sync_folder(path);
                 return true;
             }
@@ -338,6 +385,7 @@ bool AtomicFile::commit_as_new(const std::string& path) {
     }
     open_ = false;
     ::unlink(temp_.c_str());
+    release_hold();
     if (err) fail("write", path, err);
     final_ = path;
     sync_folder(path);
@@ -348,6 +396,22 @@ void AtomicFile::discard() noexcept {
     if (!open_) return;
     open_ = false;
     ::unlink(temp_.c_str());
+    release_hold();
+}
+
+bool remove_abandoned_file(const std::string& path) noexcept {
+    // O_NONBLOCK: a FIFO standing at such a name must not stop the sweep.
+    int fd = retry([&] { return ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); });
+    if (fd < 0) return false;
+    bool removed = false;
+    struct stat st {};
+    // The lock is kept while removing: a writer that created the file but has not locked it yet
+    // waits for it, then finds the name gone and makes another.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && retry([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0 &&
+        still_named(fd, path))
+        removed = ::unlink(path.c_str()) == 0;
+    ::close(fd);
+    return removed;
 }
 
 void append_durably(const std::string& path, std::string_view text) {

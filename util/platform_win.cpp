@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <random>
+#include <utility>
 
 #include "util/error.h"
 #include "util/platform.h"
@@ -129,11 +130,19 @@ struct Handle {
     }
 };
 
-// Creates a new file "<final>.tmpXXXXXX" beside final_path; temp receives its name.
-HANDLE create_temp_beside(const std::string& final_path, std::string& temp) {
+// A temporary file is held by a handle open from its creation to its rename: the sweep of a later
+// run opens a file exclusively before it removes it, which fails while any handle is open. The
+// handle lets others read, write, rename and delete, so the writer can open the file by name and
+// rename it into place while it is still held.
+constexpr DWORD kHeldShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Creates a new file "<final>.tmpXXXXXX" beside final_path, opened with access; temp receives its
+// name. The handle returned holds it (see kHeldShare) from the moment it exists.
+HANDLE create_temp_beside(const std::string& final_path, std::string& temp,
+                          DWORD access = GENERIC_READ | GENERIC_WRITE) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp = final_path + std::string(kTempFileInfix) + random_suffix();
-        HANDLE h = ::CreateFileW(widen(temp).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        HANDLE h = ::CreateFileW(widen(temp).c_str(), access, kHeldShare, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) return h;
         DWORD err = ::GetLastError();
@@ -182,13 +191,24 @@ DWORD replace_with(const std::string& temp, const std::string& target) {
     return ::GetLastError();
 }
 
-// Flushes and closes h (the temporary file temp), then puts it in place of final_path; on
-// failure removes temp and throws.
+// Puts temp in place of target while hold still holds it; should Windows refuse to rename a file
+// that is open (a sharing violation), the hold is let go for the rename. 0 or the error code.
+DWORD replace_held(Handle& hold, const std::string& temp, const std::string& target) {
+    DWORD err = replace_with(temp, target);
+    if (err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED || err == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+        hold.close();
+        err = replace_with(temp, target);
+    }
+    return err;
+}
+
+// Flushes h (the temporary file temp), puts it in place of final_path and closes it; on failure
+// removes temp and throws.
 void finish_temp(Handle& h, const std::string& temp, const std::string& final_path) {
     DWORD err = 0;
     if (!::FlushFileBuffers(h.h)) err = ::GetLastError();
-    if (!h.close() && !err) err = ::GetLastError();
-    if (!err) err = replace_with(temp, final_path);
+    if (!err) err = replace_held(h, temp, final_path);
+    if (h.ok() && !h.close() && !err) err = ::GetLastError();
     if (err) {
         ::DeleteFileW(widen(temp).c_str());
         fail("write", final_path, err);
@@ -452,9 +472,16 @@ void write_new_file(const std::string& path, std::string_view bytes) {
     DWORD err = 0;
     if (!write_all(h.h, bytes)) err = ::GetLastError();
     if (!err && !::FlushFileBuffers(h.h)) err = ::GetLastError();
-    if (!h.close() && !err) err = ::GetLastError();
-    if (!err && !::MoveFileExW(widen(temp).c_str(), widen(path).c_str(), MOVEFILE_WRITE_THROUGH))
+    // Moved while still held, unless Windows refuses to move an open file.
+    auto move = [&] { return ::MoveFileExW(widen(temp).c_str(), widen(path).c_str(), MOVEFILE_WRITE_THROUGH); };
+    if (!err && !move()) {
         err = ::GetLastError();
+        if (err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED) {
+            h.close();
+            err = move() ? 0 : ::GetLastError();
+        }
+    }
+    if (h.ok() && !h.close() && !err) err = ::GetLastError();
     if (err) {
         ::DeleteFileW(widen(temp).c_str());
         fail("write", path, err);
@@ -462,45 +489,70 @@ void write_new_file(const std::string& path, std::string_view bytes) {
 }
 
 AtomicFile::AtomicFile(std::string final_path) : final_(std::move(final_path)) {
-    Handle h(create_temp_beside(final_, temp_));
+    // Read access only: the writer opens the file by name for writing, with whatever sharing its
+    // library asks for, and a handle that reads still blocks an exclusive open.
+    hold_ = reinterpret_cast<std::intptr_t>(create_temp_beside(final_, temp_, GENERIC_READ));
 }
 
-AtomicFile::~AtomicFile() { discard(); }
+AtomicFile::~AtomicFile() {
+    discard();
+    release_hold();
+}
+
+void AtomicFile::release_hold() noexcept {
+    if (hold_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(hold_));
+    hold_ = -1;
+}
 
 void AtomicFile::commit() {
     if (!open_) throw Error("cannot write '" + final_ + "': already committed or discarded");
     open_ = false;
-    Handle h(::CreateFileW(widen(temp_).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    Handle hold(reinterpret_cast<HANDLE>(std::exchange(hold_, -1)));
+    Handle h(::CreateFileW(widen(temp_).c_str(), GENERIC_READ | GENERIC_WRITE, kHeldShare, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.ok()) {
-        DWORD err = ::GetLastError();
+    DWORD err = h.ok() ? 0 : ::GetLastError();
+    if (!err && !::FlushFileBuffers(h.h)) err = ::GetLastError();
+    if (h.ok() && !h.close() && !err) err = ::GetLastError();
+    if (!err) err = replace_held(hold, temp_, final_);
+    if (err) {
         ::DeleteFileW(widen(temp_).c_str());
         fail("write", final_, err);
     }
-    finish_temp(h, temp_, final_);
 }
 
 bool AtomicFile::commit_as_new(const std::string& path) {
     if (!open_) throw Error("cannot write '" + path + "': already committed or discarded");
     DWORD err = 0;
     {
-        Handle h(::CreateFileW(widen(temp_).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+        Handle h(::CreateFileW(widen(temp_).c_str(), GENERIC_READ | GENERIC_WRITE, kHeldShare, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!h.ok()) err = ::GetLastError();
         if (!err && !::FlushFileBuffers(h.h)) err = ::GetLastError();
         if (h.ok() && !h.close() && !err) err = ::GetLastError();
     }
     // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken, in one step, so
     // two runs finishing at once never take the same name.
-    if (!err && ::MoveFileExW(widen(temp_).c_str(), widen(path).c_str(), MOVEFILE_WRITE_THROUGH)) {
+    auto move = [&] { return ::MoveFileExW(widen(temp_).c_str(), widen(path).c_str(), MOVEFILE_WRITE_THROUGH); };
+    bool moved = !err && move();
+    if (!err && !moved) {
+        err = ::GetLastError();
+        // Windows refusing to move an open file: the hold is let go for the move.
+        if (err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED) {
+            release_hold();
+            moved = move();
+            err = moved ? 0 : ::GetLastError();
+        }
+    }
+    if (moved) {
         open_ = false;
         final_ = path;
+        release_hold();
         return true;
     }
-    if (!err) err = ::GetLastError();
     if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS) return false;
     open_ = false;
     ::DeleteFileW(widen(temp_).c_str());
+    release_hold();
     fail("write", path, err);
 }
 
@@ -508,6 +560,26 @@ void AtomicFile::discard() noexcept {
     if (!open_) return;
     open_ = false;
     remove_file(temp_);
+    release_hold();
+}
+
+bool remove_abandoned_file(const std::string& path) noexcept {
+    try {
+        // No sharing at all: the open fails while anyone (a live writer's hold) has the file open,
+        // and while it is open here nobody else can open it.
+        Handle h(::CreateFileW(widen(path).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!h.ok()) return false;
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!::GetFileInformationByHandle(h.h, &info) ||
+            (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+            return false;
+        FILE_DISPOSITION_INFO dispose{};
+        dispose.DeleteFile = TRUE;
+        return ::SetFileInformationByHandle(h.h, FileDispositionInfo, &dispose, sizeof dispose) != 0;
+    } catch (...) {
+        return false;
+    }
 }
 
 void append_durably(const std::string& path, std::string_view text) {

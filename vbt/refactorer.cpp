@@ -648,23 +648,16 @@ void VBTRefactorer::remove_stale_temp_files() const {
         dirs.insert(util::path_from_utf8(path).parent_path());
         modules.insert(util::path_to_utf8(util::path_from_utf8(path).filename()));
     }
-    for (const fs::path& dir : dirs) {
-        std::error_code ec;
-        for (fs::directory_iterator it(dir.empty() ? fs::path(".") : dir, ec), end; !ec && it != end; it.increment(ec)) {
-            const std::string name = util::path_to_utf8(it->path().filename());
-            const size_t tmp_at = name.size() >= util::kTempFileInfix.size() + 6 ? name.size() - util::kTempFileInfix.size() - 6 : 0;
-            if (tmp_at == 0 || name.compare(tmp_at, util::kTempFileInfix.size(), util::kTempFileInfix) != 0) continue;
-            const std::string final_name = name.substr(0, tmp_at);
-            bool ours = modules.count(final_name) > 0;
-            for (const std::string& m : modules)
-                ours = ours || (final_name.rfind(m + ".backup_", 0) == 0);
-            if (!ours || !util::is_temp_file_of(name, final_name)) continue;
-            std::error_code rm;
-            if (fs::remove(it->path(), rm))
-                say(diag::Severity::warning, "vbt.stale-temp-removed",
-                    "已删除上次中断的重构留下的临时文件: " + util::path_to_utf8(it->path()), util::path_to_utf8(it->path()));
-        }
-    }
+    // Only the files nobody holds: a run writing in the same folder right now keeps its own.
+    auto ours = [&](std::string_view final_name) {
+        if (modules.count(std::string(final_name))) return true;
+        for (const std::string& m : modules)
+            if (final_name.starts_with(m + ".backup_")) return true;
+        return false;
+    };
+    for (const fs::path& dir : dirs)
+        for (const std::string& path : util::remove_abandoned_temp_files(util::path_to_utf8(dir), ours))
+            say(diag::Severity::warning, "vbt.stale-temp-removed", "已删除上次中断的重构留下的临时文件: " + path, path);
 }
 
 void VBTRefactorer::apply_all_changes() {

@@ -40,6 +40,12 @@ std::string report_path(const std::string& output_dir, const std::string& prefix
     return path;
 }
 
+// The reports this writer makes, by their final names: a temporary file standing for one of them
+// that nobody holds was left by a run that was killed while writing it.
+bool is_report_name(std::string_view name) {
+    return (name.starts_with("Orvane_Report_") || name.starts_with("VBT_Refactor_Report_")) && name.ends_with(".xlsx");
+}
+
 // Characters, not bytes: a Chinese header counts one per character.
 size_t text_length(std::string_view s) {
     size_t n = 0;
@@ -187,11 +193,21 @@ private:
 
 }  // namespace
 
+void Tessaly::remove_abandoned_reports(const std::string& output_dir) const {
+    for (const std::string& path : util::remove_abandoned_temp_files(output_dir, is_report_name)) {
+        diag::Location where;
+        where.file = path;
+        diag::emit(*sink_, diag::Severity::warning, "vbt.stale-temp-removed",
+                   "已删除上次中断的运行留下的临时文件: " + path, diag::kConsole, std::move(where));
+    }
+}
+
 std::string Tessaly::generate_dry_run_report(const ProgressFn& update_progressbar, const VBAParser& parser,
                                              const std::string& output_dir) {
     auto progress = [&](int value) {
         if (update_progressbar) update_progressbar(value);
     };
+    remove_abandoned_reports(output_dir);
     const std::string path = report_path(output_dir, "Orvane_Report_");
     say("vbt.dry-run-report-writing", "正在生成dry-run报告: " + path);
     VariableIssues issues = parser.get_all_variable_issues();
@@ -382,6 +398,7 @@ void Tessaly::write_manual_check_sheet(xw::Workbook& writer, const VBAParser& pa
 }
 
 std::string Tessaly::generate_refactor_report(const ChangeLog& changes_made, const std::string& output_dir) {
+    remove_abandoned_reports(output_dir);
     const std::string path = report_path(output_dir, "VBT_Refactor_Report_");
     say("vbt.refactor-report-writing", "正在生成重构报告: " + path);
     OpenWorkbook wb(path);

@@ -33,6 +33,8 @@ public:
 
 private:
     friend struct TessalyTestAccess;
+    // Removes the temporary report files killed runs left in output_dir, saying so.
+    void remove_abandoned_reports(const std::string& output_dir) const;
     void write_variable_issues_sheet(xlsx::writer::Workbook& writer, const std::vector<const VariableInfo*>& variables,
                                      const std::string& sheet_name, const OrderedMap<ReferenceCount>& references);
     void write_type_issues_sheet(xlsx::writer::Workbook& writer, const std::vector<const TypeInfo*>& types,

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "tests/support/file_size_limit.h"
 #include "tests/support/process.h"
+#include "util/platform.h"
 
 namespace fs = std::filesystem;
 
@@ -136,4 +142,115 @@ TEST_F(HostTest, ExportWritesSheetsAndModules) {
     EXPECT_TRUE(fs::exists(out / "ThisWorkbook.cls"));
     r = vantor("export " + prog + " --out " + out.string());
     EXPECT_EQ(r.status, 2) << r.out;
+}
+
+// ---- temporary files of killed checks ----
+
+namespace {
+
+// Names in folder that are temporary files of a report.
+std::vector<std::string> temp_reports(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        const std::string name = e.path().filename().string();
+        if (name.starts_with("Vantor_") && name.find(".xlsm.tmp") != std::string::npos) names.push_back(name);
+    }
+    return names;
+}
+
+size_t finished_reports(const fs::path& folder) {
+    size_t n = 0;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        const std::string name = e.path().filename().string();
+        n += name.starts_with("Vantor_") && name.ends_with(".xlsm") && name != "Vantor_notes.xlsm";
+    }
+    return n;
+}
+
+const std::string kRemoved = "Warning: removed a temporary file left by an interrupted check: ";
+
+}  // namespace
+
+// A check killed outright (SIGKILL at the moment its finished report would take its name, through
+// a preloaded shim, so at the same point every time) leaves its report under a temporary name; the
+// next check into that folder removes it and says so, and leaves the user's own files alone.
+TEST_F(HostTest, TheNextCheckRemovesTheTemporaryReportOfAKilledOne) {
+    const fs::path out = dir / "out";
+    fs::create_directories(out);
+    std::ofstream(out / "notes.txt.tmpAb12Cd") << "a user's file";
+    std::ofstream(out / "Vantor_notes.xlsm") << "a user's workbook";
+    auto killed = igxl::testing::run_command("LD_PRELOAD=" + std::string(IGXL_SIGNAL_SHIM) +
+                                             " IGXL_SHIM_CALL=link IGXL_SHIM_MATCH=Vantor_ IGXL_SHIM_NTH=1"
+                                             " IGXL_SHIM_SIGNAL=9 IGXL_SHIM_BEFORE=1 " +
+                                             std::string(IGXL_BINARY_DIR) + "/bin/vantor check " + prog +
+                                             " --all --out " + out.string());
+    EXPECT_TRUE(killed.status == -1 || killed.status == 128 + 9) << killed.status << killed.out;
+    EXPECT_EQ(killed.out.find("Execution successful!!!"), std::string::npos) << killed.out;
+    const std::vector<std::string> left = temp_reports(out);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(finished_reports(out), 0u);
+
+    // The findings file a killed check was writing, left under its temporary name.
+    std::ofstream(out / "findings.json.tmpQw3rTy") << "{\"findings\": [";
+
+    auto r = vantor("check " + prog + " --all --out " + out.string() + " --log " + (dir / "check.log").string() +
+                    " --json " + (out / "findings.json").string());
+    EXPECT_EQ(r.status, 0) << r.out;
+    const std::string said = kRemoved + (out / left[0]).string();
+    EXPECT_NE(r.out.find(said + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(kRemoved + (out / "findings.json.tmpQw3rTy").string() + "\n"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(out / "findings.json.tmpQw3rTy"));
+    EXPECT_TRUE(fs::exists(out / "findings.json"));
+    std::ifstream log(dir / "check.log");
+    std::string log_text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(log_text.find(said), std::string::npos) << log_text;
+    EXPECT_TRUE(temp_reports(out).empty());
+    EXPECT_EQ(finished_reports(out), 1u);
+    EXPECT_TRUE(fs::exists(out / "notes.txt.tmpAb12Cd"));
+    EXPECT_TRUE(fs::exists(out / "Vantor_notes.xlsm"));
+
+    r = vantor("check " + prog + " --all --out " + out.string());
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find(kRemoved), std::string::npos) << r.out;  // nothing left to remove
+}
+
+// Another check writing into the same folder right now (here a process holding a report's
+// temporary file as a check does while it writes) keeps its file: only files nobody holds go.
+TEST_F(HostTest, ACheckWritingIntoTheSameFolderKeepsItsFile) {
+    const fs::path out = dir / "out";
+    fs::create_directories(out);
+    int to_parent[2], to_child[2];
+    ASSERT_EQ(::pipe(to_parent), 0);
+    ASSERT_EQ(::pipe(to_child), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(to_parent[0]);
+        ::close(to_child[1]);
+        igxl::util::AtomicFile report((out / "Vantor_2026-01-01__000000.xlsm").string());
+        const std::string name = report.temp_path() + "\n";
+        if (::write(to_parent[1], name.data(), name.size()) != static_cast<ssize_t>(name.size())) ::_exit(1);
+        char c;
+        while (::read(to_child[0], &c, 1) > 0) {
+        }
+        report.discard();
+        ::_exit(0);
+    }
+    ::close(to_parent[1]);
+    ::close(to_child[0]);
+    std::string live;
+    char c;
+    while (::read(to_parent[0], &c, 1) == 1 && c != '\n') live += c;
+    ::close(to_parent[0]);
+
+    auto r = vantor("check " + prog + " --all --out " + out.string());
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find(kRemoved), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::exists(live)) << live;
+
+    ::close(to_child[1]);  // the other writer finishes and removes its file
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_FALSE(fs::exists(live));
 }

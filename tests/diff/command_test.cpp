@@ -1,6 +1,8 @@
 // `vantor diff` end to end: exit statuses, the JSON file, the workbook written into --out.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <nlohmann/json.hpp>
 
 #include "tests/diff/program_copy.h"
@@ -59,6 +61,28 @@ TEST(DiffCommand, ExitStatusFollowsFailOnChangeAndNotesDoNotCount) {
 
     // Without --fail-on-change a change is no failure.
     EXPECT_EQ(vantor(q(kBase) + " " + q(rev) + " --out " + q(out)).status, 0);
+}
+
+// What a killed diff left under temporary names (its workbook, its JSON file) goes at the next
+// diff into those places, each named; other files stay.
+TEST(DiffCommand, TheNextDiffRemovesTheTemporaryFilesOfAKilledOne) {
+    ScratchDir dir("stale");
+    const fs::path out = dir.path() / "out";
+    fs::create_directories(out);
+    const fs::path book = out / "VantorDiff_2026-01-01__000000.xlsx.tmpAb12Cd";
+    const fs::path json = dir.path() / "d.json.tmpXy34Zw";
+    for (const fs::path& p : {book, json, out / "notes.xlsx.tmpAb12Cd"}) std::ofstream(p) << "partial";
+
+    auto r = vantor(q(kBase) + " " + q(kBase) + " --out " + q(out) + " --json " + q(dir.path() / "d.json"));
+    EXPECT_EQ(r.status, 0) << r.out;
+    for (const fs::path& p : {book, json}) {
+        EXPECT_NE(r.out.find("warning: removed a temporary file left by an interrupted diff: " + p.string() + "\n"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_FALSE(fs::exists(p)) << p;
+    }
+    EXPECT_TRUE(fs::exists(out / "notes.xlsx.tmpAb12Cd"));
+    EXPECT_EQ(workbooks_in(out), 1u);
 }
 
 TEST(DiffCommand, BadInputIsStatusTwoWithTheReason) {

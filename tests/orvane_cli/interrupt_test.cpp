@@ -169,9 +169,62 @@ TEST_F(InterruptedRefactor, TheNextRunRemovesWhatAKilledRunLeft) {
     r = refactor();
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("已删除上次中断的重构留下的临时文件: " + left_path), std::string::npos) << r.out;
+    // The killed run wrote no report: the journal is named, with the modules it holds.
+    EXPECT_NE(r.out.find("未正常结束，没有生成重构报告；重构日志 " + out + "/VBT_Refactor_Journal.log 记录了它已改写或正在改写的 3 个模块:"),
+              std::string::npos)
+        << r.out;
+    for (const auto& path : journal) EXPECT_NE(r.out.find("  " + path + " (备份: "), std::string::npos) << path;
     EXPECT_NE(r.out.find("结果: 已应用 8，已是新名称 2"), std::string::npos) << r.out;
     EXPECT_TRUE(temp_files(dir.str()).empty());
     EXPECT_EQ(changed_modules().size(), size_t{kModules});
+}
+
+// Killed while its report was about to take its name (every module already rewritten): the
+// report's temporary file is left, and the journal's last run has no report. The next run
+// removes the file and names the journal; a run after that, whose predecessor ended in order,
+// says neither.
+TEST_F(InterruptedRefactor, TheNextRunNamesTheJournalAndRemovesTheReportOfAKilledRun) {
+    RunResult r = refactor("rename", "VBT_Refactor_Report_", 1, SIGKILL, true);
+    EXPECT_TRUE(r.status == -1 || r.status == 128 + SIGKILL) << r.status << r.out;
+    EXPECT_EQ(changed_modules().size(), size_t{kModules});
+    const std::set<std::string> left = temp_files(out);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(left.begin()->starts_with("VBT_Refactor_Report_")) << *left.begin();
+    EXPECT_TRUE(testing::files_starting(out, "VBT_Refactor_Report_").size() == 1u);  // the temporary one only
+
+    r = refactor();
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("已删除上次中断的运行留下的临时文件: " + out + "/" + *left.begin()), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("记录了它已改写或正在改写的 10 个模块:"), std::string::npos) << r.out;
+    EXPECT_TRUE(temp_files(dir.str()).empty());
+    EXPECT_EQ(testing::files_starting(out, "VBT_Refactor_Report_").size(), 1u);
+
+    r = refactor();
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find("已删除上次中断"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("未正常结束"), std::string::npos) << r.out;
+}
+
+// A dry run killed just before its review workbook took its name: the next dry run into that
+// folder removes the temporary file and names it.
+TEST_F(InterruptedRefactor, TheNextDryRunRemovesTheReviewWorkbookOfAKilledOne) {
+    const std::string review = dir.str() + "/review";
+    auto dry_run = [&](const std::string& env) {
+        return run(env + BIN + "orvane " + quote(src) + " --out " + quote(review));
+    };
+    RunResult r = dry_run("LD_PRELOAD=" + quote(IGXL_SIGNAL_SHIM) +
+                          " IGXL_SHIM_CALL=rename IGXL_SHIM_MATCH=Orvane_Report_ IGXL_SHIM_NTH=1 IGXL_SHIM_SIGNAL=" +
+                          std::to_string(SIGKILL) + " IGXL_SHIM_BEFORE=1 ");
+    EXPECT_TRUE(r.status == -1 || r.status == 128 + SIGKILL) << r.status << r.out;
+    const std::set<std::string> left = temp_files(review);
+    ASSERT_EQ(left.size(), 1u);
+
+    r = dry_run("");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("已删除上次中断的运行留下的临时文件: " + review + "/" + *left.begin()), std::string::npos)
+        << r.out;
+    EXPECT_TRUE(temp_files(review).empty());
+    EXPECT_EQ(testing::files_starting(review, "Orvane_Report_").size(), 2u);  // the first run's and this one's
 }
 
 }  // namespace

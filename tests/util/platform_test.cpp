@@ -3,6 +3,10 @@
 #include "util/platform.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -115,6 +119,58 @@ TEST(PlatformTempNames, OnlyTheLayersOwnPatternCounts) {
     EXPECT_FALSE(is_temp_file_of("A.bas.tmpAb12Z", "A.bas"));
     EXPECT_FALSE(is_temp_file_of("A.bas.bakAb12Z9", "A.bas"));
     EXPECT_FALSE(is_temp_file_of("B.bas.tmpAb12Z9", "A.bas"));
+}
+
+// Another process writing into the same folder (a second engineer's check, a CI job): its file
+// is left alone as long as it lives, and removed once it was killed.
+TEST_F(PlatformTest, AFileAnotherProcessHoldsStaysWhileItLivesAndGoesOnceKilled) {
+    int to_parent[2], to_child[2];
+    ASSERT_EQ(::pipe(to_parent), 0);
+    ASSERT_EQ(::pipe(to_child), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(to_parent[0]);
+        ::close(to_child[1]);
+        AtomicFile out(at("Report_1.xlsx"));
+        const std::string name = out.temp_path() + "\n";
+        if (::write(to_parent[1], name.data(), name.size()) != static_cast<ssize_t>(name.size())) ::_exit(1);
+        char c;
+        while (::read(to_child[0], &c, 1) > 0) {
+        }
+        ::_exit(0);  // without destructors: the file stays, as a killed run's would
+    }
+    ::close(to_parent[1]);
+    ::close(to_child[0]);
+    std::string temp;
+    char c;
+    while (::read(to_parent[0], &c, 1) == 1 && c != '\n') temp += c;
+    ::close(to_parent[0]);
+    ASSERT_TRUE(file_exists(temp)) << temp;
+    auto ours = [](std::string_view name) { return name == "Report_1.xlsx"; };
+
+    EXPECT_FALSE(remove_abandoned_file(temp));
+    EXPECT_TRUE(remove_abandoned_temp_files(dir->path(), ours).empty());
+    EXPECT_TRUE(file_exists(temp));
+
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::close(to_child[1]);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(remove_abandoned_temp_files(dir->path(), ours), std::vector<std::string>{temp});
+    EXPECT_FALSE(file_exists(temp));
+}
+
+// Only regular files are removed: a link or a pipe standing at such a name is left as it is.
+TEST_F(PlatformTest, OnlyRegularFilesAreRemovedAsLeftovers) {
+    write_file_atomic(at("target.xlsx"), "keep");
+    fs::create_symlink(at("target.xlsx"), at("Report_1.xlsx.tmpAAAAAA"));
+    ASSERT_EQ(::mkfifo(at("Report_2.xlsx.tmpBBBBBB").c_str(), 0600), 0);
+    EXPECT_TRUE(remove_abandoned_temp_files(dir->path(), [](std::string_view) { return true; }).empty());
+    EXPECT_TRUE(fs::is_symlink(at("Report_1.xlsx.tmpAAAAAA")));
+    EXPECT_TRUE(fs::exists(at("Report_2.xlsx.tmpBBBBBB")));
+    EXPECT_EQ(read_file(at("target.xlsx")), "keep");
 }
 
 TEST_F(PlatformTest, SymlinksAreReplacedNotFollowed) {
