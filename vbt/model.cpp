@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "vbt/naming_rules.h"
 #include "vbt/source.h"
 
 namespace igxl::vbt {
@@ -51,6 +52,16 @@ std::string_view to_text(FunctionType kind) {
         case FunctionType::OTHER: return "OTHER";
     }
     return "";
+}
+
+std::optional<std::string> VariableInfo::correct_name() const {
+    if (!flagged) return std::nullopt;
+    return VBTNamingRules::get_correct_variable_name(*this).first;
+}
+
+std::optional<std::string> VariableInfo::issue_description() const {
+    if (!flagged) return std::nullopt;
+    return VBTNamingRules::get_correct_variable_name(*this).second;
 }
 
 // The scan records only ASCII names ([A-Za-z_][A-Za-z0-9_]*, ending where the word run ends), so

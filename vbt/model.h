@@ -89,10 +89,14 @@ struct VariableInfo {
     int line_number;  // 1-based
     std::optional<SharedText> function_name = std::nullopt;  // none at module level; shared by the procedure's locals
     bool is_const = false;
-    std::optional<std::string> correct_name = std::nullopt;  // set only with an issue
-    std::optional<std::string> issue_description = std::nullopt;
+    // The naming rules found an issue. A large program has a hundred thousand records with one,
+    // so their texts are not held: the rules make them again, from the fields above, when asked.
+    bool flagged = false;
 
-    bool has_issue() const { return issue_description && !issue_description->empty(); }
+    bool has_issue() const { return flagged; }
+    // The suggested name and the issue text; none without an issue.
+    std::optional<std::string> correct_name() const;
+    std::optional<std::string> issue_description() const;
 };
 
 // One procedure parameter as written in the header.

@@ -344,11 +344,8 @@ void VBAParser::parse_variable_declaration(std::string_view line, const SharedTe
             const VariableType type = item->type.empty() ? VariableType::VARIANT : parse_variable_type(item->type);
             VariableInfo info{name, name, scope, type, item->is_array, file_path, line_num, function_name,
                               declaration->is_const};
-            auto [correct, issue] = VBTNamingRules::get_correct_variable_name(info);
-            if (issue && !issue->empty()) {
-                info.correct_name = std::move(correct);
-                info.issue_description = std::move(issue);
-            }
+            const auto issue = VBTNamingRules::get_correct_variable_name(info).second;
+            info.flagged = issue && !issue->empty();
             if (scope == VariableScope::GLOBAL)
                 global_variables.push_back(std::move(info));
             else if (local)

@@ -18,9 +18,14 @@ namespace igxl::vbt {
 // How often one variable name is used: in all, per procedure it is used in, and in how many files.
 struct ReferenceCount {
     size_t total = 0;
-    // One entry per procedure (in scan order) with its uses; names are views into the module
-    // texts. Several procedures may bear one name (one per module).
-    std::vector<std::pair<std::string_view, size_t>> by_procedure;
+    // One entry per procedure (in scan order) with its uses there. A large program has half a
+    // million of them, so an entry names its procedure by index (VBAParser::procedure_name);
+    // several procedures may bear one name (one per module).
+    struct InProcedure {
+        uint32_t procedure;
+        uint32_t uses;
+    };
+    std::vector<InProcedure> by_procedure;
     size_t files = 0;
 };
 
@@ -77,6 +82,8 @@ public:
     // keeps only counts; the records of a name are made when first asked for.
     const std::vector<VariableReference>& get_variable_references(std::string_view var_name) const;
     VariableIssues get_all_variable_issues() const;
+    // The name of a procedure the reference scan entered, by its index in ReferenceCount.
+    std::string_view procedure_name(uint32_t procedure) const { return tables_->procedures[procedure]; }
 
     // Keys: files by path as found by the walk; functions by path + ":" + name; types and enums
     // by path + ":" + definition name; local_variables by the function key.

@@ -214,9 +214,9 @@ void VBAParser::collect_variable_references() {
                 if (procedure == VariableReference::NO_PROCEDURE) return;
                 if (e->last_procedure != procedure || c.by_procedure.empty()) {
                     e->last_procedure = procedure;
-                    c.by_procedure.emplace_back(tables_->procedures[procedure], 0);
+                    c.by_procedure.push_back({procedure, 0});
                 }
-                ++c.by_procedure.back().second;
+                ++c.by_procedure.back().uses;
             });
             if (counts_definitions)
                 for (auto& [index, re] : odd)

@@ -12,6 +12,7 @@
 #include "util/error.h"
 #include "util/platform.h"
 #include "util/regex.h"
+#include "vbt/naming_rules.h"
 
 namespace igxl::vbt {
 
@@ -197,11 +198,11 @@ std::string Tessaly::generate_dry_run_report(const ProgressFn& update_progressba
     VariableIssues issues = parser.get_all_variable_issues();
     progress(10);
     OpenWorkbook wb(path);
-    write_variable_issues_sheet(wb.get(), issues.global_variables, "Global Variables", parser.reference_counts);
+    write_variable_issues_sheet(wb.get(), issues.global_variables, "Global Variables", parser);
     progress(20);
-    write_variable_issues_sheet(wb.get(), issues.module_variables, "Module Variables", parser.reference_counts);
+    write_variable_issues_sheet(wb.get(), issues.module_variables, "Module Variables", parser);
     progress(30);
-    write_variable_issues_sheet(wb.get(), issues.local_variables, "Local Variables", parser.reference_counts);
+    write_variable_issues_sheet(wb.get(), issues.local_variables, "Local Variables", parser);
     progress(40);
     write_type_issues_sheet(wb.get(), issues.type_definitions, "Type Definitions");
     progress(50);
@@ -219,7 +220,7 @@ std::string Tessaly::generate_dry_run_report(const ProgressFn& update_progressba
 }
 
 void Tessaly::write_variable_issues_sheet(xw::Workbook& writer, const std::vector<const VariableInfo*>& variables,
-                                          const std::string& sheet_name, const OrderedMap<ReferenceCount>& references) {
+                                          const std::string& sheet_name, const VBAParser& parser) {
     if (variables.empty()) return;
     // The last columns are the reviewer's: the name to apply (prefilled with the suggestion), the
     // confirmation, and for locals the procedure, which the refactorer reads back.
@@ -238,11 +239,12 @@ void Tessaly::write_variable_issues_sheet(xw::Workbook& writer, const std::vecto
     auto uses = [&](const std::string& name) -> const Uses& {
         auto [it, fresh] = uses_of.try_emplace(name);
         if (!fresh) return it->second;
-        auto found = references.find(std::string_view(name));
-        if (found == references.end()) return it->second;
+        auto found = parser.reference_counts.find(std::string_view(name));
+        if (found == parser.reference_counts.end()) return it->second;
         const ReferenceCount& counted = found->second;
         it->second.total = static_cast<long long>(counted.total);
-        for (const auto& [function, n] : counted.by_procedure) it->second.by_function[function] += static_cast<long long>(n);
+        for (const auto& [procedure, n] : counted.by_procedure)
+            it->second.by_function[parser.procedure_name(procedure)] += static_cast<long long>(n);
         it->second.files = counted.files;
         return it->second;
     };
@@ -254,9 +256,11 @@ void Tessaly::write_variable_issues_sheet(xw::Workbook& writer, const std::vecto
             auto in_function = u.by_function.find(v->function_name->str());
             count = in_function == u.by_function.end() ? 0 : in_function->second;
         }
+        // The record keeps only that it has an issue; the rules give its texts again.
+        const auto [correct, issue] = v->has_issue() ? VBTNamingRules::get_correct_variable_name(*v) : RuleResult{};
         sheet.text(v->name)
-            .text(text_or_empty(v->correct_name))
-            .text(text_or_empty(v->issue_description))
+            .text(v->has_issue() ? correct : std::string())
+            .text(text_or_empty(issue))
             .text(std::string(to_text(v->scope)))
             .text(std::string(to_text(v->var_type)))
             .text(v->is_array ? YES : NO)
@@ -266,7 +270,7 @@ void Tessaly::write_variable_issues_sheet(xw::Workbook& writer, const std::vecto
             .number(count)
             .number(static_cast<long long>(u.files))
             .text(v->is_const ? YES : NO)
-            .text(text_or_empty(v->correct_name))
+            .text(v->has_issue() ? correct : std::string())
             .boolean(false);
         if (local_sheet) sheet.text(text_or_empty(v->function_name));
         sheet.end_row();

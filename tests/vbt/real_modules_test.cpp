@@ -101,7 +101,7 @@ TEST(RealModules, ExportedModulesParseWithoutErrors) {
     std::vector<std::string> locals;
     for (const auto& v : p.local_variables.at(main_path + ":Measure_VBT"))
         locals.push_back(v.name + ":" + std::string(to_text(v.var_type)) + (v.is_array ? "()" : "") + ":" +
-                         v.correct_name.value_or("ok"));
+                         v.correct_name().value_or("ok"));
     EXPECT_EQ(locals, (std::vector<std::string>{"i:Variant:i", "j:Long:ok", "site:Variant:ok",
                                                 "readings:Double():Readings_adbl"}));
 

@@ -191,7 +191,7 @@ TEST(References, CountsAgreeWithTheUsesMadeOnRequest) {
         const auto& uses = p.get_variable_references(name);
         std::map<std::string, size_t> by_procedure, expected;
         std::set<std::string> files;
-        for (const auto& [procedure, n] : counted.by_procedure) by_procedure[std::string(procedure)] += n;
+        for (const auto& [procedure, n] : counted.by_procedure) by_procedure[std::string(p.procedure_name(procedure))] += n;
         for (const auto& r : uses) {
             if (r.function_name()) ++expected[std::string(*r.function_name())];
             files.emplace(r.file_path());
