@@ -1,6 +1,7 @@
 // Reads a directory of VBT modules (.bas) into the code model: variables and constants by scope,
 // procedures with their parameters, Type and Enum definitions, each checked against the naming
-// rules; then scans the text again for variable uses and Type/Enum name counts.
+// rules; then scans the text again for variable uses and Type/Enum name counts. Parameter
+// messages are made on request (FunctionInfo::issues).
 #pragma once
 #include <memory>
 #include <optional>
@@ -73,9 +74,10 @@ public:
 
     // Parses every .bas and .cls file under the directory (any letter case, sub-directories
     // included; in a .cls the module-level names are class members, scope CLASS_PUBLIC/PRIVATE),
-    // then collects references and checks parameters. Modules matching an exclusion pattern and
-    // generated modules (a "' vbt:generated" or "Do not edit" comment in their first lines) are
-    // listed in excluded_modules instead. A failing file is reported and skipped.
+    // then collects references (parameters are checked when their messages are asked for). Modules
+    // matching an exclusion pattern and generated modules (a "' vbt:generated" or "Do not edit"
+    // comment in their first lines) are listed in excluded_modules instead. A failing file is
+    // reported and skipped.
     void parse_files(const std::string& directory_path);
 
     // The uses of exactly this identifier (case-sensitive); empty when there are none. The scan
@@ -121,7 +123,6 @@ private:
                                const SharedText& file_path);
     void parse_enum_definition(std::string_view line, const SourceLines& all_lines, int line_num,
                                const SharedText& file_path);
-    void check_function_parameters();
 
     void collect_variable_references();
     void make_references(std::string_view name, std::vector<VariableReference>& out) const;

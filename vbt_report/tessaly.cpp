@@ -320,7 +320,7 @@ void Tessaly::write_function_issues_sheet(xw::Workbook& writer, const OrderedMap
                       {true, 10});
     util::Match m;
     for (const auto& [key, f] : functions) {
-        for (const std::string& issue : f.issues) {
+        for (const std::string& issue : f.issues()) {
             if (issue.find("参数") == std::string::npos) continue;
             std::string name = param_name.search(issue, m) ? std::string(m.group(1)) : "Unknown";
             std::string suggested = suggestion.search(issue, m) ? std::string(m.group(1)) : "";

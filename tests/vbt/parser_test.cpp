@@ -47,7 +47,7 @@ std::string dump(const VBAParser& p, const std::string& dir) {
             << " lines=" << f.start_line << "-" << f.end_line << " params=";
         for (const auto& prm : f.parameters) out << "(" << prm.name << "," << prm.type << "," << prm.pass_mode << ")";
         out << "\n";
-        for (const auto& issue : f.issues) out << "  " << issue << "\n";
+        for (const auto& issue : f.issues()) out << "  " << issue << "\n";
     }
     for (const auto* map : {&p.types, &p.enums})
         for (const auto& [key, t] : *map)
