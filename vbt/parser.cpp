@@ -224,6 +224,7 @@ void VBAParser::parse_files(const std::string& directory_path) {
 }
 
 void VBAParser::parse_file(const std::string& path, const SourceLines& lines) {
+    line_classes_.insert_or_assign(path, detail::classify_lines(lines));
     const SharedText file_path(path);  // one copy for all of the file's records
     std::optional<FunctionInfo> current;
     std::optional<SharedText> current_name;  // one copy for all of the procedure's locals

@@ -44,6 +44,23 @@ struct VariableIssues {
     }
 };
 
+namespace detail {
+// How the reference scan reads each line of a module. Worked out once per line, when the parser
+// reads the module, and kept until the scan has used it.
+struct LineClasses {
+    enum : uint8_t {
+        SCANNED = 1,            // the variable scan reads the line (not a header, End line, declaration)
+        ENTERS_PROCEDURE = 2,   // a procedure header
+        IN_PROCEDURE = 4,       // inside a procedure once the line is read
+        DEFINITION_HEADER = 8,  // "Type X" / "Enum Y": names a definition without using it
+    };
+    const std::string* text = nullptr;         // the module text the classes were made from
+    std::vector<uint8_t> kinds;                // one per line
+    std::vector<std::string_view> procedures;  // the procedures entered, in order (views into text)
+};
+LineClasses classify_lines(const SourceLines& lines);
+}  // namespace detail
+
 // Modules to leave out of the check (and so out of the refactor).
 struct ParseOptions {
     // Glob patterns (*, ?, [...]; letter case ignored). A pattern with a "/" is matched against the
@@ -134,6 +151,8 @@ private:
         uint32_t first_procedure;
     };
     std::vector<ScannedFile> scanned_;
+    // Each parsed module's lines as the reference scan reads them, by path; used up by the scan.
+    OrderedMap<detail::LineClasses> line_classes_;
     // What references point into; shared by copies of the parser, so their references stay valid.
     std::shared_ptr<detail::ReferenceTables> tables_;
     diag::Sink* sink_;
