@@ -248,6 +248,22 @@ void Tessaly::write_variable_issues_sheet(xw::Workbook& writer, const std::vecto
         it->second.files = counted.files;
         return it->second;
     };
+    // The records keep only that they have an issue; the rules give the texts again, once for the
+    // many records that share a name and the fields the rules read (a local named alike in every
+    // procedure, say).
+    std::unordered_map<std::string, RuleResult> rule_results;
+    auto rule_result = [&](const VariableInfo& v) -> const RuleResult& {
+        std::string key = v.name;
+        key += '\0';
+        key += static_cast<char>(v.scope);
+        key += static_cast<char>(v.var_type);
+        key += static_cast<char>(v.is_array);
+        key += static_cast<char>(v.is_const);
+        auto [it, fresh] = rule_results.try_emplace(std::move(key));
+        if (fresh) it->second = VBTNamingRules::get_correct_variable_name(v);
+        return it->second;
+    };
+    static const RuleResult no_issue;
     SheetStream sheet(writer, sheet_name, std::move(headers), {true, 13});
     for (const VariableInfo* v : variables) {
         const Uses& u = uses(v->original_name);
@@ -256,8 +272,7 @@ void Tessaly::write_variable_issues_sheet(xw::Workbook& writer, const std::vecto
             auto in_function = u.by_function.find(v->function_name->str());
             count = in_function == u.by_function.end() ? 0 : in_function->second;
         }
-        // The record keeps only that it has an issue; the rules give its texts again.
-        const auto [correct, issue] = v->has_issue() ? VBTNamingRules::get_correct_variable_name(*v) : RuleResult{};
+        const auto& [correct, issue] = v->has_issue() ? rule_result(*v) : no_issue;
         sheet.text(v->name)
             .text(v->has_issue() ? correct : std::string())
             .text(text_or_empty(issue))
