@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "vbt/naming_rules.h"
 #include "vbt/source.h"
 
 namespace igxl::vbt {
@@ -51,6 +52,28 @@ std::string_view to_text(FunctionType kind) {
         case FunctionType::OTHER: return "OTHER";
     }
     return "";
+}
+
+std::optional<std::string> VariableInfo::correct_name() const {
+    if (!flagged) return std::nullopt;
+    return VBTNamingRules::get_correct_variable_name(*this).first;
+}
+
+std::optional<std::string> VariableInfo::issue_description() const {
+    if (!flagged) return std::nullopt;
+    return VBTNamingRules::get_correct_variable_name(*this).second;
+}
+
+std::vector<std::string> FunctionInfo::issues() const {
+    std::vector<std::string> out;
+    for (const Parameter& p : parameters) {
+        auto [correct, issue] = VBTNamingRules::check_function_parameter(p.name, p.type, p.pass_mode, func_type);
+        if (!issue || issue->empty()) continue;
+        std::string text = "参数 '" + p.name + "': " + *issue;
+        if (correct != p.name) text += " (建议改为: '" + correct + "')";
+        out.push_back(std::move(text));
+    }
+    return out;
 }
 
 // The scan records only ASCII names ([A-Za-z_][A-Za-z0-9_]*, ending where the word run ends), so

@@ -79,20 +79,25 @@ private:
 };
 
 // One declared variable or constant; a line naming several gives one record per name.
+// A large program has a hundred thousand of them: the small fields are packed at the end.
 struct VariableInfo {
     std::string name;
     std::string original_name;  // the source name, kept when name is changed later
-    VariableScope scope;
-    VariableType var_type;
-    bool is_array;
     SharedText file_path;
-    int line_number;  // 1-based
     std::optional<SharedText> function_name = std::nullopt;  // none at module level; shared by the procedure's locals
+    int line_number = 0;  // 1-based
+    VariableScope scope = VariableScope::LOCAL;
+    VariableType var_type = VariableType::VARIANT;
+    bool is_array = false;
     bool is_const = false;
-    std::optional<std::string> correct_name = std::nullopt;  // set only with an issue
-    std::optional<std::string> issue_description = std::nullopt;
+    // The naming rules found an issue. A large program has a hundred thousand records with one,
+    // so their texts are not held: the rules make them again, from the fields above, when asked.
+    bool flagged = false;
 
-    bool has_issue() const { return issue_description && !issue_description->empty(); }
+    bool has_issue() const { return flagged; }
+    // The suggested name and the issue text; none without an issue.
+    std::optional<std::string> correct_name() const;
+    std::optional<std::string> issue_description() const;
 };
 
 // One procedure parameter as written in the header.
@@ -110,7 +115,10 @@ struct FunctionInfo {
     int start_line;
     int end_line;  // 0 until the procedure is closed
     std::vector<Parameter> parameters;
-    std::vector<std::string> issues;  // parameter messages
+
+    // The naming rules' messages on the parameters, made when asked for: a large program has tens
+    // of thousands of procedures, and the texts are read once, for the report.
+    std::vector<std::string> issues() const;
 };
 
 // One Type or Enum definition.

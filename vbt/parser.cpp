@@ -19,6 +19,9 @@ namespace igxl::vbt {
 using util::Match;
 using util::Regex;
 
+// A large program has one record per declared name; keep them small.
+static_assert(sizeof(VariableInfo) <= 120);
+
 namespace {
 
 // First character after ASCII white space, lower-cased; 0x80 for a non-ASCII one (the patterns
@@ -216,12 +219,12 @@ void VBAParser::parse_files(const std::string& directory_path) {
     }
     global_variables.shrink_to_fit();
     collect_variable_references();
-    check_function_parameters();
     info("vbt.parse-done", "解析完成：" + std::to_string(global_variables.size()) + " 个全局变量，" +
                                std::to_string(functions.size()) + " 个函数");
 }
 
 void VBAParser::parse_file(const std::string& path, const SourceLines& lines) {
+    line_classes_.insert_or_assign(path, detail::classify_lines(lines));
     const SharedText file_path(path);  // one copy for all of the file's records
     std::optional<FunctionInfo> current;
     std::optional<SharedText> current_name;  // one copy for all of the procedure's locals
@@ -283,10 +286,10 @@ FunctionInfo VBAParser::parse_function_definition(std::string_view line, const S
                                                   int line_num) {
     const auto header = detail::read_procedure_header(detail::strip(line));
     if (!header || header->name.empty())
-        return FunctionInfo{"unknown", "unknown", FunctionType::OTHER, file_path, line_num, 0, {}, {}};
+        return FunctionInfo{"unknown", "unknown", FunctionType::OTHER, file_path, line_num, 0, {}};
     std::string name(header->name);
     FunctionType kind = kind_of(name);
-    return FunctionInfo{name, name, kind, file_path, line_num, 0, parse_function_parameters(header->params), {}};
+    return FunctionInfo{name, name, kind, file_path, line_num, 0, parse_function_parameters(header->params)};
 }
 
 std::vector<Parameter> VBAParser::parse_function_parameters(std::string_view params_str) {
@@ -311,6 +314,7 @@ std::vector<Parameter> VBAParser::parse_function_parameters(std::string_view par
         std::string mode = param_array && pass_mode.empty() ? "ParamArray" : std::string(pass_mode);
         out.push_back(Parameter{std::string(item->name), item->type.empty() ? "Variant" : item->type, std::move(mode)});
     }
+    out.shrink_to_fit();  // held for the run, one list per procedure
     return out;
 }
 
@@ -342,13 +346,17 @@ void VBAParser::parse_variable_declaration(std::string_view line, const SharedTe
                 if (!branch_names->insert(std::move(key)).second) continue;
             }
             const VariableType type = item->type.empty() ? VariableType::VARIANT : parse_variable_type(item->type);
-            VariableInfo info{name, name, scope, type, item->is_array, file_path, line_num, function_name,
-                              declaration->is_const};
-            auto [correct, issue] = VBTNamingRules::get_correct_variable_name(info);
-            if (issue && !issue->empty()) {
-                info.correct_name = std::move(correct);
-                info.issue_description = std::move(issue);
-            }
+            VariableInfo info{.name = name,
+                              .original_name = name,
+                              .file_path = file_path,
+                              .function_name = function_name,
+                              .line_number = line_num,
+                              .scope = scope,
+                              .var_type = type,
+                              .is_array = item->is_array,
+                              .is_const = declaration->is_const};
+            const auto issue = VBTNamingRules::get_correct_variable_name(info).second;
+            info.flagged = issue && !issue->empty();
             if (scope == VariableScope::GLOBAL)
                 global_variables.push_back(std::move(info));
             else if (local)
@@ -423,21 +431,6 @@ void VBAParser::parse_enum_definition(std::string_view line, const SourceLines&,
     auto info = read_definition_header(line, header, line_num, file_path, "Enum", "enum_",
                                        "Enum定义应以 'enum_' 为前缀");
     if (info) enums.insert_or_assign(file_path.str() + ":" + info->name, std::move(*info));
-}
-
-void VBAParser::check_function_parameters() {
-    for (auto it = functions.begin(); it != functions.end(); ++it) {
-        FunctionInfo& func = it.value();
-        for (const Parameter& p : func.parameters) {
-            auto [correct, issue] =
-                VBTNamingRules::check_function_parameter(p.name, p.type, p.pass_mode, func.func_type);
-            if (!issue || issue->empty()) continue;
-            std::string text = "参数 '" + p.name + "': " + *issue;
-            if (correct != p.name) text += " (建议改为: '" + correct + "')";
-            func.issues.push_back(std::move(text));
-        }
-        func.issues.shrink_to_fit();
-    }
 }
 
 }  // namespace igxl::vbt

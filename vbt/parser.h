@@ -1,6 +1,7 @@
 // Reads a directory of VBT modules (.bas) into the code model: variables and constants by scope,
 // procedures with their parameters, Type and Enum definitions, each checked against the naming
-// rules; then scans the text again for variable uses and Type/Enum name counts.
+// rules; then scans the text again for variable uses and Type/Enum name counts. Parameter
+// messages are made on request (FunctionInfo::issues).
 #pragma once
 #include <memory>
 #include <optional>
@@ -18,9 +19,14 @@ namespace igxl::vbt {
 // How often one variable name is used: in all, per procedure it is used in, and in how many files.
 struct ReferenceCount {
     size_t total = 0;
-    // One entry per procedure (in scan order) with its uses; names are views into the module
-    // texts. Several procedures may bear one name (one per module).
-    std::vector<std::pair<std::string_view, size_t>> by_procedure;
+    // One entry per procedure (in scan order) with its uses there. A large program has half a
+    // million of them, so an entry names its procedure by index (VBAParser::procedure_name);
+    // several procedures may bear one name (one per module).
+    struct InProcedure {
+        uint32_t procedure;
+        uint32_t uses;
+    };
+    std::vector<InProcedure> by_procedure;
     size_t files = 0;
 };
 
@@ -37,6 +43,23 @@ struct VariableIssues {
                type_definitions.size() + enum_definitions.size();
     }
 };
+
+namespace detail {
+// How the reference scan reads each line of a module. Worked out once per line, when the parser
+// reads the module, and kept until the scan has used it.
+struct LineClasses {
+    enum : uint8_t {
+        SCANNED = 1,            // the variable scan reads the line (not a header, End line, declaration)
+        ENTERS_PROCEDURE = 2,   // a procedure header
+        IN_PROCEDURE = 4,       // inside a procedure once the line is read
+        DEFINITION_HEADER = 8,  // "Type X" / "Enum Y": names a definition without using it
+    };
+    const std::string* text = nullptr;         // the module text the classes were made from
+    std::vector<uint8_t> kinds;                // one per line
+    std::vector<std::string_view> procedures;  // the procedures entered, in order (views into text)
+};
+LineClasses classify_lines(const SourceLines& lines);
+}  // namespace detail
 
 // Modules to leave out of the check (and so out of the refactor).
 struct ParseOptions {
@@ -68,15 +91,18 @@ public:
 
     // Parses every .bas and .cls file under the directory (any letter case, sub-directories
     // included; in a .cls the module-level names are class members, scope CLASS_PUBLIC/PRIVATE),
-    // then collects references and checks parameters. Modules matching an exclusion pattern and
-    // generated modules (a "' vbt:generated" or "Do not edit" comment in their first lines) are
-    // listed in excluded_modules instead. A failing file is reported and skipped.
+    // then collects references (parameters are checked when their messages are asked for). Modules
+    // matching an exclusion pattern and generated modules (a "' vbt:generated" or "Do not edit"
+    // comment in their first lines) are listed in excluded_modules instead. A failing file is
+    // reported and skipped.
     void parse_files(const std::string& directory_path);
 
     // The uses of exactly this identifier (case-sensitive); empty when there are none. The scan
     // keeps only counts; the records of a name are made when first asked for.
     const std::vector<VariableReference>& get_variable_references(std::string_view var_name) const;
     VariableIssues get_all_variable_issues() const;
+    // The name of a procedure the reference scan entered, by its index in ReferenceCount.
+    std::string_view procedure_name(uint32_t procedure) const { return tables_->procedures[procedure]; }
 
     // Keys: files by path as found by the walk; functions by path + ":" + name; types and enums
     // by path + ":" + definition name; local_variables by the function key.
@@ -114,7 +140,6 @@ private:
                                const SharedText& file_path);
     void parse_enum_definition(std::string_view line, const SourceLines& all_lines, int line_num,
                                const SharedText& file_path);
-    void check_function_parameters();
 
     void collect_variable_references();
     void make_references(std::string_view name, std::vector<VariableReference>& out) const;
@@ -126,6 +151,8 @@ private:
         uint32_t first_procedure;
     };
     std::vector<ScannedFile> scanned_;
+    // Each parsed module's lines as the reference scan reads them, by path; used up by the scan.
+    OrderedMap<detail::LineClasses> line_classes_;
     // What references point into; shared by copies of the parser, so their references stay valid.
     std::shared_ptr<detail::ReferenceTables> tables_;
     diag::Sink* sink_;

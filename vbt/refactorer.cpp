@@ -394,42 +394,46 @@ void VBTRefactorer::refactor_all_issues() {
 }
 
 namespace {
-template <class Info>
-bool proposes_rename(const Info& info) {
-    return info.correct_name && !info.correct_name->empty() && *info.correct_name != info.name;
+// The suggested name when it differs from the record's own, else none.
+std::optional<std::string> proposed_name(const std::optional<std::string>& correct, const std::string& name) {
+    if (!correct || correct->empty() || *correct == name) return std::nullopt;
+    return correct;
 }
+std::optional<std::string> proposed_name(const VariableInfo& info) { return proposed_name(info.correct_name(), info.name); }
+std::optional<std::string> proposed_name(const TypeInfo& info) { return proposed_name(info.correct_name, info.name); }
 }  // namespace
 
-#define IGXL_PROPOSE(type, info, function)                                                                   \
-    add_change(type, ChangeRecord{(info).file_path, (info).line_number, (info).name, *(info).correct_name,   \
-                                  describe(type, (info).name, *(info).correct_name, function), now_text(), \
-                                  Outcome::pending, {}})
+#define IGXL_PROPOSE(type, info, function)                                                                       \
+    if (const auto proposed = proposed_name(info))                                                               \
+    add_change(type, ChangeRecord{(info).file_path, (info).line_number, (info).name, *proposed,                  \
+                                  describe(type, (info).name, *proposed, function), now_text(), Outcome::pending, \
+                                  {}})
 
 void VBTRefactorer::refactor_global_variables() {
     for (const auto& v : parser.global_variables)
-        if (proposes_rename(v)) IGXL_PROPOSE("global_variable", v, "");
+        IGXL_PROPOSE("global_variable", v, "");
 }
 
 void VBTRefactorer::refactor_module_variables() {
     for (const auto& [path, list] : parser.module_variables)
         for (const auto& v : list)
-            if (proposes_rename(v)) IGXL_PROPOSE("module_variable", v, "");
+            IGXL_PROPOSE("module_variable", v, "");
 }
 
 void VBTRefactorer::refactor_local_variables() {
     for (const auto& [key, list] : parser.local_variables)
         for (const auto& v : list)
-            if (proposes_rename(v)) IGXL_PROPOSE("local_variable", v, v.function_name ? v.function_name->str() : "");
+            IGXL_PROPOSE("local_variable", v, v.function_name ? v.function_name->str() : "");
 }
 
 void VBTRefactorer::refactor_type_definitions() {
     for (const auto& [key, t] : parser.types)
-        if (proposes_rename(t)) IGXL_PROPOSE("type_definition", t, "");
+        IGXL_PROPOSE("type_definition", t, "");
 }
 
 void VBTRefactorer::refactor_enum_definitions() {
     for (const auto& [key, t] : parser.enums)
-        if (proposes_rename(t)) IGXL_PROPOSE("enum_definition", t, "");
+        IGXL_PROPOSE("enum_definition", t, "");
 }
 
 #undef IGXL_PROPOSE

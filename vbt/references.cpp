@@ -1,7 +1,8 @@
 // The reference scan: variable use counts and Type/Enum name counts in one pass over the lines. Each
-// line is classified once and split once into its word runs, and every run is looked up once in a
-// hash table that holds both kinds of names. Only counts are kept: a large program has about one
-// use per line, and the report needs no more; the uses of a name are found again when asked for.
+// line is classified once (when the parser reads its module) and split once into its word runs,
+// and every run is looked up once in a hash table that holds both kinds of names. Only counts are
+// kept: a large program has about one use per line, and the report needs no more; the uses of a
+// name are found again when asked for.
 #include <array>
 #include <utility>
 
@@ -104,6 +105,24 @@ private:
 
 }  // namespace
 
+detail::LineClasses detail::classify_lines(const SourceLines& lines) {
+    LineClasses out;
+    out.text = &lines.text();
+    out.kinds.reserve(lines.size());
+    LineClassifier classifier;
+    for (std::string_view line : lines) {
+        uint8_t kind = classifier.next(line) ? LineClasses::SCANNED : 0;
+        if (classifier.entered()) {
+            kind |= LineClasses::ENTERS_PROCEDURE;
+            out.procedures.push_back(*classifier.procedure());
+        }
+        if (classifier.procedure()) kind |= LineClasses::IN_PROCEDURE;
+        if (is_definition_header(line)) kind |= LineClasses::DEFINITION_HEADER;
+        out.kinds.push_back(kind);
+    }
+    return out;
+}
+
 void VBAParser::collect_variable_references() {
     info("vbt.collecting-references", "正在收集变量引用信息...");
     // One table for every word the scan looks up: variable names and Type/Enum names.
@@ -182,18 +201,28 @@ void VBAParser::collect_variable_references() {
         tables_->files.push_back({path, lines.shared_text()});
         scanned_.push_back({file, static_cast<uint32_t>(tables_->procedures.size())});
         const std::string_view file_path = path;
+        // The parser classified the lines as it read the module; a module put in files another
+        // way, or replaced since, is classified here.
+        detail::LineClasses made;
+        const detail::LineClasses* classes = &made;
+        if (auto found = line_classes_.find(path); found != line_classes_.end() && found->second.text == &lines.text())
+            classes = &found->second;
+        else
+            made = detail::classify_lines(lines);
+        size_t next_procedure = 0;
         uint32_t procedure = VariableReference::NO_PROCEDURE;
-        LineClassifier classifier;
-        for (std::string_view line : lines) {
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const std::string_view line = lines[i];
+            const uint8_t kind = classes->kinds[i];
             ++line_id;
-            const bool scanned = classifier.next(line);
-            if (classifier.entered()) {
+            const bool scanned = kind & detail::LineClasses::SCANNED;
+            if (kind & detail::LineClasses::ENTERS_PROCEDURE) {
                 procedure = static_cast<uint32_t>(tables_->procedures.size());
-                tables_->procedures.push_back(*classifier.procedure());
-            } else if (!classifier.procedure()) {
+                tables_->procedures.push_back(classes->procedures[next_procedure++]);
+            } else if (!(kind & detail::LineClasses::IN_PROCEDURE)) {
                 procedure = VariableReference::NO_PROCEDURE;
             }
-            const bool counts_definitions = !definitions.empty() && !is_definition_header(line);
+            const bool counts_definitions = !definitions.empty() && !(kind & detail::LineClasses::DEFINITION_HEADER);
             if (!scanned && !counts_definitions) continue;
             detail::for_each_word_run(line, [&](std::string_view word, bool identifier) {
                 Entry* e = words.find(word);
@@ -214,15 +243,16 @@ void VBAParser::collect_variable_references() {
                 if (procedure == VariableReference::NO_PROCEDURE) return;
                 if (e->last_procedure != procedure || c.by_procedure.empty()) {
                     e->last_procedure = procedure;
-                    c.by_procedure.emplace_back(tables_->procedures[procedure], 0);
+                    c.by_procedure.push_back({procedure, 0});
                 }
-                ++c.by_procedure.back().second;
+                ++c.by_procedure.back().uses;
             });
             if (counts_definitions)
                 for (auto& [index, re] : odd)
                     if (re.search(line)) count_definition(definitions[index], line_id, file_path);
         }
     }
+    line_classes_.clear();  // used up; the uses of a name are found again from the text
     // The per-procedure lists grew one entry at a time; a large program has some half a million
     // of them, and the room left over by their growth would be held to the end of the run.
     for (auto it = reference_counts.begin(); it != reference_counts.end(); ++it) it.value().by_procedure.shrink_to_fit();
@@ -233,18 +263,17 @@ void VBAParser::make_references(std::string_view name, std::vector<VariableRefer
     for (const ScannedFile& scanned : scanned_) {
         const SourceLines lines{std::string(*tables_->files[scanned.file].text)};
         const char* text = lines.text().data();
+        const detail::LineClasses classes = detail::classify_lines(lines);
         uint32_t procedure = VariableReference::NO_PROCEDURE;
         uint32_t next_procedure = scanned.first_procedure;
-        LineClassifier classifier;
         uint32_t line_num = 0;
         for (std::string_view line : lines) {
-            ++line_num;
-            const bool scanned_line = classifier.next(line);
-            if (classifier.entered())
+            const uint8_t kind = classes.kinds[line_num++];
+            if (kind & detail::LineClasses::ENTERS_PROCEDURE)
                 procedure = next_procedure++;
-            else if (!classifier.procedure())
+            else if (!(kind & detail::LineClasses::IN_PROCEDURE))
                 procedure = VariableReference::NO_PROCEDURE;
-            if (!scanned_line) continue;
+            if (!(kind & detail::LineClasses::SCANNED)) continue;
             detail::for_each_word_run(line, [&](std::string_view word, bool identifier) {
                 if (identifier && word == name)
                     out.emplace_back(tables_.get(), scanned.file, line_num, static_cast<uint32_t>(word.data() - text),

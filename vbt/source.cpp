@@ -233,6 +233,19 @@ DecodedModule decode_module(std::string_view bytes, const std::string& code_page
     return m;
 }
 
+DecodedModule decode_module(std::string&& bytes, const std::string& code_page) {
+    const std::string_view view = bytes;
+    const bool bom = view.starts_with("\xEF\xBB\xBF");
+    if (!bom && (view.starts_with("\xFF\xFE") || view.starts_with("\xFE\xFF")))
+        return decode_module(view, code_page);
+    if (!valid_utf8(view.substr(bom ? 3 : 0))) return decode_module(view, code_page);
+    DecodedModule m;
+    m.encoding.bom = bom;
+    if (bom) bytes.erase(0, 3);
+    m.text = std::move(bytes);
+    return m;
+}
+
 std::string_view split_raw_lines(std::string_view bytes, const TextEncoding& encoding, std::vector<RawLine>& lines) {
     lines.clear();
     std::string_view bom;

@@ -39,6 +39,8 @@ struct DecodedModule {
 // read in code_page (a converter name, see util::code_page_name). Bytes that do not decode are
 // read as raw_bytes: every byte kept, so names in ASCII can still be renamed exactly.
 DecodedModule decode_module(std::string_view bytes, const std::string& code_page);
+// The same; valid UTF-8 (the common case) is taken over instead of copied.
+DecodedModule decode_module(std::string&& bytes, const std::string& code_page);
 
 // One physical line of a module file, in the file's own encoding.
 struct RawLine {

@@ -12,6 +12,7 @@
 #include "util/error.h"
 #include "util/platform.h"
 #include "util/regex.h"
+#include "vbt/naming_rules.h"
 
 namespace igxl::vbt {
 
@@ -213,11 +214,11 @@ std::string Tessaly::generate_dry_run_report(const ProgressFn& update_progressba
     VariableIssues issues = parser.get_all_variable_issues();
     progress(10);
     OpenWorkbook wb(path);
-    write_variable_issues_sheet(wb.get(), issues.global_variables, "Global Variables", parser.reference_counts);
+    write_variable_issues_sheet(wb.get(), issues.global_variables, "Global Variables", parser);
     progress(20);
-    write_variable_issues_sheet(wb.get(), issues.module_variables, "Module Variables", parser.reference_counts);
+    write_variable_issues_sheet(wb.get(), issues.module_variables, "Module Variables", parser);
     progress(30);
-    write_variable_issues_sheet(wb.get(), issues.local_variables, "Local Variables", parser.reference_counts);
+    write_variable_issues_sheet(wb.get(), issues.local_variables, "Local Variables", parser);
     progress(40);
     write_type_issues_sheet(wb.get(), issues.type_definitions, "Type Definitions");
     progress(50);
@@ -235,7 +236,7 @@ std::string Tessaly::generate_dry_run_report(const ProgressFn& update_progressba
 }
 
 void Tessaly::write_variable_issues_sheet(xw::Workbook& writer, const std::vector<const VariableInfo*>& variables,
-                                          const std::string& sheet_name, const OrderedMap<ReferenceCount>& references) {
+                                          const std::string& sheet_name, const VBAParser& parser) {
     if (variables.empty()) return;
     // The last columns are the reviewer's: the name to apply (prefilled with the suggestion), the
     // confirmation, and for locals the procedure, which the refactorer reads back.
@@ -254,14 +255,31 @@ void Tessaly::write_variable_issues_sheet(xw::Workbook& writer, const std::vecto
     auto uses = [&](const std::string& name) -> const Uses& {
         auto [it, fresh] = uses_of.try_emplace(name);
         if (!fresh) return it->second;
-        auto found = references.find(std::string_view(name));
-        if (found == references.end()) return it->second;
+        auto found = parser.reference_counts.find(std::string_view(name));
+        if (found == parser.reference_counts.end()) return it->second;
         const ReferenceCount& counted = found->second;
         it->second.total = static_cast<long long>(counted.total);
-        for (const auto& [function, n] : counted.by_procedure) it->second.by_function[function] += static_cast<long long>(n);
+        for (const auto& [procedure, n] : counted.by_procedure)
+            it->second.by_function[parser.procedure_name(procedure)] += static_cast<long long>(n);
         it->second.files = counted.files;
         return it->second;
     };
+    // The records keep only that they have an issue; the rules give the texts again, once for the
+    // many records that share a name and the fields the rules read (a local named alike in every
+    // procedure, say).
+    std::unordered_map<std::string, RuleResult> rule_results;
+    auto rule_result = [&](const VariableInfo& v) -> const RuleResult& {
+        std::string key = v.name;
+        key += '\0';
+        key += static_cast<char>(v.scope);
+        key += static_cast<char>(v.var_type);
+        key += static_cast<char>(v.is_array);
+        key += static_cast<char>(v.is_const);
+        auto [it, fresh] = rule_results.try_emplace(std::move(key));
+        if (fresh) it->second = VBTNamingRules::get_correct_variable_name(v);
+        return it->second;
+    };
+    static const RuleResult no_issue;
     SheetStream sheet(writer, sheet_name, std::move(headers), {true, 13});
     for (const VariableInfo* v : variables) {
         const Uses& u = uses(v->original_name);
@@ -270,9 +288,10 @@ void Tessaly::write_variable_issues_sheet(xw::Workbook& writer, const std::vecto
             auto in_function = u.by_function.find(v->function_name->str());
             count = in_function == u.by_function.end() ? 0 : in_function->second;
         }
+        const auto& [correct, issue] = v->has_issue() ? rule_result(*v) : no_issue;
         sheet.text(v->name)
-            .text(text_or_empty(v->correct_name))
-            .text(text_or_empty(v->issue_description))
+            .text(v->has_issue() ? correct : std::string())
+            .text(text_or_empty(issue))
             .text(std::string(to_text(v->scope)))
             .text(std::string(to_text(v->var_type)))
             .text(v->is_array ? YES : NO)
@@ -282,7 +301,7 @@ void Tessaly::write_variable_issues_sheet(xw::Workbook& writer, const std::vecto
             .number(count)
             .number(static_cast<long long>(u.files))
             .text(v->is_const ? YES : NO)
-            .text(text_or_empty(v->correct_name))
+            .text(v->has_issue() ? correct : std::string())
             .boolean(false);
         if (local_sheet) sheet.text(text_or_empty(v->function_name));
         sheet.end_row();
@@ -332,7 +351,7 @@ void Tessaly::write_function_issues_sheet(xw::Workbook& writer, const OrderedMap
                       {true, 10});
     util::Match m;
     for (const auto& [key, f] : functions) {
-        for (const std::string& issue : f.issues) {
+        for (const std::string& issue : f.issues()) {
             if (issue.find("参数") == std::string::npos) continue;
             std::string name = param_name.search(issue, m) ? std::string(m.group(1)) : "Unknown";
             std::string suggested = suggestion.search(issue, m) ? std::string(m.group(1)) : "";

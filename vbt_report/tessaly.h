@@ -36,7 +36,7 @@ private:
     // Removes the temporary report files killed runs left in output_dir, saying so.
     void remove_abandoned_reports(const std::string& output_dir) const;
     void write_variable_issues_sheet(xlsx::writer::Workbook& writer, const std::vector<const VariableInfo*>& variables,
-                                     const std::string& sheet_name, const OrderedMap<ReferenceCount>& references);
+                                     const std::string& sheet_name, const VBAParser& parser);
     void write_type_issues_sheet(xlsx::writer::Workbook& writer, const std::vector<const TypeInfo*>& types,
                                  const std::string& sheet_name);
     void write_function_issues_sheet(xlsx::writer::Workbook& writer, const OrderedMap<FunctionInfo>& functions,

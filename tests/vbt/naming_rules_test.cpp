@@ -23,7 +23,14 @@ struct VarCase {
 };
 
 VariableInfo record(const VarCase& c) {
-    return VariableInfo{c.name, c.name, c.scope, c.type, c.array, "m.bas", 1, std::nullopt, c.is_const};
+    return VariableInfo{.name = c.name,
+                        .original_name = c.name,
+                        .file_path = "m.bas",
+                        .line_number = 1,
+                        .scope = c.scope,
+                        .var_type = c.type,
+                        .is_array = c.array,
+                        .is_const = c.is_const};
 }
 
 void expect_cases(const std::vector<VarCase>& cases) {

@@ -34,8 +34,8 @@ std::string dump(const VBAParser& p, const std::string& dir) {
     auto var = [&](const char* where, const VariableInfo& v) {
         out << where << " " << v.name << " scope=" << to_text(v.scope) << " type=" << to_text(v.var_type)
             << " array=" << v.is_array << " const=" << v.is_const << " line=" << v.line_number
-            << " func=" << opt(v.function_name) << " -> " << opt(v.correct_name) << " | "
-            << opt(v.issue_description) << "\n";
+            << " func=" << opt(v.function_name) << " -> " << opt(v.correct_name()) << " | "
+            << opt(v.issue_description()) << "\n";
     };
     for (const auto& v : p.global_variables) var("global", v);
     for (const auto& [path, list] : p.module_variables)
@@ -47,7 +47,7 @@ std::string dump(const VBAParser& p, const std::string& dir) {
             << " lines=" << f.start_line << "-" << f.end_line << " params=";
         for (const auto& prm : f.parameters) out << "(" << prm.name << "," << prm.type << "," << prm.pass_mode << ")";
         out << "\n";
-        for (const auto& issue : f.issues) out << "  " << issue << "\n";
+        for (const auto& issue : f.issues()) out << "  " << issue << "\n";
     }
     for (const auto* map : {&p.types, &p.enums})
         for (const auto& [key, t] : *map)
@@ -262,9 +262,9 @@ TEST(Parser, ClassModulesAreCheckedWithClassScopes) {
     const auto& members = p.module_variables.at(dir.str() + "/Counter.cls");
     ASSERT_EQ(members.size(), 3u);
     EXPECT_EQ(members[0].scope, VariableScope::CLASS_PUBLIC);
-    EXPECT_EQ(opt(members[0].correct_name), "m_Total_lng");
+    EXPECT_EQ(opt(members[0].correct_name()), "m_Total_lng");
     EXPECT_EQ(members[1].scope, VariableScope::CLASS_PRIVATE);
-    EXPECT_EQ(opt(members[1].correct_name), "i_Step_lng");  // the wrong scope prefix replaced
+    EXPECT_EQ(opt(members[1].correct_name()), "i_Step_lng");  // the wrong scope prefix replaced
     EXPECT_EQ(members[2].scope, VariableScope::CLASS_PRIVATE);
     EXPECT_EQ(p.local_variables.at(dir.str() + "/Counter.cls:Add")[0].scope, VariableScope::LOCAL);
     EXPECT_TRUE(p.functions.contains(dir.str() + "/Counter.cls:Add"));

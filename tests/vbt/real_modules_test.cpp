@@ -89,11 +89,11 @@ TEST(RealModules, ExportedModulesParseWithoutErrors) {
     ASSERT_EQ(measure.parameters.size(), 2u);
     EXPECT_EQ(measure.parameters[1].name, "Count");
     EXPECT_EQ(measure.parameters[1].type, "Long");
-    EXPECT_TRUE(measure.issues.empty());
+    EXPECT_TRUE(measure.issues().empty());
     const FunctionInfo& log = p.functions.at(main_path + ":Log_DSP");
     EXPECT_EQ(log.start_line, 29);
     EXPECT_EQ(log.end_line, 31);
-    EXPECT_TRUE(log.issues.empty());
+    EXPECT_TRUE(log.issues().empty());
     EXPECT_EQ(p.functions.size(), 3u);
     EXPECT_EQ(p.local_variables.at(main_path + ":Ready").at(0).name, "tmp");
 
@@ -101,7 +101,7 @@ TEST(RealModules, ExportedModulesParseWithoutErrors) {
     std::vector<std::string> locals;
     for (const auto& v : p.local_variables.at(main_path + ":Measure_VBT"))
         locals.push_back(v.name + ":" + std::string(to_text(v.var_type)) + (v.is_array ? "()" : "") + ":" +
-                         v.correct_name.value_or("ok"));
+                         v.correct_name().value_or("ok"));
     EXPECT_EQ(locals, (std::vector<std::string>{"i:Variant:i", "j:Long:ok", "site:Variant:ok",
                                                 "readings:Double():Readings_adbl"}));
 

@@ -191,7 +191,7 @@ TEST(References, CountsAgreeWithTheUsesMadeOnRequest) {
         const auto& uses = p.get_variable_references(name);
         std::map<std::string, size_t> by_procedure, expected;
         std::set<std::string> files;
-        for (const auto& [procedure, n] : counted.by_procedure) by_procedure[std::string(procedure)] += n;
+        for (const auto& [procedure, n] : counted.by_procedure) by_procedure[std::string(p.procedure_name(procedure))] += n;
         for (const auto& r : uses) {
             if (r.function_name()) ++expected[std::string(*r.function_name())];
             files.emplace(r.file_path());
@@ -210,6 +210,25 @@ TEST(References, CountsAgreeWithTheUsesMadeOnRequest) {
     // Names without uses have no counts and make no records.
     EXPECT_EQ(p.reference_counts.find("p"), p.reference_counts.end());
     EXPECT_TRUE(p.get_variable_references("p").empty());
+}
+
+// The parser classifies a module's lines for the scan as it reads them; the scan trusts those
+// classes only for the text they were made from. A text put in the module's place since is
+// classified again: stale classes would read past its lines or credit uses to the wrong procedure.
+TEST(References, ModuleTextReplacedAfterParsingIsClassifiedAgain) {
+    VBAParser p;
+    TestAccess::parse_text(p, "A.bas", "Dim k As Long\nSub Run_VBT()\n    k = 1\nEnd Sub\n");
+    p.files.insert_or_assign(
+        "A.bas", SourceLines(decode_source("Sub Other_VBT()\n    Dim j As Long\n    k = k + j\nEnd Sub\nk = 2\n")));
+    testing::internal::CaptureStdout();
+    TestAccess::collect_references(p);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(refs(p, "k"), (std::vector<Ref>{{"A.bas", 3, "Other_VBT"}, {"A.bas", 3, "Other_VBT"}, {"A.bas", 5, "-"}}));
+    const ReferenceCount& counted = p.reference_counts.at("k");
+    EXPECT_EQ(counted.total, 3u);
+    ASSERT_EQ(counted.by_procedure.size(), 1u);
+    EXPECT_EQ(p.procedure_name(counted.by_procedure[0].procedure), "Other_VBT");
+    EXPECT_EQ(counted.by_procedure[0].uses, 2u);
 }
 
 TEST(References, KeywordNamedVariableIsNeverReferenced) {

@@ -27,7 +27,6 @@ struct TestAccess {
         p.parse_file(path, lines);
     }
     static void collect_references(VBAParser& p) { p.collect_variable_references(); }
-    static void check_parameters(VBAParser& p) { p.check_function_parameters(); }
 };
 
 }  // namespace igxl::vbt

@@ -244,25 +244,24 @@ TEST(DryRunReport, ExcludedAndGeneratedModulesAreCountedNotChecked) {
     EXPECT_EQ(summary[7], (std::vector<std::string>{"已排除模块", "N/A", "4"}));
 }
 
-TEST(DryRunReport, ParameterNamesAndSuggestionsComeFromIssueTexts) {
+TEST(DryRunReport, ParameterRowsSplitTheRulesMessages) {
     TempDir dir;
     VBAParser parser;
-    FunctionInfo f{"Do_VBT", "Do_VBT", FunctionType::VBT, "m.bas", 3, 9, {}, {}};
-    f.issues = {"参数 'argA': 应为PascalCase格式 (建议改为: 'ArgA')", "参数缺少说明", "no parameter word here",
-                "参数 'Xyz': 方向前缀缺失"};
+    // One row per parameter with an issue: its name and the suggestion taken from the message, the
+    // message shown without the suggestion's tail; a message without a suggestion leaves it empty.
+    FunctionInfo f{"Do_VBT", "Do_VBT", FunctionType::VBT, "m.bas", 3, 9, {{"argA", "Long", "ByVal"}, {"Good", "Long", ""}}};
+    FunctionInfo g{"Calc_DSP", "Calc_DSP", FunctionType::DSP, "m.bas", 11, 20, {{"in_Value", "Double", ""}}};
     parser.functions.insert_or_assign("m.bas:Do_VBT", f);
+    parser.functions.insert_or_assign("m.bas:Calc_DSP", g);
     std::string path = Tessaly().generate_dry_run_report({}, parser, dir.str());
     Rows rows = sheet_rows(path, "Function Parameters");
     EXPECT_EQ(rows[0], (std::vector<std::string>{"参数名", "建议名称", "问题描述", "函数名", "函数类型", "类型",
                                                  "文件路径", "行号", "所在函数", "正确命名", "应用"}));
-    ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[1], (std::vector<std::string>{"argA", "ArgA", "参数 'argA': 应为PascalCase格式", "Do_VBT", "VBT",
-                                                 "函数参数", "m.bas", "3", "Do_VBT", "ArgA", "FALSE"}));
-    EXPECT_EQ(rows[2][0], "Unknown");
-    EXPECT_EQ(rows[2][1], "");
-    EXPECT_EQ(rows[2][2], "参数缺少说明");
-    EXPECT_EQ(rows[3][0], "Xyz");
-    EXPECT_EQ(rows[3][2], "参数 'Xyz': 方向前缀缺失");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"argA", "ArgA", "参数 'argA': VBT函数参数 'argA' 应为PascalCase格式：'ArgA'",
+                                                 "Do_VBT", "VBT", "函数参数", "m.bas", "3", "Do_VBT", "ArgA", "FALSE"}));
+    EXPECT_EQ(rows[2], (std::vector<std::string>{"in_Value", "", "参数 'in_Value': DSP/非VBT函数参数 'in_Value' 必须指定ByVal或ByRef",
+                                                 "Calc_DSP", "DSP", "函数参数", "m.bas", "11", "Calc_DSP", "", "FALSE"}));
 }
 
 TEST(RefactorReport, RowsInLogOrderAndSummaryCounts) {
