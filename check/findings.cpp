@@ -324,7 +324,7 @@ public:
         auto it = ids_.find(text);
         return it == ids_.end() ? kNone : static_cast<std::uint32_t>(it - ids_.begin());
     }
-    std::string_view text(std::uint32_t id) const { return ids_.nth(id)[0]; }
+    std::string_view text(std::uint32_t id) const { return *ids_.nth(id); }
     std::size_t size() const { return ids_.size(); }
 
 private:
@@ -386,8 +386,15 @@ struct FindingsCollector::State {
     std::vector<Pending> pending;
     std::vector<JobRows> test_rows;
     std::vector<Defined> instances_defined, sets_defined;
-    // Instance rows looked at once (file id, line): the names they use and their blank arguments.
-    std::unordered_set<std::uint64_t> rows_seen;
+    // Instance rows looked at once, per file id by line: the names they use and their blank
+    // arguments.
+    std::unordered_map<std::uint32_t, std::vector<bool>> rows_seen, rows_defining;
+    // Rows come in long runs of one file: its id is looked up once per run (flow rows and
+    // instance rows apart).
+    struct LastFile {
+        const std::string* file = nullptr;
+        std::uint32_t id = 0;
+    } last_flow_file, last_instance_file;
     std::unordered_map<std::string, std::unordered_map<std::string, unsigned>> set_lines;  // per sheet file
     std::string buf;
 
@@ -396,8 +403,29 @@ struct FindingsCollector::State {
         marks[id] |= m;
     }
     bool marked(std::uint32_t id, Mark m) const { return id < marks.size() && (marks[id] & m); }
-    void mark_upper(std::string_view text, Mark m) { mark(names.id(upper_into(text, buf)), m); }
-
+    void mark_upper(std::string_view text, Mark m) {
+        // Most argument fields are empty: the empty name needs no look-up.
+        mark(util::strip(text).empty() ? 0 : names.id(upper_into(text, buf)), m);
+    }
+    std::uint32_t file_id(const std::string& file, LastFile& last) {
+        if (!last.file || *last.file != file) {
+            last.id = names.id(file);
+            last.file = &file;
+        }
+        return last.id;
+    }
+    // Whether the instance row at file:line was looked at before; it is from now on.
+    bool seen_before(std::uint32_t file, unsigned line) { return test_and_set(rows_seen, file, line); }
+    // The same for rows that define an instance.
+    bool defined_before(std::uint32_t file, unsigned line) { return test_and_set(rows_defining, file, line); }
+    static bool test_and_set(std::unordered_map<std::uint32_t, std::vector<bool>>& by_file, std::uint32_t file,
+                             unsigned line) {
+        auto& lines = by_file[file];
+        if (line >= lines.size()) lines.resize(std::max<size_t>(line + 1, lines.size() * 2));
+        const bool seen = lines[line];
+        lines[line] = true;
+        return seen;
+    }
     void add(std::uint8_t rule, std::string_view job, std::string_view file, unsigned line, std::string_view item,
              std::string_view value = {}, std::string_view other = {}, std::string_view text = {}) {
         pending.push_back({names.id(job), names.id(file), line, names.id(item), names.id(value), names.id(other),
@@ -680,10 +708,15 @@ void FindingsCollector::add_job(
     JobFlow flow(s, job, rows);
     const std::uint32_t job_id = s.names.id(job);
 
+    s.last_flow_file = s.last_instance_file = {};  // the rows of an earlier job are gone
+    std::vector<std::uint32_t> name_ids(rows.size(), 0);
     State::JobRows block{job_id, {}};
-    for (const auto& r : rows)
-        if (is_test_row(r))
-            block.rows.push_back({s.names.id(r.Parameter), s.names.id(r.file), r.line, r.Opcode == "nop"});
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const FlowRow& r = rows[i];
+        if (!is_test_row(r)) continue;
+        name_ids[i] = s.names.id(r.Parameter);
+        block.rows.push_back({name_ids[i], s.file_id(r.file, s.last_flow_file), r.line, r.Opcode == "nop"});
+    }
     // The first row of each name stands for it.
     std::stable_sort(block.rows.begin(), block.rows.end(),
                      [](const State::TestRow& a, const State::TestRow& b) { return a.name < b.name; });
@@ -695,10 +728,14 @@ void FindingsCollector::add_job(
 
     for (const auto& [name, records] : instances) {
         if (records.empty()) continue;
+        // A row that defined an instance for an earlier job defined the same name then.
+        const InstanceRecord& front = records.front();
+        const std::uint32_t front_file = s.file_id(front.file, s.last_instance_file);
+        if (front.line && !front.file.empty() && s.defined_before(front_file, front.line)) continue;
         const std::uint32_t id = s.names.id(name);
         if (s.marked(id, State::kInstanceDefined)) continue;
         s.mark(id, State::kInstanceDefined);
-        s.instances_defined.push_back({id, s.names.id(records.front().file), records.front().line});
+        s.instances_defined.push_back({id, front_file, front.line});
     }
     // Every job names the same pattern-set sheets: each is read once for the whole run.
     for (const auto& [file, sets] : pattern_sets) {
@@ -718,16 +755,16 @@ void FindingsCollector::add_job(
         }
     }
 
-    for (const auto& r : rows) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const FlowRow& r = rows[i];
         if (!runs(r)) continue;
-        s.mark(s.names.id(r.Parameter), State::kInstanceUsed);
+        s.mark(name_ids[i], State::kInstanceUsed);
         auto it = instances.find(r.Parameter);
         if (it == instances.end()) continue;
         for (const auto& rec : it->second) {
             // An instance row is the same row in every job that reads its sheet: what it names
             // and leaves blank is looked at once.
-            const std::uint64_t key = std::uint64_t{s.names.id(rec.file)} << 32 | rec.line;
-            const bool fresh = s.rows_seen.insert(key).second;
+            const bool fresh = !s.seen_before(s.file_id(rec.file, s.last_instance_file), rec.line);
             if (!fresh && !rec.file.empty() && rec.line) continue;
             if (!rec.TimeSet.empty()) s.mark_upper(rec.TimeSet, State::kTimesetUsed);
             if (!rec.PinLevel.empty()) s.mark_upper(rec.PinLevel, State::kLevelsUsed);
@@ -805,10 +842,15 @@ FindingsResult FindingsCollector::finish(const std::string& sheet_folder, const 
     }
     // A failure the walk could not place stands only when no finding names the same entry.
     auto entry = [](const Pending& p) { return std::uint64_t{p.job} << 32 | p.item; };
-    std::unordered_set<std::uint64_t> explained;
+    std::vector<std::uint64_t> explained;
+    explained.reserve(all.size());
     for (const auto& a : all)
-        if (a.p->rule != kEntryFailed) explained.insert(entry(*a.p));
-    std::erase_if(all, [&](const Placed& a) { return a.p->rule == kEntryFailed && explained.contains(entry(*a.p)); });
+        if (a.p->rule != kEntryFailed) explained.push_back(entry(*a.p));
+    std::sort(explained.begin(), explained.end());
+    std::erase_if(all, [&](const Placed& a) {
+        return a.p->rule == kEntryFailed && std::binary_search(explained.begin(), explained.end(), entry(*a.p));
+    });
+    explained = {};
     for (const auto& p : extra) all.push_back({&p, p.file, p.line});
 
     auto message_of = [&](const Pending& p, std::string& out) {
@@ -823,29 +865,42 @@ FindingsResult FindingsCollector::finish(const std::string& sheet_folder, const 
             h = (h ^ v) * 0x100000001B3ull;
         return static_cast<size_t>(h);
     };
-    std::unordered_multimap<size_t, std::uint32_t> seen;
-    seen.reserve(all.size());
+    // Findings by hash of rule and place, each group in the order found: a finding is a repeat
+    // when an earlier one of its group has the same place and message.
+    std::vector<std::pair<size_t, std::uint32_t>> by_place(all.size());
+    for (std::uint32_t i = 0; i < all.size(); ++i) by_place[i] = {place_hash(all[i]), i};
+    std::sort(by_place.begin(), by_place.end());
+    std::vector<bool> repeat(all.size());
+    std::string message, earlier;
+    for (size_t g = 0; g < by_place.size();) {
+        size_t end = g + 1;
+        while (end < by_place.size() && by_place[end].first == by_place[g].first) ++end;
+        for (size_t k = g + 1; k < end; ++k) {
+            const Placed& a = all[by_place[k].second];
+            message_of(*a.p, message);
+            for (size_t j = g; j < k; ++j) {
+                const Placed& b = all[by_place[j].second];
+                if (repeat[by_place[j].second] || b.p->rule != a.p->rule || b.p->job != a.p->job ||
+                    b.file != a.file || b.line != a.line || b.p->item != a.p->item)
+                    continue;
+                message_of(*b.p, earlier);
+                if (earlier == message) {
+                    repeat[by_place[k].second] = true;
+                    break;
+                }
+            }
+        }
+        g = end;
+    }
+    by_place = {};
+
     std::vector<std::uint32_t> kept;
     kept.reserve(all.size());
     std::unordered_map<std::uint32_t, std::string> sheet_names;  // file id -> sheet, for the baseline
-    std::string message, earlier;
     FindingsResult result;
     for (std::uint32_t i = 0; i < all.size(); ++i) {
+        if (repeat[i]) continue;
         const Placed& a = all[i];
-        const size_t h = place_hash(a);
-        bool repeat = false;
-        auto [lo, hi] = seen.equal_range(h);
-        if (lo != hi) message_of(*a.p, message);
-        for (auto it = lo; it != hi && !repeat; ++it) {
-            const Placed& b = all[it->second];
-            if (b.p->rule != a.p->rule || b.p->job != a.p->job || b.file != a.file || b.line != a.line ||
-                b.p->item != a.p->item)
-                continue;
-            message_of(*b.p, earlier);
-            repeat = earlier == message;
-        }
-        if (repeat) continue;
-        seen.emplace(h, i);
         if (!baseline.empty()) {
             auto sheet = sheet_names.find(a.file);
             if (sheet == sheet_names.end())
@@ -858,7 +913,6 @@ FindingsResult FindingsCollector::finish(const std::string& sheet_folder, const 
         }
         kept.push_back(i);
     }
-    seen = {};
 
     // Ordered by severity, in the order found within each.
     result.findings.reserve(kept.size());
