@@ -4,10 +4,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <unordered_set>
+
+#include <tsl/ordered_set.h>
 
 #include "parsers/sheet_columns.h"
 #include "util/error.h"
@@ -100,16 +104,17 @@ constexpr FindingRule kRules[] = {
      "a pin levels sheet no instance run by a chosen job names"},
 };
 
-std::string fill(std::string_view templ, const std::string& item, const std::string& value,
-                 const std::string& other, const std::string& text) {
-    std::string out;
+// The rule's message with its {item}, {value}, {other} and {text} filled in, into out.
+void fill_into(std::string_view templ, std::string_view item, std::string_view value, std::string_view other,
+               std::string_view text, std::string& out) {
+    out.clear();
     for (size_t i = 0; i < templ.size(); ++i) {
         if (templ[i] == '{') {
             size_t close = templ.find('}', i);
             if (close != std::string_view::npos) {
                 std::string_view key = templ.substr(i + 1, close - i - 1);
-                const std::string* v = key == "item" ? &item : key == "value" ? &value
-                                     : key == "other" ? &other : key == "text" ? &text : nullptr;
+                const std::string_view* v = key == "item" ? &item : key == "value" ? &value
+                                          : key == "other" ? &other : key == "text" ? &text : nullptr;
                 if (v) {
                     out += *v;
                     i = close;
@@ -119,7 +124,6 @@ std::string fill(std::string_view templ, const std::string& item, const std::str
         }
         out.push_back(templ[i]);
     }
-    return out;
 }
 
 std::string upper(std::string_view s) { return util::to_upper(util::strip(s)); }
@@ -139,13 +143,6 @@ bool is_test_row(const FlowRow& r) { return r.Opcode != "Use-Limit" && !r.Opcode
 bool runs(const FlowRow& r) { return is_test_row(r) && r.Opcode != "nop"; }
 
 enum class Outcome { none, pass, fail };
-Outcome outcome(std::string_view result) {
-    std::string r = upper(result);
-    if (r.starts_with("PASS")) return Outcome::pass;
-    if (r.starts_with("FAIL")) return Outcome::fail;
-    return Outcome::none;
-}
-
 std::optional<double> number(std::string_view text) {
     text = util::strip(text);
     if (text.empty()) return std::nullopt;
@@ -217,12 +214,11 @@ FindingCounts FindingsResult::counts() const {
 }
 
 std::vector<std::pair<std::string, std::size_t>> FindingsResult::rule_counts() const {
+    std::unordered_map<std::string_view, std::size_t> by_rule;
+    for (const auto& f : findings) ++by_rule[f.rule];
     std::vector<std::pair<std::string, std::size_t>> out;
-    for (const auto& r : kRules) {
-        size_t n = static_cast<size_t>(std::count_if(findings.begin(), findings.end(),
-                                                     [&](const Finding& f) { return f.rule == r.code; }));
-        if (n) out.emplace_back(std::string(r.code), n);
-    }
+    for (const auto& r : kRules)
+        if (auto it = by_rule.find(r.code); it != by_rule.end()) out.emplace_back(std::string(r.code), it->second);
     return out;
 }
 
@@ -268,120 +264,238 @@ Baseline Baseline::load(const std::string& path) {
     return b;
 }
 
-bool Baseline::accepts(const Finding& f) const {
-    return keys_.contains({f.rule, f.job, f.sheet(), f.test});
+bool Baseline::accepts(const Finding& f) const { return accepts(f.rule, f.job, f.sheet(), f.test); }
+
+bool Baseline::accepts(std::string_view rule, std::string_view job, std::string_view sheet,
+                       std::string_view test) const {
+    return keys_.contains({std::string(rule), std::string(job), std::string(sheet), std::string(test)});
 }
 
 // ---- collecting ------------------------------------------------------------------------------
 
-void FindingsCollector::clear() { *this = FindingsCollector{}; }
+namespace {
 
-void FindingsCollector::add(std::string_view code, std::string job, std::string file, unsigned line,
-                            std::string item, std::string value, std::string other, std::string text) {
-    const FindingRule* rule = finding_rule(code);
-    if (!rule) return;
-    Finding f;
-    f.rule = std::string(rule->code);
-    f.severity = rule->severity;
-    f.message = fill(rule->message, item, value, other, text);
-    f.job = std::move(job);
-    f.file = std::move(file);
-    f.line = line;
-    f.test = std::move(item);
-    findings_.push_back(std::move(f));
+constexpr size_t kRuleCount = std::size(kRules);
+
+constexpr std::uint8_t rule_index(std::string_view code) {
+    for (size_t i = 0; i < kRuleCount; ++i)
+        if (kRules[i].code == code) return static_cast<std::uint8_t>(i);
+    return static_cast<std::uint8_t>(kRuleCount);
 }
+constexpr std::uint8_t kInstanceNotFound = rule_index("instance-not-found");
+constexpr std::uint8_t kNoSortBin = rule_index("no-sort-bin");
+constexpr std::uint8_t kEntryFailed = rule_index("entry-failed");
+static_assert(kInstanceNotFound < kRuleCount && kNoSortBin < kRuleCount && kEntryFailed < kRuleCount);
 
-void FindingsCollector::add_event(const diag::Event& e) {
-    if (e.severity == Severity::progress) return;
-    for (const auto& rule : kRules) {
-        if (rule.event.empty() || rule.event != e.code) continue;
-        std::string value = e.text, other;
-        if (rule.code == "tset-not-in-timing") {
-            // "Warning: Tset(T) in pattern(P) is not list in TSB: S"
-            static const util::Regex form(R"(Tset\((.*)\) in pattern\((.*)\) is not list in TSB: (.*))");
-            util::Match m;
-            if (form.search(e.text, m)) {
-                value = std::string(m.group(1));
-                other = std::string(m.group(3));
-            }
+// Texts packed one after another in large blocks: a view into them lives as long as the store.
+class TextStore {
+public:
+    std::string_view add(std::string_view text) {
+        if (text.empty()) return {};
+        if (chunks_.empty() || used_ + text.size() > size_) {
+            size_ = std::max<size_t>(size_t{1} << 16, text.size());
+            chunks_.push_back(std::unique_ptr<char[]>(new char[size_]));  // not cleared: every byte is written
+            used_ = 0;
         }
-        add(rule.code, e.where.job, e.where.file, e.where.line, e.where.item, value, other, e.text);
-        return;
-    }
-}
-
-void FindingsCollector::add_job(
-    const std::string& job, const FlowRowList& rows, const InstanceMap& instances,
-    const std::vector<std::pair<std::string, std::vector<std::string>>>& pattern_sets,
-    const std::string& bin_table_file) {
-    // A Use-Limit row speaks for the test before it.
-    FlowRowList own(rows);
-    for (size_t i = 1; i < own.size(); ++i)
-        if (own[i].Opcode == "Use-Limit" && own[i].Parameter.empty() && own[i - 1].file == own[i].file)
-            own[i].Parameter = own[i - 1].Parameter;
-    add_flow(job, own, instances, pattern_sets, bin_table_file);
-}
-
-void FindingsCollector::add_flow(
-    const std::string& job, const FlowRowList& rows, const InstanceMap& instances,
-    const std::vector<std::pair<std::string, std::vector<std::string>>>& pattern_sets,
-    const std::string& bin_table_file) {
-    for (const auto& r : rows)
-        if (is_test_row(r)) test_rows_.emplace(job + '\n' + r.Parameter, TestRow{r.file, r.line, r.Opcode == "nop"});
-
-    for (const auto& [name, records] : instances)
-        if (!records.empty() && !instances_defined_.count(name))
-            instances_defined_.emplace(name, Defined{records.front().file, records.front().line});
-    // Every job names the same pattern-set sheets: each is read once for the whole run.
-    for (const auto& [file, sets] : pattern_sets) {
-        const std::unordered_map<std::string, unsigned>* lines = nullptr;
-        for (const auto& set : sets) {
-            if (sets_defined_.count(set)) continue;
-            if (!lines) {
-                auto found = set_lines_.find(file);
-                if (found == set_lines_.end())
-                    found = set_lines_.emplace(file, lines_by_name(file, pattern_set_columns::kSetName)).first;
-                lines = &found->second;
-            }
-            auto at = lines->find(set);
-            sets_defined_.emplace(set, Defined{file, at == lines->end() ? 0u : at->second});
-        }
+        char* at = chunks_.back().get() + used_;
+        std::memcpy(at, text.data(), text.size());
+        used_ += text.size();
+        return {at, text.size()};
     }
 
-    for (const auto& r : rows) {
-        if (!runs(r)) continue;
-        instances_used_.insert(r.Parameter);
-        auto it = instances.find(r.Parameter);
-        if (it == instances.end()) continue;
-        for (const auto& rec : it->second) {
-            if (!rec.TimeSet.empty()) timesets_used_.insert(upper(rec.TimeSet));
-            if (!rec.PinLevel.empty()) levels_used_.insert(upper(rec.PinLevel));
-            sets_used_.insert(upper(rec.ArgList));
-            for (const auto& a : rec.ArgDetails) sets_used_.insert(upper(a));
-            // Blank arguments, once per instance row however many jobs run it.
-            if (!blank_args_seen_.insert(rec.file + '\n' + std::to_string(rec.line)).second) continue;
-            auto names = util::split(rec.ArgList, ',');
-            std::vector<std::string> blank;
-            for (size_t i = 0; i < rec.ArgDetails.size(); ++i) {
-                if (!util::strip(rec.ArgDetails[i]).empty()) continue;
-                blank.push_back(i < names.size() && !rec.ArgList.empty() ? std::string(util::strip(names[i]))
-                                                                         : "Arg" + std::to_string(i));
-            }
-            if (!blank.empty()) add("blank-argument", job, rec.file, rec.line, it->first, util::join(blank, ", "));
-        }
+private:
+    std::vector<std::unique_ptr<char[]>> chunks_;
+    size_t used_ = 0, size_ = 0;
+};
+
+// One id per distinct text, counted from 0 (the empty text) in the order first seen. A name met
+// once per row and job is kept once for the run.
+class Names {
+public:
+    Names() { ids_.insert(std::string_view()); }
+    std::uint32_t id(std::string_view text) {
+        auto it = ids_.find(text);
+        if (it == ids_.end()) it = ids_.insert(store_.add(text)).first;
+        return static_cast<std::uint32_t>(it - ids_.begin());
     }
-    check_bins(job, rows, bin_table_file);
-    check_tests(job, rows);
-    check_limits(job, rows);
+    // The id of a text met before, or kNone.
+    static constexpr std::uint32_t kNone = ~std::uint32_t{0};
+    std::uint32_t find(std::string_view text) const {
+        auto it = ids_.find(text);
+        return it == ids_.end() ? kNone : static_cast<std::uint32_t>(it - ids_.begin());
+    }
+    std::string_view text(std::uint32_t id) const { return *ids_.nth(id); }
+    std::size_t size() const { return ids_.size(); }
+
+private:
+    TextStore store_;
+    tsl::ordered_set<std::string_view> ids_;
+};
+
+// Upper-cased, stripped text into buf (what upper() gives, without a new string each time).
+std::string_view upper_into(std::string_view s, std::string& buf) {
+    s = util::strip(s);
+    buf.assign(s);
+    for (auto& c : buf)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    return buf;
 }
 
-void FindingsCollector::check_bins(const std::string& job, const FlowRowList& rows,
-                                   const std::string& bin_table) {
+std::string join_views(const std::vector<std::string_view>& parts, std::string_view sep) {
+    std::string out;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i) out += sep;
+        out += parts[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+struct FindingsCollector::State {
+    // A finding as noticed: its texts are ids of names (shared: most findings repeat the same
+    // few files, jobs and argument lists).
+    struct Pending {
+        std::uint32_t job, file, line, item, value, other, text;
+        std::uint8_t rule;
+    };
+    // A job's test rows by name, to place events that name only the test.
+    struct TestRow {
+        std::uint32_t name, file, line;
+        bool nop;
+    };
+    struct JobRows {
+        std::uint32_t job;
+        std::vector<TestRow> rows;  // sorted by name, the first row of each name only
+    };
+    struct Defined {
+        std::uint32_t name, file, line;
+    };
+    // What a name is known as (bits of marks).
+    enum Mark : std::uint8_t {
+        kInstanceUsed = 1,
+        kSetUsed = 2,
+        kTimesetUsed = 4,
+        kLevelsUsed = 8,
+        kInstanceDefined = 16,
+        kSetDefined = 32,
+    };
+
+    Names names;
+    std::vector<std::uint8_t> marks;  // per name id
+    std::vector<Pending> pending;
+    std::vector<JobRows> test_rows;
+    std::vector<Defined> instances_defined, sets_defined;
+    // Instance rows looked at once, per file id by line: the names they use and their blank
+    // arguments.
+    std::unordered_map<std::uint32_t, std::vector<bool>> rows_seen, rows_defining;
+    // Rows come in long runs of one file: its id is looked up once per run (flow rows and
+    // instance rows apart).
+    struct LastFile {
+        const std::string* file = nullptr;
+        std::uint32_t id = 0;
+    } last_flow_file, last_instance_file;
+    std::unordered_map<std::string, std::unordered_map<std::string, unsigned>> set_lines;  // per sheet file
+    std::string buf;
+
+    void mark(std::uint32_t id, Mark m) {
+        if (id >= marks.size()) marks.resize(std::max<size_t>(names.size(), id + 1), 0);
+        marks[id] |= m;
+    }
+    bool marked(std::uint32_t id, Mark m) const { return id < marks.size() && (marks[id] & m); }
+    void mark_upper(std::string_view text, Mark m) {
+        // Most argument fields are empty: the empty name needs no look-up.
+        mark(util::strip(text).empty() ? 0 : names.id(upper_into(text, buf)), m);
+    }
+    std::uint32_t file_id(const std::string& file, LastFile& last) {
+        if (!last.file || *last.file != file) {
+            last.id = names.id(file);
+            last.file = &file;
+        }
+        return last.id;
+    }
+    // Whether the instance row at file:line was looked at before; it is from now on.
+    bool seen_before(std::uint32_t file, unsigned line) { return test_and_set(rows_seen, file, line); }
+    // The same for rows that define an instance.
+    bool defined_before(std::uint32_t file, unsigned line) { return test_and_set(rows_defining, file, line); }
+    static bool test_and_set(std::unordered_map<std::uint32_t, std::vector<bool>>& by_file, std::uint32_t file,
+                             unsigned line) {
+        auto& lines = by_file[file];
+        if (line >= lines.size()) lines.resize(std::max<size_t>(line + 1, lines.size() * 2));
+        const bool seen = lines[line];
+        lines[line] = true;
+        return seen;
+    }
+    void add(std::uint8_t rule, std::string_view job, std::string_view file, unsigned line, std::string_view item,
+             std::string_view value = {}, std::string_view other = {}, std::string_view text = {}) {
+        pending.push_back({names.id(job), names.id(file), line, names.id(item), names.id(value), names.id(other),
+                           names.id(text), rule});
+    }
+    void add(std::string_view code, std::string_view job, std::string_view file, unsigned line,
+             std::string_view item, std::string_view value = {}, std::string_view other = {},
+             std::string_view text = {}) {
+        const std::uint8_t rule = rule_index(code);
+        if (rule < kRuleCount) add(rule, job, file, line, item, value, other, text);
+    }
+    // The first test row of a job with that name, or null.
+    const TestRow* test_row(std::uint32_t job, std::uint32_t name) const {
+        for (const auto& block : test_rows) {
+            if (block.job != job) continue;
+            auto it = std::lower_bound(block.rows.begin(), block.rows.end(), name,
+                                       [](const TestRow& r, std::uint32_t n) { return r.name < n; });
+            if (it != block.rows.end() && it->name == name) return &*it;
+        }
+        return nullptr;
+    }
+};
+
+namespace {
+
+// One job's flow rows as the rules read them: a Use-Limit row without a name speaks for the test
+// before it.
+struct JobFlow {
+    FindingsCollector::State& s;
+    const std::string& job;
+    const FlowRowList& rows;
+    std::vector<std::string_view> param;
+
+    JobFlow(FindingsCollector::State& state, const std::string& job_name, const FlowRowList& flow_rows)
+        : s(state), job(job_name), rows(flow_rows), param(flow_rows.size()) {
+        for (size_t i = 0; i < rows.size(); ++i) {
+            param[i] = rows[i].Parameter;
+            if (i > 0 && rows[i].Opcode == "Use-Limit" && rows[i].Parameter.empty() &&
+                rows[i - 1].file == rows[i].file)
+                param[i] = param[i - 1];
+        }
+    }
+
+    void check_bins(const std::string& bin_table);
+    void check_tests();
+    void check_limits();
+};
+
+Outcome outcome(std::string_view result) {
+    result = util::strip(result);
+    auto starts = [&](std::string_view p) {
+        if (result.size() < p.size()) return false;
+        for (size_t i = 0; i < p.size(); ++i) {
+            char c = result[i];
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+            if (c != p[i]) return false;
+        }
+        return true;
+    };
+    if (starts("PASS")) return Outcome::pass;
+    if (starts("FAIL")) return Outcome::fail;
+    return Outcome::none;
+}
+
+void JobFlow::check_bins(const std::string& bin_table) {
     // Each test's bins: its own, else those of the Use-Limit row after it (as the flow reader
     // completes them).
     struct Binned {
-        const FlowRow* row;
-        std::string hard, sort;
+        std::uint32_t row;
+        std::string_view hard, sort;
         Outcome result;
     };
     std::vector<Binned> binned;
@@ -389,28 +503,30 @@ void FindingsCollector::check_bins(const std::string& job, const FlowRowList& ro
     for (size_t i = 0; i < rows.size(); ++i) {
         const FlowRow& r = rows[i];
         if (r.Opcode == "nop") continue;
-        std::string hard = r.HardBin, sort = r.SortBin;
+        std::string_view hard = r.HardBin, sort = r.SortBin;
         if (is_test_row(r) && (hard.empty() || sort.empty()) && i + 1 < rows.size() &&
             rows[i + 1].Opcode == "Use-Limit" && rows[i + 1].file == r.file) {
             hard = rows[i + 1].HardBin;
             sort = rows[i + 1].SortBin;
         }
-        if (r.Opcode == "set-device" && outcome(r.Result) == Outcome::fail && !r.HardBin.empty() &&
-            !r.conditional && r.Enable.empty() && r.Job.empty() && r.Part.empty())
+        const Outcome result = outcome(r.Result);
+        if (r.Opcode == "set-device" && result == Outcome::fail && !r.HardBin.empty() && !r.conditional &&
+            r.Enable.empty() && r.Job.empty() && r.Part.empty())
             default_bin = true;
         if (hard.empty() && sort.empty()) continue;
-        binned.push_back({&r, hard, sort, outcome(r.Result)});
+        binned.push_back({static_cast<std::uint32_t>(i), hard, sort, result});
     }
-    if (!rows.empty() && !default_bin) add("no-default-bin", job, rows.front().file, 0, "");
+    if (!rows.empty() && !default_bin) s.add("no-default-bin", job, rows.front().file, 0, "");
 
+    auto row_of = [&](const Binned* b) -> const FlowRow& { return rows[b->row]; };
     // Sort bin -> hard bins; bins -> outcomes; sort bin -> entries described.
-    std::map<std::string, std::vector<const Binned*>> by_sort, by_hard;
+    std::map<std::string_view, std::vector<const Binned*>> by_sort, by_hard;
     for (const auto& b : binned) {
         if (!b.sort.empty()) by_sort[b.sort].push_back(&b);
         if (!b.hard.empty()) by_hard[b.hard].push_back(&b);
     }
     for (const auto& [sort, list] : by_sort) {
-        std::vector<std::string> hards;
+        std::vector<std::string_view> hards;
         const Binned* second = nullptr;
         for (const auto* b : list) {
             if (b->hard.empty() || std::find(hards.begin(), hards.end(), b->hard) != hards.end()) continue;
@@ -418,20 +534,20 @@ void FindingsCollector::check_bins(const std::string& job, const FlowRowList& ro
             if (hards.size() == 2) second = b;
         }
         if (second)
-            add("sort-bin-two-hard-bins", job, second->row->file, second->row->line, second->row->Parameter,
-                sort, util::join(hards, ", "));
-        std::vector<std::string> tests;
+            s.add("sort-bin-two-hard-bins", job, row_of(second).file, row_of(second).line, param[second->row], sort,
+                  join_views(hards, ", "));
+        std::vector<std::string_view> tests;
         const Binned* repeat = nullptr;
         for (const auto* b : list) {
-            if (!runs(*b->row)) continue;
-            tests.push_back(b->row->Parameter);
+            if (!runs(row_of(b))) continue;
+            tests.push_back(param[b->row]);
             if (tests.size() == 2) repeat = b;
         }
         if (repeat)
-            add("duplicate-sort-bin", job, repeat->row->file, repeat->row->line, repeat->row->Parameter, sort,
-                util::join(tests, ", "));
+            s.add("duplicate-sort-bin", job, row_of(repeat).file, row_of(repeat).line, param[repeat->row], sort,
+                  join_views(tests, ", "));
     }
-    auto mixed = [&](const std::map<std::string, std::vector<const Binned*>>& by, const char* kind) {
+    auto mixed = [&](const std::map<std::string_view, std::vector<const Binned*>>& by, const char* kind) {
         for (const auto& [bin, list] : by) {
             bool pass = false, fail = false;
             const Binned* last = nullptr;
@@ -441,7 +557,7 @@ void FindingsCollector::check_bins(const std::string& job, const FlowRowList& ro
                 (b->result == Outcome::pass ? pass : fail) = true;
                 if (!before && pass && fail) last = b;
             }
-            if (last) add("bin-pass-and-fail", job, last->row->file, last->row->line, last->row->Parameter, bin, kind);
+            if (last) s.add("bin-pass-and-fail", job, row_of(last).file, row_of(last).line, param[last->row], bin, kind);
         }
     };
     mixed(by_sort, "Sort");
@@ -449,8 +565,7 @@ void FindingsCollector::check_bins(const std::string& job, const FlowRowList& ro
 
     if (bin_table.empty()) return;
     // Bin table rows: Name, Item List, Op, Sort, Bin, Result from column B on.
-    std::map<std::string, std::vector<std::string>> names;  // sort bin -> names
-    std::set<std::string> sorts, hards;
+    std::set<std::string, std::less<>> sorts, hards;
     try {
         util::LineReader reader(util::resolve_sheet_path(bin_table));
         std::string_view line;
@@ -467,33 +582,51 @@ void FindingsCollector::check_bins(const std::string& job, const FlowRowList& ro
             if (sort.empty() || name.empty()) continue;
             auto [it, fresh] = first_name.emplace(sort, std::make_pair(name, 0u));
             if (!fresh && it->second.first != name)
-                add("bin-two-names", job, reader.path(), static_cast<unsigned>(reader.line_number()), name, sort,
-                    it->second.first + ", " + name);
+                s.add("bin-two-names", job, reader.path(), static_cast<unsigned>(reader.line_number()), name, sort,
+                      it->second.first + ", " + name);
         }
     } catch (const FileNotFoundError&) {
         return;  // the walk does not read the bin table; a missing one is not this rule's concern
     }
     std::set<std::string> told;
     for (const auto& b : binned) {
-        if (!b.sort.empty() && !sorts.contains(b.sort) && told.insert("S" + b.sort).second)
-            add("bin-not-in-table", job, b.row->file, b.row->line, b.row->Parameter, b.sort, "Sort");
-        if (!b.hard.empty() && !hards.contains(b.hard) && told.insert("H" + b.hard).second)
-            add("bin-not-in-table", job, b.row->file, b.row->line, b.row->Parameter, b.hard, "Hard");
+        const FlowRow& r = rows[b.row];
+        if (!b.sort.empty() && !sorts.contains(b.sort) && told.insert("S" + std::string(b.sort)).second)
+            s.add("bin-not-in-table", job, r.file, r.line, param[b.row], b.sort, "Sort");
+        if (!b.hard.empty() && !hards.contains(b.hard) && told.insert("H" + std::string(b.hard)).second)
+            s.add("bin-not-in-table", job, r.file, r.line, param[b.row], b.hard, "Hard");
     }
 }
 
-void FindingsCollector::check_tests(const std::string& job, const FlowRowList& rows) {
-    std::map<std::string, const FlowRow*> numbers;
-    std::map<std::string, const FlowRow*> runs;  // test + conditions -> first row
+// A test's run conditions: name, Enable, Job and Part.
+struct RunKey {
+    std::string_view name, enable, job, part;
+    bool operator==(const RunKey&) const = default;
+};
+struct RunKeyHash {
+    size_t operator()(const RunKey& k) const {
+        std::hash<std::string_view> h;
+        size_t v = h(k.name);
+        for (auto part : {k.enable, k.job, k.part}) v = v * 1000003u ^ h(part);
+        return v;
+    }
+};
+
+void JobFlow::check_tests() {
+    std::unordered_map<std::string_view, std::uint32_t> numbers;
+    std::unordered_map<RunKey, std::uint32_t, RunKeyHash> first_runs;  // test + conditions -> first row
+    numbers.reserve(rows.size());
+    first_runs.reserve(rows.size());
     size_t numbered = 0, unnumbered = 0;
-    std::vector<const FlowRow*> missing;
+    std::vector<std::uint32_t> missing;
     for (size_t i = 0; i < rows.size(); ++i) {
         const FlowRow& r = rows[i];
         if (r.Opcode == "nop") continue;
+        const auto row = static_cast<std::uint32_t>(i);
         if (!r.TestNumber.empty() && !r.Opcode.starts_with("set-")) {
-            auto [it, fresh] = numbers.emplace(r.TestNumber, &r);
+            auto [it, fresh] = numbers.emplace(r.TestNumber, row);
             if (!fresh)
-                add("duplicate-test-number", job, r.file, r.line, r.Parameter, r.TestNumber, place(*it->second));
+                s.add("duplicate-test-number", job, r.file, r.line, param[i], r.TestNumber, place(rows[it->second]));
         }
         if (!is_test_row(r)) continue;
         // A Use-Limit row right after a test gives it its number.
@@ -503,101 +636,301 @@ void FindingsCollector::check_tests(const std::string& job, const FlowRowList& r
         if (has_number) ++numbered;
         else {
             ++unnumbered;
-            missing.push_back(&r);
+            missing.push_back(row);
         }
         // A conditional row is a deliberate re-test; so is one under another Enable, Job or Part.
         if (r.conditional) continue;
-        auto [it, fresh] = runs.emplace(r.Parameter + '\n' + r.Enable + '\n' + r.Job + '\n' + r.Part, &r);
-        if (!fresh && !it->second->conditional)
-            add("duplicate-test", job, r.file, r.line, r.Parameter, {}, place(*it->second));
+        auto [it, fresh] = first_runs.emplace(RunKey{param[i], r.Enable, r.Job, r.Part}, row);
+        if (!fresh && !rows[it->second].conditional)
+            s.add("duplicate-test", job, r.file, r.line, param[i], {}, place(rows[it->second]));
     }
     if (numbered > unnumbered)
-        for (const auto* r : missing) add("missing-test-number", job, r->file, r->line, r->Parameter);
+        for (auto i : missing) s.add("missing-test-number", job, rows[i].file, rows[i].line, param[i]);
 }
 
-void FindingsCollector::check_limits(const std::string& job, const FlowRowList& rows) {
-    std::vector<const FlowRow*> limited;
-    for (const auto& r : rows) {
+void JobFlow::check_limits() {
+    std::vector<std::uint32_t> limited;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const FlowRow& r = rows[i];
         if (r.Opcode.starts_with("set-") || (r.LoLimit.empty() && r.HiLimit.empty())) continue;
-        limited.push_back(&r);
+        limited.push_back(static_cast<std::uint32_t>(i));
         auto lo = number(r.LoLimit), hi = number(r.HiLimit);
-        if (lo && hi && *lo > *hi) add("limit-low-above-high", job, r.file, r.line, r.Parameter, r.LoLimit, r.HiLimit);
+        if (lo && hi && *lo > *hi) s.add("limit-low-above-high", job, r.file, r.line, param[i], r.LoLimit, r.HiLimit);
     }
     // Neighbours: the limit rows before and after in the same sheet.
     for (size_t i = 0; i < limited.size(); ++i) {
-        const FlowRow& r = *limited[i];
+        const FlowRow& r = rows[limited[i]];
         if (!util::strip(r.Units).empty()) continue;
-        const FlowRow* prev = i > 0 && limited[i - 1]->file == r.file ? limited[i - 1] : nullptr;
-        const FlowRow* next = i + 1 < limited.size() && limited[i + 1]->file == r.file ? limited[i + 1] : nullptr;
+        const FlowRow* prev = i > 0 && rows[limited[i - 1]].file == r.file ? &rows[limited[i - 1]] : nullptr;
+        const FlowRow* next =
+            i + 1 < limited.size() && rows[limited[i + 1]].file == r.file ? &rows[limited[i + 1]] : nullptr;
         if (!prev && !next) continue;
         bool all = (!prev || !util::strip(prev->Units).empty()) && (!next || !util::strip(next->Units).empty());
-        if (all) add("limit-without-unit", job, r.file, r.line, r.Parameter, {}, (prev ? prev : next)->Units);
+        if (all) s.add("limit-without-unit", job, r.file, r.line, param[limited[i]], {}, (prev ? prev : next)->Units);
     }
 }
 
-FindingsResult FindingsCollector::finish(const std::string& sheet_folder, const Baseline& baseline) const {
-    std::vector<Finding> all = findings_;
-    // Events that name only a test are placed on the test's flow row.
-    for (auto& f : all) {
-        if (f.job.empty() || f.test.empty()) continue;
-        auto it = test_rows_.find(f.job + '\n' + f.test);
-        if (it == test_rows_.end()) continue;
-        // What the walk says of a row that never runs is not a finding.
-        if (it->second.nop && (f.rule == "instance-not-found" || f.rule == "no-sort-bin")) {
-            f.rule.clear();
-            continue;
+}  // namespace
+
+FindingsCollector::FindingsCollector() : s_(std::make_unique<State>()) {}
+FindingsCollector::~FindingsCollector() = default;
+FindingsCollector::FindingsCollector(FindingsCollector&&) noexcept = default;
+FindingsCollector& FindingsCollector::operator=(FindingsCollector&&) noexcept = default;
+
+void FindingsCollector::clear() { s_ = std::make_unique<State>(); }
+
+void FindingsCollector::add_event(const diag::Event& e) {
+    if (e.severity == Severity::progress) return;
+    for (size_t i = 0; i < kRuleCount; ++i) {
+        const FindingRule& rule = kRules[i];
+        if (rule.event.empty() || rule.event != e.code) continue;
+        std::string_view value = e.text, other;
+        if (rule.code == "tset-not-in-timing") {
+            // "Warning: Tset(T) in pattern(P) is not list in TSB: S"
+            static const util::Regex form(R"(Tset\((.*)\) in pattern\((.*)\) is not list in TSB: (.*))");
+            util::Match m;
+            if (form.search(e.text, m)) {
+                value = m.group(1);
+                other = m.group(3);
+            }
         }
-        if (f.file.empty()) {
-            f.file = it->second.file;
-            f.line = it->second.line;
+        s_->add(static_cast<std::uint8_t>(i), e.where.job, e.where.file, e.where.line, e.where.item, value, other,
+                e.text);
+        return;
+    }
+}
+
+void FindingsCollector::add_job(
+    const std::string& job, const FlowRowList& rows, const InstanceMap& instances,
+    const std::vector<std::pair<std::string, std::vector<std::string>>>& pattern_sets,
+    const std::string& bin_table_file) {
+    State& s = *s_;
+    JobFlow flow(s, job, rows);
+    const std::uint32_t job_id = s.names.id(job);
+
+    s.last_flow_file = s.last_instance_file = {};  // the rows of an earlier job are gone
+    std::vector<std::uint32_t> name_ids(rows.size(), 0);
+    State::JobRows block{job_id, {}};
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const FlowRow& r = rows[i];
+        if (!is_test_row(r)) continue;
+        name_ids[i] = s.names.id(r.Parameter);
+        block.rows.push_back({name_ids[i], s.file_id(r.file, s.last_flow_file), r.line, r.Opcode == "nop"});
+    }
+    // The first row of each name stands for it.
+    std::stable_sort(block.rows.begin(), block.rows.end(),
+                     [](const State::TestRow& a, const State::TestRow& b) { return a.name < b.name; });
+    block.rows.erase(std::unique(block.rows.begin(), block.rows.end(),
+                                 [](const State::TestRow& a, const State::TestRow& b) { return a.name == b.name; }),
+                     block.rows.end());
+    block.rows.shrink_to_fit();
+    s.test_rows.push_back(std::move(block));
+
+    for (const auto& [name, records] : instances) {
+        if (records.empty()) continue;
+        // A row that defined an instance for an earlier job defined the same name then.
+        const InstanceRecord& front = records.front();
+        const std::uint32_t front_file = s.file_id(front.file, s.last_instance_file);
+        if (front.line && !front.file.empty() && s.defined_before(front_file, front.line)) continue;
+        const std::uint32_t id = s.names.id(name);
+        if (s.marked(id, State::kInstanceDefined)) continue;
+        s.mark(id, State::kInstanceDefined);
+        s.instances_defined.push_back({id, front_file, front.line});
+    }
+    // Every job names the same pattern-set sheets: each is read once for the whole run.
+    for (const auto& [file, sets] : pattern_sets) {
+        const std::unordered_map<std::string, unsigned>* lines = nullptr;
+        for (const auto& set : sets) {
+            const std::uint32_t id = s.names.id(set);
+            if (s.marked(id, State::kSetDefined)) continue;
+            if (!lines) {
+                auto found = s.set_lines.find(file);
+                if (found == s.set_lines.end())
+                    found = s.set_lines.emplace(file, lines_by_name(file, pattern_set_columns::kSetName)).first;
+                lines = &found->second;
+            }
+            auto at = lines->find(set);
+            s.mark(id, State::kSetDefined);
+            s.sets_defined.push_back({id, s.names.id(file), at == lines->end() ? 0u : at->second});
         }
     }
-    std::erase_if(all, [](const Finding& f) { return f.rule.empty(); });
-    // A failure the walk could not place stands only when no finding names the same entry.
-    std::set<std::string> explained;
-    for (const auto& f : all)
-        if (f.rule != "entry-failed") explained.insert(f.job + '\n' + f.test);
-    std::erase_if(all, [&](const Finding& f) {
-        return f.rule == "entry-failed" && explained.contains(f.job + '\n' + f.test);
-    });
 
-    FindingsCollector extra;
-    for (const auto& [name, where] : instances_defined_)
-        if (!instances_used_.contains(name)) extra.add("unused-instance", {}, where.file, where.line, name);
-    for (const auto& [name, where] : sets_defined_)
-        if (!sets_used_.contains(name)) extra.add("unused-pattern-set", {}, where.file, where.line, name);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const FlowRow& r = rows[i];
+        if (!runs(r)) continue;
+        s.mark(name_ids[i], State::kInstanceUsed);
+        auto it = instances.find(r.Parameter);
+        if (it == instances.end()) continue;
+        for (const auto& rec : it->second) {
+            // An instance row is the same row in every job that reads its sheet: what it names
+            // and leaves blank is looked at once.
+            const bool fresh = !s.seen_before(s.file_id(rec.file, s.last_instance_file), rec.line);
+            if (!fresh && !rec.file.empty() && rec.line) continue;
+            if (!rec.TimeSet.empty()) s.mark_upper(rec.TimeSet, State::kTimesetUsed);
+            if (!rec.PinLevel.empty()) s.mark_upper(rec.PinLevel, State::kLevelsUsed);
+            s.mark_upper(rec.ArgList, State::kSetUsed);
+            for (const auto& a : rec.ArgDetails) s.mark_upper(a, State::kSetUsed);
+            // Blank arguments, once per instance row however many jobs run it.
+            if (!fresh) continue;
+            auto names = util::split(rec.ArgList, ',');
+            std::string list;
+            size_t blanks = 0;
+            for (size_t i = 0; i < rec.ArgDetails.size(); ++i) {
+                if (!util::strip(rec.ArgDetails[i]).empty()) continue;
+                if (blanks++) list += ", ";
+                if (i < names.size() && !rec.ArgList.empty()) list += util::strip(names[i]);
+                else list += "Arg" + std::to_string(i);
+            }
+            if (blanks) s.add("blank-argument", job, rec.file, rec.line, it->first, list);
+        }
+    }
+    flow.check_bins(bin_table_file);
+    flow.check_tests();
+    flow.check_limits();
+}
+
+FindingsResult FindingsCollector::finish(const std::string& sheet_folder, const Baseline& baseline) const {
+    // Names met here (sheet files) join the run's names: the collector's content stays the same.
+    State& s = *s_;
+    using Pending = State::Pending;
+    // A finding with the row it stands on.
+    struct Placed {
+        const Pending* p;
+        std::uint32_t file, line;
+    };
+    std::vector<Pending> extra;
+    for (const auto& d : s.instances_defined)
+        if (!s.marked(d.name, State::kInstanceUsed))
+            extra.push_back({0, d.file, d.line, d.name, 0, 0, 0, rule_index("unused-instance")});
+    for (const auto& d : s.sets_defined)
+        if (!s.marked(d.name, State::kSetUsed))
+            extra.push_back({0, d.file, d.line, d.name, 0, 0, 0, rule_index("unused-pattern-set")});
     // Time-set and pin levels sheets of the program: their title row names their kind.
     std::vector<std::string> files;
     std::error_code ec;
     for (auto it = fs::directory_iterator(util::path_from_utf8(sheet_folder), ec); !ec && it != fs::directory_iterator(); it.increment(ec))
         if (it->path().extension() == ".txt") files.push_back(util::path_to_utf8(it->path()));
     std::sort(files.begin(), files.end());
+    std::string buf;
     for (const auto& file : files) {
         const std::string title = sheet_title(file);
-        const std::string name = upper(sheet_of(file));
-        if (title.starts_with("Time Sets") && !timesets_used_.contains(name))
-            extra.add("unused-timeset-sheet", {}, file, 1, sheet_of(file));
-        else if (title == "Pin Levels" && !levels_used_.contains(name))
-            extra.add("unused-levels-sheet", {}, file, 1, sheet_of(file));
+        const std::string sheet = sheet_of(file);
+        const std::uint32_t name = s.names.find(upper_into(sheet, buf));
+        const bool timeset = title.starts_with("Time Sets"), levels = !timeset && title == "Pin Levels";
+        if (timeset && !(name != Names::kNone && s.marked(name, State::kTimesetUsed)))
+            extra.push_back({0, s.names.id(file), 1, s.names.id(sheet), 0, 0, 0, rule_index("unused-timeset-sheet")});
+        else if (levels && !(name != Names::kNone && s.marked(name, State::kLevelsUsed)))
+            extra.push_back({0, s.names.id(file), 1, s.names.id(sheet), 0, 0, 0, rule_index("unused-levels-sheet")});
     }
-    all.insert(all.end(), extra.findings_.begin(), extra.findings_.end());
 
-    // One finding per rule, place and message (the walk reports some things once per pass).
-    std::set<std::string> seen;
-    FindingsResult result;
-    for (auto& f : all) {
-        const std::string key =
-            f.rule + '\n' + f.job + '\n' + f.file + '\n' + std::to_string(f.line) + '\n' + f.test + '\n' + f.message;
-        if (!seen.insert(key).second) continue;
-        if (baseline.accepts(f)) {
-            ++result.suppressed;
-            continue;
+    std::vector<Placed> all;
+    all.reserve(s.pending.size() + extra.size());
+    for (const auto& p : s.pending) {
+        Placed one{&p, p.file, p.line};
+        // Events that name only a test are placed on the test's flow row.
+        if (p.job && p.item) {
+            if (const auto* row = s.test_row(p.job, p.item)) {
+                // What the walk says of a row that never runs is not a finding.
+                if (row->nop && (p.rule == kInstanceNotFound || p.rule == kNoSortBin)) continue;
+                if (!p.file) {
+                    one.file = row->file;
+                    one.line = row->line;
+                }
+            }
         }
-        result.findings.push_back(std::move(f));
+        all.push_back(one);
     }
-    std::stable_sort(result.findings.begin(), result.findings.end(), [](const Finding& a, const Finding& b) {
-        return static_cast<int>(a.severity) < static_cast<int>(b.severity);
+    // A failure the walk could not place stands only when no finding names the same entry.
+    auto entry = [](const Pending& p) { return std::uint64_t{p.job} << 32 | p.item; };
+    std::vector<std::uint64_t> explained;
+    explained.reserve(all.size());
+    for (const auto& a : all)
+        if (a.p->rule != kEntryFailed) explained.push_back(entry(*a.p));
+    std::sort(explained.begin(), explained.end());
+    std::erase_if(all, [&](const Placed& a) {
+        return a.p->rule == kEntryFailed && std::binary_search(explained.begin(), explained.end(), entry(*a.p));
     });
+    explained = {};
+    for (const auto& p : extra) all.push_back({&p, p.file, p.line});
+
+    auto message_of = [&](const Pending& p, std::string& out) {
+        fill_into(kRules[p.rule].message, s.names.text(p.item), s.names.text(p.value), s.names.text(p.other),
+                  s.names.text(p.text), out);
+    };
+    // One finding per rule, place and message (the walk reports some things once per pass).
+    // Findings of the same rule, place and test are rare: only those have their messages compared.
+    auto place_hash = [](const Placed& a) {
+        std::uint64_t h = a.p->rule;
+        for (std::uint64_t v : {std::uint64_t{a.p->job}, std::uint64_t{a.file}, std::uint64_t{a.line}, std::uint64_t{a.p->item}})
+            h = (h ^ v) * 0x100000001B3ull;
+        return static_cast<size_t>(h);
+    };
+    // Findings by hash of rule and place, each group in the order found: a finding is a repeat
+    // when an earlier one of its group has the same place and message.
+    std::vector<std::pair<size_t, std::uint32_t>> by_place(all.size());
+    for (std::uint32_t i = 0; i < all.size(); ++i) by_place[i] = {place_hash(all[i]), i};
+    std::sort(by_place.begin(), by_place.end());
+    std::vector<bool> repeat(all.size());
+    std::string message, earlier;
+    for (size_t g = 0; g < by_place.size();) {
+        size_t end = g + 1;
+        while (end < by_place.size() && by_place[end].first == by_place[g].first) ++end;
+        for (size_t k = g + 1; k < end; ++k) {
+            const Placed& a = all[by_place[k].second];
+            message_of(*a.p, message);
+            for (size_t j = g; j < k; ++j) {
+                const Placed& b = all[by_place[j].second];
+                if (repeat[by_place[j].second] || b.p->rule != a.p->rule || b.p->job != a.p->job ||
+                    b.file != a.file || b.line != a.line || b.p->item != a.p->item)
+                    continue;
+                message_of(*b.p, earlier);
+                if (earlier == message) {
+                    repeat[by_place[k].second] = true;
+                    break;
+                }
+            }
+        }
+        g = end;
+    }
+    by_place = {};
+
+    std::vector<std::uint32_t> kept;
+    kept.reserve(all.size());
+    std::unordered_map<std::uint32_t, std::string> sheet_names;  // file id -> sheet, for the baseline
+    FindingsResult result;
+    for (std::uint32_t i = 0; i < all.size(); ++i) {
+        if (repeat[i]) continue;
+        const Placed& a = all[i];
+        if (!baseline.empty()) {
+            auto sheet = sheet_names.find(a.file);
+            if (sheet == sheet_names.end())
+                sheet = sheet_names.emplace(a.file, sheet_of(std::string(s.names.text(a.file)))).first;
+            if (baseline.accepts(kRules[a.p->rule].code, s.names.text(a.p->job), sheet->second,
+                                 s.names.text(a.p->item))) {
+                ++result.suppressed;
+                continue;
+            }
+        }
+        kept.push_back(i);
+    }
+
+    // Ordered by severity, in the order found within each.
+    result.findings.reserve(kept.size());
+    for (Severity severity : {Severity::error, Severity::warning, Severity::info, Severity::progress}) {
+        for (auto i : kept) {
+            const Placed& a = all[i];
+            const FindingRule& rule = kRules[a.p->rule];
+            if (rule.severity != severity) continue;
+            Finding& f = result.findings.emplace_back();
+            f.rule = std::string(rule.code);
+            f.severity = rule.severity;
+            message_of(*a.p, f.message);
+            f.job = std::string(s.names.text(a.p->job));
+            f.file = std::string(s.names.text(a.file));
+            f.line = a.line;
+            f.test = std::string(s.names.text(a.p->item));
+        }
+    }
     return result;
 }
 
@@ -647,13 +980,19 @@ std::string findings_json(const FindingsResult& result, const CheckOptions& opti
     doc["counts"] = {{"error", c.error}, {"warning", c.warning}, {"info", c.info}};
     doc["suppressed"] = result.suppressed;
     json list = json::array();
+    const std::string* sheet_file = nullptr;  // findings come in runs of one file
+    std::string sheet;
     for (const auto& f : result.findings) {
+        if (!sheet_file || *sheet_file != f.file) {
+            sheet = f.sheet();
+            sheet_file = &f.file;
+        }
         json one;
         one["rule"] = f.rule;
         one["severity"] = std::string(severity_name(f.severity));
         one["message"] = f.message;
         if (!f.job.empty()) one["job"] = f.job;
-        if (!f.file.empty()) one["sheet"] = f.sheet();
+        if (!f.file.empty()) one["sheet"] = sheet;
         if (f.line) one["line"] = f.line;
         if (!f.test.empty()) one["test"] = f.test;
         list.push_back(std::move(one));
@@ -699,6 +1038,8 @@ std::string findings_sarif(const FindingsResult& result, const CheckOptions& opt
     std::error_code ec;
     const fs::path base = fs::weakly_canonical(fs::absolute(util::path_from_utf8(program_folder), ec), ec);
     json results = json::array();
+    // A file's place relative to the program asks the file system: once per file.
+    std::unordered_map<std::string, std::string> uris;
     for (const auto& f : result.findings) {
         json one;
         one["ruleId"] = f.rule;
@@ -706,11 +1047,15 @@ std::string findings_sarif(const FindingsResult& result, const CheckOptions& opt
         one["level"] = std::string(sarif_level(f.severity));
         one["message"] = {{"text", f.message}};
         if (!f.file.empty()) {
-            fs::path file = fs::weakly_canonical(fs::absolute(util::path_from_utf8(f.file), ec), ec);
-            fs::path rel = file.lexically_relative(base);
-            if (rel.empty() || *rel.begin() == "..") rel = file.filename();
-            const std::u8string generic = rel.generic_u8string();
-            json physical = {{"artifactLocation", {{"uri", uri_path(std::string(generic.begin(), generic.end()))}, {"uriBaseId", "PROGRAM"}}}};
+            auto uri = uris.find(f.file);
+            if (uri == uris.end()) {
+                fs::path file = fs::weakly_canonical(fs::absolute(util::path_from_utf8(f.file), ec), ec);
+                fs::path rel = file.lexically_relative(base);
+                if (rel.empty() || *rel.begin() == "..") rel = file.filename();
+                const std::u8string generic = rel.generic_u8string();
+                uri = uris.emplace(f.file, uri_path(std::string(generic.begin(), generic.end()))).first;
+            }
+            json physical = {{"artifactLocation", {{"uri", uri->second}, {"uriBaseId", "PROGRAM"}}}};
             if (f.line) physical["region"] = {{"startLine", f.line}};
             one["locations"] = json::array({{{"physicalLocation", physical}}});
         }

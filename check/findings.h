@@ -5,6 +5,7 @@
 #pragma once
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <set>
 #include <span>
 #include <string>
@@ -72,15 +73,23 @@ public:
     // Throws Error naming the file and what is wrong with it.
     static Baseline load(const std::string& path);
     bool accepts(const Finding& f) const;
+    bool accepts(std::string_view rule, std::string_view job, std::string_view sheet, std::string_view test) const;
     bool empty() const { return keys_.empty(); }
 
 private:
     std::set<std::array<std::string, 4>> keys_;
 };
 
-// Gathers what findings are made from while the check runs, then derives them.
+// Gathers what findings are made from while the check runs, then derives them. A program of
+// 100,000 tests gives as many rows per job: what is kept of them is small (ids of names interned
+// once, texts packed in blocks), and the rows themselves are never copied.
 class FindingsCollector {
 public:
+    FindingsCollector();
+    ~FindingsCollector();
+    FindingsCollector(FindingsCollector&&) noexcept;
+    FindingsCollector& operator=(FindingsCollector&&) noexcept;
+
     void clear();
     // Every event of the run; those a rule names become findings.
     void add_event(const diag::Event& event);
@@ -93,33 +102,10 @@ public:
     // repeats and those the baseline accepts.
     FindingsResult finish(const std::string& sheet_folder, const Baseline& baseline) const;
 
-private:
-    void add(std::string_view code, std::string job, std::string file, unsigned line,
-             std::string item, std::string value = {}, std::string other = {},
-             std::string text = {});
-    void add_flow(const std::string& job, const FlowRowList& rows, const InstanceMap& instances,
-                  const std::vector<std::pair<std::string, std::vector<std::string>>>& pattern_sets,
-                  const std::string& bin_table_file);
-    void check_bins(const std::string& job, const FlowRowList& rows, const std::string& bin_table);
-    void check_tests(const std::string& job, const FlowRowList& rows);
-    void check_limits(const std::string& job, const FlowRowList& rows);
+    struct State;  // what is kept, in findings.cpp
 
-    std::vector<Finding> findings_;
-    // Where each job's tests stand, to place events that name only the test.
-    struct TestRow {
-        std::string file;
-        unsigned line = 0;
-        bool nop = false;
-    };
-    tsl::ordered_map<std::string, TestRow> test_rows_;  // job + '\n' + test
-    struct Defined {
-        std::string file;
-        unsigned line = 0;
-    };
-    tsl::ordered_map<std::string, Defined> instances_defined_, sets_defined_;
-    std::set<std::string> instances_used_, sets_used_, timesets_used_, levels_used_;
-    std::set<std::string> blank_args_seen_;
-    std::unordered_map<std::string, std::unordered_map<std::string, unsigned>> set_lines_;  // per sheet file
+private:
+    std::unique_ptr<State> s_;
 };
 
 // The bin table sheet a job names in its job list row (column J), or the empty text.

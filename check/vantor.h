@@ -134,7 +134,7 @@ private:
     xlsx::writer::Worksheet* findings_sheet_ = nullptr;
     // Derives the findings and fills the first sheet with them (it was added first, empty).
     void write_findings(bool run_failed);
-    void write_findings_sheet(SheetBuffer& ws, bool run_failed);
+    void write_findings_sheet(xlsx::writer::Worksheet& ws, bool run_failed);
     std::string current_job_;  // the job being walked, for the events' locations
 
     // One message: to the log callback when it reaches the log, then to the sink. An empty
