@@ -106,9 +106,8 @@ FlowEntry get_flow_content(const std::vector<std::string_view>& f, Platform plat
 void Fennick::read_flow_table(const std::string& flow_path, Platform platform) {
     std::vector<std::pair<std::string, std::string>> chain;
     read_flow(flow_path, platform, chain);
-    // Both lists are held for the whole walk of the job: the slack of their last doubling
-    // (up to half of them) is given back while nothing bigger has been read yet.
-    flow_rows.shrink_to_fit();
+    // Held for the whole walk of the job: the slack of the last doubling (up to half the list)
+    // is given back while nothing bigger has been read yet.
     test_suite_list.shrink_to_fit();
 }
 
