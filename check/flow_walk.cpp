@@ -41,6 +41,7 @@ void Vantor::run_each_flow(const std::string& job_name, SheetBuffer& sheet) {
     walk_->run_each_flow();
     // What only this job needed is given back before the next job reads its sheets.
     walk_.reset();
+    util::release_free_memory();
 }
 
 JobWalk::JobWalk(Vantor& driver, std::string job_name, SheetBuffer* sheet)

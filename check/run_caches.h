@@ -84,6 +84,20 @@ struct RunCaches {
     PowerClampTable power_pin_clamp_dict;
     // (sort bin, test) of the entries of the job walked last.
     std::vector<std::array<std::string, 2>> sort_bin_dscrp;
+
+    // What only the walks read, given back once the last job is walked: the level and timing
+    // sheets are read again by path when a later run needs them.
+    void release_walk_files() {
+        timing_files = {};
+        pin_level_files = {};
+    }
+    // The instances, given back once the instance parameter sheet is written (the largest part
+    // of a run's memory); a later run reads them again.
+    void release_instances() {
+        test_instance_dict = InstanceMap();
+        instances_read = {};
+        instances_read_whole = false;
+    }
 };
 
 }  // namespace igxl

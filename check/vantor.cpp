@@ -337,10 +337,13 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
             last_job = &job_name;
         }
         if (!last_job) throw Error("no job was chosen: the pattern map sheet has no job to be named after");
+        caches_.release_walk_files();
         write_pat_tset_map(caches_.pat2inst_dict, caches_.tset_dict,
                            open_sheet("PatTsetMap_" + utf8_prefix(*last_job, 20)));
         write_bin_descrp(open_sheet("SortBinDescrp"));
         write_inst_para(open_sheet("InstParametersCheck"));
+        caches_.release_instances();
+        util::release_free_memory();
         std::string vba = vba_project_path();
         if (util::file_exists(vba)) workbook_->add_vba_project(vba);
         write_power_pin_clamp(open_sheet("PowerPinClampCheck"));

@@ -113,8 +113,10 @@ private:
                     const std::set<Context>* ca = nullptr, const std::set<Context>* cb = nullptr);
     void records(const std::string& name, const std::string& sheet, const InstanceRecord& o,
                  const InstanceRecord& n, const std::string& prefix);
+    // Map: a key -> value text map (PinValueMap, TimingPeriodMap, ClockMap).
+    template <class Map>
     void value_maps(Kind kind, const std::string& sheet, const std::string& field,
-                    const PinValueMap* o, const PinValueMap* n, const std::set<Context>* ca,
+                    const Map* o, const Map* n, const std::set<Context>* ca,
                     const std::set<Context>* cb, const std::string& key_prefix = {});
 
     const Revision& a_;
@@ -366,11 +368,12 @@ void Comparer::instances() {
     }
 }
 
+template <class Map>
 void Comparer::value_maps(Kind kind, const std::string& sheet, const std::string& field,
-                          const PinValueMap* o, const PinValueMap* n,
+                          const Map* o, const Map* n,
                           const std::set<Context>* ca, const std::set<Context>* cb,
                           const std::string& key_prefix) {
-    static const PinValueMap none;
+    static const Map none;
     if (!o) o = &none;
     if (!n) n = &none;
     for (const auto& key : union_keys(*o, *n)) {

@@ -106,6 +106,9 @@ FlowEntry get_flow_content(const std::vector<std::string_view>& f, Platform plat
 void Fennick::read_flow_table(const std::string& flow_path, Platform platform) {
     std::vector<std::pair<std::string, std::string>> chain;
     read_flow(flow_path, platform, chain);
+    // Held for the whole walk of the job: the slack of the last doubling (up to half the list)
+    // is given back while nothing bigger has been read yet.
+    test_suite_list.shrink_to_fit();
 }
 
 void Fennick::read_flow(const std::string& flow_path, Platform platform,

@@ -2,6 +2,7 @@
 // bins and test numbers completed from a following Use-Limit row.
 #pragma once
 #include <array>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -53,7 +54,9 @@ struct FlowRow {
     std::string Enable, Job, Part;  // the row's run conditions
     bool conditional = false;       // a Sense/Condition/Name decides whether it runs
 };
-using FlowRowList = std::vector<FlowRow>;
+// A deque: a job's rows (a hundred thousand in a large program) grow in blocks, never copied
+// to a list twice their size.
+using FlowRowList = std::deque<FlowRow>;
 
 // Builds a flow entry from a row's fields by the platform's layout (UltraFLEX family: bins in
 // columns Q and S, result in T; J750: L, N and O). A row of 8 fields or fewer gives only Opcode

@@ -104,8 +104,8 @@ void Halvard::read_spec(const std::string& spec_path, Platform platform) {
         if (!layout) layout.emplace(keys);
         std::string symbol =
             f.size() > spec_columns::kSymbol ? util::to_upper(f[spec_columns::kSymbol]) : std::string();
-        // The row's map is built where it stays: moving a map would allocate anew (its value
-        // container is a deque), and a repeated symbol replaces its map in its first place.
+        // The row's map is built where it stays, and a repeated symbol replaces its map in its
+        // first place.
         auto it = spec_dict.find(symbol);
         if (it == spec_dict.end()) {
             it = spec_dict.try_emplace(std::move(symbol), layout->blank).first;

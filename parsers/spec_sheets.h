@@ -1,8 +1,11 @@
 // Spec sheet readers: DC and AC spec sheets (symbols valued per category and selector) and the
 // global spec sheet (one value per symbol).
 #pragma once
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <tsl/ordered_map.h>
@@ -12,7 +15,11 @@
 namespace igxl {
 
 // Column key ("CATEGORY SELECTOR", upper case) -> value (upper case), in column order.
-using SpecSymbolMap = tsl::ordered_map<std::string, std::string>;
+// A symbol's few columns: held in a vector, not tsl's default deque, whose first block alone is
+// half a kilobyte per symbol.
+using SpecSymbolMap = tsl::ordered_map<std::string, std::string, std::hash<std::string>, std::equal_to<std::string>,
+                                       std::allocator<std::pair<std::string, std::string>>,
+                                       std::vector<std::pair<std::string, std::string>>>;
 // Symbol (upper case) -> its columns.
 using SpecMap = tsl::ordered_map<std::string, SpecSymbolMap>;
 // Symbol (upper case) -> value (upper case).

@@ -1,6 +1,10 @@
 // Time set reader: the period expression of every time set and the clock pins of each.
 #pragma once
+#include <functional>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <tsl/ordered_map.h>
 
@@ -10,8 +14,11 @@ namespace igxl {
 
 // Time set name (upper case) -> period expression ("=" removed, upper case).
 using TimingPeriodMap = tsl::ordered_map<std::string, std::string>;
-// Clock key -> clock expression.
-using ClockMap = tsl::ordered_map<std::string, std::string>;
+// Clock key -> clock expression. A time set has a few clocks or none: held in a vector, not
+// tsl's default deque, whose first block alone is half a kilobyte per time set.
+using ClockMap = tsl::ordered_map<std::string, std::string, std::hash<std::string>, std::equal_to<std::string>,
+                                  std::allocator<std::pair<std::string, std::string>>,
+                                  std::vector<std::pair<std::string, std::string>>>;
 // Time set name (upper case) -> its clocks (possibly none).
 using TimingClockMap = tsl::ordered_map<std::string, ClockMap>;
 

@@ -200,5 +200,8 @@ inline constexpr int kStoppedStatus = 130;
 // ---- resources ----
 // Largest resident memory this process has used, in KiB (0 when it cannot be told).
 std::uint64_t peak_memory_kib();
+// Hands memory the allocator holds free back to the system (a long run's freed parts would
+// otherwise stay resident); nothing where the allocator offers no such call.
+void release_free_memory() noexcept;
 
 }  // namespace igxl::util

@@ -2,6 +2,9 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -469,6 +472,12 @@ std::uint64_t peak_memory_kib() {
     struct rusage ru {};
     if (::getrusage(RUSAGE_SELF, &ru) != 0) return 0;
     return static_cast<std::uint64_t>(ru.ru_maxrss);
+}
+
+void release_free_memory() noexcept {
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
+#endif
 }
 
 }  // namespace igxl::util

@@ -8,6 +8,7 @@
 // windows.h first: the headers below need its types.
 #include <fcntl.h>
 #include <io.h>
+#include <malloc.h>
 #include <psapi.h>
 #include <shellapi.h>
 
@@ -653,5 +654,7 @@ std::uint64_t peak_memory_kib() {
     if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc)) return 0;
     return static_cast<std::uint64_t>(pmc.PeakWorkingSetSize / 1024);
 }
+
+void release_free_memory() noexcept { ::_heapmin(); }
 
 }  // namespace igxl::util
