@@ -57,13 +57,7 @@ JobWalk::JobWalk(Vantor& driver, std::string job_name, SheetBuffer* sheet)
 
 void JobWalk::report(diag::Severity severity, const char* code, std::string text, unsigned channels,
                      diag::Location where) {
-    diag::Event e;
-    e.severity = severity;
-    e.code = code;
-    e.text = std::move(text);
-    e.where = std::move(where);
-    e.channels = channels;
-    report(std::move(e));
+    report(diag::make_event(severity, code, std::move(text), channels, std::move(where)));
 }
 
 void JobWalk::report(diag::Event event) {

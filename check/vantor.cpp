@@ -66,13 +66,7 @@ void Vantor::reset() {
 
 void Vantor::report(diag::Severity severity, const char* code, std::string message,
                     unsigned channels, diag::Location where) {
-    diag::Event e;
-    e.severity = severity;
-    e.code = code;
-    e.text = std::move(message);
-    e.where = std::move(where);
-    e.channels = channels;
-    report(std::move(e));
+    report(diag::make_event(severity, code, std::move(message), channels, std::move(where)));
 }
 
 void Vantor::report(diag::Event e) {

@@ -88,15 +88,20 @@ inline Sink& null_sink() {
     return sink;
 }
 
-inline void emit(Sink& sink, Severity severity, std::string code, std::string text,
-                 unsigned channels = kLog, Location where = {}) {
+inline Event make_event(Severity severity, std::string code, std::string text,
+                        unsigned channels = kLog, Location where = {}) {
     Event e;
     e.severity = severity;
     e.code = std::move(code);
     e.text = std::move(text);
     e.where = std::move(where);
     e.channels = channels;
-    sink.emit(e);
+    return e;
+}
+
+inline void emit(Sink& sink, Severity severity, std::string code, std::string text,
+                 unsigned channels = kLog, Location where = {}) {
+    sink.emit(make_event(severity, std::move(code), std::move(text), channels, std::move(where)));
 }
 
 }  // namespace igxl::diag

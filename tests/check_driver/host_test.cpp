@@ -9,6 +9,7 @@
 
 #include "tests/support/file_size_limit.h"
 #include "tests/support/process.h"
+#include "tests/support/temp_file_holder.h"
 #include "util/platform.h"
 
 namespace fs = std::filesystem;
@@ -219,38 +220,15 @@ TEST_F(HostTest, TheNextCheckRemovesTheTemporaryReportOfAKilledOne) {
 TEST_F(HostTest, ACheckWritingIntoTheSameFolderKeepsItsFile) {
     const fs::path out = dir / "out";
     fs::create_directories(out);
-    int to_parent[2], to_child[2];
-    ASSERT_EQ(::pipe(to_parent), 0);
-    ASSERT_EQ(::pipe(to_child), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(to_parent[0]);
-        ::close(to_child[1]);
-        igxl::util::AtomicFile report((out / "Vantor_2026-01-01__000000.xlsm").string());
-        const std::string name = report.temp_path() + "\n";
-        if (::write(to_parent[1], name.data(), name.size()) != static_cast<ssize_t>(name.size())) ::_exit(1);
-        char c;
-        while (::read(to_child[0], &c, 1) > 0) {
-        }
-        report.discard();
-        ::_exit(0);
-    }
-    ::close(to_parent[1]);
-    ::close(to_child[0]);
-    std::string live;
-    char c;
-    while (::read(to_parent[0], &c, 1) == 1 && c != '\n') live += c;
-    ::close(to_parent[0]);
+    igxl::testing::TempFileHolder other((out / "Vantor_2026-01-01__000000.xlsm").string());
+    const std::string live = other.temp_path();
+    ASSERT_FALSE(live.empty());
 
     auto r = vantor("check " + prog + " --all --out " + out.string());
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out.find(kRemoved), std::string::npos) << r.out;
     EXPECT_TRUE(fs::exists(live)) << live;
 
-    ::close(to_child[1]);  // the other writer finishes and removes its file
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(other.finish());  // the other writer finishes and removes its file
     EXPECT_FALSE(fs::exists(live));
 }

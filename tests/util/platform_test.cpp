@@ -13,6 +13,7 @@
 #include <set>
 
 #include "tests/support/file_size_limit.h"
+#include "tests/support/temp_file_holder.h"
 #include "util/lines.h"
 
 namespace igxl::util {
@@ -124,28 +125,8 @@ TEST(PlatformTempNames, OnlyTheLayersOwnPatternCounts) {
 // Another process writing into the same folder (a second engineer's check, a CI job): its file
 // is left alone as long as it lives, and removed once it was killed.
 TEST_F(PlatformTest, AFileAnotherProcessHoldsStaysWhileItLivesAndGoesOnceKilled) {
-    int to_parent[2], to_child[2];
-    ASSERT_EQ(::pipe(to_parent), 0);
-    ASSERT_EQ(::pipe(to_child), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(to_parent[0]);
-        ::close(to_child[1]);
-        AtomicFile out(at("Report_1.xlsx"));
-        const std::string name = out.temp_path() + "\n";
-        if (::write(to_parent[1], name.data(), name.size()) != static_cast<ssize_t>(name.size())) ::_exit(1);
-        char c;
-        while (::read(to_child[0], &c, 1) > 0) {
-        }
-        ::_exit(0);  // without destructors: the file stays, as a killed run's would
-    }
-    ::close(to_parent[1]);
-    ::close(to_child[0]);
-    std::string temp;
-    char c;
-    while (::read(to_parent[0], &c, 1) == 1 && c != '\n') temp += c;
-    ::close(to_parent[0]);
+    igxl::testing::TempFileHolder other(at("Report_1.xlsx"));
+    const std::string temp = other.temp_path();
     ASSERT_TRUE(file_exists(temp)) << temp;
     auto ours = [](std::string_view name) { return name == "Report_1.xlsx"; };
 
@@ -153,11 +134,7 @@ TEST_F(PlatformTest, AFileAnotherProcessHoldsStaysWhileItLivesAndGoesOnceKilled)
     EXPECT_TRUE(remove_abandoned_temp_files(dir->path(), ours).empty());
     EXPECT_TRUE(file_exists(temp));
 
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ::close(to_child[1]);
-    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(other.kill());
     EXPECT_EQ(remove_abandoned_temp_files(dir->path(), ours), std::vector<std::string>{temp});
     EXPECT_FALSE(file_exists(temp));
 }
