@@ -443,12 +443,6 @@ void watch_stop_signals() {
 
 bool stop_requested() { return g_stop != 0; }
 
-bool is_temp_file_of(std::string_view file_name, std::string_view final_name) {
-    return file_name.size() == final_name.size() + kTempFileInfix.size() + 6 &&
-           file_name.starts_with(final_name) &&
-           file_name.substr(final_name.size()).starts_with(kTempFileInfix);
-}
-
 // ---- temporary folders ----
 
 std::string make_temp_dir(std::string_view prefix) {

@@ -28,6 +28,10 @@ std::size_t without_one_ending(std::string_view name) {
 
 }  // namespace
 
+bool is_temp_file_of(std::string_view file_name, std::string_view final_name) {
+    return without_one_ending(file_name) == final_name.size() && file_name.starts_with(final_name);
+}
+
 std::string final_name_of_temp(std::string_view file_name) {
     std::size_t at = without_one_ending(file_name);
     if (at == std::string_view::npos) return {};
