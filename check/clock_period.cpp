@@ -1,6 +1,7 @@
 // Pattern block of a job sheet: the patterns of each instance record with the periods (or
 // frequencies) and clock values of the time sets they use.
 #include <filesystem>
+#include <iterator>
 
 #include "check/arith.h"
 #include "check/job_walk.h"
@@ -119,6 +120,23 @@ const JobWalk::PatternClocks& JobWalk::pattern_clocks(const std::string& pattern
                                                       const std::string& timing_name,
                                                       const std::string& category_name,
                                                       const std::string& selector_name) {
+    std::string& key = clock_key_;
+    key.clear();
+    key.append(pattern_name).append(1, '\x1f').append(timing_name).append(1, '\x1f').append(category_name)
+        .append(1, '\x1f').append(selector_name);
+    auto found = clock_memo_.find(key);
+    if (found != clock_memo_.end()) {
+        // The same texts and messages as evaluating again: the job's spec and time-set maps
+        // are as they were, and the pattern's time sets are known (tset_dict only grows, so
+        // its place there holds).
+        const PatternClocks& memo = found->second;
+        for (const auto& e : memo.events) report(e);
+        auto known = cache_.tset_dict.nth(memo.tset_index);
+        size_t i = 0;
+        for (auto it = known.value().begin(); it != known.value().end(); ++it, ++i)
+            it.value().append(",").append(memo.periods[i]);
+        return memo;
+    }
     auto known = cache_.tset_dict.find(pattern_name);
     if (known == cache_.tset_dict.end()) {
         // First use in the run: its time sets come from the pattern file.
@@ -127,22 +145,8 @@ const JobWalk::PatternClocks& JobWalk::pattern_clocks(const std::string& pattern
         first_clocks_.clock_text = join(clocks);
         return first_clocks_;
     }
-    std::string& key = clock_key_;
-    key.clear();
-    key.append(pattern_name).append(1, '\x1f').append(timing_name).append(1, '\x1f').append(category_name)
-        .append(1, '\x1f').append(selector_name);
-    auto found = clock_memo_.find(key);
-    if (found != clock_memo_.end()) {
-        // The same texts and messages as evaluating again: the job's spec and time-set maps
-        // are as they were, and the pattern's time sets are known.
-        const PatternClocks& memo = found->second;
-        for (const auto& e : memo.events) report(e);
-        size_t i = 0;
-        for (auto it = known.value().begin(); it != known.value().end(); ++it, ++i)
-            it.value().append(",").append(memo.periods[i]);
-        return memo;
-    }
     PatternClocks memo;
+    memo.tset_index = static_cast<size_t>(std::distance(cache_.tset_dict.begin(), known));
     event_capture_ = &memo.events;
     std::pair<std::vector<std::string>, std::vector<std::string>> result;
     try {
@@ -160,11 +164,10 @@ const JobWalk::PatternClocks& JobWalk::pattern_clocks(const std::string& pattern
 
 void JobWalk::pattern_period_clk_process(int dps_count, int write_row_start,
                                         const FlowEntry& entry,
-                                        const std::string& flow_table_directory) {
+                                        const std::string& flow_table_directory,
+                                        const InstanceRows* instance_rows) {
     const std::string& name = entry.Parameter;
-    const InstanceMap& test_instance_dict = cache_.test_instance_dict;
-    auto it = test_instance_dict.find(name);
-    if (it == test_instance_dict.end()) {
+    if (!instance_rows) {
         diag::Location where;
         where.item = name;
         report(diag::Severity::info, "check.instance-not-found",
@@ -172,7 +175,7 @@ void JobWalk::pattern_period_clk_process(int dps_count, int write_row_start,
                std::move(where));
         return;
     }
-    const auto& records = it->second;
+    const auto& records = *instance_rows;
     const bool frequency = options().cycle_mode == CycleMode::Frequency;
     int r = write_row_start;
     if (records.size() > 1) {
@@ -182,9 +185,12 @@ void JobWalk::pattern_period_clk_process(int dps_count, int write_row_start,
     }
 
     for (const auto& record : records) {
-        std::string category = record.ACCategory;
-        if (category.rfind("::", 0) == 0 && !options().context_env.empty())
-            category = options().context_env + category;
+        const std::string* prefixed = &record.ACCategory;
+        if (prefixed->starts_with("::") && !options().context_env.empty()) {
+            category_.assign(options().context_env).append(*prefixed);
+            prefixed = &category_;
+        }
+        const std::string& category = *prefixed;
         const std::string& selector = record.ACSelector;
         const std::string& timing = record.TimeSet;
 
@@ -233,9 +239,10 @@ void JobWalk::pattern_period_clk_process(int dps_count, int write_row_start,
             };
             write_header(0);
 
-            const auto pieces = util::split(record.Pattern, ',');
+            std::vector<std::string_view>& pieces = pattern_pieces_;
+            util::split_into(record.Pattern, ',', pieces);
             for (size_t k = 0; k < pieces.size(); ++k) {
-                const std::string p(pieces[k]);
+                const std::string& p = pattern_.assign(pieces[k]);
                 const PatternClocks* texts = &no_clocks_;
                 try {
                     texts = &pattern_clocks(p, timing, category, selector);

@@ -203,12 +203,18 @@ void JobWalk::run_each_flow() {
     const InstanceMap& test_instance_dict = cache_.test_instance_dict;
 
     const double total = static_cast<double>(n);
+    // Each entry's instance is looked up here once for the three passes: a lookup in a map of
+    // every instance misses the cache, and the passes would repeat it for every entry.
+    std::vector<const InstanceRows*> instance_rows(n, nullptr);
     for (size_t i = 0; i < n; ++i) {
         FlowEntry& entry = entries[i];
         if (!entry.SortBin.empty()) sort_bin_dscrp.push_back({entry.SortBin, entry.Parameter});
         entry.write_row_start = write_row_index;
         auto it = test_instance_dict.find(entry.Parameter);
-        if (it != test_instance_dict.end()) write_row_index += static_cast<int>(it->second.size());
+        if (it != test_instance_dict.end()) {
+            instance_rows[i] = &it->second;
+            write_row_index += static_cast<int>(it->second.size());
+        }
         update_progressbar(progress::kRowLayoutPass.at(static_cast<double>(i), total));
     }
 
@@ -216,8 +222,8 @@ void JobWalk::run_each_flow() {
         check_stop();  // outside the per-test catch: a stop ends the run
         const FlowEntry& entry = entries[i];
         try {
-            test_table_process(entry.write_row_start, entry);
-            save_max_col(power_process_and_get_count(flow_dir, entry, entry.write_row_start));
+            test_table_process(entry.write_row_start, entry, instance_rows[i]);
+            save_max_col(power_process_and_get_count(flow_dir, entry, entry.write_row_start, instance_rows[i]));
         } catch (const std::exception& e) {
             diag::Location where;
             where.flow_sheet = flow_name;
@@ -241,7 +247,7 @@ void JobWalk::run_each_flow() {
         // The rows above this entry's are complete: written out now rather than held to the end.
         work_sheet->write_rows_before(static_cast<std::uint32_t>(entry.write_row_start + 1));
         try {
-            pattern_period_clk_process(cache_.MAX_DSP_CNT, entry.write_row_start, entry, flow_dir);
+            pattern_period_clk_process(cache_.MAX_DSP_CNT, entry.write_row_start, entry, flow_dir, instance_rows[i]);
         } catch (const std::exception& e) {
             diag::Location where;
             where.flow_sheet = flow_name;
@@ -296,13 +302,11 @@ void JobWalk::report_entry_failure(const std::exception& e, const diag::Location
     report(diag::Severity::error, code, std::string(what), 0, where);
 }
 
-void JobWalk::test_table_process(int flow_table_index, const FlowEntry& entry) {
-    const InstanceMap& test_instance_dict = cache_.test_instance_dict;
-    auto it = test_instance_dict.find(entry.Parameter);
-    if (it == test_instance_dict.end()) return;
+void JobWalk::test_table_process(int flow_table_index, const FlowEntry& entry, const InstanceRows* records) {
+    if (!records) return;
     const bool nop = entry.Opcode == "nop";
     std::uint32_t row = static_cast<std::uint32_t>(flow_table_index + 1);
-    for (size_t k = 0; k < it->second.size(); ++k, ++row) {
+    for (size_t k = 0; k < records->size(); ++k, ++row) {
         work_sheet->write_text(row, job_sheet::kOpcodeColumn, entry.Opcode);
         work_sheet->write_text(row, job_sheet::kParameterColumn, entry.Parameter);
         work_sheet->write_text(row, job_sheet::kTestNumberColumn, entry.TestNumber);

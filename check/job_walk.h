@@ -7,6 +7,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -56,12 +57,18 @@ private:
     // The finding-only event naming why a flow entry could not be checked.
     void report_entry_failure(const std::exception& e, const diag::Location& where, bool levels_pass);
 
-    void test_table_process(int flow_table_index, const FlowEntry& flow_table_info);
+    // The records of an entry's instance, looked up once per entry by the row pass; null when
+    // the instance sheets lack it.
+    using InstanceRows = InstanceMap::mapped_type;
+    void test_table_process(int flow_table_index, const FlowEntry& flow_table_info,
+                            const InstanceRows* records);
     int power_process_and_get_count(const std::string& flow_table_directory,
-                                    const FlowEntry& flow_table_info, int flow_table_index);
+                                    const FlowEntry& flow_table_info, int flow_table_index,
+                                    const InstanceRows* records);
     void pattern_period_clk_process(int dps_count, int write_row_start,
                                     const FlowEntry& flow_table_info,
-                                    const std::string& flow_table_directory);
+                                    const std::string& flow_table_directory,
+                                    const InstanceRows* records);
     std::pair<std::vector<std::string>, std::vector<std::string>> extract_per_clk(
         const std::string& pattern_name, const std::string& timing_name,
         const std::string& category_name, const std::string& selector_name);
@@ -72,6 +79,7 @@ private:
         std::string period_text, clock_text;
         std::vector<std::string> periods;  // one per time set, added to tset_dict on every use
         std::vector<diag::Event> events;
+        size_t tset_index = 0;  // the pattern's place in tset_dict
     };
     const PatternClocks& pattern_clocks(const std::string& pattern_name, const std::string& timing_name,
                                         const std::string& category_name, const std::string& selector_name);
@@ -84,10 +92,25 @@ private:
             const std::string* clamp = nullptr;  // null: the pin has no clamp row
             int column = -1;                     // job sheet column, once known
         };
+        // One evaluation of a shown pin's level or clamp (rounded), with the lines it logged,
+        // which every reuse logs again.
+        struct Value {
+            bool done = false, ok = false;
+            double value = 0;
+            std::string message;  // the failure's
+            std::vector<diag::Event> events;
+        };
         std::string path;
         std::vector<Shown> shown;
         std::vector<std::string> not_in_levels;  // power order pins the sheet lacks
+        // (DC category, selector) -> level and clamp of each shown pin (2 * i, 2 * i + 1): the
+        // records of a job repeat a few categories, and the maps do not change during the walk.
+        std::unordered_map<std::string, std::vector<Value>> values;
     };
+    // The rounded value of expr for one shown pin, evaluated once per sheet, category and
+    // selector; a failure is thrown again on every use, as the evaluation would.
+    double shown_value(LevelSheetPins::Value& memo, const std::string& expr, const std::string& category,
+                       const std::string& selector);
     LevelSheetPins& level_sheet_pins(const std::string& flow_table_directory, const std::string& pin_level);
 
     // substitute_spec_variables over the job's maps; a missing selector column and a passed
@@ -166,6 +189,11 @@ private:
     std::vector<diag::Event>* event_capture_ = nullptr;
     std::unordered_map<std::string, PatternClocks> clock_memo_;
     std::string clock_key_;
+    // Reused record after record: a category with the context prefix, a record's pattern
+    // names and the one being looked at.
+    std::string category_;
+    std::vector<std::string_view> pattern_pieces_;
+    std::string pattern_;
     PatternClocks first_clocks_;
     const PatternClocks no_clocks_{};
     // Pin level field text -> its sheet's shown pins.

@@ -105,12 +105,32 @@ JobWalk::LevelSheetPins& JobWalk::level_sheet_pins(const std::string& flow_table
     return level_sheets_.emplace(pin_level, std::move(sheet)).first->second;
 }
 
+double JobWalk::shown_value(LevelSheetPins::Value& memo, const std::string& expr, const std::string& category,
+                            const std::string& selector) {
+    if (!memo.done) {
+        std::vector<diag::Event>* outer = event_capture_;
+        event_capture_ = &memo.events;
+        try {
+            memo.value = detail::round5(evaluate_spec_expression(expr, dc_spec_dict, category, selector));
+            memo.ok = true;
+        } catch (const std::exception& e) {
+            memo.message = e.what();
+        }
+        event_capture_ = outer;
+        memo.done = true;
+        if (outer) outer->insert(outer->end(), memo.events.begin(), memo.events.end());
+    } else {
+        for (const auto& e : memo.events) report(e);
+    }
+    if (!memo.ok) throw Error(memo.message);
+    return memo.value;
+}
+
 int JobWalk::power_process_and_get_count(const std::string& flow_table_directory,
-                                        const FlowEntry& entry, int flow_table_index) {
+                                        const FlowEntry& entry, int flow_table_index,
+                                        const InstanceRows* records) {
     const std::string& name = entry.Parameter;
-    const InstanceMap& test_instance_dict = cache_.test_instance_dict;
-    auto it = test_instance_dict.find(name);
-    if (it == test_instance_dict.end()) {
+    if (!records) {
         diag::Location where;
         where.item = name;
         report(diag::Severity::info, "check.instance-not-found",
@@ -122,14 +142,16 @@ int JobWalk::power_process_and_get_count(const std::string& flow_table_directory
     power_pin_clamp_dict.start(name);
 
     int row = flow_table_index + 1;
-    for (const auto& record : it->second) {
+    for (const auto& record : *records) {
         if (record.DCCategory.empty()) {
             ++row;
             continue;
         }
-        std::string category = record.DCCategory;
-        if (category.rfind("::", 0) == 0 && !options().context_env.empty())
-            category = options().context_env + category;
+        const std::string* category = &record.DCCategory;
+        if (category->starts_with("::") && !options().context_env.empty()) {
+            category_.assign(options().context_env).append(*category);
+            category = &category_;
+        }
         const std::string& selector = record.DCSelector;
 
         LevelSheetPins& sheet = level_sheet_pins(flow_table_directory, record.PinLevel);
@@ -144,7 +166,12 @@ int JobWalk::power_process_and_get_count(const std::string& flow_table_directory
                    diag::kLog, std::move(where));
         }
 
-        for (LevelSheetPins::Shown& shown : sheet.shown) {
+        memo_key_.assign(*category).append(1, '\x1f').append(selector);
+        auto [known, added] = sheet.values.try_emplace(memo_key_);
+        if (added) known->second.resize(2 * sheet.shown.size());
+        std::vector<LevelSheetPins::Value>& values = known->second;
+        for (size_t i = 0; i < sheet.shown.size(); ++i) {
+            LevelSheetPins::Shown& shown = sheet.shown[i];
             if (!shown.clamp)
                 throw Error(sheet.path + ": power pin '" + shown.pin + "' has no IFOLDLEVEL row");
             if (shown.column < 0) {
@@ -161,16 +188,14 @@ int JobWalk::power_process_and_get_count(const std::string& flow_table_directory
                 }
             }
             const auto column = static_cast<std::uint32_t>(shown.column);
-            const double level =
-                detail::round5(evaluate_spec_expression(*shown.level, dc_spec_dict, category, selector));
+            const double level = shown_value(values[2 * i], *shown.level, *category, selector);
             if (level == 0.0) {
                 work_sheet->write_text(static_cast<std::uint32_t>(row), column, util::format_double(level),
                                        driver_.format_orange);
             } else {
                 work_sheet->write_number(static_cast<std::uint32_t>(row), column, level);
             }
-            power_pin_clamp_dict.set(shown.pin, detail::round5(
-                evaluate_spec_expression(*shown.clamp, dc_spec_dict, category, selector)));
+            power_pin_clamp_dict.set(shown.pin, shown_value(values[2 * i + 1], *shown.clamp, *category, selector));
         }
         ++row;
     }

@@ -252,6 +252,54 @@ TEST(CheckWalk, ATestRunAgainGetsTheSameCellsAndMessagesEveryTime) {
     EXPECT_NE(four.dump.find("'TP_PWR,TP_PWR,TP_PWR,TP_PWR'"), std::string::npos) << four.dump;
 }
 
+TEST(CheckWalk, LevelsFollowEachRecordsCategoryAndAFailingOneFailsEveryUse) {
+    igxl::set_patinfo_program(IGXL_BINARY_DIR "/bin/patinfo");
+    const fs::path dev = fresh_dir("level_categories");
+    for (const auto& e : fs::directory_iterator(kFixtures / "basic"))
+        if (e.is_regular_file()) fs::copy(e.path(), dev / e.path().filename());
+    // VDD's level differs between the Prod and Hot categories; no sheet column is Cold.
+    std::ofstream(dev / "DC Specs.txt", std::ios::binary | std::ios::trunc)
+        << "DTDCSpecSheet,version=2.3:platform=Jaguar\tDC Spec\t\t\t\t\t\t\t\t\n"
+           "\t\t\t\t\t\t\t\t\t\n"
+           "\t\t\tSelector\tProd\t\t\tHot\t\t\n"
+           "\tSymbol\tValue\tVal\tTyp\tMin\tMax\tTyp\tMin\tMax\n"
+           "\tVDD_LVL\t\tTyp\t=_VDD_NOM*1.0\t=0.9\t=1.1\t=1.5\t=1.4\t=1.6\n";
+    // Appended to the instance sheet: one test alternating the two categories, one in neither.
+    auto instance = [](const std::string& name, const std::string& category) {
+        return "\t" + name + "\t\tFunctional_T\t\t" + category + "\tTyp\t\t\t\t\tLevels_Main\t\t\t\t\t\t\t\t\t\n";
+    };
+    std::ofstream(dev / "Test Instances.txt", std::ios::binary | std::ios::app)
+        << instance("TP_LVL", "Prod") << instance("TP_LVL", "Hot") << instance("TP_LVL", "Prod")
+        << instance("TP_LVL", "Hot") << instance("TP_COLD", "Cold");
+    std::istringstream flow_b(slurp(kFixtures / "basic" / "Flow_B.txt"));
+    std::string line, flow;
+    for (int i = 0; i < 4 && std::getline(flow_b, line); ++i) flow += line + "\n";
+    for (const char* test : {"TP_LVL", "TP_COLD", "TP_LVL", "TP_COLD"})
+        flow += std::string("\t\t\t\t\t\tTest\t") + test + "\t\t100\t\t\t\t\t\t\t1\t\t3\tFail\t\n";
+    std::ofstream(dev / "Flow_B.txt", std::ios::binary | std::ios::trunc) << flow;
+
+    Outcome o;
+    Vantor v(dev.string());
+    v.read_device(opts(dev.string(), "", "", Platform::UltraFLEX, CycleMode::Period, ""),
+                  [&](const std::string& l) { o.log.push_back(l); });
+    o.reports = v.run({"JOB_B"}, dev.string());
+    ASSERT_FALSE(o.reports.empty()) << ::testing::PrintToString(o.log);
+    o.dump = dump_report(o.reports[0], dev);
+
+    std::istringstream in(o.dump);
+    std::vector<std::string> vdd;  // column G of JOB_B, by row
+    bool in_job = false;
+    while (std::getline(in, line)) {
+        if (line.starts_with("== ")) in_job = line == "== JOB_B";
+        else if (in_job && line.starts_with("G")) vdd.push_back(line);
+    }
+    const std::vector<std::string> expected = {"G1 = 'VDD' | bold", "G2 = 1.2", "G3 = 1.5", "G4 = 1.2", "G5 = 1.5",
+                                               "G7 = 1.2", "G8 = 1.5", "G9 = 1.2", "G10 = 1.5"};
+    EXPECT_EQ(vdd, expected) << o.dump;
+    // The Cold test fails at its first pin (no cell), and says so for both of its uses.
+    EXPECT_EQ(o.count("spec variable 'VDD_LVL' has no value for 'COLD TYP'"), 2u) << ::testing::PrintToString(o.log);
+}
+
 TEST(CheckWalk, NoPatternFolderKeepsEverySheet) {
     Outcome o = check_fixture("basic", "Period", "", "", {"JOB_A"}, /*with_patterns=*/false);
     ASSERT_FALSE(o.failed) << ::testing::PrintToString(o.log);
