@@ -85,12 +85,14 @@ private:
                                         const std::string& category_name, const std::string& selector_name);
     // The power pins a pin level sheet shows, in column order, worked out once per job.
     struct LevelSheetPins {
+        static constexpr PowerClampTable::Pin kNoClampPin = UINT32_MAX;
         struct Shown {
             std::string pin;  // upper case, as the sheet's maps have it
             std::string display;
             const std::string* level = nullptr;
             const std::string* clamp = nullptr;  // null: the pin has no clamp row
             int column = -1;                     // job sheet column, once known
+            PowerClampTable::Pin clamp_pin = kNoClampPin;  // its number in the clamp table, once known
         };
         // One evaluation of a shown pin's level or clamp (rounded), with the lines it logged,
         // which every reuse logs again.

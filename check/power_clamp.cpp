@@ -25,8 +25,7 @@ void PowerClampTable::start(const std::string& test) {
     *current_ = Run{static_cast<std::uint32_t>(values_.size()), 0};
 }
 
-void PowerClampTable::set(std::string_view pin, double value) {
-    const Pin p = pin_index(pin);
+void PowerClampTable::set(Pin p, double value) {
     for (std::uint32_t i = current_->begin; i != current_->begin + current_->count; ++i) {
         if (pins_of_[i] == p) {
             values_[i] = value;
@@ -195,7 +194,9 @@ int JobWalk::power_process_and_get_count(const std::string& flow_table_directory
             } else {
                 work_sheet->write_number(static_cast<std::uint32_t>(row), column, level);
             }
-            power_pin_clamp_dict.set(shown.pin, shown_value(values[2 * i + 1], *shown.clamp, *category, selector));
+            const double clamp = shown_value(values[2 * i + 1], *shown.clamp, *category, selector);
+            if (shown.clamp_pin == LevelSheetPins::kNoClampPin) shown.clamp_pin = power_pin_clamp_dict.pin_index(shown.pin);
+            power_pin_clamp_dict.set(shown.clamp_pin, clamp);
         }
         ++row;
     }

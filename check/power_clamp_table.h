@@ -27,7 +27,10 @@ public:
     // place it had among the tests. Later set() calls fill it.
     void start(const std::string& test);
     // A value of the test started last; a pin set again keeps its place and takes the new value.
-    void set(std::string_view pin, double value);
+    void set(std::string_view pin, double value) { set(pin_index(pin), value); }
+    void set(Pin pin, double value);
+    // The pin's number, given on first sight; it holds until clear().
+    Pin pin_index(std::string_view pin);
 
     bool empty() const { return tests_.empty(); }
     void clear();
@@ -41,7 +44,6 @@ public:
     size_t pin_count() const { return pin_names_.size(); }
 
 private:
-    Pin pin_index(std::string_view pin);
 
     tsl::ordered_map<std::string, Run> tests_;
     Run* current_ = nullptr;
