@@ -1,5 +1,8 @@
 #include "parsers/flow_table.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 
@@ -41,18 +44,20 @@ bool keeps_row(std::string_view op) {
     return is_test_opcode(op) || op == "Use-Limit" || op == "set-device" || op == "set-error-bin";
 }
 
-FlowRow flow_row(const std::vector<std::string_view>& f, Platform platform,
-                 const std::string& file, size_t line) {
+// The row's fields by the platform's layout; the parameter upper-cased into upper.
+FlowRowFields flow_row(const std::vector<std::string_view>& f, const PlatformLayout& layout, size_t line,
+                       std::string& upper) {
     using namespace flow_columns;
-    const PlatformLayout& layout = layout_of(platform);
-    FlowRow r;
-    r.file = file;
+    FlowRowFields r;
     r.line = static_cast<unsigned>(line);
     r.Enable = field(f, kEnable);
     r.Job = field(f, kJob);
     r.Part = field(f, kPart);
     r.Opcode = field(f, kOpcode);
-    r.Parameter = util::to_upper(field(f, kParameter));
+    upper.assign(field(f, kParameter));
+    for (auto& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    r.Parameter = upper;
     r.TestName = field(f, kTestName);
     r.TestNumber = field(f, kTestNumber);
     // Only the UltraFLEX family's flow sheets carry limits (LoLim, HiLim, Scale, Units).
@@ -72,6 +77,57 @@ FlowRow flow_row(const std::vector<std::string_view>& f, Platform platform,
 }
 
 }  // namespace
+
+FlowRowList::FlowRowList(std::initializer_list<FlowRowFields> rows) {
+    for (const auto& r : rows) push_back(r);
+}
+
+std::uint32_t FlowRowList::file_index(std::string_view file) {
+    // A flow reads a handful of files, the one last added most often.
+    for (size_t i = files_.size(); i-- > 0;)
+        if (files_[i] == file) return static_cast<std::uint32_t>(i);
+    files_.emplace_back(file);
+    return static_cast<std::uint32_t>(files_.size() - 1);
+}
+
+char* FlowRowList::reserve_text(size_t bytes) {
+    if (text_blocks_.empty() || text_used_ + bytes > text_size_) {
+        // Blocks grow with the list, so a short flow holds little and a long one few blocks.
+        text_size_ = std::max(bytes, std::min<size_t>(size_t{1} << 18, std::max<size_t>(4096, text_size_ * 2)));
+        text_blocks_.push_back(std::unique_ptr<char[]>(new char[text_size_]));  // every byte used is written
+        text_used_ = 0;
+    }
+    char* at = text_blocks_.back().get() + text_used_;
+    text_used_ += bytes;
+    return at;
+}
+
+void FlowRowList::push_back(const FlowRowFields& row) { push_back(row, file_index(row.file)); }
+
+void FlowRowList::push_back(const FlowRowFields& row, std::uint32_t file) {
+    const std::array<std::string_view, FlowRow::kFieldCount> texts = {
+        row.Opcode,  row.Parameter, row.TestName, row.TestNumber, row.LoLimit, row.HiLimit, row.Units,
+        row.HardBin, row.SortBin,   row.Result,   row.Enable,     row.Job,     row.Part};
+    size_t bytes = 0;
+    for (auto t : texts) bytes += t.size();
+    if (bytes > UINT32_MAX) throw Error("flow row too long: " + files_.at(file) + ":" + std::to_string(row.line));
+    if (size_ % kBlockRows == 0 && size_ / kBlockRows == blocks_.size())
+        blocks_.push_back(std::make_unique<FlowRow[]>(kBlockRows));
+    FlowRow& r = blocks_[size_ / kBlockRows][size_ % kBlockRows];
+    char* at = bytes ? reserve_text(bytes) : nullptr;
+    r.text_ = at;
+    r.file_ = &files_.at(file);
+    r.file_index_ = file;
+    r.line = row.line;
+    r.conditional = row.conditional;
+    std::uint32_t end = 0;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        if (!texts[i].empty()) std::memcpy(at + end, texts[i].data(), texts[i].size());
+        end += static_cast<std::uint32_t>(texts[i].size());
+        r.ends_[i] = end;
+    }
+    ++size_;
+}
 
 std::string FlowEntry::to_text() const {
     std::string out = "{";
@@ -156,7 +212,10 @@ void Fennick::read_flow(const std::string& flow_path, Platform platform,
         pending.reset();
     };
 
+    const PlatformLayout& layout = layout_of(platform);
+    const std::uint32_t file = flow_rows.file_index(path);
     std::vector<std::string_view> fields;  // reused row after row
+    std::string upper;                     // the row's parameter upper-cased, reused
     std::string_view line;
     size_t index = 0;
     while (reader.next(line)) {
@@ -170,7 +229,7 @@ void Fennick::read_flow(const std::string& flow_path, Platform platform,
         const std::string_view parameter = field(fields, flow_columns::kParameter);
         if (env_empty && keeps_row(opcode) && (opcode == "Use-Limit" || opcode.starts_with("set-") ||
                                                !parameter.empty()))
-            flow_rows.push_back(flow_row(fields, platform, path, reader.line_number()));
+            flow_rows.push_back(flow_row(fields, layout, reader.line_number(), upper), file);
         if (is_test_opcode(opcode) && env_empty && !parameter.empty()) {
             FlowEntry entry = get_flow_content(fields, platform);
             if (entry.HardBin.empty() || entry.SortBin.empty()) {
