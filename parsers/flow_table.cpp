@@ -161,10 +161,37 @@ FlowEntry get_flow_content(const std::vector<std::string_view>& f, Platform plat
 
 void Fennick::read_flow_table(const std::string& flow_path, Platform platform) {
     std::vector<std::pair<std::string, std::string>> chain;
-    read_flow(flow_path, platform, chain);
-    // Held for the whole walk of the job: the slack of the last doubling (up to half the list)
-    // is given back while nothing bigger has been read yet.
-    test_suite_list.shrink_to_fit();
+    try {
+        read_flow(flow_path, platform, chain);
+    } catch (...) {
+        take_entries();  // what was read before the failure stays readable
+        throw;
+    }
+    take_entries();
+}
+
+void Fennick::take_entries() {
+    // Made once the count is known: a list held for the whole walk, never grown by doubling.
+    test_suite_list.reserve(test_suite_list.size() + entries_read.size());
+    for (const EntryRead& read : entries_read) {
+        const FlowRow& r = flow_rows[read.row];
+        FlowEntry& e = test_suite_list.emplace_back();
+        e.Opcode = r.Opcode();
+        e.Parameter = r.Parameter();
+        e.Result = r.Result();
+        if (read.limit == kNoLimit) {
+            e.TestNumber = r.TestNumber();
+            e.HardBin = r.HardBin();
+            e.SortBin = r.SortBin();
+        } else {
+            auto& [hard, sort, number] = limits_read[read.limit];
+            e.HardBin = std::move(hard);
+            e.SortBin = std::move(sort);
+            e.TestNumber = std::move(number);
+        }
+    }
+    std::vector<EntryRead>().swap(entries_read);
+    std::vector<std::array<std::string, 3>>().swap(limits_read);
 }
 
 void Fennick::read_flow(const std::string& flow_path, Platform platform,
@@ -184,18 +211,19 @@ void Fennick::read_flow(const std::string& flow_path, Platform platform,
     const size_t slash = path.rfind('/');
     const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
 
+    const PlatformLayout& layout = layout_of(platform);
     // A test row without both bins waits for the next row, which may be its Use-Limit row.
-    std::optional<FlowEntry> pending;
+    std::optional<EntryRead> pending;
     std::string pending_line;
     size_t pending_line_number = 0;
     auto settle = [&](const std::vector<std::string_view>* next) {
         bool found = false;
         if (next) {
-            FlowEntry limit = get_flow_content(*next, platform);
-            if (limit.Opcode == "Use-Limit" && !limit.HardBin.empty() && !limit.SortBin.empty()) {
-                pending->HardBin = std::move(limit.HardBin);
-                pending->SortBin = std::move(limit.SortBin);
-                pending->TestNumber = std::move(limit.TestNumber);
+            const std::string_view hard = field(*next, layout.flow_hard_bin), sort = field(*next, layout.flow_sort_bin);
+            if (field(*next, flow_columns::kOpcode) == "Use-Limit" && !hard.empty() && !sort.empty()) {
+                pending->limit = static_cast<std::uint32_t>(limits_read.size());
+                limits_read.push_back({std::string(hard), std::string(sort),
+                                       std::string(field(*next, flow_columns::kTestNumber))});
                 found = true;
             }
         }
@@ -204,15 +232,14 @@ void Fennick::read_flow(const std::string& flow_path, Platform platform,
             where.file = path;
             where.line = static_cast<unsigned>(pending_line_number);
             where.flow_sheet = path;
-            where.item = pending->Parameter;
+            where.item = flow_rows[pending->row].Parameter();
             diag::emit(*sink_, diag::Severity::warning, "flow.sort-bin-not-found",
                        "No SortBin test found: " + pending_line, diag::kConsole, std::move(where));
         }
-        test_suite_list.push_back(std::move(*pending));
+        entries_read.push_back(*pending);
         pending.reset();
     };
 
-    const PlatformLayout& layout = layout_of(platform);
     const std::uint32_t file = flow_rows.file_index(path);
     std::vector<std::string_view> fields;  // reused row after row
     std::string upper;                     // the row's parameter upper-cased, reused
@@ -231,14 +258,15 @@ void Fennick::read_flow(const std::string& flow_path, Platform platform,
                                                !parameter.empty()))
             flow_rows.push_back(flow_row(fields, layout, reader.line_number(), upper), file);
         if (is_test_opcode(opcode) && env_empty && !parameter.empty()) {
-            FlowEntry entry = get_flow_content(fields, platform);
-            if (entry.HardBin.empty() || entry.SortBin.empty()) {
-                pending = std::move(entry);
+            // The row was kept just above: the entry is made from it once the flow is read.
+            const EntryRead entry{static_cast<std::uint32_t>(flow_rows.size() - 1), kNoLimit};
+            if (field(fields, layout.flow_hard_bin).empty() || field(fields, layout.flow_sort_bin).empty()) {
+                pending = entry;
                 pending_line = std::string(line);
                 pending_line_number = reader.line_number();
                 if (reader.had_break()) pending_line.push_back('\n');
             } else {
-                test_suite_list.push_back(std::move(entry));
+                entries_read.push_back(entry);
             }
         } else if (opcode == "call" && env_empty) {
             read_flow(directory + std::string(parameter) + ".txt", platform, chain);

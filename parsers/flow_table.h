@@ -193,8 +193,19 @@ private:
     void read_flow(const std::string& flow_path, Platform platform,
                    std::vector<std::pair<std::string, std::string>>& chain);
 
+    // The entries of a read: each the index of its test row and, when a Use-Limit row completed
+    // it, where its bins and number from there are kept.
+    static constexpr std::uint32_t kNoLimit = UINT32_MAX;
+    struct EntryRead {
+        std::uint32_t row, limit;
+    };
+    // The entries read, made into flow entries when the read ends.
+    void take_entries();
+
     FlowEntryList test_suite_list;
     FlowRowList flow_rows;
+    std::vector<EntryRead> entries_read;
+    std::vector<std::array<std::string, 3>> limits_read;  // hard bin, sort bin, test number
     diag::Sink* sink_;
 };
 
