@@ -136,11 +136,11 @@ std::string sheet_of(const std::string& file) {
     return util::replace_all(name, "%20", " ");
 }
 
-std::string place(const FlowRow& r) { return sheet_of(r.file) + ":" + std::to_string(r.line); }
+std::string place(const FlowRow& r) { return sheet_of(r.file()) + ":" + std::to_string(r.line); }
 
-bool is_test_row(const FlowRow& r) { return r.Opcode != "Use-Limit" && !r.Opcode.starts_with("set-"); }
+bool is_test_row(const FlowRow& r) { return r.Opcode() != "Use-Limit" && !r.Opcode().starts_with("set-"); }
 // A nop row stands in the flow but never runs (programs also use it as a banner line).
-bool runs(const FlowRow& r) { return is_test_row(r) && r.Opcode != "nop"; }
+bool runs(const FlowRow& r) { return is_test_row(r) && r.Opcode() != "nop"; }
 
 enum class Outcome { none, pass, fail };
 std::optional<double> number(std::string_view text) {
@@ -285,7 +285,23 @@ constexpr std::uint8_t rule_index(std::string_view code) {
 constexpr std::uint8_t kInstanceNotFound = rule_index("instance-not-found");
 constexpr std::uint8_t kNoSortBin = rule_index("no-sort-bin");
 constexpr std::uint8_t kEntryFailed = rule_index("entry-failed");
-static_assert(kInstanceNotFound < kRuleCount && kNoSortBin < kRuleCount && kEntryFailed < kRuleCount);
+constexpr std::uint8_t kBlankArgument = rule_index("blank-argument");
+constexpr std::uint8_t kNoDefaultBin = rule_index("no-default-bin");
+constexpr std::uint8_t kSortBinTwoHardBins = rule_index("sort-bin-two-hard-bins");
+constexpr std::uint8_t kDuplicateSortBin = rule_index("duplicate-sort-bin");
+constexpr std::uint8_t kBinPassAndFail = rule_index("bin-pass-and-fail");
+constexpr std::uint8_t kBinTwoNames = rule_index("bin-two-names");
+constexpr std::uint8_t kBinNotInTable = rule_index("bin-not-in-table");
+constexpr std::uint8_t kDuplicateTestNumber = rule_index("duplicate-test-number");
+constexpr std::uint8_t kDuplicateTest = rule_index("duplicate-test");
+constexpr std::uint8_t kMissingTestNumber = rule_index("missing-test-number");
+constexpr std::uint8_t kLimitLowAboveHigh = rule_index("limit-low-above-high");
+constexpr std::uint8_t kLimitWithoutUnit = rule_index("limit-without-unit");
+static_assert(kInstanceNotFound < kRuleCount && kNoSortBin < kRuleCount && kEntryFailed < kRuleCount &&
+              kBlankArgument < kRuleCount && kNoDefaultBin < kRuleCount && kSortBinTwoHardBins < kRuleCount &&
+              kDuplicateSortBin < kRuleCount && kBinPassAndFail < kRuleCount && kBinTwoNames < kRuleCount &&
+              kBinNotInTable < kRuleCount && kDuplicateTestNumber < kRuleCount && kDuplicateTest < kRuleCount &&
+              kMissingTestNumber < kRuleCount && kLimitLowAboveHigh < kRuleCount && kLimitWithoutUnit < kRuleCount);
 
 // Texts packed one after another in large blocks: a view into them lives as long as the store.
 class TextStore {
@@ -389,12 +405,14 @@ struct FindingsCollector::State {
     // Instance rows looked at once, per file id by line: the names they use and their blank
     // arguments.
     std::unordered_map<std::uint32_t, std::vector<bool>> rows_seen, rows_defining;
-    // Rows come in long runs of one file: its id is looked up once per run (flow rows and
-    // instance rows apart).
+    // Instance rows come in long runs of one file: its id is looked up once per run.
     struct LastFile {
         const std::string* file = nullptr;
         std::uint32_t id = 0;
-    } last_flow_file, last_instance_file;
+    } last_instance_file;
+    // The last text marked per field of an instance row (time set, levels, argument list, each
+    // argument): rows in a run mostly repeat them, and marking again changes nothing.
+    std::vector<std::string> last_marked;
     std::unordered_map<std::string, std::unordered_map<std::string, unsigned>> set_lines;  // per sheet file
     std::string buf;
 
@@ -407,7 +425,16 @@ struct FindingsCollector::State {
         // Most argument fields are empty: the empty name needs no look-up.
         mark(util::strip(text).empty() ? 0 : names.id(upper_into(text, buf)), m);
     }
+    // mark_upper, skipped when the text is the one last marked in that slot.
+    void mark_upper_once(std::size_t slot, std::string_view text, Mark m) {
+        if (slot >= last_marked.size()) last_marked.resize(slot + 1);
+        std::string& last = last_marked[slot];
+        if (!last.empty() && last == text) return;
+        mark_upper(text, m);
+        last.assign(text);
+    }
     std::uint32_t file_id(const std::string& file, LastFile& last) {
+        if (last.file == &file) return last.id;
         if (!last.file || *last.file != file) {
             last.id = names.id(file);
             last.file = &file;
@@ -430,6 +457,11 @@ struct FindingsCollector::State {
              std::string_view value = {}, std::string_view other = {}, std::string_view text = {}) {
         pending.push_back({names.id(job), names.id(file), line, names.id(item), names.id(value), names.id(other),
                            names.id(text), rule});
+    }
+    // The same with the job and file as ids.
+    void add_at(std::uint8_t rule, std::uint32_t job, std::uint32_t file, unsigned line, std::string_view item,
+                std::string_view value = {}, std::string_view other = {}) {
+        pending.push_back({job, file, line, names.id(item), names.id(value), names.id(other), 0, rule});
     }
     void add(std::string_view code, std::string_view job, std::string_view file, unsigned line,
              std::string_view item, std::string_view value = {}, std::string_view other = {},
@@ -455,19 +487,33 @@ namespace {
 // before it.
 struct JobFlow {
     FindingsCollector::State& s;
-    const std::string& job;
     const FlowRowList& rows;
+    const std::uint32_t job;             // name id
+    std::vector<std::uint32_t> file_ids;  // name id per file index of the rows
+    std::vector<std::uint32_t> name_ids;  // name id of each test row's parameter (0 for others)
     std::vector<std::string_view> param;
 
     JobFlow(FindingsCollector::State& state, const std::string& job_name, const FlowRowList& flow_rows)
-        : s(state), job(job_name), rows(flow_rows), param(flow_rows.size()) {
+        : s(state), rows(flow_rows), job(state.names.id(job_name)), name_ids(flow_rows.size(), 0),
+          param(flow_rows.size()) {
+        file_ids.reserve(rows.file_count());
+        for (std::uint32_t f = 0; f < rows.file_count(); ++f) file_ids.push_back(s.names.id(rows.file(f)));
         for (size_t i = 0; i < rows.size(); ++i) {
-            param[i] = rows[i].Parameter;
-            if (i > 0 && rows[i].Opcode == "Use-Limit" && rows[i].Parameter.empty() &&
-                rows[i - 1].file == rows[i].file)
+            const FlowRow& r = rows[i];
+            param[i] = r.Parameter();
+            if (is_test_row(r)) name_ids[i] = s.names.id(param[i]);
+            else if (i > 0 && r.Opcode() == "Use-Limit" && param[i].empty() &&
+                     rows[i - 1].file_index() == r.file_index())
                 param[i] = param[i - 1];
         }
     }
+
+    // A finding on row i, named after its test.
+    void add(std::uint8_t rule, size_t i, std::string_view value = {}, std::string_view other = {}) {
+        const FlowRow& r = rows[i];
+        s.add_at(rule, job, file_ids[r.file_index()], r.line, param[i], value, other);
+    }
+    std::uint32_t file_of(const FlowRow& r) const { return file_ids[r.file_index()]; }
 
     void check_bins(const std::string& bin_table);
     void check_tests();
@@ -490,6 +536,48 @@ Outcome outcome(std::string_view result) {
     return Outcome::none;
 }
 
+// Items 0..n-1 grouped by a text key (items with an empty key left out): the groups in key
+// order, the items of each in their own order. Keys repeat a lot (a few hundred bins among
+// 100,000 rows): they are hashed once per item and only the distinct ones sorted.
+struct Groups {
+    std::vector<std::string_view> keys;   // per group, in key order
+    std::vector<std::uint32_t> starts;    // per group, where its items begin in items; one more at the end
+    std::vector<std::uint32_t> items;
+
+    template <class KeyOf>
+    Groups(size_t n, KeyOf key_of) {
+        tsl::ordered_map<std::string_view, std::uint32_t> count;  // key -> items, in first-seen order
+        std::vector<std::uint32_t> group_of(n, UINT32_MAX);
+        for (size_t i = 0; i < n; ++i) {
+            const std::string_view key = key_of(i);
+            if (key.empty()) continue;
+            auto it = count.try_emplace(key, 0).first;
+            it.value()++;
+            group_of[i] = static_cast<std::uint32_t>(it - count.begin());
+        }
+        std::vector<std::uint32_t> order(count.size());
+        for (std::uint32_t g = 0; g < order.size(); ++g) order[g] = g;
+        std::sort(order.begin(), order.end(),
+                  [&](std::uint32_t a, std::uint32_t b) { return count.nth(a)->first < count.nth(b)->first; });
+        std::vector<std::uint32_t> next(count.size());  // per first-seen group, where its next item goes
+        keys.reserve(order.size());
+        starts.reserve(order.size() + 1);
+        std::uint32_t at = 0;
+        for (auto g : order) {
+            keys.push_back(count.nth(g)->first);
+            starts.push_back(at);
+            next[g] = at;
+            at += count.nth(g)->second;
+        }
+        starts.push_back(at);
+        items.resize(at);
+        for (size_t i = 0; i < n; ++i)
+            if (group_of[i] != UINT32_MAX) items[next[group_of[i]]++] = static_cast<std::uint32_t>(i);
+    }
+    size_t size() const { return keys.size(); }
+    std::span<const std::uint32_t> of(size_t g) const { return {items.data() + starts[g], items.data() + starts[g + 1]}; }
+};
+
 void JobFlow::check_bins(const std::string& bin_table) {
     // Each test's bins: its own, else those of the Use-Limit row after it (as the flow reader
     // completes them).
@@ -502,62 +590,57 @@ void JobFlow::check_bins(const std::string& bin_table) {
     bool default_bin = false;
     for (size_t i = 0; i < rows.size(); ++i) {
         const FlowRow& r = rows[i];
-        if (r.Opcode == "nop") continue;
-        std::string_view hard = r.HardBin, sort = r.SortBin;
+        if (r.Opcode() == "nop") continue;
+        std::string_view hard = r.HardBin(), sort = r.SortBin();
         if (is_test_row(r) && (hard.empty() || sort.empty()) && i + 1 < rows.size() &&
-            rows[i + 1].Opcode == "Use-Limit" && rows[i + 1].file == r.file) {
-            hard = rows[i + 1].HardBin;
-            sort = rows[i + 1].SortBin;
+            rows[i + 1].Opcode() == "Use-Limit" && rows[i + 1].file_index() == r.file_index()) {
+            hard = rows[i + 1].HardBin();
+            sort = rows[i + 1].SortBin();
         }
-        const Outcome result = outcome(r.Result);
-        if (r.Opcode == "set-device" && result == Outcome::fail && !r.HardBin.empty() && !r.conditional &&
-            r.Enable.empty() && r.Job.empty() && r.Part.empty())
+        const Outcome result = outcome(r.Result());
+        if (r.Opcode() == "set-device" && result == Outcome::fail && !r.HardBin().empty() && !r.conditional &&
+            r.Enable().empty() && r.Job().empty() && r.Part().empty())
             default_bin = true;
         if (hard.empty() && sort.empty()) continue;
         binned.push_back({static_cast<std::uint32_t>(i), hard, sort, result});
     }
-    if (!rows.empty() && !default_bin) s.add("no-default-bin", job, rows.front().file, 0, "");
+    if (!rows.empty() && !default_bin) s.add_at(kNoDefaultBin, job, file_of(rows.front()), 0, "");
 
-    auto row_of = [&](const Binned* b) -> const FlowRow& { return rows[b->row]; };
     // Sort bin -> hard bins; bins -> outcomes; sort bin -> entries described.
-    std::map<std::string_view, std::vector<const Binned*>> by_sort, by_hard;
-    for (const auto& b : binned) {
-        if (!b.sort.empty()) by_sort[b.sort].push_back(&b);
-        if (!b.hard.empty()) by_hard[b.hard].push_back(&b);
-    }
-    for (const auto& [sort, list] : by_sort) {
-        std::vector<std::string_view> hards;
+    const Groups by_sort(binned.size(), [&](size_t b) { return binned[b].sort; });
+    const Groups by_hard(binned.size(), [&](size_t b) { return binned[b].hard; });
+    std::vector<std::string_view> hards, tests;
+    for (size_t g = 0; g < by_sort.size(); ++g) {
+        hards.clear();
         const Binned* second = nullptr;
-        for (const auto* b : list) {
-            if (b->hard.empty() || std::find(hards.begin(), hards.end(), b->hard) != hards.end()) continue;
-            hards.push_back(b->hard);
-            if (hards.size() == 2) second = b;
+        for (auto b : by_sort.of(g)) {
+            const std::string_view hard = binned[b].hard;
+            if (hard.empty() || std::find(hards.begin(), hards.end(), hard) != hards.end()) continue;
+            hards.push_back(hard);
+            if (hards.size() == 2) second = &binned[b];
         }
-        if (second)
-            s.add("sort-bin-two-hard-bins", job, row_of(second).file, row_of(second).line, param[second->row], sort,
-                  join_views(hards, ", "));
-        std::vector<std::string_view> tests;
+        if (second) add(kSortBinTwoHardBins, second->row, by_sort.keys[g], join_views(hards, ", "));
+        tests.clear();
         const Binned* repeat = nullptr;
-        for (const auto* b : list) {
-            if (!runs(row_of(b))) continue;
-            tests.push_back(param[b->row]);
-            if (tests.size() == 2) repeat = b;
+        for (auto b : by_sort.of(g)) {
+            if (!runs(rows[binned[b].row])) continue;
+            tests.push_back(param[binned[b].row]);
+            if (tests.size() == 2) repeat = &binned[b];
         }
-        if (repeat)
-            s.add("duplicate-sort-bin", job, row_of(repeat).file, row_of(repeat).line, param[repeat->row], sort,
-                  join_views(tests, ", "));
+        if (repeat) add(kDuplicateSortBin, repeat->row, by_sort.keys[g], join_views(tests, ", "));
     }
-    auto mixed = [&](const std::map<std::string_view, std::vector<const Binned*>>& by, const char* kind) {
-        for (const auto& [bin, list] : by) {
+    auto mixed = [&](const Groups& by, const char* kind) {
+        for (size_t g = 0; g < by.size(); ++g) {
             bool pass = false, fail = false;
             const Binned* last = nullptr;
-            for (const auto* b : list) {
-                if (b->result == Outcome::none) continue;
+            for (auto i : by.of(g)) {
+                const Binned& b = binned[i];
+                if (b.result == Outcome::none) continue;
                 bool before = pass && fail;
-                (b->result == Outcome::pass ? pass : fail) = true;
-                if (!before && pass && fail) last = b;
+                (b.result == Outcome::pass ? pass : fail) = true;
+                if (!before && pass && fail) last = &b;
             }
-            if (last) s.add("bin-pass-and-fail", job, row_of(last).file, row_of(last).line, param[last->row], bin, kind);
+            if (last) add(kBinPassAndFail, last->row, by.keys[g], kind);
         }
     };
     mixed(by_sort, "Sort");
@@ -565,7 +648,7 @@ void JobFlow::check_bins(const std::string& bin_table) {
 
     if (bin_table.empty()) return;
     // Bin table rows: Name, Item List, Op, Sort, Bin, Result from column B on.
-    std::set<std::string, std::less<>> sorts, hards;
+    std::set<std::string, std::less<>> sorts, hards_in_table;
     try {
         util::LineReader reader(util::resolve_sheet_path(bin_table));
         std::string_view line;
@@ -578,61 +661,65 @@ void JobFlow::check_bins(const std::string& bin_table) {
             const std::string name = at(1), sort = at(4), hard = at(5);
             if (name.empty() && sort.empty() && hard.empty()) continue;
             if (!sort.empty()) sorts.insert(sort);
-            if (!hard.empty()) hards.insert(hard);
+            if (!hard.empty()) hards_in_table.insert(hard);
             if (sort.empty() || name.empty()) continue;
             auto [it, fresh] = first_name.emplace(sort, std::make_pair(name, 0u));
             if (!fresh && it->second.first != name)
-                s.add("bin-two-names", job, reader.path(), static_cast<unsigned>(reader.line_number()), name, sort,
-                      it->second.first + ", " + name);
+                s.add_at(kBinTwoNames, job, s.names.id(reader.path()), static_cast<unsigned>(reader.line_number()),
+                         name, sort, it->second.first + ", " + name);
         }
     } catch (const FileNotFoundError&) {
         return;  // the walk does not read the bin table; a missing one is not this rule's concern
     }
     std::set<std::string> told;
     for (const auto& b : binned) {
-        const FlowRow& r = rows[b.row];
         if (!b.sort.empty() && !sorts.contains(b.sort) && told.insert("S" + std::string(b.sort)).second)
-            s.add("bin-not-in-table", job, r.file, r.line, param[b.row], b.sort, "Sort");
-        if (!b.hard.empty() && !hards.contains(b.hard) && told.insert("H" + std::string(b.hard)).second)
-            s.add("bin-not-in-table", job, r.file, r.line, param[b.row], b.hard, "Hard");
+            add(kBinNotInTable, b.row, b.sort, "Sort");
+        if (!b.hard.empty() && !hards_in_table.contains(b.hard) && told.insert("H" + std::string(b.hard)).second)
+            add(kBinNotInTable, b.row, b.hard, "Hard");
     }
 }
 
-// A test's run conditions: name, Enable, Job and Part.
+// A test's run conditions: its name (id), Enable, Job and Part.
 struct RunKey {
-    std::string_view name, enable, job, part;
+    std::uint32_t name;
+    std::string_view enable, job, part;
     bool operator==(const RunKey&) const = default;
 };
 struct RunKeyHash {
     size_t operator()(const RunKey& k) const {
         std::hash<std::string_view> h;
-        size_t v = h(k.name);
-        for (auto part : {k.enable, k.job, k.part}) v = v * 1000003u ^ h(part);
+        size_t v = k.name;
+        for (auto part : {k.enable, k.job, k.part}) v = v * 1000003u ^ (part.empty() ? 0 : h(part));
         return v;
     }
 };
+// Flat tables (no node per entry): a job adds one entry per test row.
+template <class K, class V, class Hash = std::hash<K>>
+using FlatMap = tsl::ordered_map<K, V, Hash, std::equal_to<K>, std::allocator<std::pair<K, V>>,
+                                 std::vector<std::pair<K, V>>>;
 
 void JobFlow::check_tests() {
-    std::unordered_map<std::string_view, std::uint32_t> numbers;
-    std::unordered_map<RunKey, std::uint32_t, RunKeyHash> first_runs;  // test + conditions -> first row
+    FlatMap<std::string_view, std::uint32_t> numbers;
+    FlatMap<RunKey, std::uint32_t, RunKeyHash> first_runs;  // test + conditions -> first row
     numbers.reserve(rows.size());
     first_runs.reserve(rows.size());
     size_t numbered = 0, unnumbered = 0;
     std::vector<std::uint32_t> missing;
     for (size_t i = 0; i < rows.size(); ++i) {
         const FlowRow& r = rows[i];
-        if (r.Opcode == "nop") continue;
+        const std::string_view op = r.Opcode();
+        if (op == "nop") continue;
         const auto row = static_cast<std::uint32_t>(i);
-        if (!r.TestNumber.empty() && !r.Opcode.starts_with("set-")) {
-            auto [it, fresh] = numbers.emplace(r.TestNumber, row);
-            if (!fresh)
-                s.add("duplicate-test-number", job, r.file, r.line, param[i], r.TestNumber, place(rows[it->second]));
+        if (!r.TestNumber().empty() && !op.starts_with("set-")) {
+            auto [it, fresh] = numbers.try_emplace(r.TestNumber(), row);
+            if (!fresh) add(kDuplicateTestNumber, i, r.TestNumber(), place(rows[it->second]));
         }
         if (!is_test_row(r)) continue;
         // A Use-Limit row right after a test gives it its number.
-        const bool has_number = !r.TestNumber.empty() ||
-                                (i + 1 < rows.size() && rows[i + 1].Opcode == "Use-Limit" &&
-                                 !rows[i + 1].TestNumber.empty());
+        const bool has_number = !r.TestNumber().empty() ||
+                                (i + 1 < rows.size() && rows[i + 1].Opcode() == "Use-Limit" &&
+                                 !rows[i + 1].TestNumber().empty());
         if (has_number) ++numbered;
         else {
             ++unnumbered;
@@ -640,33 +727,34 @@ void JobFlow::check_tests() {
         }
         // A conditional row is a deliberate re-test; so is one under another Enable, Job or Part.
         if (r.conditional) continue;
-        auto [it, fresh] = first_runs.emplace(RunKey{param[i], r.Enable, r.Job, r.Part}, row);
-        if (!fresh && !rows[it->second].conditional)
-            s.add("duplicate-test", job, r.file, r.line, param[i], {}, place(rows[it->second]));
+        auto [it, fresh] = first_runs.try_emplace(RunKey{name_ids[i], r.Enable(), r.Job(), r.Part()}, row);
+        if (!fresh && !rows[it->second].conditional) add(kDuplicateTest, i, {}, place(rows[it->second]));
     }
     if (numbered > unnumbered)
-        for (auto i : missing) s.add("missing-test-number", job, rows[i].file, rows[i].line, param[i]);
+        for (auto i : missing) add(kMissingTestNumber, i);
 }
 
 void JobFlow::check_limits() {
     std::vector<std::uint32_t> limited;
     for (size_t i = 0; i < rows.size(); ++i) {
         const FlowRow& r = rows[i];
-        if (r.Opcode.starts_with("set-") || (r.LoLimit.empty() && r.HiLimit.empty())) continue;
+        if (r.Opcode().starts_with("set-") || (r.LoLimit().empty() && r.HiLimit().empty())) continue;
         limited.push_back(static_cast<std::uint32_t>(i));
-        auto lo = number(r.LoLimit), hi = number(r.HiLimit);
-        if (lo && hi && *lo > *hi) s.add("limit-low-above-high", job, r.file, r.line, param[i], r.LoLimit, r.HiLimit);
+        auto lo = number(r.LoLimit()), hi = number(r.HiLimit());
+        if (lo && hi && *lo > *hi) add(kLimitLowAboveHigh, i, r.LoLimit(), r.HiLimit());
     }
     // Neighbours: the limit rows before and after in the same sheet.
     for (size_t i = 0; i < limited.size(); ++i) {
         const FlowRow& r = rows[limited[i]];
-        if (!util::strip(r.Units).empty()) continue;
-        const FlowRow* prev = i > 0 && rows[limited[i - 1]].file == r.file ? &rows[limited[i - 1]] : nullptr;
-        const FlowRow* next =
-            i + 1 < limited.size() && rows[limited[i + 1]].file == r.file ? &rows[limited[i + 1]] : nullptr;
+        if (!util::strip(r.Units()).empty()) continue;
+        const FlowRow* prev =
+            i > 0 && rows[limited[i - 1]].file_index() == r.file_index() ? &rows[limited[i - 1]] : nullptr;
+        const FlowRow* next = i + 1 < limited.size() && rows[limited[i + 1]].file_index() == r.file_index()
+                                  ? &rows[limited[i + 1]]
+                                  : nullptr;
         if (!prev && !next) continue;
-        bool all = (!prev || !util::strip(prev->Units).empty()) && (!next || !util::strip(next->Units).empty());
-        if (all) s.add("limit-without-unit", job, r.file, r.line, param[limited[i]], {}, (prev ? prev : next)->Units);
+        bool all = (!prev || !util::strip(prev->Units()).empty()) && (!next || !util::strip(next->Units()).empty());
+        if (all) add(kLimitWithoutUnit, limited[i], {}, (prev ? prev : next)->Units());
     }
 }
 
@@ -706,16 +794,14 @@ void FindingsCollector::add_job(
     const std::string& bin_table_file) {
     State& s = *s_;
     JobFlow flow(s, job, rows);
-    const std::uint32_t job_id = s.names.id(job);
+    const std::uint32_t job_id = flow.job;
 
-    s.last_flow_file = s.last_instance_file = {};  // the rows of an earlier job are gone
-    std::vector<std::uint32_t> name_ids(rows.size(), 0);
+    s.last_instance_file = {};  // the records of an earlier job are gone
     State::JobRows block{job_id, {}};
     for (size_t i = 0; i < rows.size(); ++i) {
         const FlowRow& r = rows[i];
         if (!is_test_row(r)) continue;
-        name_ids[i] = s.names.id(r.Parameter);
-        block.rows.push_back({name_ids[i], s.file_id(r.file, s.last_flow_file), r.line, r.Opcode == "nop"});
+        block.rows.push_back({flow.name_ids[i], flow.file_of(r), r.line, r.Opcode() == "nop"});
     }
     // The first row of each name stands for it.
     std::stable_sort(block.rows.begin(), block.rows.end(),
@@ -755,33 +841,39 @@ void FindingsCollector::add_job(
         }
     }
 
+    std::string key;  // the row's name as the instance map's key, without a string per row
+    std::vector<std::string_view> arg_names;
+    std::string list;
     for (size_t i = 0; i < rows.size(); ++i) {
         const FlowRow& r = rows[i];
         if (!runs(r)) continue;
-        s.mark(name_ids[i], State::kInstanceUsed);
-        auto it = instances.find(r.Parameter);
+        const std::uint32_t name = flow.name_ids[i];
+        s.mark(name, State::kInstanceUsed);
+        key.assign(r.Parameter());
+        auto it = instances.find(key);
         if (it == instances.end()) continue;
         for (const auto& rec : it->second) {
             // An instance row is the same row in every job that reads its sheet: what it names
             // and leaves blank is looked at once.
-            const bool fresh = !s.seen_before(s.file_id(rec.file, s.last_instance_file), rec.line);
+            const std::uint32_t rec_file = s.file_id(rec.file, s.last_instance_file);
+            const bool fresh = !s.seen_before(rec_file, rec.line);
             if (!fresh && !rec.file.empty() && rec.line) continue;
-            if (!rec.TimeSet.empty()) s.mark_upper(rec.TimeSet, State::kTimesetUsed);
-            if (!rec.PinLevel.empty()) s.mark_upper(rec.PinLevel, State::kLevelsUsed);
-            s.mark_upper(rec.ArgList, State::kSetUsed);
-            for (const auto& a : rec.ArgDetails) s.mark_upper(a, State::kSetUsed);
+            if (!rec.TimeSet.empty()) s.mark_upper_once(0, rec.TimeSet, State::kTimesetUsed);
+            if (!rec.PinLevel.empty()) s.mark_upper_once(1, rec.PinLevel, State::kLevelsUsed);
+            s.mark_upper_once(2, rec.ArgList, State::kSetUsed);
+            for (size_t a = 0; a < rec.ArgDetails.size(); ++a) s.mark_upper_once(3 + a, rec.ArgDetails[a], State::kSetUsed);
             // Blank arguments, once per instance row however many jobs run it.
             if (!fresh) continue;
-            auto names = util::split(rec.ArgList, ',');
-            std::string list;
+            util::split_into(rec.ArgList, ',', arg_names);
+            list.clear();
             size_t blanks = 0;
-            for (size_t i = 0; i < rec.ArgDetails.size(); ++i) {
-                if (!util::strip(rec.ArgDetails[i]).empty()) continue;
+            for (size_t a = 0; a < rec.ArgDetails.size(); ++a) {
+                if (!util::strip(rec.ArgDetails[a]).empty()) continue;
                 if (blanks++) list += ", ";
-                if (i < names.size() && !rec.ArgList.empty()) list += util::strip(names[i]);
-                else list += "Arg" + std::to_string(i);
+                if (a < arg_names.size() && !rec.ArgList.empty()) list += util::strip(arg_names[a]);
+                else list += "Arg" + std::to_string(a);
             }
-            if (blanks) s.add("blank-argument", job, rec.file, rec.line, it->first, list);
+            if (blanks) s.add_at(kBlankArgument, job_id, rec_file, rec.line, it->first, list);
         }
     }
     flow.check_bins(bin_table_file);

@@ -1,5 +1,8 @@
 #include "parsers/flow_table.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 
@@ -41,18 +44,20 @@ bool keeps_row(std::string_view op) {
     return is_test_opcode(op) || op == "Use-Limit" || op == "set-device" || op == "set-error-bin";
 }
 
-FlowRow flow_row(const std::vector<std::string_view>& f, Platform platform,
-                 const std::string& file, size_t line) {
+// The row's fields by the platform's layout; the parameter upper-cased into upper.
+FlowRowFields flow_row(const std::vector<std::string_view>& f, const PlatformLayout& layout, size_t line,
+                       std::string& upper) {
     using namespace flow_columns;
-    const PlatformLayout& layout = layout_of(platform);
-    FlowRow r;
-    r.file = file;
+    FlowRowFields r;
     r.line = static_cast<unsigned>(line);
     r.Enable = field(f, kEnable);
     r.Job = field(f, kJob);
     r.Part = field(f, kPart);
     r.Opcode = field(f, kOpcode);
-    r.Parameter = util::to_upper(field(f, kParameter));
+    upper.assign(field(f, kParameter));
+    for (auto& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    r.Parameter = upper;
     r.TestName = field(f, kTestName);
     r.TestNumber = field(f, kTestNumber);
     // Only the UltraFLEX family's flow sheets carry limits (LoLim, HiLim, Scale, Units).
@@ -72,6 +77,57 @@ FlowRow flow_row(const std::vector<std::string_view>& f, Platform platform,
 }
 
 }  // namespace
+
+FlowRowList::FlowRowList(std::initializer_list<FlowRowFields> rows) {
+    for (const auto& r : rows) push_back(r);
+}
+
+std::uint32_t FlowRowList::file_index(std::string_view file) {
+    // A flow reads a handful of files, the one last added most often.
+    for (size_t i = files_.size(); i-- > 0;)
+        if (files_[i] == file) return static_cast<std::uint32_t>(i);
+    files_.emplace_back(file);
+    return static_cast<std::uint32_t>(files_.size() - 1);
+}
+
+char* FlowRowList::reserve_text(size_t bytes) {
+    if (text_blocks_.empty() || text_used_ + bytes > text_size_) {
+        // Blocks grow with the list, so a short flow holds little and a long one few blocks.
+        text_size_ = std::max(bytes, std::min<size_t>(size_t{1} << 18, std::max<size_t>(4096, text_size_ * 2)));
+        text_blocks_.push_back(std::unique_ptr<char[]>(new char[text_size_]));  // every byte used is written
+        text_used_ = 0;
+    }
+    char* at = text_blocks_.back().get() + text_used_;
+    text_used_ += bytes;
+    return at;
+}
+
+void FlowRowList::push_back(const FlowRowFields& row) { push_back(row, file_index(row.file)); }
+
+void FlowRowList::push_back(const FlowRowFields& row, std::uint32_t file) {
+    const std::array<std::string_view, FlowRow::kFieldCount> texts = {
+        row.Opcode,  row.Parameter, row.TestName, row.TestNumber, row.LoLimit, row.HiLimit, row.Units,
+        row.HardBin, row.SortBin,   row.Result,   row.Enable,     row.Job,     row.Part};
+    size_t bytes = 0;
+    for (auto t : texts) bytes += t.size();
+    if (bytes > UINT32_MAX) throw Error("flow row too long: " + files_.at(file) + ":" + std::to_string(row.line));
+    if (size_ % kBlockRows == 0 && size_ / kBlockRows == blocks_.size())
+        blocks_.push_back(std::make_unique<FlowRow[]>(kBlockRows));
+    FlowRow& r = blocks_[size_ / kBlockRows][size_ % kBlockRows];
+    char* at = bytes ? reserve_text(bytes) : nullptr;
+    r.text_ = at;
+    r.file_ = &files_.at(file);
+    r.file_index_ = file;
+    r.line = row.line;
+    r.conditional = row.conditional;
+    std::uint32_t end = 0;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        if (!texts[i].empty()) std::memcpy(at + end, texts[i].data(), texts[i].size());
+        end += static_cast<std::uint32_t>(texts[i].size());
+        r.ends_[i] = end;
+    }
+    ++size_;
+}
 
 std::string FlowEntry::to_text() const {
     std::string out = "{";
@@ -105,10 +161,37 @@ FlowEntry get_flow_content(const std::vector<std::string_view>& f, Platform plat
 
 void Fennick::read_flow_table(const std::string& flow_path, Platform platform) {
     std::vector<std::pair<std::string, std::string>> chain;
-    read_flow(flow_path, platform, chain);
-    // Held for the whole walk of the job: the slack of the last doubling (up to half the list)
-    // is given back while nothing bigger has been read yet.
-    test_suite_list.shrink_to_fit();
+    try {
+        read_flow(flow_path, platform, chain);
+    } catch (...) {
+        take_entries();  // what was read before the failure stays readable
+        throw;
+    }
+    take_entries();
+}
+
+void Fennick::take_entries() {
+    // Made once the count is known: a list held for the whole walk, never grown by doubling.
+    test_suite_list.reserve(test_suite_list.size() + entries_read.size());
+    for (const EntryRead& read : entries_read) {
+        const FlowRow& r = flow_rows[read.row];
+        FlowEntry& e = test_suite_list.emplace_back();
+        e.Opcode = r.Opcode();
+        e.Parameter = r.Parameter();
+        e.Result = r.Result();
+        if (read.limit == kNoLimit) {
+            e.TestNumber = r.TestNumber();
+            e.HardBin = r.HardBin();
+            e.SortBin = r.SortBin();
+        } else {
+            auto& [hard, sort, number] = limits_read[read.limit];
+            e.HardBin = std::move(hard);
+            e.SortBin = std::move(sort);
+            e.TestNumber = std::move(number);
+        }
+    }
+    std::vector<EntryRead>().swap(entries_read);
+    std::vector<std::array<std::string, 3>>().swap(limits_read);
 }
 
 void Fennick::read_flow(const std::string& flow_path, Platform platform,
@@ -128,18 +211,19 @@ void Fennick::read_flow(const std::string& flow_path, Platform platform,
     const size_t slash = path.rfind('/');
     const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
 
+    const PlatformLayout& layout = layout_of(platform);
     // A test row without both bins waits for the next row, which may be its Use-Limit row.
-    std::optional<FlowEntry> pending;
+    std::optional<EntryRead> pending;
     std::string pending_line;
     size_t pending_line_number = 0;
     auto settle = [&](const std::vector<std::string_view>* next) {
         bool found = false;
         if (next) {
-            FlowEntry limit = get_flow_content(*next, platform);
-            if (limit.Opcode == "Use-Limit" && !limit.HardBin.empty() && !limit.SortBin.empty()) {
-                pending->HardBin = std::move(limit.HardBin);
-                pending->SortBin = std::move(limit.SortBin);
-                pending->TestNumber = std::move(limit.TestNumber);
+            const std::string_view hard = field(*next, layout.flow_hard_bin), sort = field(*next, layout.flow_sort_bin);
+            if (field(*next, flow_columns::kOpcode) == "Use-Limit" && !hard.empty() && !sort.empty()) {
+                pending->limit = static_cast<std::uint32_t>(limits_read.size());
+                limits_read.push_back({std::string(hard), std::string(sort),
+                                       std::string(field(*next, flow_columns::kTestNumber))});
                 found = true;
             }
         }
@@ -148,15 +232,17 @@ void Fennick::read_flow(const std::string& flow_path, Platform platform,
             where.file = path;
             where.line = static_cast<unsigned>(pending_line_number);
             where.flow_sheet = path;
-            where.item = pending->Parameter;
+            where.item = flow_rows[pending->row].Parameter();
             diag::emit(*sink_, diag::Severity::warning, "flow.sort-bin-not-found",
                        "No SortBin test found: " + pending_line, diag::kConsole, std::move(where));
         }
-        test_suite_list.push_back(std::move(*pending));
+        entries_read.push_back(*pending);
         pending.reset();
     };
 
+    const std::uint32_t file = flow_rows.file_index(path);
     std::vector<std::string_view> fields;  // reused row after row
+    std::string upper;                     // the row's parameter upper-cased, reused
     std::string_view line;
     size_t index = 0;
     while (reader.next(line)) {
@@ -170,16 +256,17 @@ void Fennick::read_flow(const std::string& flow_path, Platform platform,
         const std::string_view parameter = field(fields, flow_columns::kParameter);
         if (env_empty && keeps_row(opcode) && (opcode == "Use-Limit" || opcode.starts_with("set-") ||
                                                !parameter.empty()))
-            flow_rows.push_back(flow_row(fields, platform, path, reader.line_number()));
+            flow_rows.push_back(flow_row(fields, layout, reader.line_number(), upper), file);
         if (is_test_opcode(opcode) && env_empty && !parameter.empty()) {
-            FlowEntry entry = get_flow_content(fields, platform);
-            if (entry.HardBin.empty() || entry.SortBin.empty()) {
-                pending = std::move(entry);
+            // The row was kept just above: the entry is made from it once the flow is read.
+            const EntryRead entry{static_cast<std::uint32_t>(flow_rows.size() - 1), kNoLimit};
+            if (field(fields, layout.flow_hard_bin).empty() || field(fields, layout.flow_sort_bin).empty()) {
+                pending = entry;
                 pending_line = std::string(line);
                 pending_line_number = reader.line_number();
                 if (reader.had_break()) pending_line.push_back('\n');
             } else {
-                test_suite_list.push_back(std::move(entry));
+                entries_read.push_back(entry);
             }
         } else if (opcode == "call" && env_empty) {
             read_flow(directory + std::string(parameter) + ".txt", platform, chain);

@@ -11,20 +11,21 @@
 namespace {
 
 using igxl::FindingsCollector;
-using igxl::FlowRow;
+using igxl::FlowRowFields;
 using igxl::InstanceMap;
 using igxl::InstanceRecord;
 
-FlowRow row(std::string file, unsigned line, std::string op, std::string param, std::string hard = "1",
-            std::string sort = "1", std::string result = "Fail") {
-    FlowRow r;
-    r.file = std::move(file);
+// A flow row of literal texts (the list it is added to copies them).
+FlowRowFields row(std::string_view file, unsigned line, std::string_view op, std::string_view param,
+                  std::string_view hard = "1", std::string_view sort = "1", std::string_view result = "Fail") {
+    FlowRowFields r;
+    r.file = file;
     r.line = line;
-    r.Opcode = std::move(op);
-    r.Parameter = std::move(param);
-    r.HardBin = std::move(hard);
-    r.SortBin = std::move(sort);
-    r.Result = std::move(result);
+    r.Opcode = op;
+    r.Parameter = param;
+    r.HardBin = hard;
+    r.SortBin = sort;
+    r.Result = result;
     return r;
 }
 
@@ -142,6 +143,25 @@ TEST(FindingsCollector, UseLimitRowsSpeakForTheTestBeforeThemAndRunsAreKeptPerCo
               (std::vector<std::string>{
                   "duplicate-test JOB Flow:7 T_A | Test T_A runs twice in the flow under the same conditions (also at Flow:5)"}));
     EXPECT_TRUE(of_rule(all, "no-default-bin").empty());
+}
+
+TEST(FindingsCollector, BinFindingsComeInBinOrderWithTheirTestsInFlowOrder) {
+    // Bins are ordered as texts ("10" before "9"); a bin's tests are listed in flow order; a nop
+    // row binning nothing is left out.
+    FindingsCollector c;
+    c.add_job("JOB",
+              {row("dir/Flow.txt", 5, "Test", "T_A", "1", "9", "Fail"), row("dir/Flow.txt", 6, "Test", "T_B", "2", "10"),
+               row("dir/Flow.txt", 7, "Test", "T_C", "1", "9", "Pass"), row("dir/Flow.txt", 8, "Test", "T_D", "3", "10"),
+               row("dir/Flow.txt", 9, "nop", "T_E", "4", "10", "Pass"),
+               row("dir/Flow.txt", 10, "set-device", "", "99", "999", "Fail")},
+              {}, {}, "");
+    EXPECT_EQ(lines_of(c.finish("no/such/folder", igxl::Baseline{})),
+              (std::vector<std::string>{
+                  "sort-bin-two-hard-bins JOB Flow:8 T_D | Sort bin 10 is mapped to hard bins 2, 3",
+                  "bin-pass-and-fail JOB Flow:7 T_C | Sort bin 9 is used with both pass and fail results",
+                  "bin-pass-and-fail JOB Flow:7 T_C | Hard bin 1 is used with both pass and fail results",
+                  "duplicate-sort-bin JOB Flow:8 T_D | Sort bin 10 is given to more than one flow entry: T_B, T_D",
+                  "duplicate-sort-bin JOB Flow:7 T_C | Sort bin 9 is given to more than one flow entry: T_A, T_C"}));
 }
 
 }  // namespace

@@ -78,6 +78,18 @@ std::string run_fennick(const std::string& dir) {
         result += "entry: " + e.Opcode + "|" + e.Parameter + "|" + e.TestNumber + "|" + e.HardBin +
                   "|" + e.SortBin + "|" + e.Result + "\n";
     }
+    // The rows kept for the findings: where each stands (its file by name and by index: one
+    // index per file, however often it is called) and every field.
+    const FlowRowList& rows = parser.get_flow_rows();
+    for (const FlowRow& r : rows) {
+        EXPECT_EQ(rows.file(r.file_index()), r.file());
+        result += "row: " + fs::path(r.file()).filename().string() + ":" + std::to_string(r.line) + " f" +
+                  std::to_string(r.file_index());
+        for (auto f : {r.Opcode(), r.Parameter(), r.TestName(), r.TestNumber(), r.LoLimit(), r.HiLimit(),
+                       r.Units(), r.HardBin(), r.SortBin(), r.Result(), r.Enable(), r.Job(), r.Part()})
+            result += "|" + escape(f);
+        result += r.conditional ? "|conditional\n" : "|\n";
+    }
     return result + out;
 }
 

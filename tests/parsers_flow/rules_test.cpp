@@ -111,6 +111,50 @@ TEST(FlowRow, TextFormListsKeysInOrder) {
     EXPECT_TRUE(e.to_text().ends_with(", 'write_row_start': 4}"));
 }
 
+// Rows are views into their list: every text must come back as given across row and text block
+// boundaries (a field longer than any block included), after the list is moved, and a file named
+// again must get its first index.
+TEST(FlowRow, ListKeepsEveryTextAcrossBlocksAndMoves) {
+    FlowRowList list;
+    std::vector<std::string> params;
+    const std::string huge(300'000, 'x');
+    for (unsigned i = 0; i < 1000; ++i) {
+        params.push_back("TEST_" + std::to_string(i));
+        FlowRowFields f;
+        f.file = i % 3 == 0 ? "dir/Main.txt" : "dir/Sub.txt";
+        f.line = i + 5;
+        f.Opcode = i % 7 == 0 ? "Use-Limit" : "Test";
+        f.Parameter = params.back();
+        f.TestName = i == 500 ? std::string_view(huge) : std::string_view();
+        f.Units = i % 2 ? "mV" : "";
+        f.Part = "P";
+        f.conditional = i % 5 == 0;
+        list.push_back(f);
+    }
+    EXPECT_EQ(list.file_count(), 2u);
+    EXPECT_EQ(list.file_index("dir/Sub.txt"), 1u);
+    const FlowRowList moved = std::move(list);
+    ASSERT_EQ(moved.size(), 1000u);
+    size_t count = 0;
+    for (const FlowRow& r : moved) {
+        const unsigned i = static_cast<unsigned>(count++);
+        SCOPED_TRACE(i);
+        EXPECT_EQ(r.file(), i % 3 == 0 ? "dir/Main.txt" : "dir/Sub.txt");
+        EXPECT_EQ(r.file_index(), i % 3 == 0 ? 0u : 1u);
+        EXPECT_EQ(r.line, i + 5);
+        EXPECT_EQ(r.Opcode(), i % 7 == 0 ? "Use-Limit" : "Test");
+        EXPECT_EQ(r.Parameter(), params[i]);
+        EXPECT_EQ(r.TestName().size(), i == 500 ? huge.size() : 0u);
+        EXPECT_EQ(r.Units(), i % 2 ? "mV" : "");
+        EXPECT_EQ(r.Part(), "P");
+        EXPECT_TRUE(r.HardBin().empty() && r.SortBin().empty() && r.Result().empty() && r.Job().empty());
+        EXPECT_EQ(r.conditional, i % 5 == 0);
+    }
+    EXPECT_EQ(count, 1000u);
+    EXPECT_EQ(moved.back().Parameter(), "TEST_999");
+    EXPECT_EQ(moved[500].TestName(), huge);
+}
+
 class ListingFile : public testing::Test {
 protected:
     // One file per test: ctest runs the tests of this suite side by side.
