@@ -224,7 +224,9 @@ void VBAParser::parse_files(const std::string& directory_path) {
 }
 
 void VBAParser::parse_file(const std::string& path, const SourceLines& lines) {
-    line_classes_.insert_or_assign(path, detail::classify_lines(lines));
+    // The reference scan's line classes are made in the same pass, from the same tests where a
+    // line is a statement of its own.
+    detail::LineClassBuilder classes(lines);
     const SharedText file_path(path);  // one copy for all of the file's records
     std::optional<FunctionInfo> current;
     std::optional<SharedText> current_name;  // one copy for all of the procedure's locals
@@ -244,6 +246,11 @@ void VBAParser::parse_file(const std::string& path, const SourceLines& lines) {
     detail::Statement st;
     while (reader.next(st)) {
         const std::string_view l = st.code;
+        const detail::StatementTests tests = detail::test_statement(l);
+        const auto first = static_cast<size_t>(st.line - 1);
+        while (classes.done() < first) classes.next();
+        if (st.whole_line && classes.done() == first) classes.next(&tests, l);
+        while (classes.done() < static_cast<size_t>(st.last_line)) classes.next();
         if (l[0] == '#') {
             const std::string_view directive = detail::leading_word(detail::strip(l.substr(1)));
             if (detail::word_is(directive, "If")) {
@@ -254,10 +261,10 @@ void VBAParser::parse_file(const std::string& path, const SourceLines& lines) {
             continue;
         }
         std::set<std::string>* branches = branch_depth > 0 ? &branch_names : nullptr;
-        if (detail::read_procedure_header(l)) {
+        if (tests.header) {
             // A header also closes a procedure whose End line is missing.
             if (current) close(st.line - 1);
-            current = parse_function_definition(l, file_path, st.line);
+            current = function_definition(*tests.header, file_path, st.line);
             current_name = SharedText(current->name);
             continue;
         }
@@ -269,27 +276,34 @@ void VBAParser::parse_file(const std::string& path, const SourceLines& lines) {
                 parse_type_definition(l, lines, st.line, file_path);
             else if (detail::word_is(w, "Enum"))
                 parse_enum_definition(l, lines, st.line, file_path);
-            else
-                parse_variable_declaration(l, file_path, st.line, std::nullopt, branches);
+            else if (tests.declaration)
+                add_declaration(*tests.declaration, l, file_path, st.line, std::nullopt, branches);
             continue;
         }
-        if (detail::is_procedure_end(l))
+        if (tests.procedure_end)
             close(st.line);
-        else
-            parse_variable_declaration(l, file_path, st.line, current_name, branches);
+        else if (tests.declaration)
+            add_declaration(*tests.declaration, l, file_path, st.line, current_name, branches);
     }
     if (current) close(static_cast<int>(lines.size()));
+    while (classes.done() < lines.size()) classes.next();
+    line_classes_.insert_or_assign(path, classes.take());
     if (auto own = module_variables.find(path); own != module_variables.end()) own.value().shrink_to_fit();
 }
 
 FunctionInfo VBAParser::parse_function_definition(std::string_view line, const SharedText& file_path,
                                                   int line_num) {
     const auto header = detail::read_procedure_header(detail::strip(line));
-    if (!header || header->name.empty())
-        return FunctionInfo{"unknown", "unknown", FunctionType::OTHER, file_path, line_num, 0, {}};
-    std::string name(header->name);
+    if (!header) return FunctionInfo{"unknown", "unknown", FunctionType::OTHER, file_path, line_num, 0, {}};
+    return function_definition(*header, file_path, line_num);
+}
+
+FunctionInfo VBAParser::function_definition(const detail::ProcedureHeader& header, const SharedText& file_path,
+                                            int line_num) {
+    if (header.name.empty()) return FunctionInfo{"unknown", "unknown", FunctionType::OTHER, file_path, line_num, 0, {}};
+    std::string name(header.name);
     FunctionType kind = kind_of(name);
-    return FunctionInfo{name, name, kind, file_path, line_num, 0, parse_function_parameters(header->params)};
+    return FunctionInfo{name, name, kind, file_path, line_num, 0, parse_function_parameters(header.params)};
 }
 
 std::vector<Parameter> VBAParser::parse_function_parameters(std::string_view params_str) {
@@ -318,13 +332,11 @@ std::vector<Parameter> VBAParser::parse_function_parameters(std::string_view par
     return out;
 }
 
-void VBAParser::parse_variable_declaration(std::string_view line, const SharedText& file_path, int line_num,
-                                           const std::optional<SharedText>& function_name,
-                                           std::set<std::string>* branch_names) {
+void VBAParser::add_declaration(const detail::DeclarationStatement& declaration, std::string_view line,
+                                const SharedText& file_path, int line_num,
+                                const std::optional<SharedText>& function_name, std::set<std::string>* branch_names) {
     try {
-        const auto declaration = detail::read_declaration(line);
-        if (!declaration) return;
-        std::string keyword(declaration->keyword);
+        std::string keyword(declaration.keyword);
         for (char& c : keyword)
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
         const bool local = function_name && !function_name->empty();
@@ -336,7 +348,7 @@ void VBAParser::parse_variable_declaration(std::string_view line, const SharedTe
                               : exported ? VariableScope::GLOBAL
                                          : VariableScope::MODULE_PRIVATE;
         const std::string container = local ? file_path.str() + ":" + function_name->str() : file_path.str();
-        for (std::string_view piece : detail::split_top_level(declaration->list)) {
+        for (std::string_view piece : detail::split_top_level(declaration.list)) {
             const auto item = detail::read_declared_name(piece);
             if (!item) continue;
             std::string name(item->name);
@@ -354,7 +366,7 @@ void VBAParser::parse_variable_declaration(std::string_view line, const SharedTe
                               .scope = scope,
                               .var_type = type,
                               .is_array = item->is_array,
-                              .is_const = declaration->is_const};
+                              .is_const = declaration.is_const};
             const auto issue = VBTNamingRules::get_correct_variable_name(info).second;
             info.flagged = issue && !issue->empty();
             if (scope == VariableScope::GLOBAL)

@@ -13,6 +13,7 @@
 #include "util/diagnostics.h"
 #include "vbt/model.h"
 #include "vbt/source.h"
+#include "vbt/statements.h"
 
 namespace igxl::vbt {
 
@@ -59,6 +60,27 @@ struct LineClasses {
     std::vector<std::string_view> procedures;  // the procedures entered, in order (views into text)
 };
 LineClasses classify_lines(const SourceLines& lines);
+
+// Makes a module's line classes one line at a time, in order. The parser makes them as it reads
+// the module's statements: a line that is one statement of its own is classified with the tests
+// the parser made of that statement, so that such a line is read only once.
+class LineClassBuilder {
+public:
+    explicit LineClassBuilder(const SourceLines& lines);
+    // Lines classified so far.
+    size_t done() const { return classes_.kinds.size(); }
+    // Classifies the next line; tests are those of its stripped text, stripped (the statement
+    // that is the whole line), or null to work them out here.
+    void next(const StatementTests* tests = nullptr, std::string_view stripped = {});
+    LineClasses take() { return std::move(classes_); }
+
+private:
+    const SourceLines& lines_;
+    LineClasses classes_;
+    std::string_view current_;  // the procedure the lines stand in, when in_procedure_
+    bool in_procedure_ = false;
+    bool continues_declaration_ = false;
+};
 }  // namespace detail
 
 // Modules to leave out of the check (and so out of the refactor).
@@ -129,12 +151,15 @@ private:
     static bool is_function_definition(std::string_view line);
     static FunctionInfo parse_function_definition(std::string_view line, const SharedText& file_path,
                                                   int line_num);
+    static FunctionInfo function_definition(const detail::ProcedureHeader& header, const SharedText& file_path,
+                                            int line_num);
     static std::vector<Parameter> parse_function_parameters(std::string_view params_str);
     static bool is_variable_declaration(std::string_view line);
-    // branch_names: the names already declared in the #If block being read, or null outside one.
-    void parse_variable_declaration(std::string_view line, const SharedText& file_path, int line_num,
-                                    const std::optional<SharedText>& function_name,
-                                    std::set<std::string>* branch_names = nullptr);
+    // Records the names of a declaration statement (line is its text, for messages). branch_names:
+    // the names already declared in the #If block being read, or null outside one.
+    void add_declaration(const detail::DeclarationStatement& declaration, std::string_view line,
+                         const SharedText& file_path, int line_num, const std::optional<SharedText>& function_name,
+                         std::set<std::string>* branch_names);
     static VariableType parse_variable_type(std::string_view type_str);
     void parse_type_definition(std::string_view line, const SourceLines& all_lines, int line_num,
                                const SharedText& file_path);

@@ -24,14 +24,22 @@ namespace {
 
 // A definition header line ("Public Type X", "Enum Y", ...) names a definition without using it.
 bool is_definition_header(std::string_view line) {
-    for (char ch : line) {
-        auto c = static_cast<unsigned char>(ch);
-        if (c == ' ' || (c >= '\t' && c <= '\r')) continue;
-        if (c < 0x80) {
-            c = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-            if (c != 'p' && c != 't' && c != 'e') return false;
+    // Only a line whose first word begins with one of the keywords can be one; most lines are
+    // passed over without the regular expression. A line beginning with a non-ASCII character
+    // (a Unicode space, perhaps) is left to it.
+    size_t i = 0;
+    while (i < line.size() && (line[i] == ' ' || (line[i] >= '\t' && line[i] <= '\r'))) ++i;
+    if (i < line.size() && static_cast<unsigned char>(line[i]) < 0x80) {
+        char word[8];
+        size_t n = 0;
+        for (; n < sizeof word && i + n < line.size(); ++n) {
+            const char c = line[i + n];
+            if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) break;
+            word[n] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
         }
-        break;
+        const std::string_view w(word, n);
+        if (!w.starts_with("public") && !w.starts_with("private") && !w.starts_with("type") && !w.starts_with("enum"))
+            return false;
     }
     static const Regex header("^\\s*(Public|Private)?\\s*(Type|Enum)\\s+", Regex::ICASE);
     return header.match(line);
@@ -65,62 +73,52 @@ bool all_word_characters(std::string_view name) {
     return whole && runs == 1;
 }
 
-// How the reference scan sees a line: the variable scan reads it or not, and the procedure it
-// stands in. Procedure headers, End Sub/Function/Property lines, declarations (with the lines they
-// continue on) and Type/Enum headers are not read by the variable scan.
-class LineClassifier {
-public:
-    // Returns whether the variable scan reads the line; procedure() is then the one it stands in.
-    bool next(std::string_view line) {
-        const std::string_view l = detail::strip(line);
-        if (continues_declaration_) {
-            continues_declaration_ = ends_with_continuation(l);
-            return false;
-        }
-        if (detail::is_function_definition(l)) {
-            const std::string_view name = detail::read_procedure_header(l)->name;
-            current_ = name.empty() ? std::string_view("unknown") : name;  // as the parser names it
-            entered_ = true;
-            return false;
-        }
-        if (detail::is_procedure_end(l)) {
-            current_.reset();
-            return false;
-        }
-        if (detail::is_variable_declaration(l)) {
-            continues_declaration_ = ends_with_continuation(l);
-            return false;
-        }
-        return !l.starts_with("Type ") && !l.starts_with("Enum ");
-    }
-    const std::optional<std::string_view>& procedure() const { return current_; }
-    // True once for each procedure header passed.
-    bool entered() { return std::exchange(entered_, false); }
-
-private:
-    std::optional<std::string_view> current_;
-    bool continues_declaration_ = false;
-    bool entered_ = false;
-};
-
 }  // namespace
 
-detail::LineClasses detail::classify_lines(const SourceLines& lines) {
-    LineClasses out;
-    out.text = &lines.text();
-    out.kinds.reserve(lines.size());
-    LineClassifier classifier;
-    for (std::string_view line : lines) {
-        uint8_t kind = classifier.next(line) ? LineClasses::SCANNED : 0;
-        if (classifier.entered()) {
-            kind |= LineClasses::ENTERS_PROCEDURE;
-            out.procedures.push_back(*classifier.procedure());
+// How the reference scan sees a line: the variable scan reads it or not, and the procedure it
+// stands in. Procedure headers, End Sub/Function/Property lines, declarations (with the lines they
+// continue on) and Type/Enum headers are not read by the variable scan. Each physical line is
+// judged on its own, as the scan reads it, whatever statements it holds.
+detail::LineClassBuilder::LineClassBuilder(const SourceLines& lines) : lines_(lines) {
+    classes_.text = &lines.text();
+    classes_.kinds.reserve(lines.size());
+}
+
+void detail::LineClassBuilder::next(const StatementTests* tests, std::string_view stripped) {
+    const std::string_view line = lines_[classes_.kinds.size()];
+    const std::string_view l = tests ? stripped : strip(line);
+    uint8_t kind = 0;
+    if (continues_declaration_) {
+        continues_declaration_ = ends_with_continuation(l);
+    } else {
+        StatementTests made;
+        if (!tests) {
+            made = test_statement(l);
+            tests = &made;
         }
-        if (classifier.procedure()) kind |= LineClasses::IN_PROCEDURE;
-        if (is_definition_header(line)) kind |= LineClasses::DEFINITION_HEADER;
-        out.kinds.push_back(kind);
+        if (tests->header) {
+            const std::string_view name = tests->header->name;
+            current_ = name.empty() ? std::string_view("unknown") : name;  // as the parser names it
+            in_procedure_ = true;
+            kind |= LineClasses::ENTERS_PROCEDURE;
+            classes_.procedures.push_back(current_);
+        } else if (tests->procedure_end) {
+            in_procedure_ = false;
+        } else if (tests->declaration) {
+            continues_declaration_ = ends_with_continuation(l);
+        } else if (!l.starts_with("Type ") && !l.starts_with("Enum ")) {
+            kind |= LineClasses::SCANNED;
+        }
     }
-    return out;
+    if (in_procedure_) kind |= LineClasses::IN_PROCEDURE;
+    if (is_definition_header(line)) kind |= LineClasses::DEFINITION_HEADER;
+    classes_.kinds.push_back(kind);
+}
+
+detail::LineClasses detail::classify_lines(const SourceLines& lines) {
+    LineClassBuilder builder(lines);
+    for (size_t i = 0; i < lines.size(); ++i) builder.next();
+    return builder.take();
 }
 
 void VBAParser::collect_variable_references() {

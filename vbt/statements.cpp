@@ -123,9 +123,46 @@ bool StatementReader::read_logical_line() {
     return true;
 }
 
+// Most lines are one statement without comment or continuation: such a line is its own statement,
+// read in one pass over it and taken as a view instead of being copied into the logical line.
+bool StatementReader::read_whole_line(Statement& out) {
+    std::string_view raw = lines_[index_];
+    if (index_ == 0 && raw.substr(0, 3) == "\xEF\xBB\xBF") return false;  // a byte order mark
+    while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r')) raw.remove_suffix(1);
+    size_t i = 0;
+    while (i < raw.size() && is_blank(raw[i])) ++i;
+    if (i < raw.size()) {
+        const char c = raw[i];
+        if (is_digit(c)) return false;  // perhaps a line number
+        if ((c == 'R' || c == 'r') && word_is(leading_word(raw.substr(i)), "Rem")) return false;
+    }
+    bool in_string = false;
+    for (; i < raw.size(); ++i) {
+        const char c = raw[i];
+        if (c == '"') {
+            in_string = !in_string;
+        } else if (!in_string && (c == '\'' || (c == ':' && (i + 1 >= raw.size() || raw[i + 1] != '=')))) {
+            return false;
+        }
+    }
+    if (ends_with_continuation(raw)) return false;
+    ++index_;
+    out.code = strip(raw);
+    out.line = out.last_line = static_cast<int>(index_);
+    out.whole_line = true;
+    return true;
+}
+
 bool StatementReader::next(Statement& out) {
     while (true) {
-        if (pos_ >= logical_.size() && !read_logical_line()) return false;
+        if (pos_ >= logical_.size()) {
+            if (index_ >= lines_.size()) return false;
+            if (read_whole_line(out)) {
+                if (out.code.empty()) continue;
+                return true;
+            }
+            read_logical_line();
+        }
         const size_t end = statement_end(logical_, pos_);
         const std::string_view code = strip(std::string_view(logical_).substr(pos_, end - pos_));
         pos_ = end + 1;
@@ -133,6 +170,7 @@ bool StatementReader::next(Statement& out) {
         out.code = code;
         out.line = first_;
         out.last_line = last_;
+        out.whole_line = false;
         return true;
     }
 }
@@ -284,6 +322,21 @@ std::optional<DeclarationStatement> read_declaration(std::string_view s) {
         return std::nullopt;
     }
     out.list = list;
+    return out;
+}
+
+StatementTests test_statement(std::string_view s) {
+    StatementTests out;
+    if (s.empty()) return out;
+    // Every keyword these readers know begins with one of a few letters; most statements begin
+    // with another and are passed over without reading their words.
+    const char first = static_cast<char>(s[0] >= 'A' && s[0] <= 'Z' ? s[0] + 32 : s[0]);
+    if (first == 'p' || first == 'f' || first == 's') out.header = read_procedure_header(s);
+    if (out.header) return out;
+    if (first == 'e')
+        out.procedure_end = is_procedure_end(s);
+    else if (first == 'p' || first == 'g' || first == 'd' || first == 'c' || first == 's')
+        out.declaration = read_declaration(s);
     return out;
 }
 

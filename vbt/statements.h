@@ -16,6 +16,9 @@ struct Statement {
     std::string_view code;  // white space around it removed; valid until the next call of next()
     int line = 0;           // 1-based physical line the statement starts on
     int last_line = 0;      // physical line its logical line ends on (after continuations)
+    // The statement is the whole of its physical line (no comment, continuation, separator or
+    // line number): code is then that line stripped, a view into the module text.
+    bool whole_line = false;
 };
 
 class StatementReader {
@@ -26,6 +29,7 @@ public:
 
 private:
     bool read_logical_line();
+    bool read_whole_line(Statement& out);
 
     const SourceLines& lines_;
     size_t index_ = 0;     // next physical line
@@ -62,6 +66,15 @@ struct DeclarationStatement {
 };
 // Not a declaration: ReDim, Declare, Event, procedure headers, Type and Enum headers, statements.
 std::optional<DeclarationStatement> read_declaration(std::string_view statement);
+
+// What the header, End and declaration readers say of one statement, worked out once for every
+// reader that asks (the parser and the reference scan's line classes read most lines alike).
+struct StatementTests {
+    std::optional<ProcedureHeader> header;
+    bool procedure_end = false;
+    std::optional<DeclarationStatement> declaration;  // never set for a procedure header
+};
+StatementTests test_statement(std::string_view statement);
 
 // One item of a declaration list or parameter list.
 struct DeclaredName {

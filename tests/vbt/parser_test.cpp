@@ -140,6 +140,69 @@ TEST(Parser, StatementsKeepStringsAndSplitOnlyOutsideThem) {
     EXPECT_EQ(p.global_variables[0].name, "g_First_lng");
 }
 
+std::vector<std::string> statements_of(const std::string& text, bool* views_into_text = nullptr) {
+    SourceLines lines(decode_source(text));
+    detail::StatementReader reader(lines);
+    detail::Statement st;
+    std::vector<std::string> got;
+    while (reader.next(st)) {
+        got.push_back(std::string(st.code) + " @" + std::to_string(st.line) + "-" + std::to_string(st.last_line));
+        const char* begin = lines.text().data();
+        if (views_into_text && st.whole_line)
+            *views_into_text &= st.code.data() >= begin && st.code.data() + st.code.size() <= begin + lines.text().size();
+    }
+    return got;
+}
+
+TEST(Parser, StatementsOfLinesHoldingSeveral) {
+    struct Case {
+        const char* text;
+        std::vector<std::string> statements;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"x = 1: Dim y\n", {"x = 1 @1-1", "Dim y @1-1"}},
+             {"Dim y: x = 1 ' z: w\n", {"Dim y @1-1", "x = 1 @1-1"}},
+             {"Call f(a:=1, b:= 2)\n", {"Call f(a:=1, b:= 2) @1-1"}},
+             {"s = \"a: 'b\": t = 2\n", {"s = \"a: 'b\" @1-1", "t = 2 @1-1"}},
+             {"s = \"\"\"\": t = \"x\"\"\" ' q\n", {"s = \"\"\"\" @1-1", "t = \"x\"\"\" @1-1"}},
+             {"d = #1:02:03 PM#: e = 1\n", {"d = #1:02:03 PM# @1-1", "e = 1 @1-1"}},
+             {"x = 1 _\n  + 2: y = 3\nz = 4\n", {"x = 1    + 2 @1-2", "y = 3 @1-2", "z = 4 @3-3"}},
+             {"a = 1: _\nDim b\n", {"a = 1 @1-2", "Dim b @1-2"}},
+             {"x = 1: Rem y = 2: z = 3\nRem\nremark = 1\n", {"x = 1 @1-1", "remark = 1 @3-3"}},
+             {"20 x = 1: y = 2\n30\n", {"x = 1 @1-1", "y = 2 @1-1", "30 @2-2"}},
+             {"::x = 1:  :\n", {"x = 1 @1-1"}},
+             {"s = \"open: _\n", {"s = \"open: @1-1"}},  // no literal goes on to the next line: a continuation
+         })
+        EXPECT_EQ(statements_of(c.text), c.statements) << c.text;
+}
+
+// A line that is a statement of its own is read by a shorter way than a line with a comment; a
+// comment put after every line must change nothing in the statements read.
+TEST(Parser, WholeLineStatementsReadAsWithAComment) {
+    const std::vector<std::string> pieces = {
+        "x = 1", "  Dim a As Long  ", "s = \"a: b\"", "s = \"it's\"", "Call f(a:=1)", "t = #1/2/2020#",
+        "\xC2\xA0y = 2\xE3\x80\x80", "x = 1: y = 2", "Label1: z = 3", "10 Dim k", "Rem x", "remark = 1", "",
+        "   ", "\t#If A Then", "e = \"\"\"\"", "name_ = 1", "a = b _ + c", "\xE4\xB8\xAD = 1",
+    };
+    uint32_t state = 7;
+    auto random = [&](size_t n) {
+        state = state * 1103515245u + 12345u;
+        return static_cast<size_t>((state >> 8) % n);
+    };
+    for (int round = 0; round < 200; ++round) {
+        std::string plain, commented;
+        const size_t lines = 1 + random(8);
+        for (size_t i = 0; i < lines; ++i) {
+            const std::string& piece = pieces[random(pieces.size())];
+            plain += piece + "\n";
+            commented += piece + " ' note: x\n";
+        }
+        bool views = true;
+        EXPECT_EQ(statements_of(plain, &views), statements_of(commented)) << plain;
+        EXPECT_TRUE(views) << plain;
+    }
+}
+
 TEST(Parser, DeclarationFixture) { expect_fixture("declarations"); }
 TEST(Parser, ProcedureFixture) { expect_fixture("procedures"); }
 

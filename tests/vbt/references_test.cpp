@@ -9,6 +9,7 @@
 #include "test_access.h"
 #include "util/regex.h"
 #include "vbt/parser.h"
+#include "vbt/statements.h"
 
 namespace igxl::vbt {
 namespace {
@@ -231,6 +232,67 @@ TEST(References, ModuleTextReplacedAfterParsingIsClassifiedAgain) {
     EXPECT_EQ(counted.by_procedure[0].uses, 2u);
 }
 
+// A line is read by the scan or not as a whole, as the physical line it is, whatever statements
+// it holds: a line that begins with a declaration or an End line is passed over, one that only goes
+// on to a declaration is read (its declared name counts as a use there).
+TEST(References, LinesOfSeveralStatementsAreReadWhole) {
+    VBAParser p = parse({
+        {"S.bas",
+         "Dim k As Long\n"                     // 1: declaration
+         "Sub Run_VBT()\n"                     // 2: header
+         "    Dim i As Long: i = k\n"          // 3: begins with a declaration: not read
+         "    i = 1: Dim j As Long\n"          // 4: read: i, j
+         "    j = i ' i: j\n"                  // 5: read, comment included: j, i, i, j
+         "    s = \"i: j\": k = i\n"           // 6: read, string included: i, j, k, i
+         "    k = _\n"                         // 7: read: k
+         "        i: Dim m As Long\n"          // 8: a continued line, read on its own: i, m
+         "End Sub: k = 2\n"                    // 9: an End line: not read
+         "k = 3 ' outside\n"},                 // 10: read, outside any procedure
+    });
+    const std::string in = "Run_VBT";
+    EXPECT_EQ(refs(p, "i"), (std::vector<Ref>{{"S.bas", 4, in}, {"S.bas", 5, in}, {"S.bas", 5, in},
+                                              {"S.bas", 6, in}, {"S.bas", 6, in}, {"S.bas", 8, in}}));
+    EXPECT_EQ(refs(p, "j"), (std::vector<Ref>{{"S.bas", 4, in}, {"S.bas", 5, in}, {"S.bas", 5, in}, {"S.bas", 6, in}}));
+    EXPECT_EQ(refs(p, "k"), (std::vector<Ref>{{"S.bas", 6, in}, {"S.bas", 7, in}, {"S.bas", 10, "-"}}));
+    EXPECT_EQ(refs(p, "m"), (std::vector<Ref>{{"S.bas", 8, in}}));
+    EXPECT_EQ(p.reference_counts.at("i").total, 6u);
+    EXPECT_EQ(p.reference_counts.at("k").by_procedure.size(), 1u);
+}
+
+// The parser makes the scan's line classes as it reads the statements, sharing its tests where a
+// line is one statement of its own; they must be the classes the lines have when classified
+// alone. Modules are put together at random from lines where the two readings could part.
+TEST(References, LineClassesMadeWhileParsingEqualThoseMadeAlone) {
+    const std::vector<std::string> pieces = {
+        "Sub A_VBT()", "  Public Function F(ByVal x As Long) As Long", "Private Static Sub S", "End Sub",
+        "end function", "End Property", "Property Get P()", "Dim a As Long", "Dim b As Long, _", "  c As Long",
+        "Public Const K = 1", "Static n", "Global g", "x = 1: Dim y", "Dim y: x = 1", "End Sub: x = 2",
+        "Sub B(): x = 1", "x = \"a: b\" ' c: Dim z", "x = \"it's\"", "Rem Dim r", "' Sub C()", "10 Dim d",
+        "s = f(a:=1)", "t = #12:30:00 AM#", "Type T", "Public Type type_X", "Enum E", "PrivateType Q",
+        "\xC2\xA0" "Dim u", "\xC2\xA0Sub U()", "Dim v \xE3\x80\x80_", "x = _", "_", "Label1: Dim w", "",
+        "   ", "Dim e As String = \"x\" _", "Function G", "Sub", "Dimension = 3", "Const", "Debug.Print x: _",
+        "Friend Property Let L(v)", "#If A Then", "#End If", "If x Then y = 1 Else Dim q",
+    };
+    uint32_t state = 12345;
+    auto random = [&](size_t n) {
+        state = state * 1103515245u + 12345u;
+        return static_cast<size_t>((state >> 8) % n);
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::string module = random(4) == 0 ? "\xEF\xBB\xBF" : "";
+        const size_t lines = 1 + random(12);
+        for (size_t i = 0; i < lines; ++i) module += pieces[random(pieces.size())] + (random(3) ? "\n" : "\r\n");
+        if (random(2)) module.pop_back();
+        VBAParser p;
+        TestAccess::parse_text(p, "R.bas", module);
+        const detail::LineClasses& made = TestAccess::line_classes(p, "R.bas");
+        const detail::LineClasses alone = detail::classify_lines(p.files.at("R.bas"));
+        EXPECT_EQ(made.kinds, alone.kinds) << module;
+        EXPECT_EQ(made.procedures, alone.procedures) << module;
+        EXPECT_EQ(made.text, alone.text);
+    }
+}
+
 TEST(References, KeywordNamedVariableIsNeverReferenced) {
     VBAParser p = parse({{"M.bas", "Dim Next As Long\nDim Value As Long\nNext = Value: Value = Next\n"}});
     EXPECT_TRUE(refs(p, "Next").empty());
@@ -292,13 +354,16 @@ TEST(References, TypeCountsEqualThePerNameSearch) {
     for (const auto& line : TRICKY) module += line + "\n";
     module += "x = type_A + enum_B*C1 + type_A_ + C1C1 + (C1) + enum_B.Value ' type_A\n";
     module += "   Public   Type   D\nEnd Type\n Public Typed = type_A\n";
+    // Lines whose first word only begins like a header keyword, or begins after a Unicode space.
+    module += "PrivateType type_A = 1\nTypeface = type_A\nenumerate type_A\n\xC2\xA0Public Type type_Q\nEnd Type\n";
     VBAParser p = parse({{"T1.bas", module}, {"T2.bas", "Type type_Pins\nEnd Type\nName = Pins + type_Pins\n"}});
     std::map<std::string, int> fast;
     for (const auto* map : {&p.types, &p.enums})
         for (const auto& [key, t] : *map)
             if (t.reference_count) fast[key] = t.reference_count;
     EXPECT_EQ(fast, counts_by_regex(p));
-    EXPECT_EQ(p.types.at("T1.bas:type_A").reference_count, 2);
+    // The use line and "Typeface = ...", "enumerate ..."; not the headers, nor "PrivateType ...".
+    EXPECT_EQ(p.types.at("T1.bas:type_A").reference_count, 4);
 }
 
 TEST(References, IssueCollectionKeepsKindsAndOrder) {

@@ -27,6 +27,10 @@ struct TestAccess {
         p.parse_file(path, lines);
     }
     static void collect_references(VBAParser& p) { p.collect_variable_references(); }
+    // The line classes the parser made of a module as it read it (before the scan uses them up).
+    static const detail::LineClasses& line_classes(const VBAParser& p, const std::string& path) {
+        return p.line_classes_.at(path);
+    }
 };
 
 }  // namespace igxl::vbt
