@@ -7,6 +7,10 @@
 #ifdef IGXL_HAVE_ISAL
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define IGXL_CLEAR_UPPER_VECTORS 1
+#endif
 #endif
 
 namespace igxl::xlsx::writer::detail {
@@ -14,6 +18,20 @@ namespace igxl::xlsx::writer::detail {
 namespace {
 enum Mode { kNoFlush, kFlushOpen, kFinish };
 constexpr size_t kPiece = size_t(1) << 20;
+
+#ifdef IGXL_CLEAR_UPPER_VECTORS
+__attribute__((target("avx"))) void zero_upper_avx() { _mm256_zeroupper(); }
+#endif
+
+// ISA-L's AVX-512 routines return with the upper halves of the vector registers still in use.
+// Until they are cleared, every SSE instruction that follows (the compiler's copies of a few
+// bytes, all over the program) waits on them: sheet rows of texts were made three times slower.
+void after_vector_code() {
+#ifdef IGXL_CLEAR_UPPER_VECTORS
+    static const bool has_avx = (__builtin_cpu_init(), __builtin_cpu_supports("avx"));
+    if (has_avx) zero_upper_avx();
+#endif
+}
 }  // namespace
 
 #ifdef IGXL_HAVE_ISAL
@@ -41,19 +59,23 @@ void Deflater::run(std::string_view bytes, int mode) {
     s.end_of_stream = mode == kFinish ? 1 : 0;
     for (;;) {
         std::string& piece = room();
-        const size_t used = piece.size();
-        piece.resize(kPiece);
-        s.next_out = reinterpret_cast<uint8_t*>(piece.data() + used);
-        s.avail_out = static_cast<uint32_t>(kPiece - used);
-        if (isal_deflate(&s) != COMP_OK) throw Error("deflate failed");
-        piece.resize(kPiece - s.avail_out);
+        s.next_out = reinterpret_cast<uint8_t*>(piece.data() + last_used_);
+        s.avail_out = static_cast<uint32_t>(kPiece - last_used_);
+        const int rc = isal_deflate(&s);
+        after_vector_code();
+        if (rc != COMP_OK) throw Error("deflate failed");
+        out_size_ += kPiece - last_used_ - s.avail_out;
+        last_used_ = kPiece - s.avail_out;
         if (s.avail_in > 0 || s.avail_out == 0) continue;
         if (mode == kFinish && s.internal_state.state != ZSTATE_END) continue;
         break;
     }
     if (mode != kNoFlush) {
         state_->done = true;
-        out_.back().shrink_to_fit();  // a small part keeps no empty piece
+        // A small part keeps no empty room.
+        out_.back().resize(last_used_);
+        out_.back().shrink_to_fit();
+        last_used_ = out_.back().size();
     }
 }
 
@@ -77,19 +99,21 @@ void Deflater::run(std::string_view bytes, int mode) {
     const int flush = mode == kNoFlush ? Z_NO_FLUSH : mode == kFlushOpen ? Z_SYNC_FLUSH : Z_FINISH;
     for (;;) {
         std::string& piece = room();
-        const size_t used = piece.size();
-        piece.resize(kPiece);
-        s.next_out = reinterpret_cast<Bytef*>(piece.data() + used);
-        s.avail_out = static_cast<uInt>(kPiece - used);
+        s.next_out = reinterpret_cast<Bytef*>(piece.data() + last_used_);
+        s.avail_out = static_cast<uInt>(kPiece - last_used_);
         const int rc = deflate(&s, flush);
         if (rc == Z_STREAM_ERROR) throw Error("deflate failed");
-        piece.resize(kPiece - s.avail_out);
+        out_size_ += kPiece - last_used_ - s.avail_out;
+        last_used_ = kPiece - s.avail_out;
         if (mode == kFinish ? rc != Z_STREAM_END : (s.avail_in > 0 || s.avail_out == 0)) continue;
         break;
     }
     if (mode != kNoFlush) {
         state_->done = true;
-        out_.back().shrink_to_fit();  // a small part keeps no empty piece
+        // A small part keeps no empty room.
+        out_.back().resize(last_used_);
+        out_.back().shrink_to_fit();
+        last_used_ = out_.back().size();
     }
 }
 
@@ -102,27 +126,35 @@ Deflater::~Deflater() {
 }
 
 std::string& Deflater::room() {
-    if (out_.empty() || out_.back().size() >= kPiece) {
-        out_.emplace_back();
-        out_.back().reserve(kPiece);
+    if (out_.empty() || last_used_ >= kPiece) {
+        // Made full size once (the bytes are written over by the compressor), not grown as it
+        // fills.
+        out_.emplace_back(kPiece, '\0');
+        last_used_ = 0;
     }
     return out_.back();
+}
+
+std::vector<std::string> Deflater::take_out() {
+    if (!out_.empty()) out_.back().resize(last_used_);
+    out_size_ = 0;
+    last_used_ = 0;
+    return std::move(out_);
 }
 
 std::vector<std::string> Deflater::take_full() {
     std::vector<std::string> full;
     if (out_.size() < 2) return full;
     full.reserve(out_.size() - 1);
-    for (std::size_t i = 0; i + 1 < out_.size(); ++i) full.push_back(std::move(out_[i]));
+    for (std::size_t i = 0; i + 1 < out_.size(); ++i) {
+        out_size_ -= out_[i].size();
+        full.push_back(std::move(out_[i]));
+    }
     out_.erase(out_.begin(), out_.end() - 1);
     return full;
 }
 
-std::uint64_t Deflater::out_size() const {
-    std::uint64_t n = 0;
-    for (const std::string& piece : out_) n += piece.size();
-    return n;
-}
+std::uint64_t Deflater::out_size() const { return out_size_; }
 
 void Deflater::write(std::string_view bytes) {
     if (bytes.empty()) return;
@@ -136,7 +168,9 @@ void Deflater::flush_open() { run({}, kFlushOpen); }
 
 std::uint32_t crc32_update(std::uint32_t crc, std::string_view bytes) {
 #ifdef IGXL_HAVE_ISAL
-    return crc32_gzip_refl(crc, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    crc = crc32_gzip_refl(crc, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    after_vector_code();
+    return crc;
 #else
     // zlib takes at most uInt bytes a call.
     while (!bytes.empty()) {

@@ -28,8 +28,7 @@ public:
 
     // The compressed bytes, in pieces of at most 1 MiB laid end to end: a large sheet's output
     // grows without being copied or held at twice its size.
-    const std::vector<std::string>& out() const { return out_; }
-    std::vector<std::string> take_out() { return std::move(out_); }
+    std::vector<std::string> take_out();
     // The pieces already full (all but the one being filled), handed over to be stored elsewhere.
     std::vector<std::string> take_full();
     std::uint64_t out_size() const;
@@ -43,7 +42,10 @@ private:
     std::unique_ptr<State> state_;
     // Room for at least one more byte at the end of out_.
     std::string& room();
+    // The last piece is made full size once and filled up to last_used_; the others are full.
     std::vector<std::string> out_;
+    std::size_t last_used_ = 0;
+    std::uint64_t out_size_ = 0;
     std::uint32_t crc_ = 0;
     std::uint64_t in_size_ = 0;
 };

@@ -33,29 +33,33 @@ double stored_width(double width) {
     return std::floor(pixels / digit * 256.0) / 256.0;
 }
 
-void append_row_open(std::string& xml, std::uint32_t r, const RowSpec& spec) {
-    xml += "<row r=\"";
-    append_uint(xml, std::uint64_t(r) + 1);
-    xml += '"';
+// The most a row's opening tag and a cell's XML take besides its text.
+constexpr std::size_t kMaxRowOpen = 192, kMaxCellOverhead = 128;
+
+char* put_row_open(char* p, std::uint32_t r, const RowSpec& spec) {
+    p = put(p, "<row r=\"");
+    p = put_uint(p, std::uint64_t(r) + 1);
+    *p++ = '"';
     if (spec.xf) {
-        xml += " s=\"";
-        append_uint(xml, spec.xf);
-        xml += "\" customFormat=\"1\"";
+        p = put(p, " s=\"");
+        p = put_uint(p, spec.xf);
+        p = put(p, "\" customFormat=\"1\"");
     }
     const bool custom_height = spec.height != kDefaultRowHeight;
     if (custom_height) {
-        xml += " ht=\"";
-        append_number(xml, spec.height);
-        xml += '"';
+        p = put(p, " ht=\"");
+        p = put_number(p, spec.height);
+        *p++ = '"';
     }
-    if (spec.options.hidden) xml += " hidden=\"1\"";
-    if (custom_height) xml += " customHeight=\"1\"";
+    if (spec.options.hidden) p = put(p, " hidden=\"1\"");
+    if (custom_height) p = put(p, " customHeight=\"1\"");
     if (spec.options.level) {
-        xml += " outlineLevel=\"";
-        append_uint(xml, spec.options.level);
-        xml += '"';
+        p = put(p, " outlineLevel=\"");
+        p = put_uint(p, spec.options.level);
+        *p++ = '"';
     }
-    if (spec.options.collapsed) xml += " collapsed=\"1\"";
+    if (spec.options.collapsed) p = put(p, " collapsed=\"1\"");
+    return p;
 }
 
 }  // namespace
@@ -75,7 +79,7 @@ void SheetState::extend(std::uint32_t r, std::uint32_t c) {
 
 void SheetState::maybe_compress() {
     if (xml.size() < kCompressStep) return;
-    body->write(xml);
+    body->write(xml.view());
     xml.clear();
     spool(body->take_full());
 }
@@ -102,9 +106,8 @@ std::uint32_t SheetState::column_xf(std::uint32_t col) const {
     return col <= it->second.last ? it->second.xf : 0;
 }
 
-void SheetState::emit_spec_only(std::string& out, std::uint32_t r, const RowSpec& s) {
-    append_row_open(out, r, s);
-    out += "/>";
+void SheetState::emit_spec_only(XmlBuffer& out, std::uint32_t r, const RowSpec& s) {
+    out.commit(put(put_row_open(out.room(kMaxRowOpen), r, s), "/>"));
     outline_level = std::max(outline_level, s.options.level);
 }
 
@@ -124,7 +127,7 @@ SheetCell& RowCells::cell(std::uint32_t c) {
     return added;
 }
 
-void SheetState::render_row(std::string& out, std::uint32_t r, RowCells& row) {
+void SheetState::render_row(XmlBuffer& out, std::uint32_t r, RowCells& row) {
     const RowSpec& spec = row.spec;
     if (row.cells.empty()) {
         if (spec.set) emit_spec_only(out, r, spec);
@@ -134,24 +137,25 @@ void SheetState::render_row(std::string& out, std::uint32_t r, RowCells& row) {
     if (!row.sorted)
         std::stable_sort(row.cells.begin(), row.cells.end(),
                          [](const SheetCell& a, const SheetCell& b) { return a.col < b.col; });
-    append_row_open(out, r, spec);
-    out += '>';
+    out.commit(put(put_row_open(out.room(kMaxRowOpen), r, spec), ">"));
     // The row number of every cell name, made once.
-    char row_digits[12];
-    const auto row_end = std::to_chars(row_digits, row_digits + sizeof row_digits, std::uint64_t(r) + 1).ptr;
-    const std::string_view row_text(row_digits, static_cast<std::size_t>(row_end - row_digits));
+    char row_digits[kMaxUintChars];
+    const std::string_view row_text(row_digits, static_cast<std::size_t>(put_uint(row_digits, std::uint64_t(r) + 1) - row_digits));
+    NumberTexts& numbers = book->numbers;
     for (const SheetCell& c : row.cells) {
-        out += "<c r=\"";
-        append_column_name(out, c.col);
-        out += row_text;
-        out += '"';
+        const bool text_cell = c.kind == SheetCell::kString || c.kind == SheetCell::kStringView || c.kind == SheetCell::kFormula;
+        char* p = out.room(kMaxCellOverhead + (text_cell ? kEscapeGrowth * c.text_size : 0));
+        p = put(p, "<c r=\"");
+        p = put_column_name(p, c.col);
+        p = put(p, row_text);
+        *p++ = '"';
         // A cell without a format of its own shows its row's, else its column's, as Excel does
         // when it saves a sheet.
         const std::uint32_t xf = c.xf ? c.xf : spec.xf ? spec.xf : column_xf(c.col);
         if (xf) {
-            out += " s=\"";
-            append_uint(out, xf);
-            out += '"';
+            p = put(p, " s=\"");
+            p = put_uint(p, xf);
+            *p++ = '"';
         }
         switch (c.kind) {
             case SheetCell::kString:
@@ -159,44 +163,47 @@ void SheetState::render_row(std::string& out, std::uint32_t r, RowCells& row) {
                 const std::string_view text = c.kind == SheetCell::kString
                                                   ? std::string_view(row.texts.data() + c.text_at, c.text_size)
                                                   : std::string_view(c.view, c.text_size);
-                out += is_space(text.front()) || is_space(text.back())
-                           ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
-                           : " t=\"inlineStr\"><is><t>";
-                append_text(out, text);
-                out += "</t></is></c>";
+                p = is_space(text.front()) || is_space(text.back())
+                        ? put(p, " t=\"inlineStr\"><is><t xml:space=\"preserve\">")
+                        : put(p, " t=\"inlineStr\"><is><t>");
+                p = put_text(p, text);
+                p = put(p, "</t></is></c>");
                 break;
             }
             case SheetCell::kShared:
-                out += " t=\"s\"><v>";
-                append_uint(out, static_cast<std::uint64_t>(c.number));
-                out += "</v></c>";
+                p = put(p, " t=\"s\"><v>");
+                p = put_uint(p, static_cast<std::uint64_t>(c.number));
+                p = put(p, "</v></c>");
                 break;
             case SheetCell::kNumber:
-                out += "><v>";
-                append_number(out, c.number);
-                out += "</v></c>";
+                p = put(p, "><v>");
+                p = numbers.put(p, c.number);
+                p = put(p, "</v></c>");
                 break;
             case SheetCell::kBoolean:
-                out += c.number != 0 ? " t=\"b\"><v>1</v></c>" : " t=\"b\"><v>0</v></c>";
+                p = c.number != 0 ? put(p, " t=\"b\"><v>1</v></c>") : put(p, " t=\"b\"><v>0</v></c>");
                 break;
             case SheetCell::kBlank:
-                out += "/>";
+                p = put(p, "/>");
                 break;
             case SheetCell::kFormula:
-                out += "><f>";
-                append_text(out, std::string_view(row.texts.data() + c.text_at, c.text_size));
-                out += "</f></c>";
+                p = put(p, "><f>");
+                p = put_text(p, std::string_view(row.texts.data() + c.text_at, c.text_size));
+                p = put(p, "</f></c>");
                 break;
-            case SheetCell::kError:
-                out += " t=\"str\"><f>";
-                out += error_text(c.number);
-                out += "</f><v>";
-                out += error_text(c.number);
-                out += "</v></c>";
+            case SheetCell::kError: {
+                const std::string_view error = error_text(c.number);
+                p = put(p, " t=\"str\"><f>");
+                p = put(p, error);
+                p = put(p, "</f><v>");
+                p = put(p, error);
+                p = put(p, "</v></c>");
                 break;
+            }
         }
+        out.commit(p);
     }
-    out += "</row>";
+    out.append("</row>");
 }
 
 void SheetState::emit_row() {
@@ -240,11 +247,9 @@ RowCells& SheetState::row_of(std::uint32_t r, std::uint32_t c) {
     return current;
 }
 
-std::string SheetState::held_rows_xml() {
-    std::string out;
+void SheetState::held_rows_xml(XmlBuffer& out) {
     for (std::uint32_t r = 0; r < held.size(); ++r) render_row(out, r, held[r]);
     std::vector<RowCells>().swap(held);
-    return out;
 }
 
 std::string SheetState::head_xml(bool with_vba) const {
@@ -368,9 +373,9 @@ void SheetState::finish_rows() {
     if (rows_finished) return;
     move_to(kMaxRows);  // writes the last row and every row set after it
     row = kMaxRows;
-    xml += tail_xml();
-    body->write(xml);
-    std::string().swap(xml);
+    xml.append(tail_xml());
+    body->write(xml.view());
+    xml.release();
     body->finish();
     // A sheet that already spilled, or a large last stretch, goes to the spool whole; a small
     // sheet stays in memory rather than making a scratch file.
@@ -385,9 +390,10 @@ void SheetState::finish(bool with_vba) {
     // the code name a macro project gives each sheet).
     Deflater head;
     // The held rows first: they may raise the outline level the head names.
-    const std::string held_xml = held_rows_xml();
+    XmlBuffer held_xml;
+    held_rows_xml(held_xml);
     head.write(head_xml(with_vba));
-    head.write(held_xml);
+    head.write(held_xml.view());
     head.flush_open();
     part.crc = crc32_combine(head.crc(), body->crc(), body->in_size());
     part.size = head.in_size() + body->in_size();

@@ -1,8 +1,10 @@
 // Internals of the workbook writer shared by the sources of its parts.
 #pragma once
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -35,6 +37,66 @@ void append_number(std::string& out, double value);
 void append_uint(std::string& out, std::uint64_t value);
 void append_column_name(std::string& out, std::uint32_t col);
 void append_cell_name(std::string& out, std::uint32_t row, std::uint32_t col);
+
+// ---- XML written through a pointer ----
+// A sheet row is made of many small pieces. Room for the most a cell can take is made once, and
+// each piece is copied to where the pointer stands rather than appended (and checked) one by one.
+template <std::size_t N>
+inline char* put(char* p, const char (&literal)[N]) {
+    std::memcpy(p, literal, N - 1);
+    return p + N - 1;
+}
+inline char* put(char* p, std::string_view s) {
+    std::memcpy(p, s.data(), s.size());
+    return p + s.size();
+}
+// The most bytes each of these writes (a text: this many per byte of it, a control character
+// becoming _x00HH_).
+inline constexpr std::size_t kMaxUintChars = 20, kMaxNumberChars = 23, kMaxColumnChars = 3, kEscapeGrowth = 7;
+char* put_uint(char* p, std::uint64_t value);
+char* put_number(char* p, double value);
+char* put_column_name(char* p, std::uint32_t col);
+char* put_text(char* p, std::string_view text);
+
+// Bytes being made into a part: grown without clearing what it gains, written through room().
+class XmlBuffer {
+public:
+    // At least n bytes to write at the pointer; commit() then names where the writing ended.
+    char* room(std::size_t n) {
+        if (capacity_ - size_ < n) grow(n);
+        return data_.get() + size_;
+    }
+    void commit(char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
+    void append(std::string_view s) { commit(put(room(s.size()), s)); }
+    std::string_view view() const { return {data_.get(), size_}; }
+    std::size_t size() const { return size_; }
+    void clear() { size_ = 0; }
+    void release() {
+        data_.reset();
+        size_ = capacity_ = 0;
+    }
+
+private:
+    void grow(std::size_t n);
+    std::unique_ptr<char[]> data_;
+    std::size_t size_ = 0, capacity_ = 0;
+};
+
+// The texts of numbers written lately, found by their bits. A report repeats a few fractional
+// values (levels, limits) very many times, and each takes a correctly rounded 16-digit
+// conversion to make.
+class NumberTexts {
+public:
+    char* put(char* p, double value);
+
+private:
+    struct Entry {
+        std::uint64_t bits = ~std::uint64_t(0);  // a NaN: no cell number has these bits
+        std::uint8_t size = 0;
+        char text[kMaxNumberChars];
+    };
+    std::array<Entry, 256> entries_{};
+};
 // Absolute reference with the sheet name, quoted when it needs to be: 'My Sheet'!$A$1:$B$2.
 std::string absolute_range(std::string_view sheet, CellRange range);
 
@@ -162,7 +224,7 @@ struct SheetState {
     // Compressed rows set aside in the spool, in order: where each run starts and its size.
     std::vector<std::pair<std::uint64_t, std::uint64_t>> spooled;
     std::uint64_t spooled_size = 0;
-    std::string xml;  // made, not yet compressed
+    XmlBuffer xml;  // made, not yet compressed
 
     std::int64_t row = -1;  // the current row
     RowCells current;
@@ -197,8 +259,8 @@ struct SheetState {
     void move_to(std::uint32_t r);
     void emit_row();
     // A row's XML onto out.
-    void render_row(std::string& out, std::uint32_t r, RowCells& cells);
-    void emit_spec_only(std::string& out, std::uint32_t r, const RowSpec& spec);
+    void render_row(XmlBuffer& out, std::uint32_t r, RowCells& cells);
+    void emit_spec_only(XmlBuffer& out, std::uint32_t r, const RowSpec& spec);
     std::uint32_t column_xf(std::uint32_t col) const;
     // The cell to fill and the row it is in (whose texts store holds its text).
     RowCells& row_of(std::uint32_t r, std::uint32_t c);
@@ -210,7 +272,7 @@ struct SheetState {
     // Adds the head (with the held rows) before the rows; fills part.
     void finish(bool with_vba);
     std::string head_xml(bool with_vba) const;
-    std::string held_rows_xml();
+    void held_rows_xml(XmlBuffer& out);
     std::string tail_xml() const;
 };
 
@@ -222,6 +284,7 @@ struct BookState {
     std::vector<SheetState*> sheet_states;
     Styles styles;
     SharedStrings strings;
+    NumberTexts numbers;  // shared by the sheets, which repeat each other's values
     std::string vba;  // the macro project's bytes, when there is one
     DocumentProperties properties;
     std::time_t created = 0;

@@ -1,8 +1,9 @@
 // XML text of the workbook writer's parts: escaping, numbers, cell names.
 #include <array>
 #include <charconv>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "export/xlsx_writer_detail.h"
 #include "util/error.h"
@@ -26,46 +27,52 @@ constexpr auto kSpecial = [] {
     return t;
 }();
 
+// Writes text at p with what needs it escaped; at most kEscapeGrowth bytes per byte of text.
 template <bool Attribute>
-void append_escaped(std::string& out, std::string_view text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+char* put_escaped(char* p, std::string_view text) {
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
-    std::size_t i = 0;
-    // Most texts have nothing to escape: found in one scan and copied whole.
-    for (; i < n; ++i) {
-        const std::uint8_t k = kSpecial[p[i]];
-        if (k == 1 || (Attribute && k == 2)) break;
-    }
-    if (i == n) {
-        out.append(text.data(), n);
-        return;
-    }
-    size_t plain = 0;
-    for (; i < n; ++i) {
-        const unsigned char c = p[i];
+    std::size_t plain = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char c = in[i];
         const std::uint8_t k = kSpecial[c];
         if (k == 0 || (!Attribute && k == 2)) continue;
-        const char* rep = nullptr;
-        switch (c) {
-            case '&': rep = "&amp;"; break;
-            case '<': rep = "&lt;"; break;
-            case '>': rep = "&gt;"; break;
-            case '"': rep = "&quot;"; break;
-            default: break;
-        }
-        out.append(text.data() + plain, i - plain);
+        p = put(p, text.substr(plain, i - plain));
         plain = i + 1;
-        if (rep) {
-            out += rep;
-        } else {
-            static const char hex[] = "0123456789ABCDEF";
-            out += "_x00";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-            out += '_';
+        switch (c) {
+            case '&': p = put(p, "&amp;"); break;
+            case '<': p = put(p, "&lt;"); break;
+            case '>': p = put(p, "&gt;"); break;
+            case '"': p = put(p, "&quot;"); break;
+            default: {
+                static const char hex[] = "0123456789ABCDEF";
+                p = put(p, "_x00");
+                *p++ = hex[c >> 4];
+                *p++ = hex[c & 15];
+                *p++ = '_';
+            }
         }
     }
-    out.append(text.data() + plain, text.size() - plain);
+    return put(p, text.substr(plain));
+}
+
+template <bool Attribute>
+void append_escaped(std::string& out, std::string_view text) {
+    // Most texts have nothing to escape: found in one scan and copied whole.
+    std::size_t i = 0;
+    for (; i < text.size(); ++i) {
+        const std::uint8_t k = kSpecial[static_cast<unsigned char>(text[i])];
+        if (k == 1 || (Attribute && k == 2)) break;
+    }
+    if (i == text.size()) {
+        out += text;
+        return;
+    }
+    // Room for the worst case, then back to what was written.
+    const std::size_t old = out.size();
+    out.resize(old + kEscapeGrowth * text.size());
+    char* end = put_escaped<Attribute>(out.data() + old, text);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 }  // namespace
@@ -79,35 +86,71 @@ std::size_t utf8_length(std::string_view s) {
 void append_text(std::string& out, std::string_view text) { append_escaped<false>(out, text); }
 void append_attr(std::string& out, std::string_view text) { append_escaped<true>(out, text); }
 
+char* put_uint(char* p, std::uint64_t value) { return std::to_chars(p, p + kMaxUintChars, value).ptr; }
+
+char* put_number(char* p, double value) {
+    if (value == std::trunc(value) && std::fabs(value) < 1e15 && !(value == 0 && std::signbit(value)))
+        return std::to_chars(p, p + kMaxNumberChars, static_cast<long long>(value)).ptr;
+    // The same text as printf("%.16G").
+    char* end = std::to_chars(p, p + kMaxNumberChars, value, std::chars_format::general, 16).ptr;
+    for (char* e = p; e != end; ++e)
+        if (*e == 'e') *e = 'E';
+    return end;
+}
+
+char* put_column_name(char* p, std::uint32_t col) {
+    if (col < 26) {
+        *p = static_cast<char>('A' + col);
+        return p + 1;
+    }
+    if (col < 26 + 26 * 26) {
+        col -= 26;
+        p[0] = static_cast<char>('A' + col / 26);
+        p[1] = static_cast<char>('A' + col % 26);
+        return p + 2;
+    }
+    col -= 26 + 26 * 26;
+    p[0] = static_cast<char>('A' + col / (26 * 26));
+    p[1] = static_cast<char>('A' + col / 26 % 26);
+    p[2] = static_cast<char>('A' + col % 26);
+    return p + 3;
+}
+
+char* put_text(char* p, std::string_view text) { return put_escaped<false>(p, text); }
+
+void XmlBuffer::grow(std::size_t n) {
+    const std::size_t capacity = std::max(size_ + n, capacity_ * 2);
+    std::unique_ptr<char[]> bigger(new char[capacity]);
+    if (size_) std::memcpy(bigger.get(), data_.get(), size_);
+    data_ = std::move(bigger);
+    capacity_ = capacity;
+}
+
+char* NumberTexts::put(char* p, double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    Entry& e = entries_[(bits * 0x9E3779B97F4A7C15ull) >> 56];
+    if (e.bits != bits || bits == ~std::uint64_t(0)) {
+        e.size = static_cast<std::uint8_t>(put_number(e.text, value) - e.text);
+        e.bits = bits;
+    }
+    std::memcpy(p, e.text, kMaxNumberChars);
+    return p + e.size;
+}
+
 void append_uint(std::string& out, std::uint64_t value) {
-    char buf[24];
-    auto r = std::to_chars(buf, buf + sizeof buf, value);
-    out.append(buf, r.ptr);
+    char buf[kMaxUintChars];
+    out.append(buf, put_uint(buf, value));
 }
 
 void append_number(std::string& out, double value) {
-    char buf[40];
-    if (value == std::trunc(value) && std::fabs(value) < 1e15 && !(value == 0 && std::signbit(value))) {
-        auto r = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(value));
-        out.append(buf, r.ptr);
-        return;
-    }
-    // The same text as printf("%.16G").
-    auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 16);
-    for (char* p = buf; p != r.ptr; ++p)
-        if (*p == 'e') *p = 'E';
-    out.append(buf, r.ptr);
+    char buf[kMaxNumberChars];
+    out.append(buf, put_number(buf, value));
 }
 
 void append_column_name(std::string& out, std::uint32_t col) {
-    char buf[4];
-    int n = 0;
-    ++col;
-    while (col > 0) {
-        buf[n++] = static_cast<char>('A' + (col - 1) % 26);
-        col = (col - 1) / 26;
-    }
-    while (n > 0) out += buf[--n];
+    char buf[kMaxColumnChars];
+    out.append(buf, put_column_name(buf, col));
 }
 
 void append_cell_name(std::string& out, std::uint32_t row, std::uint32_t col) {

@@ -350,10 +350,50 @@ TEST(WorkbookWriter, EmptyWorkbookGetsOneSheet) {
     EXPECT_EQ(xr::Workbook(book.string()).sheet_names(), std::vector<std::string>{"Sheet1"});
 }
 
+// Numbers are written as printf("%.16G") writes them (integers plain), whether a value is new or
+// repeated, and however many values share a row; texts keep every byte, escaped where XML needs it.
+TEST(WorkbookWriter, NumberAndTextCellsKeepTheirExactText) {
+    const fs::path dir = fresh_dir("exact");
+    const fs::path book = dir / "exact.xlsx";
+    std::mt19937_64 random(11);
+    std::vector<double> values;
+    for (int i = 0; i < 3000; ++i) {
+        const double v = static_cast<double>(random() % 100000) / static_cast<double>(1 + random() % 997);
+        values.push_back(i % 3 == 0 ? v : values[random() % values.size()]);  // repeats among new values
+    }
+    values.insert(values.end(), {0.0099, 0.1 + 0.2, -2.5e-300, 1e20, 123456789012345.0, -7.0, 4.9e-324});
+    const std::string odd = std::string("a<b>&\"c\" ") + char(1) + "\t\n" + char(31) + "end";
+    {
+        xw::Workbook wb(book.string());
+        xw::Worksheet& ws = wb.add_worksheet("S");
+        for (std::uint32_t i = 0; i < values.size(); ++i) ws.write_number(i / 4, i % 4, values[i]);
+        ws.write_string(static_cast<std::uint32_t>(values.size()), 0, odd);
+        wb.close();
+    }
+    const std::string xml = igxl::testing::zip_member(book.string(), "xl/worksheets/sheet1.xml");
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        char expected[64];
+        const double v = values[i];
+        if (v == std::trunc(v) && std::fabs(v) < 1e15)
+            std::snprintf(expected, sizeof expected, "%lld", static_cast<long long>(v));
+        else
+            std::snprintf(expected, sizeof expected, "%.16G", v);
+        const std::string cell = "<c r=\"" + xw::cell_name(static_cast<std::uint32_t>(i / 4), static_cast<std::uint32_t>(i % 4)) +
+                                 "\"><v>" + expected + "</v></c>";
+        const std::size_t found = xml.find(cell, at);
+        ASSERT_NE(found, std::string::npos) << cell;
+        at = found;
+    }
+    EXPECT_NE(xml.find("<t>a&lt;b&gt;&amp;\"c\" _x0001_\t\n_x001F_end</t>"), std::string::npos);
+}
+
 TEST(WorkbookWriter, CellNames) {
     EXPECT_EQ(xw::cell_name(0, 0), "A1");
     EXPECT_EQ(xw::cell_name(9, 25), "Z10");
     EXPECT_EQ(xw::cell_name(0, 26), "AA1");
+    EXPECT_EQ(xw::cell_name(0, 701), "ZZ1");
+    EXPECT_EQ(xw::cell_name(0, 702), "AAA1");
     EXPECT_EQ(xw::cell_name(0, 16383), "XFD1");
     EXPECT_EQ(xw::range_name({1, 2, 1, 2}), "C2");
     EXPECT_EQ(xw::range_name({0, 0, 0, 100}), "A1:CW1");
