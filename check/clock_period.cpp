@@ -182,13 +182,13 @@ void JobWalk::pattern_period_clk_process(int dps_count, int write_row_start,
     }
 
     for (const auto& record : records) {
-        std::string category = record.ACCategory;
+        std::string category(record.ACCategory());
         if (category.rfind("::", 0) == 0 && !options().context_env.empty())
             category = options().context_env + category;
-        const std::string& selector = record.ACSelector;
-        const std::string& timing = record.TimeSet;
+        const std::string selector(record.ACSelector());
+        const std::string timing(record.TimeSet());
 
-        if (!record.Pattern.empty() && !timing.empty()) {
+        if (!record.Pattern().empty() && !timing.empty()) {
             // Many records name the same time-set text: its sheet path is made once per folder.
             if (flow_table_directory != timing_path_folder_) {
                 timing_paths_.clear();
@@ -233,7 +233,7 @@ void JobWalk::pattern_period_clk_process(int dps_count, int write_row_start,
             };
             write_header(0);
 
-            const auto pieces = util::split(record.Pattern, ',');
+            const auto pieces = util::split(record.Pattern(), ',');
             for (size_t k = 0; k < pieces.size(); ++k) {
                 const std::string p(pieces[k]);
                 const PatternClocks* texts = &no_clocks_;
@@ -248,7 +248,7 @@ void JobWalk::pattern_period_clk_process(int dps_count, int write_row_start,
                     report(diag::Severity::warning, "check.pattern-file-unreadable",
                            "Warning: cannot read pattern file: " + p, diag::kLog, where);
                     report(diag::Severity::warning, "check.pattern-file-unreadable",
-                           "Warning: cannot read pattern file: " + record.Pattern, diag::kConsole,
+                           "Warning: cannot read pattern file: " + std::string(record.Pattern()), diag::kConsole,
                            std::move(where));
                 }
                 const int col = c + 3 * static_cast<int>(k);

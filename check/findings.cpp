@@ -730,12 +730,12 @@ void FindingsCollector::add_job(
         if (records.empty()) continue;
         // A row that defined an instance for an earlier job defined the same name then.
         const InstanceRecord& front = records.front();
-        const std::uint32_t front_file = s.file_id(front.file, s.last_instance_file);
-        if (front.line && !front.file.empty() && s.defined_before(front_file, front.line)) continue;
+        const std::uint32_t front_file = s.file_id(front.file(), s.last_instance_file);
+        if (front.line() && !front.file().empty() && s.defined_before(front_file, front.line())) continue;
         const std::uint32_t id = s.names.id(name);
         if (s.marked(id, State::kInstanceDefined)) continue;
         s.mark(id, State::kInstanceDefined);
-        s.instances_defined.push_back({id, front_file, front.line});
+        s.instances_defined.push_back({id, front_file, front.line()});
     }
     // Every job names the same pattern-set sheets: each is read once for the whole run.
     for (const auto& [file, sets] : pattern_sets) {
@@ -764,24 +764,24 @@ void FindingsCollector::add_job(
         for (const auto& rec : it->second) {
             // An instance row is the same row in every job that reads its sheet: what it names
             // and leaves blank is looked at once.
-            const bool fresh = !s.seen_before(s.file_id(rec.file, s.last_instance_file), rec.line);
-            if (!fresh && !rec.file.empty() && rec.line) continue;
-            if (!rec.TimeSet.empty()) s.mark_upper(rec.TimeSet, State::kTimesetUsed);
-            if (!rec.PinLevel.empty()) s.mark_upper(rec.PinLevel, State::kLevelsUsed);
-            s.mark_upper(rec.ArgList, State::kSetUsed);
-            for (const auto& a : rec.ArgDetails) s.mark_upper(a, State::kSetUsed);
+            const bool fresh = !s.seen_before(s.file_id(rec.file(), s.last_instance_file), rec.line());
+            if (!fresh && !rec.file().empty() && rec.line()) continue;
+            if (!rec.TimeSet().empty()) s.mark_upper(rec.TimeSet(), State::kTimesetUsed);
+            if (!rec.PinLevel().empty()) s.mark_upper(rec.PinLevel(), State::kLevelsUsed);
+            s.mark_upper(rec.ArgList(), State::kSetUsed);
+            for (const auto a : rec.ArgDetails()) s.mark_upper(a, State::kSetUsed);
             // Blank arguments, once per instance row however many jobs run it.
             if (!fresh) continue;
-            auto names = util::split(rec.ArgList, ',');
+            auto names = util::split(rec.ArgList(), ',');
             std::string list;
             size_t blanks = 0;
-            for (size_t i = 0; i < rec.ArgDetails.size(); ++i) {
-                if (!util::strip(rec.ArgDetails[i]).empty()) continue;
+            for (size_t i = 0; i < rec.ArgDetails().size(); ++i) {
+                if (!util::strip(rec.ArgDetails()[i]).empty()) continue;
                 if (blanks++) list += ", ";
-                if (i < names.size() && !rec.ArgList.empty()) list += util::strip(names[i]);
+                if (i < names.size() && !rec.ArgList().empty()) list += util::strip(names[i]);
                 else list += "Arg" + std::to_string(i);
             }
-            if (blanks) s.add("blank-argument", job, rec.file, rec.line, it->first, list);
+            if (blanks) s.add("blank-argument", job, rec.file(), rec.line(), it->first, list);
         }
     }
     flow.check_bins(bin_table_file);

@@ -123,16 +123,16 @@ int JobWalk::power_process_and_get_count(const std::string& flow_table_directory
 
     int row = flow_table_index + 1;
     for (const auto& record : it->second) {
-        if (record.DCCategory.empty()) {
+        if (record.DCCategory().empty()) {
             ++row;
             continue;
         }
-        std::string category = record.DCCategory;
+        std::string category(record.DCCategory());
         if (category.rfind("::", 0) == 0 && !options().context_env.empty())
             category = options().context_env + category;
-        const std::string& selector = record.DCSelector;
+        const std::string selector(record.DCSelector());
 
-        LevelSheetPins& sheet = level_sheet_pins(flow_table_directory, record.PinLevel);
+        LevelSheetPins& sheet = level_sheet_pins(flow_table_directory, std::string(record.PinLevel()));
         for (const std::string& pin : sheet.not_in_levels) {
             diag::Location where;
             where.item = pin;
