@@ -185,16 +185,15 @@ void JobWalk::pattern_period_clk_process(int dps_count, int write_row_start,
     }
 
     for (const auto& record : records) {
-        const std::string* prefixed = &record.ACCategory;
-        if (prefixed->starts_with("::") && !options().context_env.empty()) {
-            category_.assign(options().context_env).append(*prefixed);
-            prefixed = &category_;
-        }
-        const std::string& category = *prefixed;
-        const std::string& selector = record.ACSelector;
-        const std::string& timing = record.TimeSet;
+        const std::string_view ac_category = record.ACCategory();
+        category_.clear();
+        if (ac_category.starts_with("::") && !options().context_env.empty()) category_ = options().context_env;
+        category_.append(ac_category);
+        const std::string& category = category_;
+        const std::string selector(record.ACSelector());
+        const std::string timing(record.TimeSet());
 
-        if (!record.Pattern.empty() && !timing.empty()) {
+        if (!record.Pattern().empty() && !timing.empty()) {
             // Many records name the same time-set text: its sheet path is made once per folder.
             if (flow_table_directory != timing_path_folder_) {
                 timing_paths_.clear();
@@ -240,7 +239,7 @@ void JobWalk::pattern_period_clk_process(int dps_count, int write_row_start,
             write_header(0);
 
             std::vector<std::string_view>& pieces = pattern_pieces_;
-            util::split_into(record.Pattern, ',', pieces);
+            util::split_into(record.Pattern(), ',', pieces);
             for (size_t k = 0; k < pieces.size(); ++k) {
                 const std::string& p = pattern_.assign(pieces[k]);
                 const PatternClocks* texts = &no_clocks_;
@@ -255,7 +254,7 @@ void JobWalk::pattern_period_clk_process(int dps_count, int write_row_start,
                     report(diag::Severity::warning, "check.pattern-file-unreadable",
                            "Warning: cannot read pattern file: " + p, diag::kLog, where);
                     report(diag::Severity::warning, "check.pattern-file-unreadable",
-                           "Warning: cannot read pattern file: " + record.Pattern, diag::kConsole,
+                           "Warning: cannot read pattern file: " + std::string(record.Pattern()), diag::kConsole,
                            std::move(where));
                 }
                 const int col = c + 3 * static_cast<int>(k);

@@ -816,12 +816,12 @@ void FindingsCollector::add_job(
         if (records.empty()) continue;
         // A row that defined an instance for an earlier job defined the same name then.
         const InstanceRecord& front = records.front();
-        const std::uint32_t front_file = s.file_id(front.file, s.last_instance_file);
-        if (front.line && !front.file.empty() && s.defined_before(front_file, front.line)) continue;
+        const std::uint32_t front_file = s.file_id(front.file(), s.last_instance_file);
+        if (front.line() && !front.file().empty() && s.defined_before(front_file, front.line())) continue;
         const std::uint32_t id = s.names.id(name);
         if (s.marked(id, State::kInstanceDefined)) continue;
         s.mark(id, State::kInstanceDefined);
-        s.instances_defined.push_back({id, front_file, front.line});
+        s.instances_defined.push_back({id, front_file, front.line()});
     }
     // Every job names the same pattern-set sheets: each is read once for the whole run.
     for (const auto& [file, sets] : pattern_sets) {
@@ -855,25 +855,26 @@ void FindingsCollector::add_job(
         for (const auto& rec : it->second) {
             // An instance row is the same row in every job that reads its sheet: what it names
             // and leaves blank is looked at once.
-            const std::uint32_t rec_file = s.file_id(rec.file, s.last_instance_file);
-            const bool fresh = !s.seen_before(rec_file, rec.line);
-            if (!fresh && !rec.file.empty() && rec.line) continue;
-            if (!rec.TimeSet.empty()) s.mark_upper_once(0, rec.TimeSet, State::kTimesetUsed);
-            if (!rec.PinLevel.empty()) s.mark_upper_once(1, rec.PinLevel, State::kLevelsUsed);
-            s.mark_upper_once(2, rec.ArgList, State::kSetUsed);
-            for (size_t a = 0; a < rec.ArgDetails.size(); ++a) s.mark_upper_once(3 + a, rec.ArgDetails[a], State::kSetUsed);
+            const std::uint32_t rec_file = s.file_id(rec.file(), s.last_instance_file);
+            const bool fresh = !s.seen_before(rec_file, rec.line());
+            if (!fresh && !rec.file().empty() && rec.line()) continue;
+            if (!rec.TimeSet().empty()) s.mark_upper_once(0, rec.TimeSet(), State::kTimesetUsed);
+            if (!rec.PinLevel().empty()) s.mark_upper_once(1, rec.PinLevel(), State::kLevelsUsed);
+            s.mark_upper_once(2, rec.ArgList(), State::kSetUsed);
+            const auto args = rec.ArgDetails();
+            for (size_t a = 0; a < args.size(); ++a) s.mark_upper_once(3 + a, args[a], State::kSetUsed);
             // Blank arguments, once per instance row however many jobs run it.
             if (!fresh) continue;
-            util::split_into(rec.ArgList, ',', arg_names);
+            util::split_into(rec.ArgList(), ',', arg_names);
             list.clear();
             size_t blanks = 0;
-            for (size_t a = 0; a < rec.ArgDetails.size(); ++a) {
-                if (!util::strip(rec.ArgDetails[a]).empty()) continue;
+            for (size_t a = 0; a < args.size(); ++a) {
+                if (!util::strip(args[a]).empty()) continue;
                 if (blanks++) list += ", ";
-                if (a < arg_names.size() && !rec.ArgList.empty()) list += util::strip(arg_names[a]);
+                if (a < arg_names.size() && !rec.ArgList().empty()) list += util::strip(arg_names[a]);
                 else list += "Arg" + std::to_string(a);
             }
-            if (blanks) s.add_at(kBlankArgument, job_id, rec_file, rec.line, it->first, list);
+            if (blanks) s.add_at(kBlankArgument, job_id, rec_file, rec.line(), it->first, list);
         }
     }
     flow.check_bins(bin_table_file);

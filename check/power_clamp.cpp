@@ -142,18 +142,18 @@ int JobWalk::power_process_and_get_count(const std::string& flow_table_directory
 
     int row = flow_table_index + 1;
     for (const auto& record : *records) {
-        if (record.DCCategory.empty()) {
+        if (record.DCCategory().empty()) {
             ++row;
             continue;
         }
-        const std::string* category = &record.DCCategory;
-        if (category->starts_with("::") && !options().context_env.empty()) {
-            category_.assign(options().context_env).append(*category);
-            category = &category_;
-        }
-        const std::string& selector = record.DCSelector;
+        const std::string_view dc_category = record.DCCategory();
+        category_.clear();
+        if (dc_category.starts_with("::") && !options().context_env.empty()) category_ = options().context_env;
+        category_.append(dc_category);
+        const std::string& category = category_;
+        const std::string selector(record.DCSelector());
 
-        LevelSheetPins& sheet = level_sheet_pins(flow_table_directory, record.PinLevel);
+        LevelSheetPins& sheet = level_sheet_pins(flow_table_directory, std::string(record.PinLevel()));
         for (const std::string& pin : sheet.not_in_levels) {
             diag::Location where;
             where.item = pin;

@@ -117,26 +117,24 @@ void Vantor::write_inst_para(SheetBuffer& buffer) {
 
     excel_file_optimise(buffer);
     std::uint32_t r = 0;
-    for (const auto& [name, records] : caches_.test_instance_dict) {
+    for (const auto [name, records] : caches_.test_instance_dict) {
         if (r == 0) {
             ws.write_string(0, 0, "Comment");
             ws.write_string(0, 1, "Test Instance");
             std::uint32_t c = 2;
-            if (!records.empty())
-                records.front().visit_fields([&](std::string_view key, const auto&) {
-                    ws.write_string(0, c++, key);
-                });
+            for (std::string_view key : InstanceRecord::KEYS) ws.write_string(0, c++, key);
             r = 1;
         }
-        ws.write_string(r, 1, name);
-        for (const auto& record : records) {
+        // The texts stay in the instance map until the sheet is finished below: the cells view them.
+        ws.write_string_unowned(r, 1, name);
+        for (const InstanceRecord& record : records) {
             std::uint32_t c = 2;
             record.visit_fields([&](std::string_view, const auto& value) {
-                if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string>) {
-                    ws.write_string(r, c, value);
+                if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string_view>) {
+                    ws.write_string_unowned(r, c, value);
                 } else {
-                    for (size_t i = 0; i < value.size(); ++i)
-                        ws.write_string(r, static_cast<std::uint32_t>(c + i), value[i]);
+                    std::uint32_t a = c;
+                    for (std::string_view arg : value) ws.write_string_unowned(r, a++, arg);
                     // A record without arguments has no argument cells to mark.
                     if (!value.empty())
                         mark_blanks(r, c, static_cast<std::uint32_t>(c + value.size() - 1));
@@ -147,6 +145,9 @@ void Vantor::write_inst_para(SheetBuffer& buffer) {
         }
     }
     flush();
+    // The instances are given back once this sheet is written: its last row is made now, while
+    // the texts its cells view are still there.
+    buffer.flush();
 }
 
 }  // namespace igxl

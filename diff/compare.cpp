@@ -56,8 +56,13 @@ std::string flow_summary(const FlowEntry& e) {
 }
 
 std::string instance_summary(const InstanceRecord& r) {
-    return r.Method + " " + r.DCCategory + "/" + r.DCSelector + " " + r.ACCategory + "/" +
-           r.ACSelector + " " + r.TimeSet + " " + r.PinLevel;
+    std::string out;
+    for (std::string_view piece : {r.Method(), std::string_view(" "), r.DCCategory(), std::string_view("/"),
+                                   r.DCSelector(), std::string_view(" "), r.ACCategory(), std::string_view("/"),
+                                   r.ACSelector(), std::string_view(" "), r.TimeSet(), std::string_view(" "),
+                                   r.PinLevel()})
+        out += piece;
+    return out;
 }
 
 std::string symbol_summary(const SpecSymbolMap& columns) {
@@ -305,25 +310,26 @@ void Comparer::flows(const std::vector<std::string>& jobs) {
 void Comparer::records(const std::string& name, const std::string& sheet,
                        const InstanceRecord& o, const InstanceRecord& n,
                        const std::string& prefix) {
-    const std::string* old_fields[] = {&o.Method,     &o.DCCategory, &o.DCSelector, &o.TimeSet,
-                                       &o.ACCategory, &o.ACSelector, &o.PinLevel,   &o.Pattern,
-                                       &o.ArgList};
-    const std::string* new_fields[] = {&n.Method,     &n.DCCategory, &n.DCSelector, &n.TimeSet,
-                                       &n.ACCategory, &n.ACSelector, &n.PinLevel,   &n.Pattern,
-                                       &n.ArgList};
+    const std::string_view old_fields[] = {o.Method(),     o.DCCategory(), o.DCSelector(), o.TimeSet(),
+                                           o.ACCategory(), o.ACSelector(), o.PinLevel(),   o.Pattern(),
+                                           o.ArgList()};
+    const std::string_view new_fields[] = {n.Method(),     n.DCCategory(), n.DCSelector(), n.TimeSet(),
+                                           n.ACCategory(), n.ACSelector(), n.PinLevel(),   n.Pattern(),
+                                           n.ArgList()};
     for (size_t f = 0; f < std::size(old_fields); ++f) {
-        if (!same_text(*old_fields[f], *new_fields[f]))
+        if (!same_text(old_fields[f], new_fields[f]))
             add(ChangeType::changed, Kind::instance, {}, sheet, name,
-                prefix + std::string(InstanceRecord::KEYS[f]), *old_fields[f], *new_fields[f]);
+                prefix + std::string(InstanceRecord::KEYS[f]), std::string(old_fields[f]),
+                std::string(new_fields[f]));
     }
-    if (o.ArgDetails == n.ArgDetails) return;
+    const InstanceArgs old_args = o.ArgDetails(), new_args = n.ArgDetails();
+    if (old_args == new_args) return;
     // Arguments are named by the new revision's argument list.
-    const auto names = util::split(n.ArgList, ',');
-    const size_t count = std::max(o.ArgDetails.size(), n.ArgDetails.size());
-    static const std::string empty;
+    const auto names = util::split(n.ArgList(), ',');
+    const size_t count = std::max(old_args.size(), new_args.size());
     for (size_t k = 0; k < count; ++k) {
-        const std::string& x = k < o.ArgDetails.size() ? o.ArgDetails[k] : empty;
-        const std::string& y = k < n.ArgDetails.size() ? n.ArgDetails[k] : empty;
+        const std::string x(k < old_args.size() ? old_args[k] : std::string_view{});
+        const std::string y(k < new_args.size() ? new_args[k] : std::string_view{});
         const std::string arg = k < names.size() && !names[k].empty()
                                     ? std::string(names[k])
                                     : "Arg" + std::to_string(k);

@@ -108,12 +108,12 @@ void read_sheets(Revision& r, const std::vector<std::string>& jobs, Platform pla
                 // a set shows once, at the set.
                 Delmora reader;
                 reader.read_test_instance(sheet_file(dir, sheet), PatternSetMap{}, platform);
-                for (auto& [name, records] : reader.get_instance_info()) {
-                    auto [it, fresh] = r.instances.try_emplace(name, InstanceItem{sheet, {}});
+                // Kept before its records are taken: they view its texts.
+                const InstanceMap& read = r.instance_sheets.emplace_back(std::move(reader.get_instance_info()));
+                for (const auto& [name, records] : read) {
+                    auto it = r.instances.try_emplace(std::string(name), InstanceItem{sheet, {}}).first;
                     auto& into = it.value().records;
-                    into.insert(into.end(), std::make_move_iterator(records.begin()),
-                                std::make_move_iterator(records.end()));
-                    (void)fresh;
+                    into.insert(into.end(), records.begin(), records.end());
                 }
             });
         }
@@ -156,15 +156,15 @@ void read_sheets(Revision& r, const std::vector<std::string>& jobs, Platform pla
             auto inst = r.instances.find(entry.Parameter);
             if (inst == r.instances.end()) continue;
             for (const InstanceRecord& rec : inst->second.records) {
-                if (!rec.PinLevel.empty()) {
-                    auto& contexts = r.level_contexts[rec.PinLevel];
-                    if (!rec.DCCategory.empty())
-                        contexts.insert({record.DCSpec, rec.DCCategory, rec.DCSelector});
+                if (!rec.PinLevel().empty()) {
+                    auto& contexts = r.level_contexts[std::string(rec.PinLevel())];
+                    if (!rec.DCCategory().empty())
+                        contexts.insert({record.DCSpec, std::string(rec.DCCategory()), std::string(rec.DCSelector())});
                 }
-                if (!rec.TimeSet.empty()) {
-                    auto& contexts = r.time_set_contexts[rec.TimeSet];
-                    if (!rec.ACCategory.empty())
-                        contexts.insert({record.ACSpec, rec.ACCategory, rec.ACSelector});
+                if (!rec.TimeSet().empty()) {
+                    auto& contexts = r.time_set_contexts[std::string(rec.TimeSet())];
+                    if (!rec.ACCategory().empty())
+                        contexts.insert({record.ACSpec, std::string(rec.ACCategory()), std::string(rec.ACSelector())});
                 }
             }
         }

@@ -30,7 +30,7 @@ struct Context {
 
 struct InstanceItem {
     std::string sheet;
-    std::vector<InstanceRecord> records;
+    std::vector<InstanceRecord> records;  // views of texts held by the revision's instance_sheets
 };
 
 struct LevelSheet {
@@ -62,6 +62,9 @@ struct Revision {
     JobListMap jobs;                                      // every job of the job list
     tsl::ordered_map<std::string, FlowEntryList> flows;  // chosen jobs found here
     tsl::ordered_map<std::string, InstanceItem> instances;
+    // The instance sheets as read: they hold the texts the records of `instances` view, and move
+    // with the revision (never copied: a copied record would outlive its texts).
+    std::vector<InstanceMap> instance_sheets;
     tsl::ordered_map<std::string, LevelSheet> levels;  // by sheet name
     tsl::ordered_map<std::string, TimeSetSheet> time_sets;
     tsl::ordered_map<std::string, SpecSheet> specs;

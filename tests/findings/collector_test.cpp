@@ -13,7 +13,6 @@ namespace {
 using igxl::FindingsCollector;
 using igxl::FlowRowFields;
 using igxl::InstanceMap;
-using igxl::InstanceRecord;
 
 // A flow row of literal texts (the list it is added to copies them).
 FlowRowFields row(std::string_view file, unsigned line, std::string_view op, std::string_view param,
@@ -29,15 +28,17 @@ FlowRowFields row(std::string_view file, unsigned line, std::string_view op, std
     return r;
 }
 
-InstanceRecord instance(std::string file, unsigned line, std::string args, std::vector<std::string> values) {
-    InstanceRecord rec;
-    rec.file = std::move(file);
+// A row of an instance sheet, added to map under name.
+void add_instance(InstanceMap& map, const std::string& name, std::string_view file, unsigned line,
+                  std::string_view args, std::vector<std::string_view> values) {
+    InstanceMap::Row rec;
+    rec.file = file;
     rec.line = line;
     rec.TimeSet = "tsb_a";
     rec.PinLevel = "Levels_A";
-    rec.ArgList = std::move(args);
-    rec.ArgDetails = std::move(values);
-    return rec;
+    rec.ArgList = args;
+    rec.ArgDetails = values;
+    map.add(name, rec);
 }
 
 igxl::diag::Event event(std::string code, std::string job, std::string item, std::string text = "why") {
@@ -69,9 +70,9 @@ std::vector<std::string> of_rule(const std::vector<std::string>& all, const std:
 TEST(FindingsCollector, JobsSharingAnInstanceSheetAndEventsPlacedOnTheirRows) {
     // Both jobs read the same instance sheet; each runs one instance of it, and the default bin row.
     InstanceMap instances;
-    instances["T_A"].push_back(instance("dir/Test%20Instances.txt", 5, "Patterns,Mode", {"PS_ONE", ""}));
-    instances["T_B"].push_back(instance("dir/Test%20Instances.txt", 6, "Patterns,Mode", {"ps_two", ""}));
-    instances["T_C"].push_back(instance("dir/Test%20Instances.txt", 7, "", {"", "x"}));
+    add_instance(instances, "T_A", "dir/Test%20Instances.txt", 5, "Patterns,Mode", {"PS_ONE", ""});
+    add_instance(instances, "T_B", "dir/Test%20Instances.txt", 6, "Patterns,Mode", {"ps_two", ""});
+    add_instance(instances, "T_C", "dir/Test%20Instances.txt", 7, "", {"", "x"});
     const std::vector<std::pair<std::string, std::vector<std::string>>> sets = {
         {"dir/PatSets.txt", {"PS_ONE", "PS_TWO", "PS_UNUSED"}}};
     auto bin_row = row("dir/Flow_A.txt", 9, "set-device", "", "9", "99", "Fail");

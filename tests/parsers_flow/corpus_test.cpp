@@ -141,11 +141,13 @@ TEST(FlowReadersCorpus, InstanceSheetsRead) {
     Delmora uflex;
     uflex.read_test_instance(ORIGEN + "ultraflex/prb1_instances.txt", sets.get_pattern_set_info(),
                              igxl::Platform::UltraFLEX);
-    const InstanceRecord& r = uflex.get_instance_info().at("ANOTHER_NOT_P1_OR_P2_TEST").at(0);
-    EXPECT_EQ(r.Method, "Functional_T");
-    EXPECT_EQ(r.Pattern, "another_not_p1_or_p2_test.PAT,nvm_global_subs.PAT");
-    EXPECT_TRUE(r.ArgList.starts_with("Patterns,StartOfBodyF,"));
-    EXPECT_EQ(r.ArgDetails.at(0), "another_not_p1_or_p2_test_pset");
+    const auto records = uflex.get_instance_info().at("ANOTHER_NOT_P1_OR_P2_TEST");
+    ASSERT_FALSE(records.empty());
+    const InstanceRecord& r = records[0];
+    EXPECT_EQ(r.Method(), "Functional_T");
+    EXPECT_EQ(r.Pattern(), "another_not_p1_or_p2_test.PAT,nvm_global_subs.PAT");
+    EXPECT_TRUE(r.ArgList().starts_with("Patterns,StartOfBodyF,"));
+    EXPECT_EQ(r.ArgDetails().at(0), "another_not_p1_or_p2_test_pset");
 }
 
 }  // namespace

@@ -138,16 +138,16 @@ std::string run_delmora(const std::string& dir) {
         result += error_line(e, dir);
     }
     for (const auto& [name, records] : parser.get_instance_info()) {
-        result += name + "\n";
+        result += std::string(name) + "\n";
         for (const auto& r : records) {
             std::string line;
             r.visit_fields([&](std::string_view key, const auto& value) {
                 if (!line.empty()) line += "|";
                 line += std::string(key) + "=";
-                if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string>)
+                if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string_view>)
                     line += value;
                 else
-                    line += "[" + util::join(value, ";") + "]";
+                    line += "[" + util::join(value.to_strings(), ";") + "]";
             });
             result += "  " + line + "\n";
         }

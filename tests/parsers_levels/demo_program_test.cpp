@@ -155,23 +155,23 @@ TEST_P(DemoWithAllReaders, EveryJobResolves) {
             auto it = instances.find(e.Parameter);
             ASSERT_NE(it, instances.end()) << e.Parameter;
             for (const auto& r : it->second) {
-                if (!r.DCCategory.empty()) {
+                if (!r.DCCategory().empty()) {
                     ParsePinLevel lv;
-                    lv.read_pin_level(d + "/" + r.PinLevel + ".txt");
+                    lv.read_pin_level(d + "/" + std::string(r.PinLevel()) + ".txt");
                     for (const auto& [pin, expr] : lv.get_pin_level_info()) {
                         EXPECT_EQ(lv.get_pin_clamp_info().count(pin), 1u) << pin;
                     }
                     EXPECT_EQ(lv.get_pin_level_info().at("VDD_CORE").rfind("_VDD_CORE_LVL", 0), 0u);
                     // The category and the selector of the record find the supply's value.
                     const auto& sym = dc.get_dc_info().at("VDD_CORE_LVL");
-                    std::string sel = v30 ? sym.at("SELECTORS " + util::to_upper(r.DCSelector))
+                    std::string sel = v30 ? sym.at("SELECTORS " + util::to_upper(r.DCSelector()))
                                           : sym.at("SELECTOR VAL");
-                    EXPECT_EQ(sym.count(util::to_upper(r.DCCategory) + " " + sel), 1u);
+                    EXPECT_EQ(sym.count(util::to_upper(r.DCCategory()) + " " + sel), 1u);
                 }
-                if (r.Pattern.empty() || r.TimeSet.empty()) continue;
+                if (r.Pattern().empty() || r.TimeSet().empty()) continue;
                 ParseTIM tim;
-                tim.read_timing(d + "/" + r.TimeSet + ".txt", layout);
-                for (const auto& pat : util::split(r.Pattern, ',')) {
+                tim.read_timing(d + "/" + std::string(r.TimeSet()) + ".txt", layout);
+                for (const auto& pat : util::split(r.Pattern(), ',')) {
                     Quorvin q;
                     q.read_tset_from_pattern(d + "/patterns", std::string(pat));
                     auto& used = q.get_pattern_tset();
@@ -187,7 +187,7 @@ TEST_P(DemoWithAllReaders, EveryJobResolves) {
                     }
                 }
                 const auto& clocks = tim.get_clk_info();
-                EXPECT_FALSE(clocks.at(r.TimeSet == "TSB_Scan" ? "TS_SCAN_CAP" : "TS_FUNC").empty());
+                EXPECT_FALSE(clocks.at(r.TimeSet() == "TSB_Scan" ? "TS_SCAN_CAP" : "TS_FUNC").empty());
             }
         }
         EXPECT_GE(tests, 15u);
