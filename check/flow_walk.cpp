@@ -205,14 +205,16 @@ void JobWalk::run_each_flow() {
     const double total = static_cast<double>(n);
     // Each entry's instance is looked up here once for the three passes: a lookup in a map of
     // every instance misses the cache, and the passes would repeat it for every entry.
-    std::vector<const InstanceRows*> instance_rows(n, nullptr);
+    // A name's records are never empty: an empty range is an instance the sheets lack.
+    std::vector<InstanceRows> instance_rows(n);
+    auto rows_of = [&](size_t i) { return instance_rows[i].empty() ? nullptr : &instance_rows[i]; };
     for (size_t i = 0; i < n; ++i) {
         FlowEntry& entry = entries[i];
         if (!entry.SortBin.empty()) sort_bin_dscrp.push_back({entry.SortBin, entry.Parameter});
         entry.write_row_start = write_row_index;
         auto it = test_instance_dict.find(entry.Parameter);
         if (it != test_instance_dict.end()) {
-            instance_rows[i] = &it->second;
+            instance_rows[i] = it->second;
             write_row_index += static_cast<int>(it->second.size());
         }
         update_progressbar(progress::kRowLayoutPass.at(static_cast<double>(i), total));
@@ -222,8 +224,8 @@ void JobWalk::run_each_flow() {
         check_stop();  // outside the per-test catch: a stop ends the run
         const FlowEntry& entry = entries[i];
         try {
-            test_table_process(entry.write_row_start, entry, instance_rows[i]);
-            save_max_col(power_process_and_get_count(flow_dir, entry, entry.write_row_start, instance_rows[i]));
+            test_table_process(entry.write_row_start, entry, rows_of(i));
+            save_max_col(power_process_and_get_count(flow_dir, entry, entry.write_row_start, rows_of(i)));
         } catch (const std::exception& e) {
             diag::Location where;
             where.flow_sheet = flow_name;
@@ -247,7 +249,7 @@ void JobWalk::run_each_flow() {
         // The rows above this entry's are complete: written out now rather than held to the end.
         work_sheet->write_rows_before(static_cast<std::uint32_t>(entry.write_row_start + 1));
         try {
-            pattern_period_clk_process(cache_.MAX_DSP_CNT, entry.write_row_start, entry, flow_dir, instance_rows[i]);
+            pattern_period_clk_process(cache_.MAX_DSP_CNT, entry.write_row_start, entry, flow_dir, rows_of(i));
         } catch (const std::exception& e) {
             diag::Location where;
             where.flow_sheet = flow_name;

@@ -59,7 +59,7 @@ private:
 
     // The records of an entry's instance, looked up once per entry by the row pass; null when
     // the instance sheets lack it.
-    using InstanceRows = InstanceMap::mapped_type;
+    using InstanceRows = InstanceMap::Records;
     void test_table_process(int flow_table_index, const FlowEntry& flow_table_info,
                             const InstanceRows* records);
     int power_process_and_get_count(const std::string& flow_table_directory,

@@ -165,7 +165,7 @@ int JobWalk::power_process_and_get_count(const std::string& flow_table_directory
                    diag::kLog, std::move(where));
         }
 
-        memo_key_.assign(*category).append(1, '\x1f').append(selector);
+        memo_key_.assign(category).append(1, '\x1f').append(selector);
         auto [known, added] = sheet.values.try_emplace(memo_key_);
         if (added) known->second.resize(2 * sheet.shown.size());
         std::vector<LevelSheetPins::Value>& values = known->second;
@@ -187,14 +187,14 @@ int JobWalk::power_process_and_get_count(const std::string& flow_table_directory
                 }
             }
             const auto column = static_cast<std::uint32_t>(shown.column);
-            const double level = shown_value(values[2 * i], *shown.level, *category, selector);
+            const double level = shown_value(values[2 * i], *shown.level, category, selector);
             if (level == 0.0) {
                 work_sheet->write_text(static_cast<std::uint32_t>(row), column, util::format_double(level),
                                        driver_.format_orange);
             } else {
                 work_sheet->write_number(static_cast<std::uint32_t>(row), column, level);
             }
-            const double clamp = shown_value(values[2 * i + 1], *shown.clamp, *category, selector);
+            const double clamp = shown_value(values[2 * i + 1], *shown.clamp, category, selector);
             if (shown.clamp_pin == LevelSheetPins::kNoClampPin) shown.clamp_pin = power_pin_clamp_dict.pin_index(shown.pin);
             power_pin_clamp_dict.set(shown.clamp_pin, clamp);
         }
