@@ -2,15 +2,12 @@
 
 #include <zlib.h>
 
+#include "export/vector_state.h"
 #include "util/error.h"
 
 #ifdef IGXL_HAVE_ISAL
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define IGXL_CLEAR_UPPER_VECTORS 1
-#endif
 #endif
 
 namespace igxl::xlsx::writer::detail {
@@ -19,19 +16,7 @@ namespace {
 enum Mode { kNoFlush, kFlushOpen, kFinish };
 constexpr size_t kPiece = size_t(1) << 20;
 
-#ifdef IGXL_CLEAR_UPPER_VECTORS
-__attribute__((target("avx"))) void zero_upper_avx() { _mm256_zeroupper(); }
-#endif
-
-// ISA-L's AVX-512 routines return with the upper halves of the vector registers still in use.
-// Until they are cleared, every SSE instruction that follows (the compiler's copies of a few
-// bytes, all over the program) waits on them: sheet rows of texts were made three times slower.
-void after_vector_code() {
-#ifdef IGXL_CLEAR_UPPER_VECTORS
-    static const bool has_avx = (__builtin_cpu_init(), __builtin_cpu_supports("avx"));
-    if (has_avx) zero_upper_avx();
-#endif
-}
+using xlsx::detail::after_vector_code;
 }  // namespace
 
 #ifdef IGXL_HAVE_ISAL

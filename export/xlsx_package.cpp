@@ -1,5 +1,6 @@
 // The package layer: the part index, plain member streams and the fast inflater.
 #include "export/xlsx_package.h"
+#include "export/vector_state.h"
 
 #ifdef IGXL_HAVE_ISAL
 #include <isa-l/igzip_lib.h>
@@ -109,6 +110,7 @@ public:
             st_.next_out = reinterpret_cast<uint8_t*>(buf);
             st_.avail_out = static_cast<uint32_t>(n);
             int rc = isal_inflate(&st_);
+            xlsx::detail::after_vector_code();
             if (rc != ISAL_DECOMP_OK) damaged("inflate failed");
             size_t got = n - st_.avail_out;
             total_ += got;
