@@ -342,38 +342,71 @@ std::string SheetState::head_xml(bool with_vba) const {
     return h;
 }
 
-std::string SheetState::tail_xml() const {
-    std::string t = "</sheetData>";
-    if (filter) t += "<autoFilter ref=\"" + range_name(*filter) + "\"/>";
+void SheetState::write_tail_xml() {
+    constexpr std::size_t kPiece = std::size_t(1) << 18;
+    auto put = [&](std::string_view text) {
+        xml.append(text);
+        if (xml.size() >= kPiece) {
+            body->write(xml.view());
+            xml.clear();
+        }
+    };
+    put("</sheetData>");
+    if (filter) put("<autoFilter ref=\"" + range_name(*filter) + "\"/>");
     if (!merged.empty()) {
-        t += "<mergeCells count=\"";
+        std::string t = "<mergeCells count=\"";
         append_uint(t, merged.size());
         t += "\">";
-        for (const CellRange& r : merged) t += "<mergeCell ref=\"" + range_name(r) + "\"/>";
-        t += "</mergeCells>";
+        put(t);
+        for (const CellRange& r : merged) put("<mergeCell ref=\"" + range_name(r) + "\"/>");
+        put("</mergeCells>");
     }
-    for (const auto& [range, rules] : conditional) {
-        t += "<conditionalFormatting sqref=\"" + range + "\">";
-        t += rules;
-        t += "</conditionalFormatting>";
+    if (!conditional.empty()) {
+        // Grouped by the range's name in text order, each range's rules in the order they were set.
+        std::vector<std::string> names;
+        names.reserve(conditional.size());
+        for (const ConditionalRule& r : conditional) names.push_back(range_name(r.range));
+        std::vector<std::uint32_t> order(conditional.size());
+        for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::uint32_t x, std::uint32_t y) { return names[x] < names[y]; });
+        std::string t;
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            const std::string& name = names[order[k]];
+            t.clear();
+            if (k == 0 || names[order[k - 1]] != name) t += "<conditionalFormatting sqref=\"" + name + "\">";
+            const ConditionalRule& r = conditional[order[k]];
+            t += r.blanks ? "<cfRule type=\"containsBlanks\" dxfId=\"" : "<cfRule type=\"duplicateValues\" dxfId=\"";
+            append_uint(t, r.dxf);
+            t += "\" priority=\"";
+            append_uint(t, r.priority);
+            // Relative to the range's top-left cell, so each cell tests itself.
+            if (r.blanks)
+                t += "\"><formula>LEN(TRIM(" + cell_name(r.range.first_row, r.range.first_col) +
+                     "))=0</formula></cfRule>";
+            else
+                t += "\"/>";
+            if (k + 1 == order.size() || names[order[k + 1]] != name) t += "</conditionalFormatting>";
+            put(t);
+        }
     }
     if (!validations.empty()) {
-        t += "<dataValidations count=\"";
+        std::string t = "<dataValidations count=\"";
         append_uint(t, validations.size());
         t += "\">";
-        for (const std::string& v : validations) t += v;
-        t += "</dataValidations>";
+        put(t);
+        for (const std::string& v : validations) put(v);
+        put("</dataValidations>");
     }
-    t += "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/>";
-    t += "</worksheet>";
-    return t;
+    put("<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/>");
+    put("</worksheet>");
 }
 
 void SheetState::finish_rows() {
     if (rows_finished) return;
     move_to(kMaxRows);  // writes the last row and every row set after it
     row = kMaxRows;
-    xml.append(tail_xml());
+    write_tail_xml();
     body->write(xml.view());
     xml.release();
     body->finish();
@@ -581,24 +614,13 @@ void check_range(const detail::SheetState& s, const CellRange& r, const char* wh
 void Worksheet::highlight_duplicates(CellRange range, const Format* format) {
     s_->check_open("set a conditional format");
     check_range(*s_, range, "a conditional format");
-    std::string& rules = s_->conditional[range_name(range)];
-    rules += "<cfRule type=\"duplicateValues\" dxfId=\"";
-    detail::append_uint(rules, s_->book->styles.dxf_index(format));
-    rules += "\" priority=\"";
-    detail::append_uint(rules, ++s_->priority);
-    rules += "\"/>";
+    s_->conditional.push_back({range, s_->book->styles.dxf_index(format), ++s_->priority, false});
 }
 
 void Worksheet::highlight_blanks(CellRange range, const Format* format) {
     s_->check_open("set a conditional format");
     check_range(*s_, range, "a conditional format");
-    std::string& rules = s_->conditional[range_name(range)];
-    rules += "<cfRule type=\"containsBlanks\" dxfId=\"";
-    detail::append_uint(rules, s_->book->styles.dxf_index(format));
-    rules += "\" priority=\"";
-    detail::append_uint(rules, ++s_->priority);
-    // Relative to the range's top-left cell, so each cell tests itself.
-    rules += "\"><formula>LEN(TRIM(" + cell_name(range.first_row, range.first_col) + "))=0</formula></cfRule>";
+    s_->conditional.push_back({range, s_->book->styles.dxf_index(format), ++s_->priority, true});
 }
 
 void Worksheet::list_validation(CellRange range, const std::vector<std::string>& values) {

@@ -244,7 +244,15 @@ struct SheetState {
     bool outline_changed = false;
     bool outline_symbols = true, summary_below = true, summary_right = true, outline_auto_style = false;
     std::vector<CellRange> merged;
-    std::map<std::string, std::string> conditional;  // rules by their cell range
+    // Conditional rules as set; grouped by their cell range's name when the sheet ends. A report
+    // sets one per instance row (tens of thousands): a record each, not a text each.
+    struct ConditionalRule {
+        CellRange range;
+        std::uint32_t dxf = 0;
+        std::uint32_t priority = 0;
+        bool blanks = false;  // containsBlanks with its formula; else duplicateValues
+    };
+    std::vector<ConditionalRule> conditional;
     std::uint32_t priority = 0;
     std::vector<std::string> validations;
 
@@ -273,7 +281,9 @@ struct SheetState {
     void finish(bool with_vba);
     std::string head_xml(bool with_vba) const;
     void held_rows_xml(XmlBuffer& out);
-    std::string tail_xml() const;
+    // Written into xml, handed to the body a piece at a time: a sheet's rules can run to
+    // megabytes.
+    void write_tail_xml();
 };
 
 struct BookState {

@@ -482,3 +482,36 @@ TEST(WorkbookWriter, HeldHeaderRowFilledLastIsWrittenAsIfFilledFirst) {
     ws.finish();
     EXPECT_THROW(ws.write_string(0, 0, "finished"), igxl::Error);
 }
+
+// Conditional rules are grouped by their range's name in text order (A10 before A2), each
+// range's rules in the order they were set; thousands of them run past one piece of the tail.
+TEST(WorkbookWriter, ConditionalRulesGroupedByRangeInTextOrder) {
+    const fs::path dir = fresh_dir("conditional");
+    const std::string xml = sheet_xml_of(dir / "c.xlsx", [](xw::Worksheet& ws, const xw::Format* bold) {
+        ws.write_string(0, 0, "x");
+        ws.highlight_blanks({9, 0, 11, 0}, bold);      // A10:A12
+        ws.highlight_duplicates({1, 0, 2, 0}, bold);   // A2:A3
+        ws.highlight_blanks({9, 0, 11, 0}, bold);      // A10:A12 again
+        for (std::uint32_t r = 100; r < 5100; ++r) ws.highlight_blanks({r, 1, r, 3}, bold);
+    });
+    const size_t a10 = xml.find("<conditionalFormatting sqref=\"A10:A12\">");
+    const size_t a2 = xml.find("<conditionalFormatting sqref=\"A2:A3\">");
+    ASSERT_NE(a10, std::string::npos);
+    ASSERT_NE(a2, std::string::npos);
+    EXPECT_LT(a10, a2);
+    EXPECT_EQ(xml.substr(a10, xml.find("</conditionalFormatting>", a10) - a10),
+              "<conditionalFormatting sqref=\"A10:A12\">"
+              "<cfRule type=\"containsBlanks\" dxfId=\"0\" priority=\"1\"><formula>LEN(TRIM(A10))=0</formula></cfRule>"
+              "<cfRule type=\"containsBlanks\" dxfId=\"0\" priority=\"3\"><formula>LEN(TRIM(A10))=0</formula></cfRule>");
+    EXPECT_NE(xml.find("<conditionalFormatting sqref=\"A2:A3\"><cfRule type=\"duplicateValues\" dxfId=\"0\" "
+                       "priority=\"2\"/></conditionalFormatting>"),
+              std::string::npos);
+    // Every rule is there once, and the sheet ends whole.
+    size_t rules = 0;
+    for (size_t at = xml.find("<cfRule"); at != std::string::npos; at = xml.find("<cfRule", at + 1)) ++rules;
+    EXPECT_EQ(rules, 5003u);
+    EXPECT_NE(xml.find("<conditionalFormatting sqref=\"B5100:D5100\"><cfRule type=\"containsBlanks\" dxfId=\"0\" "
+                       "priority=\"5003\"><formula>LEN(TRIM(B5100))=0</formula></cfRule></conditionalFormatting>"),
+              std::string::npos);
+    EXPECT_TRUE(xml.ends_with("</worksheet>"));
+}
