@@ -185,11 +185,7 @@ void JobWalk::pattern_period_clk_process(int dps_count, int write_row_start,
     }
 
     for (const auto& record : records) {
-        const std::string_view ac_category = record.ACCategory();
-        category_.clear();
-        if (ac_category.starts_with("::") && !options().context_env.empty()) category_ = options().context_env;
-        category_.append(ac_category);
-        const std::string& category = category_;
+        const std::string& category = with_context_env(record.ACCategory());
         const std::string selector(record.ACSelector());
         const std::string timing(record.TimeSet());
 

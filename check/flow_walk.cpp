@@ -304,6 +304,12 @@ void JobWalk::report_entry_failure(const std::exception& e, const diag::Location
     report(diag::Severity::error, code, std::string(what), 0, where);
 }
 
+const std::string& JobWalk::with_context_env(std::string_view category) {
+    category_.clear();
+    if (category.starts_with("::") && !options().context_env.empty()) category_ = options().context_env;
+    return category_.append(category);
+}
+
 void JobWalk::test_table_process(int flow_table_index, const FlowEntry& entry, const InstanceRows* records) {
     if (!records) return;
     const bool nop = entry.Opcode == "nop";

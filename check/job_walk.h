@@ -194,6 +194,9 @@ private:
     // Reused record after record: a category with the context prefix, a record's pattern
     // names and the one being looked at.
     std::string category_;
+    // A record's category as the sheets name it: with the context prefix when it begins with
+    // "::". Valid until the next call.
+    const std::string& with_context_env(std::string_view category);
     std::vector<std::string_view> pattern_pieces_;
     std::string pattern_;
     PatternClocks first_clocks_;

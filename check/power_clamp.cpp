@@ -146,11 +146,7 @@ int JobWalk::power_process_and_get_count(const std::string& flow_table_directory
             ++row;
             continue;
         }
-        const std::string_view dc_category = record.DCCategory();
-        category_.clear();
-        if (dc_category.starts_with("::") && !options().context_env.empty()) category_ = options().context_env;
-        category_.append(dc_category);
-        const std::string& category = category_;
+        const std::string& category = with_context_env(record.DCCategory());
         const std::string selector(record.DCSelector());
 
         LevelSheetPins& sheet = level_sheet_pins(flow_table_directory, std::string(record.PinLevel()));
