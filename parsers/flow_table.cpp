@@ -54,9 +54,7 @@ FlowRowFields flow_row(const std::vector<std::string_view>& f, const PlatformLay
     r.Job = field(f, kJob);
     r.Part = field(f, kPart);
     r.Opcode = field(f, kOpcode);
-    upper.assign(field(f, kParameter));
-    for (auto& c : upper)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    util::to_upper_into(field(f, kParameter), upper);
     r.Parameter = upper;
     r.TestName = field(f, kTestName);
     r.TestNumber = field(f, kTestNumber);

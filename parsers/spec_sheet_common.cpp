@@ -11,13 +11,6 @@ namespace igxl {
 
 namespace {
 
-void upper_into(std::string_view s, std::string& out) {
-    out.assign(s);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-}
-
 // Column keys of one sheet, laid out once: every row's symbol map is a copy of `blank` (keys in
 // first-appearance order, empty values) with the values filled in by position, which spares
 // hashing every key of every row.
@@ -45,7 +38,7 @@ struct KeyLayout {
             size_t i = k + spec_columns::kFirstValue;
             auto it = out.nth(slot[k]);
             if (i < fields.size()) {
-                upper_into(fields[i], it.value());
+                util::to_upper_into(fields[i], it.value());
             } else {
                 it.value().clear();
             }

@@ -18,14 +18,6 @@ std::string_view field(const std::vector<std::string_view>& f, size_t i) {
     return i < f.size() ? f[i] : std::string_view{};
 }
 
-// ASCII upper case into a buffer kept across rows, so the per-row lookups allocate nothing.
-void upper_into(std::string_view s, std::string& out) {
-    out.assign(s);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-}
-
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool printable_ascii(std::string_view s) {
@@ -337,7 +329,7 @@ void Delmora::read_test_instance(const std::string& test_instance_path,
                 for (size_t i = first_set_arg; i < first_set_arg + instance_columns::kPatternSetArgColumns; ++i) {
                     const std::string_view arg = field(fields, i);
                     if (arg.size() < shortest_set || arg.size() > longest_set) continue;
-                    upper_into(arg, key);
+                    util::to_upper_into(arg, key);
                     auto it = pattern_set_dict.find(key);
                     if (it == pattern_set_dict.end()) continue;
                     if (named) pattern.push_back(',');
@@ -355,7 +347,7 @@ void Delmora::read_test_instance(const std::string& test_instance_path,
             InstanceMap::Row row = row_of(fields, pattern, platform);
             row.file = path;
             row.line = static_cast<unsigned>(reader.line_number());
-            upper_into(name, key);
+            util::to_upper_into(name, key);
             map.append(key, row);
         }
     };

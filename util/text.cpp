@@ -116,10 +116,14 @@ std::string_view strip_chars(std::string_view s, std::string_view chars) {
     return s.substr(b, e - b + 1);
 }
 
-std::string to_upper(std::string_view s) {
-    std::string out(s);
+void to_upper_into(std::string_view s, std::string& out) {
+    out.assign(s);
     for (auto& c : out)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+}
+std::string to_upper(std::string_view s) {
+    std::string out;
+    to_upper_into(s, out);
     return out;
 }
 std::string to_lower(std::string_view s) {

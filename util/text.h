@@ -27,6 +27,8 @@ std::string_view strip_chars(std::string_view s, std::string_view chars);
 
 // ASCII case mapping: every name the sheets compare is ASCII.
 std::string to_upper(std::string_view s);
+// The same into a buffer kept by the caller (emptied first): row after row, nothing allocated.
+void to_upper_into(std::string_view s, std::string& out);
 std::string to_lower(std::string_view s);
 bool iequals(std::string_view a, std::string_view b);
 
