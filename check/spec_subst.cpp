@@ -2,6 +2,7 @@
 #include "check/spec_subst.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "util/text.h"
@@ -57,24 +58,22 @@ std::string Substitution::lookup(const std::string& name, const std::string& key
     auto sym = spec_dict_.find(key);
     if (sym == spec_dict_.end())
         throw Error("spec variable '" + name + "' is in no global, AC or DC spec sheet");
-    std::string selector_value;
+    const SpecSymbolMap& columns = sym->second;
+    std::optional<std::string_view> selector_value;
     if (version_ == "3.0") {
-        auto sel = sym->second.find("SELECTORS " + util::to_upper(selector_));
-        if (sel == sym->second.end())
+        selector_value = columns.find("SELECTORS " + util::to_upper(selector_));
+        if (!selector_value)
             throw MissingSelectorError(
                 "spec variable '" + name + "' has no selector column '" + selector_ + "'", name);
-        selector_value = sel->second;
     } else {
-        auto sel = sym->second.find("SELECTOR VAL");
-        if (sel == sym->second.end())
-            throw Error("spec variable '" + name + "' has no selector value");
-        selector_value = sel->second;
+        selector_value = columns.find("SELECTOR VAL");
+        if (!selector_value) throw Error("spec variable '" + name + "' has no selector value");
     }
-    const std::string column = util::to_upper(category_) + " " + selector_value;
-    auto val = sym->second.find(column);
-    if (val == sym->second.end())
-        throw Error("spec variable '" + name + "' has no value for '" + column + "'");
-    return val->second;
+    std::string column = util::to_upper(category_);
+    column.append(1, ' ').append(*selector_value);
+    std::optional<std::string_view> value = columns.find(column);
+    if (!value) throw Error("spec variable '" + name + "' has no value for '" + column + "'");
+    return std::string(*value);
 }
 
 std::string Substitution::resolve(const std::string& name, const std::string& key) {

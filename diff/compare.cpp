@@ -45,6 +45,16 @@ std::vector<std::string> union_keys(const Map& a, const Map& b) {
     return keys;
 }
 
+// The columns of a symbol in either revision: a's in order, then those only b has.
+std::vector<std::string> column_union(const SpecSymbolMap& a, const SpecSymbolMap& b) {
+    std::vector<std::string> keys;
+    keys.reserve(a.size() + b.size());
+    for (const auto& [k, _] : a) keys.emplace_back(k);
+    for (const auto& [k, _] : b)
+        if (!a.contains(std::string(k))) keys.emplace_back(k);
+    return keys;
+}
+
 std::string flow_summary(const FlowEntry& e) {
     std::string out;
     for (auto [key, value] : e.fields()) {
@@ -69,7 +79,7 @@ std::string symbol_summary(const SpecSymbolMap& columns) {
     std::string out;
     for (const auto& [column, value] : columns) {
         if (!out.empty()) out += "; ";
-        out += column + "=" + value;
+        out.append(column).append(1, '=').append(value);
     }
     return out;
 }
@@ -455,16 +465,16 @@ void Comparer::specs() {
                     symbol_summary(y->second));
             } else {
                 // Columns are "CATEGORY SELECTOR" (and 3.0 sheets' "SELECTORS <name>").
-                for (const auto& column : union_keys(x->second, y->second)) {
-                    auto u = x->second.find(column), v = y->second.find(column);
-                    if (v == y->second.end())
-                        add(ChangeType::removed, Kind::spec, {}, sheet, symbol, column, u->second,
+                for (const auto& column : column_union(x->second, y->second)) {
+                    const auto u = x->second.find(column), v = y->second.find(column);
+                    if (!v)
+                        add(ChangeType::removed, Kind::spec, {}, sheet, symbol, column, std::string(*u),
                             std::nullopt);
-                    else if (u == x->second.end())
+                    else if (!u)
                         add(ChangeType::added, Kind::spec, {}, sheet, symbol, column,
-                            std::nullopt, v->second);
+                            std::nullopt, std::string(*v));
                     else
-                        expression(Kind::spec, sheet, symbol, column, u->second, v->second);
+                        expression(Kind::spec, sheet, symbol, column, std::string(*u), std::string(*v));
                 }
             }
         }

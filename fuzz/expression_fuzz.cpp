@@ -61,8 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             VantorTestAccess::globals(v)[util::to_upper(f[0])] = std::string(f[1]);
         } else if (f.size() >= 3) {
             auto& row = VantorTestAccess::ac(v)[util::to_upper(f[0])];
-            row["SELECTOR VAL"] = util::to_upper(f[1]);
-            row["PROD " + util::to_upper(f[1])] = std::string(f[2]);
+            row.set("SELECTOR VAL", util::to_upper(f[1]));
+            row.set("PROD " + util::to_upper(f[1]), f[2]);
         }
     }
     const SpecMap local = VantorTestAccess::ac(v);

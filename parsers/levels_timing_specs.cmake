@@ -8,7 +8,8 @@ igxl_target(Pirrow)
 target_link_libraries(Pirrow PUBLIC util tsl::ordered_map)
 
 # The generic categorised spec reader; DC and AC spec readers only rename its operations.
-add_library(Halvard SHARED ${CMAKE_CURRENT_LIST_DIR}/spec_sheet_common.cpp)
+add_library(Halvard SHARED ${CMAKE_CURRENT_LIST_DIR}/spec_sheet_common.cpp
+                           ${CMAKE_CURRENT_LIST_DIR}/spec_symbol.cpp)
 igxl_target(Halvard)
 target_link_libraries(Halvard PUBLIC util tsl::ordered_map)
 

@@ -101,7 +101,7 @@ std::string dump(Vexdon& p) {
     std::string out = p.get_info().empty() ? "" : "version " + p.get_spec_version() + "\n";
     for (const auto& [symbol, cols] : p.get_dc_info()) {
         out += "symbol " + symbol + "\n";
-        for (const auto& [key, v] : cols) out += "  " + key + " = " + v + "\n";
+        for (const auto& [key, v] : cols) out.append("  ").append(key).append(" = ").append(v).append("\n");
     }
     return out;
 }
@@ -184,7 +184,7 @@ TEST(SpecReaders, GetSpecInfoUpperCasesAndPadsShortRows) {
     std::vector<std::string_view> row = {"", "v", "", "=1*v", "=2*v"};
     SpecSymbolMap m = get_spec_info(row, keys);
     ASSERT_EQ(m.size(), 2u);
-    EXPECT_EQ(m.begin()->first, "CAT_A TYP");
+    EXPECT_EQ((*m.begin()).first, "CAT_A TYP");
     EXPECT_EQ(m.at("CAT_A TYP"), "=2*V");  // the right-most of two equal keys wins
     EXPECT_EQ(m.at("CAT_B MIN"), "");
 }
