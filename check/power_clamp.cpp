@@ -1,5 +1,6 @@
 // Power block of a job sheet (supply level per power pin) and the power pin clamp table.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -21,8 +22,46 @@ namespace igxl {
 namespace fs = std::filesystem;
 
 void PowerClampTable::start(const std::string& test) {
+    if (current_) share_current();
     current_ = &tests_[test];
     *current_ = Run{static_cast<std::uint32_t>(values_.size()), 0};
+}
+
+size_t PowerClampTable::hash(const Run& run) const {
+    size_t h = run.count;
+    for (std::uint32_t i = run.begin; i != run.begin + run.count; ++i) {
+        h = h * 1000003u ^ pins_of_[i];
+        h = h * 1000003u ^ std::hash<std::uint64_t>()(std::bit_cast<std::uint64_t>(values_[i]));
+    }
+    return h;
+}
+
+bool PowerClampTable::same(const Run& a, const Run& b) const {
+    if (a.count != b.count) return false;
+    for (std::uint32_t i = 0; i != a.count; ++i) {
+        // Bit for bit: a value shared must print the same.
+        if (pins_of_[a.begin + i] != pins_of_[b.begin + i] ||
+            std::bit_cast<std::uint64_t>(values_[a.begin + i]) != std::bit_cast<std::uint64_t>(values_[b.begin + i]))
+            return false;
+    }
+    return true;
+}
+
+void PowerClampTable::share_current() {
+    Run& run = *current_;
+    if (run.count == 0) return;
+    const size_t h = hash(run);
+    auto [first, last] = shared_.equal_range(h);
+    for (auto it = first; it != last; ++it) {
+        if (same(it->second, run)) {
+            // The test started last owns the end of the store: its own copy is dropped.
+            pins_of_.resize(run.begin);
+            values_.resize(run.begin);
+            run.begin = it->second.begin;
+            return;
+        }
+    }
+    shared_.emplace(h, run);
 }
 
 void PowerClampTable::set(Pin p, double value) {
@@ -50,6 +89,7 @@ void PowerClampTable::clear() {
     current_ = nullptr;
     pins_of_.clear();
     values_.clear();
+    shared_.clear();
     pins_.clear();
     pin_names_.clear();
 }

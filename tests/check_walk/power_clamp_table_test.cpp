@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -61,6 +62,44 @@ TEST(PowerClampTable, ATestStartedAgainDropsItsValuesButKeepsItsPlace) {
     table.clear();
     EXPECT_TRUE(table.empty());
     EXPECT_EQ(table.pin_count(), 0u);
+}
+
+// Equal runs are stored once: each test must still read its own values, and a test filled
+// anew must not change another's.
+TEST(PowerClampTable, TestsWithEqualValuesEachKeepTheirOwn) {
+    PowerClampTable table;
+    table.start("A");
+    table.set("VDD", 1.0);
+    table.set("VIO", 2.0);
+    table.start("B");  // equal to A
+    table.set("VDD", 1.0);
+    table.set("VIO", 2.0);
+    table.start("C");  // A's pins, in another order: not equal
+    table.set("VIO", 2.0);
+    table.set("VDD", 1.0);
+    table.start("D");  // one value apart, and 0.0 against -0.0 (not the same cell text)
+    table.set("VDD", 1.0);
+    table.set("VIO", 2.5);
+    table.start("E");
+    table.set("VDD", 0.0);
+    table.start("F");
+    table.set("VDD", -0.0);
+    table.start("A");  // A filled anew while B may share its old values
+    table.set("VDD", 9.0);
+    table.start("G");  // equal to B, after A changed
+    table.set("VDD", 1.0);
+    table.set("VIO", 2.0);
+
+    EXPECT_EQ(values_of(table, "A"), (Values{{"VDD", 9.0}}));
+    EXPECT_EQ(values_of(table, "B"), (Values{{"VDD", 1.0}, {"VIO", 2.0}}));
+    EXPECT_EQ(values_of(table, "C"), (Values{{"VIO", 2.0}, {"VDD", 1.0}}));
+    EXPECT_EQ(values_of(table, "D"), (Values{{"VDD", 1.0}, {"VIO", 2.5}}));
+    EXPECT_FALSE(std::signbit(values_of(table, "E")[0].second));
+    EXPECT_TRUE(std::signbit(values_of(table, "F")[0].second));
+    EXPECT_EQ(values_of(table, "G"), (Values{{"VDD", 1.0}, {"VIO", 2.0}}));
+    std::vector<std::string> tests;
+    for (const auto& [name, run] : table.tests()) tests.push_back(name);
+    EXPECT_EQ(tests, (std::vector<std::string>{"A", "B", "C", "D", "E", "F", "G"}));
 }
 
 }  // namespace

@@ -8,7 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "parsers/pin_levels.h"
 #include "parsers/spec_sheets.h"
@@ -187,6 +191,63 @@ TEST(SpecReaders, GetSpecInfoUpperCasesAndPadsShortRows) {
     EXPECT_EQ((*m.begin()).first, "CAT_A TYP");
     EXPECT_EQ(m.at("CAT_A TYP"), "=2*V");  // the right-most of two equal keys wins
     EXPECT_EQ(m.at("CAT_B MIN"), "");
+}
+
+// A symbol's columns by key: found, missing, in column order, and values of any length (their
+// lengths are held in one or more bytes).
+TEST(SpecSymbolMap, LookupsByKeyAndMissingKeys) {
+    const std::string long_value(300, 'X');
+    SpecSymbolMap m{{"SELECTOR VAL", "TYP"}, {"PROD TYP", long_value}, {"PROD MIN", ""}, {"PROD MAX", "=3.6"}};
+    ASSERT_EQ(m.size(), 4u);
+    EXPECT_EQ(m.find("PROD TYP"), std::optional<std::string_view>(long_value));
+    EXPECT_EQ(m.find("PROD MIN"), std::optional<std::string_view>(""));  // empty, not missing
+    EXPECT_EQ(m.at("PROD MAX"), "=3.6");
+    EXPECT_FALSE(m.find("PROD NOM"));
+    EXPECT_FALSE(m.contains("prod max"));  // keys are matched as held (upper case)
+    EXPECT_THROW((void)m.at("PROD NOM"), std::out_of_range);
+    EXPECT_FALSE(SpecSymbolMap().find("PROD TYP"));
+
+    std::vector<std::pair<std::string, std::string>> seen;
+    for (const auto& [key, value] : m) seen.emplace_back(key, value);
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, std::string>>{
+                        {"SELECTOR VAL", "TYP"}, {"PROD TYP", long_value}, {"PROD MIN", ""}, {"PROD MAX", "=3.6"}}));
+
+    // A value set again keeps its column's place; a new column goes last.
+    m.set("PROD TYP", "=3.3");
+    m.set("PROD NOM", "=3.4");
+    seen.clear();
+    for (const auto& [key, value] : m) seen.emplace_back(key, value);
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, std::string>>{
+                        {"SELECTOR VAL", "TYP"}, {"PROD TYP", "=3.3"}, {"PROD MIN", ""}, {"PROD MAX", "=3.6"},
+                        {"PROD NOM", "=3.4"}}));
+}
+
+// Symbols of one sheet share its column keys: a column added to one is not the others'.
+TEST(SpecSymbolMap, ColumnAddedToOneSymbolOfASheetOnly) {
+    Vexdon dc;
+    dc.read_dc_spec((kFixtures / "dc_spec/v30_spanning_categories_and_selectors/DC Specs.txt").string(),
+                    igxl::Platform::UltraFLEX);
+    SpecMap& specs = dc.get_dc_info();
+    const SpecSymbolMap vio_before = specs.at("VIO");
+    specs["VDD_LVL"].set("CAT_C TYP", "7");
+    specs["VDD_LVL"].set("CAT_A TYP", "8");
+    EXPECT_EQ(specs.at("VDD_LVL").at("CAT_C TYP"), "7");
+    EXPECT_EQ(specs.at("VDD_LVL").at("CAT_A TYP"), "8");
+    EXPECT_FALSE(specs.at("VIO").contains("CAT_C TYP"));
+    EXPECT_EQ(specs.at("VIO").at("CAT_A TYP"), "3.3");
+    EXPECT_EQ(specs.at("VIO"), vio_before);
+}
+
+// Equal: the same columns in the same order with the same values, whoever holds the keys.
+TEST(SpecSymbolMap, EqualityByColumnsInOrderAndValues) {
+    const std::vector<std::string> keys = {"", "", "", "CAT TYP", "CAT MAX"};
+    const std::vector<std::string_view> row = {"", "S", "", "1", "2"};
+    const SpecSymbolMap read = get_spec_info(row, keys);
+    EXPECT_EQ(read, (SpecSymbolMap{{"CAT TYP", "1"}, {"CAT MAX", "2"}}));
+    EXPECT_NE(read, (SpecSymbolMap{{"CAT MAX", "2"}, {"CAT TYP", "1"}}));
+    EXPECT_NE(read, (SpecSymbolMap{{"CAT TYP", "1"}, {"CAT MAX", "3"}}));
+    EXPECT_NE(read, (SpecSymbolMap{{"CAT TYP", "1"}}));
+    EXPECT_NE(read, (SpecSymbolMap{{"CAT TYP", "1"}, {"CAT MIN", "2"}}));
 }
 
 TEST(SpecReaders, LiveMapsAndVersionOfLastSheet) {
