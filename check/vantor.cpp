@@ -332,6 +332,7 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
         }
         if (!last_job) throw Error("no job was chosen: the pattern map sheet has no job to be named after");
         caches_.release_walk_files();
+        if (stage_hook_) stage_hook_("summary sheets");
         write_pat_tset_map(caches_.pat2inst_dict, caches_.tset_dict,
                            open_sheet("PatTsetMap_" + utf8_prefix(*last_job, 20)));
         write_bin_descrp(open_sheet("SortBinDescrp"));
@@ -343,7 +344,9 @@ std::vector<std::string> Vantor::run(const std::vector<std::string>& job_name_se
         write_power_pin_clamp(open_sheet("PowerPinClampCheck"));
         close_sheet();
         current_job_.clear();
+        if (stage_hook_) stage_hook_("findings");
         write_findings(false);
+        if (stage_hook_) stage_hook_("save");
         // Given up whatever happens: a failed save must not be tried again by fail_run.
         std::unique_ptr<xw::Workbook> wb = std::move(workbook_);
         try {

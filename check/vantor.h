@@ -72,6 +72,10 @@ public:
 
     void update_progressbar(double val);
 
+    // Told the name of each step of a run after its jobs ("summary sheets", "findings",
+    // "save") as it begins, for timing them apart; the progress bar does not tell them.
+    void set_stage_hook(std::function<void(const char*)> hook) { stage_hook_ = std::move(hook); }
+
     // Asked between jobs and between the tests of a pass; when it answers true the run ends as a
     // failed one (the report keeps what was walked) and stopped() tells why.
     void set_stop_check(std::function<bool()> check) { stop_check_ = std::move(check); }
@@ -107,6 +111,7 @@ private:
     JobListMap job_list_dict;
     LogCallback text;
     ProgressCallback progressbarOne;
+    std::function<void(const char*)> stage_hook_;
 
     // What the jobs of a run share; the walk of the job being checked (null between jobs) owns
     // the rest of that job's state.

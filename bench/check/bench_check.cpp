@@ -92,6 +92,15 @@ int main(int argc, char** argv) {
     options.pattern_path = patterns;
     options.power_order = power_order;
     options.cycle_mode = igxl::parse_cycle_mode(cycle).value_or(igxl::CycleMode::Period);
+    // The steps after the jobs, timed apart: summary sheets, the findings sheet, the save.
+    struct Stage {
+        const char* name;
+        clock::time_point at;
+        double cpu;
+        long rss_kb;
+    };
+    std::vector<Stage> stages;
+    v.set_stage_hook([&](const char* name) { stages.push_back({name, clock::now(), self_cpu(), current_rss_kb()}); });
     v.read_device(options, [&](const std::string&) { ++log_lines; }, [&](double p) {
                       const bool third = p > 29 && p < 100 && !marks.empty() &&
                                          marks.back().progress == 19;
@@ -133,6 +142,9 @@ int main(int argc, char** argv) {
     std::printf("  check without it:  %.3f s\n", check_s - patinfo);
     std::printf("per flow entry:       %.3f us (without patinfo)\n",
                 entries ? (check_s - patinfo) * 1e6 / static_cast<double>(entries) : 0.0);
+    // The pattern map sheet counts its own progress up to 100 again: its marks are no job's.
+    if (!stages.empty())
+        std::erase_if(marks, [&](const Mark& m) { return m.at >= stages.front().at; });
     const char* phase_names[] = {"read sheets", "pass 1 (rows)", "pass 2 (flow, power)",
                                  "pass 3 (patterns)"};
     for (size_t i = 0; i + 1 < marks.size(); ++i) {
@@ -144,9 +156,18 @@ int main(int argc, char** argv) {
                     std::chrono::duration<double>(marks[i + 1].at - marks[i].at).count(),
                     static_cast<double>(marks[i + 1].rss_kb) / 1024.0);
     }
-    if (!marks.empty())
-        std::printf("  %-20s %.3f s CPU, %.3f s wall\n", "summary sheets, save", cpu1 - marks.back().cpu,
-                    std::chrono::duration<double>(t3 - marks.back().at).count());
+    if (!marks.empty() && !stages.empty())
+        std::printf("  %-20s %.3f s CPU, %.3f s wall\n", "last job sheet close", stages.front().cpu - marks.back().cpu,
+                    std::chrono::duration<double>(stages.front().at - marks.back().at).count());
+    for (size_t i = 0; i < stages.size(); ++i) {
+        const bool last = i + 1 == stages.size();
+        const double cpu_end = last ? cpu1 : stages[i + 1].cpu;
+        const auto at_end = last ? t3 : stages[i + 1].at;
+        const long rss_end = last ? current_rss_kb() : stages[i + 1].rss_kb;
+        std::printf("  %-20s %.3f s CPU, %.3f s wall   (RSS after: %.0f MiB)\n", stages[i].name,
+                    cpu_end - stages[i].cpu, std::chrono::duration<double>(at_end - stages[i].at).count(),
+                    static_cast<double>(rss_end) / 1024.0);
+    }
     // The floor of the reading phases: every sheet text file of the program read once (cache
     // warm, as the check finds them); each job reads its instance, spec and pattern-set sheets.
     double read_floor = 0;
