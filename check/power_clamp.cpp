@@ -23,8 +23,24 @@ namespace fs = std::filesystem;
 
 void PowerClampTable::start(const std::string& test) {
     if (current_) share_current();
-    current_ = &tests_[test];
+    auto found = tests_.find(test);
+    if (found == tests_.end()) found = tests_.emplace(keep_name(test), Run{}).first;
+    current_ = &found.value();
     *current_ = Run{static_cast<std::uint32_t>(values_.size()), 0};
+}
+
+std::string_view PowerClampTable::keep_name(std::string_view name) {
+    constexpr size_t kBlock = 64 * 1024;
+    if (name.empty()) return {};
+    if (name.size() > block_left_) {
+        block_size_ = std::max(kBlock, name.size());
+        name_blocks_.push_back(std::make_unique_for_overwrite<char[]>(block_size_));
+        block_left_ = block_size_;
+    }
+    char* at = name_blocks_.back().get() + (block_size_ - block_left_);
+    std::copy(name.begin(), name.end(), at);
+    block_left_ -= name.size();
+    return {at, name.size()};
 }
 
 size_t PowerClampTable::hash(const Run& run) const {
@@ -86,6 +102,8 @@ PowerClampTable::Pin PowerClampTable::pin_index(std::string_view pin) {
 
 void PowerClampTable::clear() {
     tests_.clear();
+    name_blocks_.clear();
+    block_size_ = block_left_ = 0;
     current_ = nullptr;
     pins_of_.clear();
     values_.clear();
@@ -256,12 +274,12 @@ void Vantor::write_power_pin_clamp(SheetBuffer& ws) {
     }
 
     // Tests grouped by the first pin column they hold a value for, in map order within a group.
-    std::vector<std::vector<std::pair<const std::string*, PowerClampTable::Run>>> by_first_pin(columns.size());
+    std::vector<std::vector<std::pair<std::string_view, PowerClampTable::Run>>> by_first_pin(columns.size());
     for (const auto& [test, run] : table.tests()) {
         if (run.count == 0) continue;
         size_t first = columns.size();
         for (std::uint32_t i = 0; i < run.count; ++i) first = std::min(first, rank[table.value(run, i).first]);
-        by_first_pin[first].emplace_back(&test, run);
+        by_first_pin[first].emplace_back(test, run);
     }
 
     // Filled in row order, straight into the worksheet.
@@ -273,7 +291,7 @@ void Vantor::write_power_pin_clamp(SheetBuffer& ws) {
     std::vector<double> cells(columns.size());
     for (const auto& group : by_first_pin) {
         for (const auto& [test, run] : group) {
-            sheet.write_string(row, 0, *test);
+            sheet.write_string(row, 0, test);
             std::fill(cells.begin(), cells.end(), std::numeric_limits<double>::quiet_NaN());
             for (std::uint32_t i = 0; i < run.count; ++i) {
                 const auto [pin, value] = table.value(run, i);

@@ -2,9 +2,12 @@
 // and each test's values are one run of a flat store of (pin, value) pairs. Tests with the same
 // levels and spec context have the same values, so a test's run, once complete, shares an equal
 // run already stored and gives back its own: the store holds each distinct run once (held per
-// test it took some 14 MB at 100k flow entries).
+// test it took some 14 MB at 100k flow entries). Test names are kept in blocks of text the
+// table owns, viewed by its ordered map, rather than as a string each.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -36,7 +39,8 @@ public:
     bool empty() const { return tests_.empty(); }
     void clear();
 
-    const tsl::ordered_map<std::string, Run>& tests() const { return tests_; }
+    // Tests in the order they were first started; the names hold until clear().
+    const tsl::ordered_map<std::string_view, Run>& tests() const { return tests_; }
     // The i-th (pin, value) of a test's run, i < run.count.
     std::pair<Pin, double> value(const Run& run, std::uint32_t i) const {
         return {pins_of_[run.begin + i], values_[run.begin + i]};
@@ -47,10 +51,14 @@ public:
 private:
     // The run of the test started last, complete: made the equal run stored before, if any.
     void share_current();
+    // A lasting copy of a test name.
+    std::string_view keep_name(std::string_view name);
     size_t hash(const Run& run) const;
     bool same(const Run& a, const Run& b) const;
 
-    tsl::ordered_map<std::string, Run> tests_;
+    tsl::ordered_map<std::string_view, Run> tests_;
+    std::vector<std::unique_ptr<char[]>> name_blocks_;
+    size_t block_size_ = 0, block_left_ = 0;  // the last block's size and room at its end
     Run* current_ = nullptr;
     std::vector<Pin> pins_of_;
     std::vector<double> values_;

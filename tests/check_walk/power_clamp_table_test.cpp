@@ -33,7 +33,7 @@ TEST(PowerClampTable, KeepsTestsAndPinsInOrderOfFirstUse) {
     table.start("T3");  // a test without values stays listed
 
     std::vector<std::string> tests;
-    for (const auto& [name, run] : table.tests()) tests.push_back(name);
+    for (const auto& [name, run] : table.tests()) tests.emplace_back(name);
     EXPECT_EQ(tests, (std::vector<std::string>{"T1", "T2", "T3"}));
     EXPECT_EQ(values_of(table, "T1"), (Values{{"VDD", 1.8}, {"VIO", 0.2}}));
     EXPECT_EQ(values_of(table, "T2"), (Values{{"VIO", 0.3}}));
@@ -54,7 +54,7 @@ TEST(PowerClampTable, ATestStartedAgainDropsItsValuesButKeepsItsPlace) {
     table.set("VIO", 5.0);
 
     std::vector<std::string> tests;
-    for (const auto& [name, run] : table.tests()) tests.push_back(name);
+    for (const auto& [name, run] : table.tests()) tests.emplace_back(name);
     EXPECT_EQ(tests, (std::vector<std::string>{"T1", "T2"}));
     EXPECT_EQ(values_of(table, "T1"), (Values{{"VAUX", 3.0}, {"VDD", 4.0}}));
     EXPECT_EQ(values_of(table, "T2"), (Values{{"VIO", 5.0}}));
@@ -98,8 +98,38 @@ TEST(PowerClampTable, TestsWithEqualValuesEachKeepTheirOwn) {
     EXPECT_TRUE(std::signbit(values_of(table, "F")[0].second));
     EXPECT_EQ(values_of(table, "G"), (Values{{"VDD", 1.0}, {"VIO", 2.0}}));
     std::vector<std::string> tests;
-    for (const auto& [name, run] : table.tests()) tests.push_back(name);
+    for (const auto& [name, run] : table.tests()) tests.emplace_back(name);
     EXPECT_EQ(tests, (std::vector<std::string>{"A", "B", "C", "D", "E", "F", "G"}));
+}
+
+// The table keeps its own copies of the names, whatever their length and however many: the
+// caller's strings are gone when the table is read.
+TEST(PowerClampTable, NamesOutliveTheCallersStrings) {
+    PowerClampTable table;
+    const auto name = [](int i) { return "TEST_INSTANCE_NUMBER_" + std::to_string(i); };
+    for (int i = 0; i < 10000; ++i) {
+        table.start(name(i));
+        if (i == 5000) table.start(std::string(70000, 'L'));  // longer than a block of names
+        if (i == 7000) table.start("");
+        table.set("VDD", i);
+    }
+    table.start(name(3));  // met again: keeps its place
+    table.set("VDD", -1.0);
+
+    ASSERT_EQ(table.tests().size(), 10002u);
+    auto it = table.tests().begin();
+    for (int i = 0; i < 10000; ++i, ++it) {
+        ASSERT_EQ(it->first, name(i));
+        if (i == 5000) {
+            EXPECT_EQ((++it)->first, std::string(70000, 'L'));
+        }
+        if (i == 7000) {
+            EXPECT_EQ((++it)->first, "");
+        }
+    }
+    EXPECT_EQ(values_of(table, name(3)), (Values{{"VDD", -1.0}}));
+    EXPECT_EQ(values_of(table, name(9999)), (Values{{"VDD", 9999.0}}));
+    EXPECT_EQ(values_of(table, std::string(70000, 'L')), (Values{{"VDD", 5000.0}}));
 }
 
 }  // namespace
