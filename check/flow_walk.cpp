@@ -1,6 +1,7 @@
 // The walk over one job (JobWalk, made by the driver for each job): read the job's sheets, then
 // fill its sheet in three passes over the flow entries (row reservation, flow columns and power
 // block, pattern block).
+#include <algorithm>
 #include <filesystem>
 
 #include "check/job_walk.h"
@@ -199,7 +200,11 @@ void JobWalk::run_each_flow() {
 
     init();
     std::vector<std::array<std::string, 2>>& sort_bin_dscrp = cache_.sort_bin_dscrp;
+    // Sized to this job's list: one doubled for the largest job so far would be held to the end.
     sort_bin_dscrp.clear();
+    sort_bin_dscrp.shrink_to_fit();
+    sort_bin_dscrp.reserve(static_cast<size_t>(
+        std::count_if(entries.begin(), entries.end(), [](const FlowEntry& e) { return !e.SortBin.empty(); })));
     const InstanceMap& test_instance_dict = cache_.test_instance_dict;
 
     const double total = static_cast<double>(n);

@@ -360,6 +360,9 @@ void Delmora::read_test_instance(const std::string& test_instance_path,
         throw;
     }
     map.regroup();
+    // Held for the whole run: the room the lists doubled into is given back.
+    map.records_.shrink_to_fit();
+    map.owner_.shrink_to_fit();
 }
 
 }  // namespace igxl
