@@ -299,11 +299,18 @@ private:
 
 }  // namespace
 
-bool write_sheet_streamed(const xlsx::Workbook::Impl& wb, const std::string& sheet, const std::string& what,
-                          const std::string& file) {
+void write_sheet_text(const xlsx::Workbook::Impl& wb, const Package& from, const std::string& sheet,
+                      const std::string& file) {
+    std::string what = "workbook '" + wb.pkg.path() + "', sheet '" + sheet + "'";
+    // Rows or cells out of order are rare; such a sheet is gathered whole, then written.
+    if (!write_sheet_streamed(wb, from, sheet, what, file)) write_sheet_buffered(wb, from, sheet, what, file);
+}
+
+bool write_sheet_streamed(const xlsx::Workbook::Impl& wb, const Package& from, const std::string& sheet,
+                          const std::string& what, const std::string& file) {
     try {
         StreamSheet sink(wb, what, file);
-        wb.read_sheet(sheet, sink);
+        wb.read_sheet(sheet, sink, &from);
         sink.finish();
         return true;
     } catch (const RowsOutOfOrder&) {
