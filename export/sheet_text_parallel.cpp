@@ -3,6 +3,8 @@
 // What comes out is what writing them one after another gives: files, first error, limits.
 #include <algorithm>
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <numeric>
 #include <system_error>
 #include <thread>
@@ -79,33 +81,36 @@ void Workbook::write_sheets_text(const std::vector<SheetFile>& jobs, unsigned th
     std::atomic<uint64_t> shared{wb.pkg.unpacked()};
     // A failure only marks its sheet: the error is made again below by writing that sheet the
     // one-at-a-time way, which is what decides which error is reported and how.
-    auto work = [&]() noexcept {
-        try {
-            detail::Package from(wb.pkg, shared);
-            for (size_t k; !stop.load(std::memory_order_relaxed) && (k = next.fetch_add(1)) < order.size();) {
-                const size_t i = order[k];
-                const uint64_t start = from.unpacked();
-                try {
-                    detail::write_sheet_text(wb, from, jobs[i].sheet, staging[i]);
-                    out[i].ok = true;
-                } catch (...) {
-                    stop = true;
-                }
-                out[i].unpacked = from.unpacked() - start;
+    auto work = [&](const detail::Package& from) noexcept {
+        for (size_t k; !stop.load(std::memory_order_relaxed) && (k = next.fetch_add(1)) < order.size();) {
+            const size_t i = order[k];
+            const uint64_t start = from.unpacked();
+            try {
+                detail::write_sheet_text(wb, from, jobs[i].sheet, staging[i]);
+                out[i].ok = true;
+            } catch (...) {
+                stop = true;
             }
-        } catch (...) {
-            // No handle of its own: the other workers take the sheets, and any left are written below.
+            out[i].unpacked = from.unpacked() - start;
         }
     };
+    // The handles are opened here, one after another: opening one reads the ZIP directory,
+    // whose time stamps go through the C library's time zone state.
+    std::vector<std::unique_ptr<detail::Package>> handles;
+    try {
+        while (handles.size() < n) handles.push_back(std::make_unique<detail::Package>(wb.pkg, shared));
+    } catch (const Error&) {
+        // Fewer workers; with none, every sheet is written in turn below.
+    }
     std::vector<std::thread> pool;
-    for (unsigned t = 1; t < n; ++t) {
+    for (size_t t = 1; t < handles.size(); ++t) {
         try {
-            pool.emplace_back(work);
+            pool.emplace_back(work, std::cref(*handles[t]));
         } catch (const std::system_error&) {
             break;  // fewer workers, same result
         }
     }
-    work();
+    if (!handles.empty()) work(*handles[0]);
     for (std::thread& t : pool) t.join();
 
     // In sheet order: a sheet done within what the sheets before it left of the limit is what
