@@ -114,6 +114,25 @@ TEST(ExportParallel, FirstFailingSheetInOrderIsReportedAndLaterFilesUntouched) {
     EXPECT_TRUE(folder(d.path() / "t4").empty());
 }
 
+TEST(ExportParallel, SheetFileThatCannotBeWrittenFailsAsInTurn) {
+    // A folder stands where the second sheet's file goes: written on a worker under its staging
+    // name, the file cannot be put in place, and the error is the one writing it in turn gives.
+    ScratchDir d;
+    make_zip(d / "m.xlsx", mixed_book().members());
+    std::string first;
+    for (unsigned threads : {1u, 4u}) {
+        fs::remove_all(d.path() / "x");
+        fs::create_directories(d.path() / "x/Shared.txt");
+        spit(d.path() / "x/Shared.txt/keep", "k");
+        std::string why = failure(d / "m.xlsx", d / "x", on(threads));
+        if (threads == 1) first = why;
+        ASSERT_NE(why.find("Shared.txt"), std::string::npos) << why;
+        EXPECT_EQ(why, first) << threads << " threads";
+        EXPECT_EQ(folder(d.path() / "x").size(), 1u) << threads << " threads";  // the folder alone
+        EXPECT_EQ(slurp(d.path() / "x/Shared.txt/keep"), "k");
+    }
+}
+
 TEST(ExportParallel, UnpackLimitCountsEverySheetInOrder) {
     ScratchDir d;
     HandBook hb;
