@@ -6,7 +6,6 @@
 #include <functional>
 #include <memory>
 #include <numeric>
-#include <system_error>
 #include <thread>
 
 #include "export/sheet_text.h"
@@ -106,8 +105,8 @@ void Workbook::write_sheets_text(const std::vector<SheetFile>& jobs, unsigned th
     for (size_t t = 1; t < handles.size(); ++t) {
         try {
             pool.emplace_back(work, std::cref(*handles[t]));
-        } catch (const std::system_error&) {
-            break;  // fewer workers, same result
+        } catch (...) {
+            break;  // fewer workers, same result; the running ones are still joined below
         }
     }
     if (!handles.empty()) work(*handles[0]);
