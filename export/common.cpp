@@ -231,13 +231,14 @@ void export_sheets_to_txt(const std::string& xlsm_file_path, const std::string& 
                           const ExportOptions& options) {
     make_dirs(output_dir);
     xlsx::Workbook wb(xlsm_file_path, options);
+    std::vector<xlsx::Workbook::SheetFile> jobs;
+    for (const std::string& sheet : wb.sheet_names())
+        jobs.push_back({sheet, util::join_path(output_dir, sheet_file_name(sheet))});
     Written written;
-    for (const std::string& sheet : wb.sheet_names()) {
-        std::string file = util::join_path(output_dir, sheet_file_name(sheet));
-        written.add(file);
-        written.add(file + ".part");
-        wb.write_sheet_text(sheet, file);
-    }
+    wb.write_sheets_text(jobs, options.threads, [&](size_t i) {
+        written.add(jobs[i].file);
+        written.add(jobs[i].file + ".part");
+    });
     written.keep();
 }
 

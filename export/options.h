@@ -13,6 +13,8 @@ struct ExportOptions {
     uint64_t max_members = 20000;
     // Bytes in one line of a sheet text file (a row of 16,384 fields of 500 characters fits).
     uint64_t max_line_length = uint64_t(8) << 20;
+    // Threads that write the sheets of a workbook at once; 0 lets the machine decide (at most 4).
+    unsigned threads = 0;
 };
 
 // A limit as messages show it: "2 GB", "8 MB", else bytes.

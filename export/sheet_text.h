@@ -20,11 +20,15 @@ constexpr uint64_t kMaxFields = uint64_t(1) << 27;
 }
 
 // Writes the sheet as it streams; false when its rows or cells come out of order (the file is
-// then left for write_sheet_buffered to overwrite). what names the sheet in messages.
-bool write_sheet_streamed(const xlsx::Workbook::Impl& wb, const std::string& sheet, const std::string& what,
-                          const std::string& file);
+// then left for write_sheet_buffered to overwrite). what names the sheet in messages; the
+// sheet's part is read through from.
+bool write_sheet_streamed(const xlsx::Workbook::Impl& wb, const Package& from, const std::string& sheet,
+                          const std::string& what, const std::string& file);
+// Writes one sheet read through from: streamed, or buffered when its rows come out of order.
+void write_sheet_text(const xlsx::Workbook::Impl& wb, const Package& from, const std::string& sheet,
+                      const std::string& file);
 // Reads the whole sheet into memory, orders it, then writes it.
-void write_sheet_buffered(const xlsx::Workbook::Impl& wb, const std::string& sheet, const std::string& what,
-                          const std::string& file);
+void write_sheet_buffered(const xlsx::Workbook::Impl& wb, const Package& from, const std::string& sheet,
+                          const std::string& what, const std::string& file);
 
 }  // namespace igxl::detail

@@ -200,10 +200,10 @@ private:
 
 }  // namespace
 
-void write_sheet_buffered(const xlsx::Workbook::Impl& wb, const std::string& sheet, const std::string& what,
-                          const std::string& file) {
+void write_sheet_buffered(const xlsx::Workbook::Impl& wb, const Package& from, const std::string& sheet,
+                          const std::string& what, const std::string& file) {
     TextSheet sink(wb, what);
-    wb.read_sheet(sheet, sink);
+    wb.read_sheet(sheet, sink, &from);
     sink.write(file);
 }
 

@@ -123,8 +123,11 @@ public:
         if (tabs == 1) *d++ = '\t';
         else if (tabs > 0) d = static_cast<char*>(std::memset(d, '\t', tabs)) + tabs;
         std::memcpy(d, v.text.data(), v.text.size());
-        // A tab or line break inside a cell would split the field or the row.
-        if (has_break(d, v.text.size()))
+        // A tab or line break inside a cell would split the field or the row. The decoder makes
+        // the texts of numbers, dates and booleans itself, never with one: those go unscanned
+        // (scanning a copy just made waits for its stores to land).
+        if (v.kind != xlsx::Cell::Number && v.kind != xlsx::Cell::Date && v.kind != xlsx::Cell::Bool &&
+            has_break(d, v.text.size()))
             for (size_t i = 0; i < v.text.size(); ++i)
                 if (d[i] == '\t' || d[i] == '\n' || d[i] == '\r') d[i] = ' ';
         filled_ = col;
@@ -299,11 +302,18 @@ private:
 
 }  // namespace
 
-bool write_sheet_streamed(const xlsx::Workbook::Impl& wb, const std::string& sheet, const std::string& what,
-                          const std::string& file) {
+void write_sheet_text(const xlsx::Workbook::Impl& wb, const Package& from, const std::string& sheet,
+                      const std::string& file) {
+    std::string what = "workbook '" + wb.pkg.path() + "', sheet '" + sheet + "'";
+    // Rows or cells out of order are rare; such a sheet is gathered whole, then written.
+    if (!write_sheet_streamed(wb, from, sheet, what, file)) write_sheet_buffered(wb, from, sheet, what, file);
+}
+
+bool write_sheet_streamed(const xlsx::Workbook::Impl& wb, const Package& from, const std::string& sheet,
+                          const std::string& what, const std::string& file) {
     try {
         StreamSheet sink(wb, what, file);
-        wb.read_sheet(sheet, sink);
+        wb.read_sheet(sheet, sink, &from);
         sink.finish();
         return true;
     } catch (const RowsOutOfOrder&) {

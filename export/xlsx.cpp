@@ -64,10 +64,7 @@ void Workbook::for_each_row(const std::string& sheet, const RowCallback& cb,
 }
 
 void Workbook::write_sheet_text(const std::string& sheet, const std::string& file_path) const {
-    std::string what = "workbook '" + path() + "', sheet '" + sheet + "'";
-    // Rows or cells out of order are rare; such a sheet is gathered whole, then written.
-    if (!detail::write_sheet_streamed(*impl_, sheet, what, file_path))
-        detail::write_sheet_buffered(*impl_, sheet, what, file_path);
+    detail::write_sheet_text(*impl_, impl_->pkg, sheet, file_path);
 }
 
 bool Workbook::read_vba_project(std::string& bytes, size_t max_bytes) const {

@@ -53,6 +53,18 @@ public:
     // Writes one sheet as a sheet text file (the format of export_sheets_to_txt).
     void write_sheet_text(const std::string& sheet, const std::string& file_path) const;
 
+    // One sheet to write as a sheet text file, and the file.
+    struct SheetFile {
+        std::string sheet, file;
+    };
+    // Writes the sheets of jobs, several at once on up to threads threads (0: as many as the
+    // machine runs, at most 4). Files, the error thrown and the unpack limit are those of
+    // write_sheet_text called for each job in turn: the first failing job throws, the jobs
+    // before it are written and no file of a later one is touched. before(i) is called on this
+    // thread, in job order, just before job i's file is written or put in place.
+    void write_sheets_text(const std::vector<SheetFile>& jobs, unsigned threads = 0,
+                           const std::function<void(size_t)>& before = {}) const;
+
     struct Impl;
 
 private:

@@ -415,10 +415,10 @@ private:
 
 }  // namespace
 
-void Workbook::Impl::read_sheet(const std::string& name, RowSink& sink) const {
+void Workbook::Impl::read_sheet(const std::string& name, RowSink& sink, const detail::Package* from) const {
     const Sheet& s = sheet(name);
     SheetHandler h(*this, name, sink);
-    pkg.scan(s.part, h);
+    (from ? *from : pkg).scan(s.part, h);
     if (h.unfinished())
         fail("sheet '" + name + "': part '" + s.part + "' ends before its cell data does (truncated file?)");
 }

@@ -94,8 +94,8 @@ struct Workbook::Impl {
 
     // Reads the workbook part, its relationships, the shared strings and the styles.
     void open();
-    // Decodes the cells of one sheet into sink.
-    void read_sheet(const std::string& name, detail::RowSink& sink) const;
+    // Decodes the cells of one sheet into sink, read through from (pkg when null).
+    void read_sheet(const std::string& name, detail::RowSink& sink, const detail::Package* from = nullptr) const;
 };
 
 }  // namespace igxl::xlsx

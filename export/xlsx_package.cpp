@@ -170,6 +170,23 @@ private:
 #endif
 };
 
+Package::Package(const Package& other, std::atomic<uint64_t>& shared)
+    : path_(other.path_), index_(other.index_), max_unpacked_(other.max_unpacked_), shared_(&shared) {
+    int err = 0;
+    za_ = zip_open(path_.c_str(), ZIP_RDONLY, &err);
+    if (!za_) {
+        zip_error_t ze;
+        zip_error_init_with_code(&ze, err);
+        std::string msg = zip_error_strerror(&ze);
+        zip_error_fini(&ze);
+        throw Error("cannot read workbook '" + path_ + "': " + msg);
+    }
+    // The index names entries by number: a file replaced since the first handle was opened
+    // must not be read through it.
+    if (zip_get_num_entries(za_, 0) != zip_get_num_entries(other.za_, 0))
+        throw Error("cannot read workbook '" + path_ + "': it changed while it was read");
+}
+
 Package::Package(const std::string& path, uint64_t max_unpacked) : path_(path), max_unpacked_(max_unpacked) {
     if (!util::path_exists(path)) throw FileNotFoundError(path);
     if (util::is_directory(path)) throw Error("'" + path + "' is a folder, not a workbook");
@@ -210,13 +227,21 @@ bool Package::find(const std::string& part, zip_uint64_t& idx) const {
     return true;
 }
 
+uint64_t Package::packed_size(const std::string& part) const {
+    zip_uint64_t idx;
+    zip_stat_t st;
+    if (!find(part, idx) || zip_stat_index(za_, idx, 0, &st) != 0 || !(st.valid & ZIP_STAT_COMP_SIZE)) return 0;
+    return st.comp_size;
+}
+
 std::unique_ptr<ByteSource> Package::open(const std::string& part) const {
     zip_uint64_t idx;
     if (!find(part, idx)) throw Error("cannot read workbook '" + path_ + "': part '" + part + "' is missing");
     zip_stat_t st;
     // A part that says it is larger than what is left is refused before it is read.
+    const uint64_t used = shared_ ? shared_->load(std::memory_order_relaxed) : unpacked_;
     if (zip_stat_index(za_, idx, 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE) &&
-        st.size > max_unpacked_ - std::min(unpacked_, max_unpacked_))
+        st.size > max_unpacked_ - std::min(used, max_unpacked_))
         too_large();
     if (zip_stat_index(za_, idx, 0, &st) == 0 && (st.valid & ZIP_STAT_COMP_METHOD) && (st.valid & ZIP_STAT_CRC) &&
         (st.valid & ZIP_STAT_SIZE) && st.comp_method == ZIP_CM_DEFLATE &&

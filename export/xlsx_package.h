@@ -3,6 +3,7 @@
 #pragma once
 #include <zip.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,6 +28,10 @@ public:
     // readable ZIP package.
     // max_unpacked bounds the bytes all parts read from it unpack to.
     Package(const std::string& path, uint64_t max_unpacked);
+    // A second handle on the package of other, for reading parts on another thread (one ZIP
+    // handle cannot be read from two threads). Its bytes count towards shared, which bounds
+    // all handles together; unpacked() still counts this handle's own.
+    Package(const Package& other, std::atomic<uint64_t>& shared);
     ~Package();
     Package(const Package&) = delete;
     Package& operator=(const Package&) = delete;
@@ -38,6 +43,9 @@ public:
         zip_uint64_t idx;
         return find(part, idx);
     }
+
+    // The stored (compressed) size of a part, 0 when it is missing or does not say.
+    uint64_t packed_size(const std::string& part) const;
 
     // The bytes of one part, inflated. Throws igxl::Error when the part is missing.
     std::unique_ptr<ByteSource> open(const std::string& part) const;
@@ -63,8 +71,13 @@ public:
     // Counts n more unpacked bytes; throws BadInputError past the limit.
     void count(uint64_t n) const {
         unpacked_ += n;
-        if (unpacked_ > max_unpacked_) too_large();
+        if (shared_ ? shared_->fetch_add(n, std::memory_order_relaxed) + n > max_unpacked_ : unpacked_ > max_unpacked_)
+            too_large();
     }
+    // The bytes this handle has unpacked so far; set_unpacked restarts the count from n.
+    uint64_t unpacked() const { return unpacked_; }
+    void set_unpacked(uint64_t n) const { unpacked_ = n; }
+    uint64_t max_unpacked() const { return max_unpacked_; }
 
 private:
     friend class PartStream;
@@ -77,6 +90,7 @@ private:
     std::unordered_map<std::string, zip_uint64_t> index_;
     uint64_t max_unpacked_;
     mutable uint64_t unpacked_ = 0;
+    std::atomic<uint64_t>* shared_ = nullptr;
 };
 
 }  // namespace igxl::detail

@@ -5,6 +5,8 @@
 // Usage: bench_export [rows_per_sheet=50000] [sheets=4] [--no-python] [--book PATH]
 // With --book the workbook at PATH is used when it exists (else generated there and kept).
 #include <expat.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <zip.h>
 #include <zlib.h>
 #ifdef IGXL_HAVE_ISAL
@@ -30,6 +32,14 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 double seconds_since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+// CPU time of the whole process, every thread: the export writes sheets on several.
+double process_cpu_seconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
 
 // 20 columns: short texts, integers, floats, a formula, and a merged range now and then.
 void generate(const std::string& path, int rows, int sheets) {
@@ -235,7 +245,7 @@ int main(int argc, char** argv) {
     std::printf("workbook: %.1f MB\n", fs::file_size(book) / 1e6);
 
     uint64_t xml = 0;
-    double t_inflate = 1e9, t_ours = 1e9, t_isal = 1e9, t_tok = 1e9, t_expat = 1e9;
+    double t_inflate = 1e9, t_ours = 1e9, cpu_ours = 1e9, t_isal = 1e9, t_tok = 1e9, t_expat = 1e9;
     auto packed = packed_sheets(book);
     std::vector<std::string> sheet_xml;
     inflate_only(packed, xml, &sheet_xml);
@@ -251,9 +261,11 @@ int main(int argc, char** argv) {
     sheet_xml.clear();
     sheet_xml.shrink_to_fit();
     for (int k = 0; k < 3; ++k) {
+        const double c0 = process_cpu_seconds();
         auto t0 = Clock::now();
         igxl::export_sheets_to_txt(book, (dir / "ours").string());
         t_ours = std::min(t_ours, seconds_since(t0));
+        cpu_ours = std::min(cpu_ours, process_cpu_seconds() - c0);
     }
     std::printf("sheet XML: %.1f MB\n", xml / 1e6);
     std::printf("inflate only (zlib): %.3f s  %.0f MB/s\n", t_inflate, xml / 1e6 / t_inflate);
@@ -263,8 +275,8 @@ int main(int argc, char** argv) {
     std::printf("our tokenizer only:  %.3f s  %.0f MB/s  (%zu start tags)\n", t_tok, xml / 1e6 / t_tok, tags_ours);
     std::printf("expat, empty handlers:%.3f s  %.0f MB/s  (%zu start tags)  expat / ours: %.2f\n", t_expat,
                 xml / 1e6 / t_expat, tags_expat, t_expat / t_tok);
-    std::printf("our export:          %.3f s  %.0f MB/s  %.2f M cells/s\n", t_ours, xml / 1e6 / t_ours,
-                cells / 1e6 / t_ours);
+    std::printf("our export:          %.3f s  %.0f MB/s  %.2f M cells/s  (%.3f s CPU, all threads)\n", t_ours,
+                xml / 1e6 / t_ours, cells / 1e6 / t_ours, cpu_ours);
     double t_py = 0;
     if (python) {
         std::string cmd = "/usr/bin/python3 " IGXL_BENCH_DIR "/openpyxl_export.py '" + book + "' '" +
@@ -286,7 +298,10 @@ int main(int argc, char** argv) {
 #else
     const double t_floor = t_inflate;
 #endif
-    std::printf("ratio ours / inflate-only: %.2f (target <= 1.3 of the inflate the export uses)\n", t_ours / t_floor);
+    // The floor is inflate on one thread: the wall ratio gains from the export's threads, the CPU
+    // ratio does not, and is the honest measure of the work per byte.
+    std::printf("ratio ours / inflate-only: %.2f wall, %.2f CPU (target <= 1.3 of the inflate the export uses)\n",
+                t_ours / t_floor, cpu_ours / t_floor);
     if (python) std::printf("ratio openpyxl / ours: %.1f (aim >= 50)\n", t_py / t_ours);
     fs::remove_all(dir);
     return 0;

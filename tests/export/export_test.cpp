@@ -190,6 +190,17 @@ TEST(ExportHand, PackageVariantsAndUnsafeSheetNames) {
     EXPECT_EQ(n, 3u);  // the package and the two sheet files, nothing elsewhere
 }
 
+// Number cells whose value is no number are written as the file says: a tab or line break
+// in them still becomes a space, as in any text.
+TEST(ExportHand, BreaksInNumberCellsThatHoldNoNumber) {
+    HandBook hb;
+    hb.sheets = {{"S",
+                  "<sheetData><row r=\"1\"><c r=\"A1\"><v>1&#9;2</v></c><c r=\"B1\"><v>3\n4</v></c>"
+                  "<c r=\"C1\" t=\"e\"><v>#N/A&#13;</v></c><c r=\"D1\"><v>5</v></c></row></sheetData>"}};
+    ScratchDir d;
+    EXPECT_EQ(export_hand(hb, d), "1 2\t3 4\t#N/A \t5\n");
+}
+
 TEST(ExportHand, OutOfOrderCellsAndRowsStillLineUp) {
     HandBook hb;
     hb.sheets = {{"S",
