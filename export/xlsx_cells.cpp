@@ -2,6 +2,7 @@
 // inline string, number, date, boolean, error, formula) into its field text for a row sink.
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <unordered_map>
 
 #include "export/xlsx_impl.h"
@@ -36,6 +37,71 @@ public:
             throw BadInputError(wb_.pkg.path(), "cannot read workbook '" + wb_.pkg.path() + "': sheet '" + sheet_ +
                                                     "', cell " + cell_name() + " holds more than " +
                                                     limit_text(wb_.options.max_line_length));
+    }
+
+    // The common cell records in one step, without the attribute list and text captures of
+    // the generic path: <c> with only r, s and t attributes, then nothing, a value, a formula
+    // without attributes (and perhaps a value), or an inline string, each free of entities and
+    // CRs. p is a '<' with the scanner's readable padding after e. Returns the bytes taken, 0
+    // to leave the record to the generic path (anything else, or cut off at e).
+    size_t fast_tag(const char* p, const char* e) {
+        if (e - p < 4 || p[1] != 'c' || p[2] != ' ' || !in_row_ || in_cell_ || cap_ || !in_data_) return 0;
+        const char* q = p + 2;
+        std::string_view ref, s, t;
+        while (*q == ' ') {
+            if (e - q < 4 || q[2] != '=' || q[3] != '"') return 0;
+            const char* v0 = q + 4;
+            const char* v1 = detail::XmlScanner::find_char(v0, e, '"');
+            if (!v1) return 0;
+            std::string_view val(v0, static_cast<size_t>(v1 - v0));
+            if (q[1] == 'r') ref = val;
+            else if (q[1] == 's') s = val;
+            else if (q[1] == 't') t = val;
+            else return 0;
+            q = v1 + 1;
+            if (q == e) return 0;
+        }
+        bool empty = false;
+        if (*q == '/') {
+            if (e - q < 2 || q[1] != '>') return 0;
+            empty = true;
+            q += 2;
+        } else if (*q == '>') {
+            ++q;
+        } else {
+            return 0;
+        }
+        std::string_view v, f, is;
+        bool has_v = false, has_f = false, has_is = false;
+        if (!empty) {
+            if (starts(q, e, "<f>")) {
+                if (!element_text(q, e, 3, "</f>", f) || f.empty()) return 0;
+                has_f = true;
+            }
+            if (starts(q, e, "<v>")) {
+                if (!element_text(q, e, 3, "</v>", v)) return 0;
+                has_v = true;
+            } else if (!has_f && starts(q, e, "<is><t>")) {
+                if (!element_text(q, e, 7, "</t></is>", is)) return 0;
+                has_is = true;
+            }
+            if (!starts(q, e, "</c>")) return 0;
+            q += 4;
+        }
+        open_cell(ref, s, t);
+        has_v_ = has_v;
+        if (has_f) {
+            has_f_ = true;
+            f_shared_ = f_master_ = false;
+            f_si_ = -1;
+            f_.assign(f);
+        }
+        if (has_is) {
+            has_is_ = true;
+            is_.assign(is);
+        }
+        finish_cell(v);
+        return static_cast<size_t>(q - p);
     }
 
     void on_start(std::string_view name, XmlAttrs a) {
@@ -96,7 +162,7 @@ public:
         switch (name.size()) {
             case 1:
                 if (name[0] == 'c') {
-                    if (in_cell_) finish_cell();
+                    if (in_cell_) finish_cell(v_);
                 } else {
                     cap_ = nullptr;
                     if (name[0] == 'f' && in_cell_ && f_shared_ && f_master_ && f_si_ >= 0 && !f_.empty())
@@ -129,8 +195,6 @@ private:
             uint32_t c, r;
             begin_row(detail::parse_cell_ref(attr(a, "r"), c, r) ? r : row_ + 1);
         }
-        in_cell_ = true;
-        has_v_ = has_f_ = has_is_ = in_is_ = false;
         // One pass over the attributes: this runs for every cell of the sheet.
         std::string_view ref, s, t;
         for (const XmlAttr& at : a) {
@@ -139,6 +203,12 @@ private:
             else if (at.name[0] == 's') s = at.value;
             else if (at.name[0] == 't') t = at.value;
         }
+        open_cell(ref, s, t);
+    }
+
+    void open_cell(std::string_view ref, std::string_view s, std::string_view t) {
+        in_cell_ = true;
+        has_v_ = has_f_ = has_is_ = in_is_ = false;
         uint32_t c;
         col_ = !ref.empty() && cell_column(ref, c) ? c : next_col_;
         next_col_ = col_ + 1;
@@ -204,6 +274,26 @@ private:
         sink_.merge(rg);
     }
 
+    template <size_t N>
+    static bool starts(const char* q, const char* e, const char (&w)[N]) {
+        return e - q >= static_cast<ptrdiff_t>(N - 1) && std::memcmp(q, w, N - 1) == 0;
+    }
+    // The text after the open tag at q (open bytes long) up to the close tag, which must follow
+    // it; q moves past the close tag. False for text with an entity or a CR, longer than a
+    // line may be, or not whole before e.
+    template <size_t N>
+    bool element_text(const char*& q, const char* e, size_t open, const char (&close)[N],
+                      std::string_view& text) const {
+        const char* t0 = q + open;
+        bool escaped;
+        const char* t1 = detail::XmlScanner::find_text_end(t0, e, escaped);
+        if (!t1 || escaped || !starts(t1, e, close)) return false;
+        if (static_cast<size_t>(t1 - t0) > wb_.options.max_line_length) return false;
+        text = {t0, static_cast<size_t>(t1 - t0)};
+        q = t1 + (N - 1);
+        return true;
+    }
+
     std::string cell_name() const {
         std::string n;
         detail::append_column_letters(n, col_);
@@ -247,8 +337,7 @@ private:
         return false;
     }
 
-    void set_number(CellValue& cv) {
-        std::string_view v = v_;
+    void set_number(CellValue& cv, std::string_view v) {
         DateKind dk0 = style_ < wb_.xf_kind.size() ? wb_.xf_kind[style_] : DateKind::None;
         if (dk0 == DateKind::None) {
             if (canonical_digits(v)) {
@@ -298,7 +387,7 @@ private:
         if (r.ec != std::errc() || r.ptr != e) {
             // Not a number after all: keep what the file says.
             cv.kind = Cell::Text;
-            cv.text = v_;
+            cv.text = v;
             return;
         }
         cv.kind = Cell::Number;
@@ -321,7 +410,8 @@ private:
         cv.text = {num_, n};
     }
 
-    void finish_cell() {
+    // v: the value text, in v_ or (from the fast lane) in the scanner's buffer.
+    void finish_cell(std::string_view v) {
         in_cell_ = false;
         cap_ = nullptr;
         CellValue cv;
@@ -342,11 +432,11 @@ private:
         }
         switch (type_) {
             case 's': {
-                if (!has_v_ || v_.empty()) break;
+                if (!has_v_ || v.empty()) break;
                 size_t i;
-                if (!to_uint(detail::decode_xml_text(v_), i) || i + 1 >= wb_.sst_off.size())
+                if (!to_uint(detail::decode_xml_text(v), i) || i + 1 >= wb_.sst_off.size())
                     throw Error("cannot read workbook '" + wb_.pkg.path() + "': sheet '" + sheet_ + "', cell " +
-                                cell_name() + " refers to shared string '" + v_ + "' but the table has " +
+                                cell_name() + " refers to shared string '" + std::string(v) + "' but the table has " +
                                 std::to_string(wb_.sst_off.size() - 1) + " strings");
                 cv.kind = Cell::Text;
                 cv.text = std::string_view(wb_.sst_pool).substr(wb_.sst_off[i], wb_.sst_off[i + 1] - wb_.sst_off[i]);
@@ -356,34 +446,35 @@ private:
             case 'S': {
                 std::string* text = type_ == 'i' && has_is_ ? &is_ : has_v_ ? &v_ : nullptr;
                 if (!text) break;
+                if (text == &v_ && v.data() != v_.data()) v_.assign(v);
                 detail::decode_ooxml_escapes(*text);
                 cv.kind = Cell::Text;
                 cv.text = *text;
                 break;
             }
             case 'b':
-                if (!has_v_ || v_.empty()) break;
+                if (!has_v_ || v.empty()) break;
                 cv.kind = Cell::Bool;
-                cv.boolean = v_ == "1" || v_ == "true" || v_ == "TRUE";
+                cv.boolean = v == "1" || v == "true" || v == "TRUE";
                 cv.text = cv.boolean ? "True" : "False";
                 break;
             case 'e':
                 if (!has_v_) break;
                 cv.kind = Cell::Error;
-                cv.text = v_;
+                cv.text = v;
                 break;
             case 'd':
-                if (!has_v_ || v_.empty()) break;
-                if (detail::format_iso_date(v_, out_)) {
+                if (!has_v_ || v.empty()) break;
+                if (detail::format_iso_date(v, out_)) {
                     cv.kind = Cell::Date;
                     cv.text = out_;
                 } else {
                     cv.kind = Cell::Text;
-                    cv.text = v_;
+                    cv.text = v;
                 }
                 break;
             default:
-                if (has_v_ && !v_.empty()) set_number(cv);
+                if (has_v_ && !v.empty()) set_number(cv, v);
                 break;
         }
         sink_.cell(col_, cv);

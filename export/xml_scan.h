@@ -58,6 +58,8 @@ void decode_ooxml_escapes(std::string& s);
 //   void on_end(std::string_view local_name);
 //   bool capturing() const;              // whether character data is wanted now
 //   void on_text(std::string_view s, XmlText kind);
+// and may have
+//   size_t fast_tag(const char* lt, const char* e);  // bytes of a whole record at lt, or 0
 // An empty element <a/> gives on_start then on_end.
 // Byte classes inside tags, one table look-up per byte on the hot path.
 enum : uint8_t { kXmlWs = 1, kXmlTagStop = 2, kXmlAttrStop = 4, kXmlColon = 8, kXmlGt = 16 };
@@ -81,9 +83,9 @@ public:
     template <class H>
     void run(H& h);
 
-private:
-    enum : uint8_t { kWs = kXmlWs, kTagStop = kXmlTagStop, kAttrStop = kXmlAttrStop, kColon = kXmlColon, kGt = kXmlGt };
-    static uint8_t cls(char c) { return kXmlClasses.c[static_cast<unsigned char>(c)]; }
+    // The buffer keeps kPad readable bytes after its end, so the scans below may load 16 bytes
+    // at any position before e and drop the hits past it (fast_tag handlers may use them too).
+    static constexpr size_t kPad = 64;
     // Scans a name from b up to the first byte of class stop; returns its end (e when the
     // buffer ends first) and sets start to the local name's first byte (after the last ':').
     // No bound test here nor in the blank skips of tag(): a '>' stands after the buffer's data
@@ -99,9 +101,6 @@ private:
         }
         return b;
     }
-    // The buffer keeps kPad readable bytes after its end, so the scans below may load 16 bytes
-    // at any position before e and drop the hits past it.
-    static constexpr size_t kPad = 64;
     static const char* find_char(const char* b, const char* e, char c) {
 #if defined(__SSE2__)
         const __m128i n = _mm_set1_epi8(c);
@@ -160,6 +159,10 @@ private:
         return nullptr;
 #endif
     }
+
+private:
+    enum : uint8_t { kWs = kXmlWs, kTagStop = kXmlTagStop, kAttrStop = kXmlAttrStop, kColon = kXmlColon, kGt = kXmlGt };
+    static uint8_t cls(char c) { return kXmlClasses.c[static_cast<unsigned char>(c)]; }
     static const char* find(const char* b, const char* e, const char* pat, size_t n) {
         if (static_cast<size_t>(e - b) < n) return nullptr;
         const char* last = e - n;
@@ -203,7 +206,10 @@ void XmlScanner::run(H& h) {
             if (!lt) break;
             if (lt > p && h.capturing())
                 h.on_text({p, static_cast<size_t>(lt - p)}, escaped ? XmlText::Escaped : XmlText::Plain);
-            size_t used = tag(lt, e, h);
+            size_t used = 0;
+            // A handler may take its most common records whole, ahead of the generic path.
+            if constexpr (requires { h.fast_tag(lt, e); }) used = h.fast_tag(lt, e);
+            if (used == 0) used = tag(lt, e, h);
             if (used == 0) {
                 p = lt;
                 need_more = true;

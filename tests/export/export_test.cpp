@@ -156,6 +156,46 @@ TEST(ExportHand, SharedFormulasInlineAndRichTextEscapesAndFormatOnlyCells) {
               "\t\t\t\t\t\t\t\n");
 }
 
+// Each cell record twice: row 1 in the compact form most writers use, row 2 in a form the
+// compact reading must leave to the general one (odd spacing, quotes, extra attributes,
+// entities, empty formula). Both rows give the same fields.
+TEST(ExportHand, CompactAndGeneralCellRecordsGiveTheSameFields) {
+    HandBook hb;
+    hb.shared_strings = "<si><t>plain</t></si>";
+    hb.sheets = {{"S",
+                  "<sheetData><row r=\"1\">"
+                  "<c r=\"A1\"><v>42</v></c><c r=\"B1\" t=\"s\"><v>0</v></c>"
+                  "<c r=\"C1\"><f>SUM(A1)</f><v>3</v></c><c r=\"D1\" t=\"inlineStr\"><is><t>a_x0041_\tb</t></is></c>"
+                  "<c r=\"E1\" t=\"b\"><v>1</v></c><c r=\"F1\" s=\"1\"/><c t=\"e\"><v>#N/A</v></c>"
+                  "<c r=\"H1\" t=\"str\"><f>\"x\"</f><v>x</v></c><c r=\"I1\"><v>7</v></c><c r=\"J1\"><v>0.5</v></c>"
+                  "<c r=\"K1\" t=\"s\"></c></row>"
+                  "<row r=\"2\">"
+                  "<c  r='A2' ><v>42</v></c><c r=\"B2\" t=\"s\" cm=\"1\"><v>0</v></c>"
+                  "<c r=\"C2\"><f>SUM(A1)</f>\n<v>3</v></c>"
+                  "<c r=\"D2\" t=\"inlineStr\"><is><t xml:space=\"preserve\">a_x0041_\tb</t></is></c>"
+                  "<c r=\"E2\" t=\"b\"><v>&#49;</v></c><c r=\"F2\" s=\"1\"></c><c t=\"e\"><v><![CDATA[#N/A]]></v></c>"
+                  "<c r=\"H2\" t=\"str\"><f ca=\"1\">\"x\"</f><v>x</v></c><c r=\"I2\"><f></f><v>7</v></c>"
+                  "<c r=\"J2\"><v>0.50</v></c><c r=\"K2\" t=\"s\"><v/></c></row></sheetData>"}};
+    ScratchDir d;
+    const std::string line = "42\tplain\t=SUM(A1)\taA b\tTrue\t\t#N/A\t=\"x\"\t7\t0.5\t\n";
+    EXPECT_EQ(export_hand(hb, d), line + line);
+}
+
+// Enough records that many of them straddle the reader's chunk boundaries.
+TEST(ExportHand, CellRecordsAcrossReadChunksStayWhole) {
+    HandBook hb;
+    std::string xml = "<sheetData>", want;
+    for (int r = 1; r <= 30000; ++r) {
+        std::string n = std::to_string(r);
+        xml += "<row r=\"" + n + "\"><c r=\"A" + n + "\"><v>" + n + "</v></c><c r=\"B" + n +
+               "\" t=\"inlineStr\"><is><t>t" + n + "</t></is></c><c r=\"C" + n + "\"><f>A" + n + "*2</f></c></row>";
+        want += n + "\tt" + n + "\t=A" + n + "*2\n";
+    }
+    hb.sheets = {{"S", xml + "</sheetData>"}};
+    ScratchDir d;
+    EXPECT_EQ(export_hand(hb, d), want);
+}
+
 TEST(ExportHand, PackageVariantsAndUnsafeSheetNames) {
     // Backslash paths, odd case, absolute targets, no sharedStrings part, a chart sheet, and a
     // sheet name that holds a '/'.
