@@ -89,19 +89,34 @@ public:
             q += 4;
         }
         open_cell(ref, s, t);
-        has_v_ = has_v;
+        size_t used = static_cast<size_t>(q - p);
         if (has_f) {
-            has_f_ = true;
-            f_shared_ = f_master_ = false;
-            f_si_ = -1;
-            f_.assign(f);
+            // What finish_cell makes of a formula that is not shared, without its copies.
+            in_cell_ = false;
+            f_.assign(1, '=');
+            f_.append(f);
+            CellValue cv;
+            cv.kind = Cell::Formula;
+            cv.text = f_;
+            sink_.cell(col_, cv);
+            return used;
         }
+        if (has_is && type_ == 'i' && !has_ooxml_escape(is)) {
+            // An inline string without _xHHHH_ escapes is its field text as it stands.
+            in_cell_ = false;
+            CellValue cv;
+            cv.kind = Cell::Text;
+            cv.text = is;
+            sink_.cell(col_, cv);
+            return used;
+        }
+        has_v_ = has_v;
         if (has_is) {
             has_is_ = true;
             is_.assign(is);
         }
         finish_cell(v);
-        return static_cast<size_t>(q - p);
+        return used;
     }
 
     void on_start(std::string_view name, XmlAttrs a) {
@@ -274,6 +289,12 @@ private:
         sink_.merge(rg);
     }
 
+    // Whether s may hold an _xHHHH_ escape (names like VDD_0 hold '_' but no "_x").
+    static bool has_ooxml_escape(std::string_view s) {
+        for (size_t i = 0; i + 1 < s.size(); ++i)
+            if (s[i] == '_' && s[i + 1] == 'x') return true;
+        return false;
+    }
     template <size_t N>
     static bool starts(const char* q, const char* e, const char (&w)[N]) {
         return e - q >= static_cast<ptrdiff_t>(N - 1) && std::memcmp(q, w, N - 1) == 0;

@@ -188,8 +188,8 @@ TEST(ExportHand, CellRecordsAcrossReadChunksStayWhole) {
     for (int r = 1; r <= 30000; ++r) {
         std::string n = std::to_string(r);
         xml += "<row r=\"" + n + "\"><c r=\"A" + n + "\"><v>" + n + "</v></c><c r=\"B" + n +
-               "\" t=\"inlineStr\"><is><t>t" + n + "</t></is></c><c r=\"C" + n + "\"><f>A" + n + "*2</f></c></row>";
-        want += n + "\tt" + n + "\t=A" + n + "*2\n";
+               "\" t=\"inlineStr\"><is><t>t_" + n + "</t></is></c><c r=\"C" + n + "\"><f>A" + n + "*2</f></c></row>";
+        want += n + "\tt_" + n + "\t=A" + n + "*2\n";
     }
     hb.sheets = {{"S", xml + "</sheetData>"}};
     ScratchDir d;
