@@ -181,6 +181,17 @@ TEST(ExportHand, CompactAndGeneralCellRecordsGiveTheSameFields) {
     EXPECT_EQ(export_hand(hb, d), line + line);
 }
 
+// The one-step reading of a cell follows the state the general reading keeps across cells: a
+// phonetic run left open still keeps the text of later inline strings out.
+TEST(ExportHand, CompactCellsFollowAnUnclosedPhoneticRun) {
+    HandBook hb;
+    hb.sheets = {{"S",
+                  "<sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a</t><rPh><t>p</t></is></c>"
+                  "<c r=\"B1\" t=\"inlineStr\"><is><t>x</t></is></c><c r=\"C1\"><v>1</v></c></row></sheetData>"}};
+    ScratchDir d;
+    EXPECT_EQ(export_hand(hb, d), "a\t\t1\n");
+}
+
 // Enough records that many of them straddle the reader's chunk boundaries.
 TEST(ExportHand, CellRecordsAcrossReadChunksStayWhole) {
     HandBook hb;
