@@ -124,10 +124,11 @@ public:
         else if (tabs > 0) d = static_cast<char*>(std::memset(d, '\t', tabs)) + tabs;
         std::memcpy(d, v.text.data(), v.text.size());
         // A tab or line break inside a cell would split the field or the row. The decoder makes
-        // the texts of numbers, dates and booleans itself, never with one: those go unscanned
-        // (scanning a copy just made waits for its stores to land).
+        // the texts of numbers, dates and booleans itself, never with one: those go unscanned, as
+        // do texts it has checked where they stood (scanning a copy just made waits for its
+        // stores to land).
         if (v.kind != xlsx::Cell::Number && v.kind != xlsx::Cell::Date && v.kind != xlsx::Cell::Bool &&
-            has_break(d, v.text.size()))
+            !v.unbroken && has_break(d, v.text.size()))
             for (size_t i = 0; i < v.text.size(); ++i)
                 if (d[i] == '\t' || d[i] == '\n' || d[i] == '\r') d[i] = ' ';
         filled_ = col;

@@ -98,6 +98,7 @@ public:
             CellValue cv;
             cv.kind = Cell::Formula;
             cv.text = f_;
+            cv.unbroken = !detail::XmlScanner::has_break(f.data(), f.size());
             sink_.cell(col_, cv);
             return used;
         }
@@ -107,6 +108,7 @@ public:
             CellValue cv;
             cv.kind = Cell::Text;
             cv.text = is;
+            cv.unbroken = !detail::XmlScanner::has_break(is.data(), is.size());
             sink_.cell(col_, cv);
             return used;
         }
@@ -461,6 +463,7 @@ private:
                                 std::to_string(wb_.sst_off.size() - 1) + " strings");
                 cv.kind = Cell::Text;
                 cv.text = std::string_view(wb_.sst_pool).substr(wb_.sst_off[i], wb_.sst_off[i + 1] - wb_.sst_off[i]);
+                cv.unbroken = wb_.sst_unbroken[i] != 0;
                 break;
             }
             case 'i':

@@ -20,6 +20,7 @@ struct CellValue {
     std::string_view text;
     double number = 0;
     bool boolean = false;
+    bool unbroken = false;  // text known to hold no tab, LF or CR (a sink may skip its check)
 };
 
 // Where the cell decoder delivers a sheet: the text export and the row reader.
@@ -74,6 +75,8 @@ struct Workbook::Impl {
     // Shared strings live in one pool; string i is sst_pool[sst_off[i], sst_off[i+1]).
     std::string sst_pool;
     std::vector<uint64_t> sst_off{0};
+    // Per shared string: 1 when it holds no tab, LF or CR (its field text needs no check).
+    std::vector<uint8_t> sst_unbroken;
     std::vector<detail::DateKind> xf_kind;
     bool date1904 = false;
     std::string vba_part;  // the macro project, "" when there is none

@@ -172,6 +172,14 @@ void Workbook::Impl::open() {
         sst_pool = std::move(sh.pool);
         sst_off = std::move(sh.off);
     }
+    // One pass over the pool: each break marks the string it falls in.
+    sst_unbroken.assign(sst_off.size() - 1, 1);
+    for (size_t i = 0, k = 0; i < sst_pool.size(); ++i) {
+        char c = sst_pool[i];
+        if (c != '\t' && c != '\n' && c != '\r') continue;
+        while (sst_off[k + 1] <= i) ++k;
+        sst_unbroken[k] = 0;
+    }
     if (vba_part.empty() || !pkg.find(vba_part, idx))
         vba_part = pkg.find(base + "vbaProject.bin", idx) ? base + "vbaProject.bin" : "";
     if (styles_part.empty() && pkg.find(base + "styles.xml", idx)) styles_part = base + "styles.xml";

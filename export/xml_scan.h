@@ -125,6 +125,24 @@ public:
         return nullptr;
 #endif
     }
+    // Whether the n bytes at b hold a tab, LF or CR (16 bytes readable from any of them).
+    static bool has_break(const char* b, size_t n) {
+#if defined(__SSE2__)
+        const __m128i tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+        for (size_t i = 0; i < n; i += 16) {
+            __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+            unsigned m = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, tab), _mm_cmpeq_epi8(x, lf)), _mm_cmpeq_epi8(x, cr))));
+            if (n - i < 16) m &= (1u << (n - i)) - 1;
+            if (m) return true;
+        }
+        return false;
+#else
+        for (size_t i = 0; i < n; ++i)
+            if (b[i] == '\t' || b[i] == '\n' || b[i] == '\r') return true;
+        return false;
+#endif
+    }
     // The next '<' from b; escaped is set when a '&' or CR comes before it (the text then
     // needs decoding). Null when e comes first.
     static const char* find_text_end(const char* b, const char* e, bool& escaped) {

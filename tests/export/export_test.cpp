@@ -192,6 +192,19 @@ TEST(ExportHand, CompactCellsFollowAnUnclosedPhoneticRun) {
     EXPECT_EQ(export_hand(hb, d), "a\t\t1\n");
 }
 
+// Tabs and line breaks in texts the decoder hands on unchecked by the writer elsewhere: each
+// becomes a space, in shared strings beside clean ones and in one-step inline strings and formulas.
+TEST(ExportHand, BreaksInSharedInlineAndFormulaTextsBecomeSpaces) {
+    HandBook hb;
+    hb.shared_strings = "<si><t>ok</t></si><si><t>a\tb\nc</t></si><si><t>fine</t></si>";
+    hb.sheets = {{"S",
+                  "<sheetData><row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>1</v></c>"
+                  "<c r=\"C1\" t=\"s\"><v>2</v></c><c r=\"D1\" t=\"inlineStr\"><is><t>x\ty</t></is></c>"
+                  "<c r=\"E1\"><f>A1+\nB1</f></c><c r=\"F1\" t=\"inlineStr\"><is><t>z</t></is></c></row></sheetData>"}};
+    ScratchDir d;
+    EXPECT_EQ(export_hand(hb, d), "ok\ta b c\tfine\tx y\t=A1+ B1\tz\n");
+}
+
 // Enough records that many of them straddle the reader's chunk boundaries.
 TEST(ExportHand, CellRecordsAcrossReadChunksStayWhole) {
     HandBook hb;
