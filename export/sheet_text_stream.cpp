@@ -7,12 +7,9 @@
 #include <string>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "export/merged_ranges.h"
 #include "export/sheet_text.h"
+#include "export/xml_scan.h"
 #include "util/lines.h"
 #include "util/platform.h"
 
@@ -66,25 +63,6 @@ private:
     size_t cap_, len_ = 0;
 };
 
-// Whether the n bytes at p (in an OutBuf: 16 bytes readable from any of them) hold a tab,
-// LF or CR.
-inline bool has_break(const char* p, size_t n) {
-#if defined(__SSE2__)
-    const __m128i tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
-    for (size_t i = 0; i < n; i += 16) {
-        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        unsigned m = static_cast<unsigned>(_mm_movemask_epi8(
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, tab), _mm_cmpeq_epi8(x, lf)), _mm_cmpeq_epi8(x, cr))));
-        if (n - i < 16) m &= (1u << (n - i)) - 1;
-        if (m) return true;
-    }
-    return false;
-#else
-    for (size_t i = 0; i < n; ++i)
-        if (p[i] == '\t' || p[i] == '\n' || p[i] == '\r') return true;
-    return false;
-#endif
-}
 
 // Writes rows to the file as they come, padded to the width the sheet declares. When the real
 // width (from the cell records) differs, or merged ranges hide values, one pass over the written
@@ -128,7 +106,7 @@ public:
         // do texts it has checked where they stood (scanning a copy just made waits for its
         // stores to land).
         if (v.kind != xlsx::Cell::Number && v.kind != xlsx::Cell::Date && v.kind != xlsx::Cell::Bool &&
-            !v.unbroken && has_break(d, v.text.size()))
+            !v.unbroken && XmlScanner::has_break(d, v.text.size()))
             for (size_t i = 0; i < v.text.size(); ++i)
                 if (d[i] == '\t' || d[i] == '\n' || d[i] == '\r') d[i] = ' ';
         filled_ = col;

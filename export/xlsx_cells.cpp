@@ -95,21 +95,13 @@ public:
             in_cell_ = false;
             f_.assign(1, '=');
             f_.append(f);
-            CellValue cv;
-            cv.kind = Cell::Formula;
-            cv.text = f_;
-            cv.unbroken = !detail::XmlScanner::has_break(f.data(), f.size());
-            sink_.cell(col_, cv);
+            hand_on(Cell::Formula, f_, f);
             return used;
         }
         if (has_is && type_ == 'i' && !has_ooxml_escape(is)) {
             // An inline string without _xHHHH_ escapes is its field text as it stands.
             in_cell_ = false;
-            CellValue cv;
-            cv.kind = Cell::Text;
-            cv.text = is;
-            cv.unbroken = !detail::XmlScanner::has_break(is.data(), is.size());
-            sink_.cell(col_, cv);
+            hand_on(Cell::Text, is, is);
             return used;
         }
         has_v_ = has_v;
@@ -206,6 +198,16 @@ public:
     }
 
 private:
+    // A cell the fast path finished: its field text, and where it stood in the sheet's XML
+    // (scanned there for tabs and line breaks, rather than in the writer's fresh copy).
+    void hand_on(Cell::Kind kind, std::string_view text, std::string_view in_xml) {
+        CellValue cv;
+        cv.kind = kind;
+        cv.text = text;
+        cv.unbroken = !detail::XmlScanner::has_break(in_xml.data(), in_xml.size());
+        sink_.cell(col_, cv);
+    }
+
     void start_cell(XmlAttrs a) {
         if (!in_row_) {
             // A cell outside any row element: its own reference names the row.
