@@ -72,13 +72,18 @@ void progress(diag::Sink& sink, double percent, const std::string& what) {
 std::string prepare_program(const std::string& program, const std::string& work_dir) {
     if (util::is_directory(program)) return program;
     if (!util::file_exists(program)) throw InputError("program not found: " + program);
-    if (ends_with_nocase(program, ".igxl") || ends_with_nocase(program, ".zip")) {
-        unzip(program, work_dir);
-    } else if (ends_with_nocase(program, ".xlsm")) {
-        export_sheets_to_txt(program, work_dir);
-    } else {
-        throw InputError(program + ": not a program form this tool reads (expected an .xlsm workbook, "
-                              "an .igxl/.zip packed program or a folder of sheet text files)");
+    // A file that is no workbook or archive at all is bad input, as a missing one is.
+    try {
+        if (ends_with_nocase(program, ".igxl") || ends_with_nocase(program, ".zip")) {
+            unzip(program, work_dir);
+        } else if (ends_with_nocase(program, ".xlsm")) {
+            export_sheets_to_txt(program, work_dir);
+        } else {
+            throw InputError(program + ": not a program form this tool reads (expected an .xlsm workbook, "
+                                       "an .igxl/.zip packed program or a folder of sheet text files)");
+        }
+    } catch (const BadInputError& e) {
+        throw InputError(e.what());
     }
     // A packed program may hold its sheets in a folder named after it.
     std::string base = program.substr(program.find_last_of('/') + 1);

@@ -84,7 +84,7 @@ void unzip(const std::string& file_name, const std::string& path, diag::Sink& si
         zip_error_init_with_code(&ze, err);
         std::string msg = zip_error_strerror(&ze);
         zip_error_fini(&ze);
-        throw Error("cannot open archive '" + file_name + "': " + msg);
+        throw BadInputError(file_name, "cannot open archive '" + file_name + "': " + msg);
     }
     ZipCloser closer{za};
     const std::string what = "archive '" + file_name + "'";

@@ -189,23 +189,23 @@ Package::Package(const Package& other, std::atomic<uint64_t>& shared)
 
 Package::Package(const std::string& path, uint64_t max_unpacked) : path_(path), max_unpacked_(max_unpacked) {
     if (!util::path_exists(path)) throw FileNotFoundError(path);
-    if (util::is_directory(path)) throw Error("'" + path + "' is a folder, not a workbook");
+    if (util::is_directory(path)) throw BadInputError(path, "'" + path + "' is a folder, not a workbook");
     int err = 0;
     za_ = zip_open(path.c_str(), ZIP_RDONLY, &err);
     if (!za_) {
         if (err == ZIP_ER_NOZIP) {
             std::string head = util::read_file(path).substr(0, 8);
             if (head == std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8))
-                throw Error("cannot read workbook '" + path +
+                throw BadInputError(path, "cannot read workbook '" + path +
                             "': it is encrypted (password-protected) or a legacy .xls file; "
                             "save it as an unprotected .xlsx or .xlsm");
-            throw Error("cannot read workbook '" + path + "': not a ZIP package (not an .xlsx/.xlsm file)");
+            throw BadInputError(path, "cannot read workbook '" + path + "': not a ZIP package (not an .xlsx/.xlsm file)");
         }
         zip_error_t ze;
         zip_error_init_with_code(&ze, err);
         std::string msg = zip_error_strerror(&ze);
         zip_error_fini(&ze);
-        throw Error("cannot read workbook '" + path + "': " + msg);
+        throw BadInputError(path, "cannot read workbook '" + path + "': " + msg);
     }
     zip_int64_t n = zip_get_num_entries(za_, 0);
     for (zip_int64_t i = 0; i < n; ++i) {

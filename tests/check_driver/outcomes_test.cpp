@@ -214,6 +214,29 @@ TEST_F(Outcomes, BadInputIsStatusTwoWithOneErrorLine) {
     EXPECT_TRUE(fs::is_empty(out));
 }
 
+// A file that is no workbook or archive is bad input for export and diff too, never an export
+// or a comparison that seemed to work.
+TEST_F(Outcomes, ExportAndDiffOfAFileThatIsNoProgramAreBadInput) {
+    std::ofstream(dir / "corrupt.xlsm") << "PK\x03\x04 truncated";
+    std::ofstream(dir / "notes.igxl") << "not an archive";
+    const std::string into = (dir / "exported").string();
+    struct Case {
+        std::string args, says;
+    } cases[] = {
+        {"export '" + (dir / "corrupt.xlsm").string() + "' --out '" + into + "'", "corrupt.xlsm"},
+        {"export '" + (dir / "notes.igxl").string() + "' --out '" + into + "'", "Need Zip Format, Please Check!!!"},
+        {"diff '" + (dir / "corrupt.xlsm").string() + "' '" + kBasic.string() + "' --out '" + out + "'", "corrupt.xlsm"},
+    };
+    for (const auto& c : cases) {
+        auto r = vantor(c.args);
+        EXPECT_EQ(r.status, 2) << c.args << "\n" << r.out << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << "\n" << r.err;
+        EXPECT_EQ(r.out.find("Exported"), std::string::npos) << r.out;
+    }
+    EXPECT_FALSE(fs::exists(into) && !fs::is_empty(into));
+    EXPECT_TRUE(fs::is_empty(out));
+}
+
 // A folder is read in place whatever its name says.
 TEST_F(Outcomes, AFolderNamedLikeAWorkbookIsAFolder) {
     fs::copy(kBasic, dir / "x.xlsm", fs::copy_options::recursive);
