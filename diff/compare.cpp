@@ -35,23 +35,14 @@ std::string value_text(double v) {
 
 std::string join(const std::vector<std::string>& items) { return util::join(items, ","); }
 
+// The keys of either map (or symbol columns): a's in order, then those only b has.
 template <class Map>
 std::vector<std::string> union_keys(const Map& a, const Map& b) {
     std::vector<std::string> keys;
     keys.reserve(a.size() + b.size());
-    for (const auto& [k, _] : a) keys.push_back(k);
-    for (const auto& [k, _] : b)
-        if (!a.contains(k)) keys.push_back(k);
-    return keys;
-}
-
-// The columns of a symbol in either revision: a's in order, then those only b has.
-std::vector<std::string> column_union(const SpecSymbolMap& a, const SpecSymbolMap& b) {
-    std::vector<std::string> keys;
-    keys.reserve(a.size() + b.size());
     for (const auto& [k, _] : a) keys.emplace_back(k);
     for (const auto& [k, _] : b)
-        if (!a.contains(std::string(k))) keys.emplace_back(k);
+        if (!a.contains(k)) keys.emplace_back(k);
     return keys;
 }
 
@@ -465,7 +456,7 @@ void Comparer::specs() {
                     symbol_summary(y->second));
             } else {
                 // Columns are "CATEGORY SELECTOR" (and 3.0 sheets' "SELECTORS <name>").
-                for (const auto& column : column_union(x->second, y->second)) {
+                for (const auto& column : union_keys(x->second, y->second)) {
                     const auto u = x->second.find(column), v = y->second.find(column);
                     if (!v)
                         add(ChangeType::removed, Kind::spec, {}, sheet, symbol, column, std::string(*u),

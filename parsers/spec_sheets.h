@@ -16,6 +16,7 @@
 #include <tsl/ordered_map.h>
 
 #include "parsers/platform.h"
+#include "util/text.h"
 
 namespace igxl {
 
@@ -28,13 +29,13 @@ public:
     // The key's position: the one it has, or a new last one.
     size_t add(const std::string& key);
     // The key's position, npos when the sheet has no such column.
-    size_t find(const std::string& key) const;
+    size_t find(std::string_view key) const;
     size_t size() const { return keys_.size(); }
     const std::string& key(size_t i) const { return keys_[i]; }
 
 private:
     std::vector<std::string> keys_;
-    std::unordered_map<std::string, size_t> index_;
+    std::unordered_map<std::string, size_t, util::TextHash, std::equal_to<>> index_;
 };
 
 // One symbol's columns: column key -> value (upper case), in column order. The keys are its
@@ -84,12 +85,12 @@ public:
     const_iterator end() const { return {this, size(), values_.size()}; }
 
     // The column's value; nullopt when the symbol has no such column.
-    std::optional<std::string_view> find(const std::string& key) const;
-    bool contains(const std::string& key) const { return columns_ && columns_->find(key) != SpecColumns::npos; }
+    std::optional<std::string_view> find(std::string_view key) const;
+    bool contains(std::string_view key) const { return columns_ && columns_->find(key) != SpecColumns::npos; }
     // As find, throwing std::out_of_range for a missing column.
-    std::string_view at(const std::string& key) const;
+    std::string_view at(std::string_view key) const;
     // Sets a column's value, adding the column after the others when it is new.
-    void set(const std::string& key, std::string_view value);
+    void set(std::string_view key, std::string_view value);
 
     // Same columns in the same order with the same values.
     bool operator==(const SpecSymbolMap& o) const;
@@ -100,6 +101,8 @@ private:
     std::string_view value_at(size_t pos) const;
     // Where the value after the one starting at pos starts.
     size_t next_value(size_t pos) const;
+    // Where the value of column starts.
+    size_t value_start(size_t column) const;
     static void append_value(std::string& out, std::string_view value);
 
     std::shared_ptr<const SpecColumns> columns_;

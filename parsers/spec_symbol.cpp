@@ -10,7 +10,7 @@ size_t SpecColumns::add(const std::string& key) {
     return it->second;
 }
 
-size_t SpecColumns::find(const std::string& key) const {
+size_t SpecColumns::find(std::string_view key) const {
     auto it = index_.find(key);
     return it == index_.end() ? npos : it->second;
 }
@@ -43,7 +43,7 @@ SpecSymbolMap::SpecSymbolMap(std::shared_ptr<const SpecColumns> columns,
 }
 
 SpecSymbolMap::SpecSymbolMap(std::initializer_list<std::pair<std::string_view, std::string_view>> columns) {
-    for (const auto& [key, value] : columns) set(std::string(key), value);
+    for (const auto& [key, value] : columns) set(key, value);
 }
 
 size_t SpecSymbolMap::length_at(size_t& pos) const {
@@ -60,38 +60,41 @@ size_t SpecSymbolMap::next_value(size_t pos) const {
     return pos + n;
 }
 
+size_t SpecSymbolMap::value_start(size_t column) const {
+    size_t pos = 0;
+    for (size_t i = 0; i < column; ++i) pos = next_value(pos);
+    return pos;
+}
+
 std::string_view SpecSymbolMap::value_at(size_t pos) const {
     const size_t n = length_at(pos);
     return std::string_view(values_).substr(pos, n);
 }
 
-std::optional<std::string_view> SpecSymbolMap::find(const std::string& key) const {
+std::optional<std::string_view> SpecSymbolMap::find(std::string_view key) const {
     if (!columns_) return std::nullopt;
     const size_t column = columns_->find(key);
     if (column == SpecColumns::npos) return std::nullopt;
-    size_t pos = 0;
-    for (size_t i = 0; i < column; ++i) pos = next_value(pos);
-    return value_at(pos);
+    return value_at(value_start(column));
 }
 
-std::string_view SpecSymbolMap::at(const std::string& key) const {
+std::string_view SpecSymbolMap::at(std::string_view key) const {
     std::optional<std::string_view> v = find(key);
-    if (!v) throw std::out_of_range("spec symbol has no column '" + key + "'");
+    if (!v) throw std::out_of_range("spec symbol has no column '" + std::string(key) + "'");
     return *v;
 }
 
-void SpecSymbolMap::set(const std::string& key, std::string_view value) {
+void SpecSymbolMap::set(std::string_view key, std::string_view value) {
     size_t column = columns_ ? columns_->find(key) : SpecColumns::npos;
     if (column == SpecColumns::npos) {
         // The keys may be a sheet's, shared with its other symbols: this symbol gets its own.
         auto own = columns_ ? std::make_shared<SpecColumns>(*columns_) : std::make_shared<SpecColumns>();
-        own->add(key);
+        own->add(std::string(key));
         columns_ = std::move(own);
         append_value(values_, value);
         return;
     }
-    size_t pos = 0;
-    for (size_t i = 0; i < column; ++i) pos = next_value(pos);
+    const size_t pos = value_start(column);
     std::string rebuilt = values_.substr(0, pos);
     append_value(rebuilt, value);
     rebuilt.append(values_, next_value(pos), std::string::npos);

@@ -1,11 +1,20 @@
 // Small text helpers with the semantics the sheet readers expect (Python-like split and strip).
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace igxl::util {
+
+// Hash for maps keyed by text that can also be searched with a string_view (with
+// std::equal_to<>), so a look-up makes no string.
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
 
 // Split at every occurrence of sep, keeping empty pieces ("a,,b" -> "a","","b"; "" -> "").
 std::vector<std::string_view> split(std::string_view s, char sep);

@@ -15,6 +15,8 @@
 
 #include <tsl/ordered_map.h>
 
+#include "util/text.h"
+
 namespace igxl::vbt {
 
 enum class VariableScope : uint8_t { LOCAL, MODULE_PRIVATE, GLOBAL, CLASS_PRIVATE, CLASS_PUBLIC, CLASS_EXTERNAL };
@@ -183,11 +185,7 @@ private:
     uint32_t procedure_ = NO_PROCEDURE;
 };
 
-// Hash for maps keyed by text that can also be searched with a string_view.
-struct TextHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-};
+using util::TextHash;
 
 // Insertion-ordered map keyed by text; a later insertion under an existing key replaces in place.
 template <class V>
