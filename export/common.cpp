@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "export/xlsx.h"
+#include "export/xlsx_package.h"
 #include "util/error.h"
 #include "util/lines.h"
 #include "util/platform.h"
@@ -67,7 +68,7 @@ private:
 
 }  // namespace
 
-void unzip(const std::string& file_name, const std::string& path, diag::Sink& sink,
+bool unzip(const std::string& file_name, const std::string& path, diag::Sink& sink,
            const ExportOptions& options) {
     if (!util::path_exists(file_name)) throw FileNotFoundError(file_name);
     int err = 0;
@@ -78,13 +79,9 @@ void unzip(const std::string& file_name, const std::string& path, diag::Sink& si
             where.program = file_name;
             diag::emit(sink, diag::Severity::error, "export.not-a-zip",
                        "Need Zip Format, Please Check!!!", diag::kConsole, std::move(where));
-            return;
+            return false;
         }
-        zip_error_t ze;
-        zip_error_init_with_code(&ze, err);
-        std::string msg = zip_error_strerror(&ze);
-        zip_error_fini(&ze);
-        throw BadInputError(file_name, "cannot open archive '" + file_name + "': " + msg);
+        throw BadInputError(file_name, "cannot open archive '" + file_name + "': " + detail::zip_error_text(err));
     }
     ZipCloser closer{za};
     const std::string what = "archive '" + file_name + "'";
@@ -183,6 +180,7 @@ void unzip(const std::string& file_name, const std::string& path, diag::Sink& si
         written.add(dest);
     }
     written.keep();
+    return true;
 }
 
 std::string format_str(std::string_view target_str) {

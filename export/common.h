@@ -14,8 +14,9 @@ namespace igxl {
 // "Need Zip Format, Please Check!!!" (code "export.not-a-zip") to sink. Members whose base name is
 // empty, "." or ".." are skipped; nothing is ever written outside path. An archive past a limit
 // of options, or with two members of the same base name, is refused (BadInputError) before
-// anything is written; a failure while unpacking removes what this call wrote.
-void unzip(const std::string& file_name, const std::string& path, diag::Sink& sink = diag::null_sink(),
+// anything is written; a failure while unpacking removes what this call wrote. Returns false
+// for a file that is not a ZIP archive (nothing written), true once the archive is unpacked.
+bool unzip(const std::string& file_name, const std::string& path, diag::Sink& sink = diag::null_sink(),
            const ExportOptions& options = {});
 
 // Rewrites the unit suffixes "*MV", "*NS", "*MHZ", ... into factors and drops every "=".

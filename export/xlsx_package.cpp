@@ -170,16 +170,20 @@ private:
 #endif
 };
 
+std::string zip_error_text(int code) {
+    zip_error_t ze;
+    zip_error_init_with_code(&ze, code);
+    std::string text = zip_error_strerror(&ze);
+    zip_error_fini(&ze);
+    return text;
+}
+
 Package::Package(const Package& other, std::atomic<uint64_t>& shared)
     : path_(other.path_), index_(other.index_), max_unpacked_(other.max_unpacked_), shared_(&shared) {
     int err = 0;
     za_ = zip_open(path_.c_str(), ZIP_RDONLY, &err);
     if (!za_) {
-        zip_error_t ze;
-        zip_error_init_with_code(&ze, err);
-        std::string msg = zip_error_strerror(&ze);
-        zip_error_fini(&ze);
-        throw Error("cannot read workbook '" + path_ + "': " + msg);
+        throw Error("cannot read workbook '" + path_ + "': " + zip_error_text(err));
     }
     // The index names entries by number: a file replaced since the first handle was opened
     // must not be read through it.
@@ -201,11 +205,7 @@ Package::Package(const std::string& path, uint64_t max_unpacked) : path_(path), 
                             "save it as an unprotected .xlsx or .xlsm");
             throw BadInputError(path, "cannot read workbook '" + path + "': not a ZIP package (not an .xlsx/.xlsm file)");
         }
-        zip_error_t ze;
-        zip_error_init_with_code(&ze, err);
-        std::string msg = zip_error_strerror(&ze);
-        zip_error_fini(&ze);
-        throw BadInputError(path, "cannot read workbook '" + path + "': " + msg);
+        throw BadInputError(path, "cannot read workbook '" + path + "': " + zip_error_text(err));
     }
     zip_int64_t n = zip_get_num_entries(za_, 0);
     for (zip_int64_t i = 0; i < n; ++i) {

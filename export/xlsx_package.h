@@ -21,6 +21,8 @@ namespace igxl::detail {
 std::string normalize_part(std::string_view p);
 // The folder of a part with its trailing slash ("xl/workbook.xml" -> "xl/"), "" at the root.
 std::string dir_of(const std::string& part);
+// libzip's text for an error code zip_open gave.
+std::string zip_error_text(int code);
 
 class Package {
 public:

@@ -232,14 +232,8 @@ int main(int argc, char** argv) {
         try {
             if (fs::is_directory(igxl::util::path_from_utf8(program))) return bad_input("'" + program + "' is a folder of sheet text files already");
             if (program.ends_with(".igxl") || program.ends_with(".zip")) {
-                // unzip reports a file that is no archive and returns: that is no export.
-                bool refused = false;
-                igxl::diag::FunctionSink watch([&](const igxl::diag::Event& e) {
-                    if (e.severity == igxl::diag::Severity::error) refused = true;
-                    console.emit(e);
-                });
-                igxl::unzip(program, export_dir, watch, export_options);
-                if (refused) return kBadInput;
+                // A file that is no archive was reported by unzip: that is no export.
+                if (!igxl::unzip(program, export_dir, console, export_options)) return kBadInput;
             } else if (program.ends_with(".xlsm") || program.ends_with(".xlsx")) {
                 igxl::export_sheets_to_txt(program, export_dir, export_options);
                 igxl::vba::export_modules(program, export_dir, export_options, console);
