@@ -15,6 +15,7 @@
 #include <iostream>
 #include <iterator>
 
+#include "bench/process_usage.h"
 #include "bench/report_floor.h"
 #include "check/vantor.h"
 #include "parsers/flow_table.h"
@@ -44,17 +45,8 @@ long current_rss_kb() {
     return kb;
 }
 
-double self_cpu() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return seconds(u.ru_utime) + seconds(u.ru_stime);
-}
-
-long peak_rss_kb() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss;
-}
+using bench::peak_rss_kib;
+using bench::process_cpu_seconds;
 
 }  // namespace
 
@@ -100,13 +92,13 @@ int main(int argc, char** argv) {
         long rss_kb;
     };
     std::vector<Stage> stages;
-    v.set_stage_hook([&](const char* name) { stages.push_back({name, clock::now(), self_cpu(), current_rss_kb()}); });
+    v.set_stage_hook([&](const char* name) { stages.push_back({name, clock::now(), process_cpu_seconds(), current_rss_kb()}); });
     v.read_device(options, [&](const std::string&) { ++log_lines; }, [&](double p) {
                       const bool third = p > 29 && p < 100 && !marks.empty() &&
                                          marks.back().progress == 19;
                       if (p == 1 || p == 8 || p == 19 || p == 100)
-                          marks.push_back({p, clock::now(), self_cpu(), current_rss_kb()});
-                      if (third) marks.push_back({30, clock::now(), self_cpu(), current_rss_kb()});
+                          marks.push_back({p, clock::now(), process_cpu_seconds(), current_rss_kb()});
+                      if (third) marks.push_back({30, clock::now(), process_cpu_seconds(), current_rss_kb()});
                   });
     const auto t1 = std::chrono::steady_clock::now();
 
@@ -119,13 +111,13 @@ int main(int argc, char** argv) {
         entries += f.get_test_suite_info().size();
     }
 
-    const double cpu0 = self_cpu();
+    const double cpu0 = process_cpu_seconds();
     const auto t2 = std::chrono::steady_clock::now();
     auto reports = v.run(jobs, work.string());
     const auto t3 = std::chrono::steady_clock::now();
     const double patinfo = children_cpu() - child0;
-    const double cpu1 = self_cpu();
-    const long peak = peak_rss_kb();  // before the floors below hold the sheets' text and XML
+    const double cpu1 = process_cpu_seconds();
+    const long peak = peak_rss_kib();  // before the floors below hold the sheets' text and XML
     const double run_cpu = cpu1 - cpu0;
 
     const double export_s = std::chrono::duration<double>(t1 - t0).count();

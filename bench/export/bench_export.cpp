@@ -5,7 +5,6 @@
 // Usage: bench_export [rows_per_sheet=50000] [sheets=4] [--no-python] [--book PATH]
 // With --book the workbook at PATH is used when it exists (else generated there and kept).
 #include <expat.h>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <zip.h>
 #include <zlib.h>
@@ -22,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/process_usage.h"
 #include "export/common.h"
 #include "export/xml_scan.h"
 #include "export/xlsx_writer.h"
@@ -32,14 +32,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 double seconds_since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
-
-// CPU time of the whole process, every thread: the export writes sheets on several.
-double process_cpu_seconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
 
 // 20 columns: short texts, integers, floats, a formula, and a merged range now and then.
 void generate(const std::string& path, int rows, int sheets) {
@@ -261,11 +253,12 @@ int main(int argc, char** argv) {
     sheet_xml.clear();
     sheet_xml.shrink_to_fit();
     for (int k = 0; k < 3; ++k) {
-        const double c0 = process_cpu_seconds();
+        // Every thread: the export writes sheets on several.
+        const double c0 = bench::process_cpu_seconds();
         auto t0 = Clock::now();
         igxl::export_sheets_to_txt(book, (dir / "ours").string());
         t_ours = std::min(t_ours, seconds_since(t0));
-        cpu_ours = std::min(cpu_ours, process_cpu_seconds() - c0);
+        cpu_ours = std::min(cpu_ours, bench::process_cpu_seconds() - c0);
     }
     std::printf("sheet XML: %.1f MB\n", xml / 1e6);
     std::printf("inflate only (zlib): %.3f s  %.0f MB/s\n", t_inflate, xml / 1e6 / t_inflate);

@@ -1,6 +1,5 @@
 // The generated module tree the VBT benchmarks run on, plus the resource figures they print.
 #pragma once
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -8,22 +7,14 @@
 #include <fstream>
 #include <string>
 
+#include "bench/process_usage.h"
+
 namespace vbt_bench {
 
 namespace fs = std::filesystem;
 
-inline double cpu_seconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-inline long peak_rss_kib() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_maxrss;
-}
+using bench::peak_rss_kib;
+using bench::process_cpu_seconds;
 
 // One module: Types, Enums and module variables up front, then procedures whose bodies use
 // locals, module variables, globals and the Types of this and other modules.

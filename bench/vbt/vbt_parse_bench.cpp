@@ -25,11 +25,11 @@ int main(int argc, char** argv) {
     const long rss_before = peak_rss_kib();
 
     igxl::vbt::VBAParser parser;
-    const double c0 = cpu_seconds();
+    const double c0 = process_cpu_seconds();
     auto t0 = std::chrono::steady_clock::now();
     parser.parse_files(root.string());
     auto t1 = std::chrono::steady_clock::now();
-    const double cpu = cpu_seconds() - c0;
+    const double cpu = process_cpu_seconds() - c0;
     const double secs = std::chrono::duration<double>(t1 - t0).count();
 
     size_t lines = 0;

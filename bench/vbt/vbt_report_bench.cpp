@@ -33,10 +33,10 @@ struct Phase {
 
 template <class F>
 Phase timed(F&& f) {
-    const double c0 = cpu_seconds();
+    const double c0 = process_cpu_seconds();
     const auto t0 = std::chrono::steady_clock::now();
     f();
-    return {cpu_seconds() - c0, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count()};
+    return {process_cpu_seconds() - c0, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count()};
 }
 
 }  // namespace
