@@ -176,7 +176,7 @@ bool unzip(const std::string& file_name, const std::string& path, diag::Sink& si
         }
         zip_fclose(zf);
         if (std::fclose(out) != 0) throw Error("cannot write '" + dest + "': " + std::strerror(errno));
-        util::rename_over(part, dest);
+        util::put_in_place(part, dest);
         written.add(dest);
     }
     written.keep();

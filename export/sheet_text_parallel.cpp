@@ -121,7 +121,7 @@ void Workbook::write_sheets_text(const std::vector<SheetFile>& jobs, unsigned th
         if (!out[i].ok || out[i].unpacked > max - std::min(used, max)) break;
         if (before) before(i);
         try {
-            util::rename_over(staging[i], jobs[i].file);
+            util::put_in_place(staging[i], jobs[i].file);
         } catch (const Error&) {
             break;  // written in turn below, which reports it as such a write would
         }

@@ -71,7 +71,10 @@ class StreamSheet : public RowSink {
 public:
     StreamSheet(const xlsx::Workbook::Impl& wb, std::string what, const std::string& file)
         : wb_(wb), what_(std::move(what)), file_(file), out_(kChunk + 65536) {
-        // Read access too: lines under merged ranges are read back to see whether they hold values.
+        // Removed rather than truncated: ext4 writes out a file at once when it replaces one it
+        // truncated, which costs more than the writing. Read access too: lines under merged
+        // ranges are read back to see whether they hold values.
+        util::remove_file(file);
         f_ = util::open_file(file, "w+b");
         if (!f_) throw Error("cannot write sheet text file '" + file + "': " + std::strerror(errno));
     }
@@ -264,7 +267,7 @@ private:
             flush();
             close();
         }
-        util::rename_over(tmp, file_);
+        util::put_in_place(tmp, file_);
     }
 
     const xlsx::Workbook::Impl& wb_;

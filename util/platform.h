@@ -95,6 +95,12 @@ std::FILE* create_file_replacing_links(const std::string& path);
 // Throws Error.
 void rename_over(const std::string& from, const std::string& to);
 
+// Puts the finished file from in place of to, for output whose old file is to go anyway. Not
+// atomic: the old file is removed first, since on ext4 a rename over an existing file makes the
+// kernel allocate and start writing the new file's blocks at once, which costs more than writing
+// them did. A stop in between leaves the new file under its own name. Throws Error.
+void put_in_place(const std::string& from, const std::string& to);
+
 // Removes a file; true when it existed and was removed. Never throws.
 bool remove_file(const std::string& path) noexcept;
 

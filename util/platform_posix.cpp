@@ -282,6 +282,12 @@ void rename_over(const std::string& from, const std::string& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) fail("write", to, errno);
 }
 
+void put_in_place(const std::string& from, const std::string& to) {
+    // Whatever keeps the unlink from working (a folder, no right) makes the rename fail with it.
+    ::unlink(to.c_str());
+    rename_over(from, to);
+}
+
 bool remove_file(const std::string& path) noexcept { return ::unlink(path.c_str()) == 0; }
 
 void write_file_atomic(const std::string& path, std::string_view bytes) {

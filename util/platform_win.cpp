@@ -445,6 +445,8 @@ void rename_over(const std::string& from, const std::string& to) {
     if (DWORD err = replace_with(from, to)) fail("write", to, err);
 }
 
+void put_in_place(const std::string& from, const std::string& to) { rename_over(from, to); }
+
 bool remove_file(const std::string& path) noexcept {
     try {
         return ::DeleteFileW(widen(path).c_str()) != 0;

@@ -82,9 +82,18 @@ TEST(ExportParallel, ManySheetsEqualOneAtATime) {
         export_sheets_to_txt(d / "m.xlsx", out, on(threads));
         EXPECT_EQ(folder(out), one) << threads << " threads";  // nothing else left in the folder either
     }
-    // Over files of an earlier export, in place.
-    export_sheets_to_txt(d / "m.xlsx", d / "one", on(4));
-    EXPECT_EQ(folder(d.path() / "one"), one);
+    // Over files of an earlier export, in place, stale or linked elsewhere: the links go, what
+    // they pointed at stays.
+    for (unsigned threads : {4u, 1u}) {
+        spit(d.path() / "one" / "Plain.txt", "stale\n");
+        spit(d.path() / "elsewhere.txt", "keep");
+        fs::remove(d.path() / "one" / "Big.txt");
+        fs::create_symlink(d.path() / "elsewhere.txt", d.path() / "one" / "Big.txt");
+        export_sheets_to_txt(d / "m.xlsx", d / "one", on(threads));
+        EXPECT_EQ(folder(d.path() / "one"), one) << threads << " threads";
+        EXPECT_FALSE(fs::is_symlink(d.path() / "one" / "Big.txt"));
+        EXPECT_EQ(slurp(d.path() / "elsewhere.txt"), "keep");
+    }
 }
 
 TEST(ExportParallel, FirstFailingSheetInOrderIsReportedAndLaterFilesUntouched) {

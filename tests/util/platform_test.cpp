@@ -163,6 +163,33 @@ TEST_F(PlatformTest, SymlinksAreReplacedNotFollowed) {
     EXPECT_FALSE(fs::is_symlink(at("sheet.txt")));
 }
 
+TEST_F(PlatformTest, PutInPlaceReplacesFilesAndLinksButNeverAFolder) {
+    write_file_atomic(at("old.txt"), "old");
+    write_file_atomic(at("new.txt"), "new");
+    put_in_place(at("new.txt"), at("old.txt"));
+    EXPECT_EQ(read_file(at("old.txt")), "new");
+    EXPECT_EQ(names(), (std::set<std::string>{"old.txt"}));
+
+    write_file_atomic(at("fresh.part"), "fresh");
+    put_in_place(at("fresh.part"), at("fresh.txt"));
+    EXPECT_EQ(read_file(at("fresh.txt")), "fresh");
+
+    // A link at the name goes, its target stays as it was.
+    fs::create_symlink(at("old.txt"), at("link.txt"));
+    write_file_atomic(at("link.part"), "through");
+    put_in_place(at("link.part"), at("link.txt"));
+    EXPECT_FALSE(fs::is_symlink(at("link.txt")));
+    EXPECT_EQ(read_file(at("link.txt")), "through");
+    EXPECT_EQ(read_file(at("old.txt")), "new");
+
+    // A folder at the name is an error and the finished file keeps its own name.
+    fs::create_directory(at("folder"));
+    write_file_atomic(at("folder.part"), "x");
+    EXPECT_THROW(put_in_place(at("folder.part"), at("folder")), Error);
+    EXPECT_EQ(read_file(at("folder.part")), "x");
+    EXPECT_TRUE(fs::is_directory(at("folder")));
+}
+
 TEST_F(PlatformTest, ReadAtReadsWithoutMovingAndRefusesShortFiles) {
     write_file_atomic(at("t.txt"), "0123456789");
     std::FILE* f = open_file(at("t.txt"), "rb");
