@@ -19,6 +19,7 @@ using detail::RowSink;
 using detail::to_uint;
 using detail::XmlAttr;
 using detail::XmlAttrs;
+using Scan = detail::XmlScanner;
 
 namespace {
 
@@ -73,16 +74,17 @@ public:
         }
         std::string_view v, f, is;
         bool has_v = false, has_f = false, has_is = false;
+        unsigned f_flags = 0, is_flags = 0, v_flags = 0;
         if (!empty) {
             if (starts(q, e, "<f>")) {
-                if (!element_text(q, e, 3, "</f>", f) || f.empty()) return 0;
+                if (!element_text(q, e, 3, "</f>", f, f_flags) || f.empty()) return 0;
                 has_f = true;
             }
             if (starts(q, e, "<v>")) {
-                if (!element_text(q, e, 3, "</v>", v)) return 0;
+                if (!element_text(q, e, 3, "</v>", v, v_flags)) return 0;
                 has_v = true;
             } else if (!has_f && starts(q, e, "<is><t>")) {
-                if (!element_text(q, e, 7, "</t></is>", is)) return 0;
+                if (!element_text(q, e, 7, "</t></is>", is, is_flags)) return 0;
                 has_is = true;
             }
             if (!starts(q, e, "</c>")) return 0;
@@ -95,13 +97,13 @@ public:
             in_cell_ = false;
             f_.assign(1, '=');
             f_.append(f);
-            hand_on(Cell::Formula, f_, f);
+            hand_on(Cell::Formula, f_, f_flags);
             return used;
         }
-        if (has_is && type_ == 'i' && !has_ooxml_escape(is)) {
+        if (has_is && type_ == 'i' && !(is_flags & Scan::kTextUx)) {
             // An inline string without _xHHHH_ escapes is its field text as it stands.
             in_cell_ = false;
-            hand_on(Cell::Text, is, is);
+            hand_on(Cell::Text, is, is_flags);
             return used;
         }
         has_v_ = has_v;
@@ -198,13 +200,13 @@ public:
     }
 
 private:
-    // A cell the fast path finished: its field text, and where it stood in the sheet's XML
-    // (scanned there for tabs and line breaks, rather than in the writer's fresh copy).
-    void hand_on(Cell::Kind kind, std::string_view text, std::string_view in_xml) {
+    // A cell the fast path finished: its field text, and what the scan of its XML text found
+    // (tabs and line breaks are seen there, rather than in the writer's fresh copy).
+    void hand_on(Cell::Kind kind, std::string_view text, unsigned flags) {
         CellValue cv;
         cv.kind = kind;
         cv.text = text;
-        cv.unbroken = !detail::XmlScanner::has_break(in_xml.data(), in_xml.size());
+        cv.unbroken = !(flags & Scan::kTextBreak);
         sink_.cell(col_, cv);
     }
 
@@ -293,26 +295,19 @@ private:
         sink_.merge(rg);
     }
 
-    // Whether s may hold an _xHHHH_ escape (names like VDD_0 hold '_' but no "_x").
-    static bool has_ooxml_escape(std::string_view s) {
-        for (size_t i = 0; i + 1 < s.size(); ++i)
-            if (s[i] == '_' && s[i + 1] == 'x') return true;
-        return false;
-    }
     template <size_t N>
     static bool starts(const char* q, const char* e, const char (&w)[N]) {
         return e - q >= static_cast<ptrdiff_t>(N - 1) && std::memcmp(q, w, N - 1) == 0;
     }
     // The text after the open tag at q (open bytes long) up to the close tag, which must follow
-    // it; q moves past the close tag. False for text with an entity or a CR, longer than a
-    // line may be, or not whole before e.
+    // it; q moves past the close tag; flags: what the scan saw in the text (Scan::kText...).
+    // False for text with an entity or a CR, longer than a line may be, or not whole before e.
     template <size_t N>
-    bool element_text(const char*& q, const char* e, size_t open, const char (&close)[N],
-                      std::string_view& text) const {
+    bool element_text(const char*& q, const char* e, size_t open, const char (&close)[N], std::string_view& text,
+                      unsigned& flags) const {
         const char* t0 = q + open;
-        bool escaped;
-        const char* t1 = detail::XmlScanner::find_text_end(t0, e, escaped);
-        if (!t1 || escaped || !starts(t1, e, close)) return false;
+        const char* t1 = Scan::find_text_end_flags(t0, e, flags);
+        if (!t1 || (flags & Scan::kTextEscaped) || !starts(t1, e, close)) return false;
         if (static_cast<size_t>(t1 - t0) > wb_.options.max_line_length) return false;
         text = {t0, static_cast<size_t>(t1 - t0)};
         q = t1 + (N - 1);

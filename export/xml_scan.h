@@ -178,6 +178,55 @@ public:
 #endif
     }
 
+    // What find_text_end_flags reports of the text before the '<' besides its end.
+    static constexpr unsigned kTextEscaped = 1, kTextBreak = 2, kTextUx = 4;
+    // As find_text_end, in the same pass also telling whether the text holds a tab, LF or CR
+    // (kTextBreak) or an "_x" that may start an OOXML escape (kTextUx).
+    static const char* find_text_end_flags(const char* b, const char* e, unsigned& flags) {
+#if defined(__SSE2__)
+        const __m128i lt = _mm_set1_epi8('<'), amp = _mm_set1_epi8('&'), cr = _mm_set1_epi8('\r');
+        const __m128i tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n');
+        const __m128i us = _mm_set1_epi8('_'), x = _mm_set1_epi8('x');
+        unsigned esc = 0, brk = 0, ux = 0;
+        for (; b < e; b += 16) {
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+            __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 1));
+            __m128i is_cr = _mm_cmpeq_epi8(v, cr);
+            unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lt)));
+            unsigned a = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, amp), is_cr)));
+            unsigned k = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_or_si128(is_cr, _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)))));
+            unsigned u = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(v, us), _mm_cmpeq_epi8(next, x))));
+            if (e - b < 16) {
+                unsigned valid = (1u << (e - b)) - 1;
+                m &= valid;
+            }
+            if (m) {
+                unsigned before = (1u << __builtin_ctz(m)) - 1;
+                esc |= a & before;
+                brk |= k & before;
+                ux |= u & before;
+                flags = (esc ? kTextEscaped : 0) | (brk ? kTextBreak : 0) | (ux ? kTextUx : 0);
+                return b + __builtin_ctz(m);
+            }
+            esc |= a;
+            brk |= k;
+            ux |= u;
+        }
+        return nullptr;
+#else
+        flags = 0;
+        for (; b < e; ++b) {
+            if (*b == '<') return b;
+            if (*b == '&' || *b == '\r') flags |= kTextEscaped;
+            if (*b == '\t' || *b == '\n' || *b == '\r') flags |= kTextBreak;
+            if (*b == '_' && b + 1 < e && b[1] == 'x') flags |= kTextUx;
+        }
+        return nullptr;
+#endif
+    }
+
 private:
     enum : uint8_t { kWs = kXmlWs, kTagStop = kXmlTagStop, kAttrStop = kXmlAttrStop, kColon = kXmlColon, kGt = kXmlGt };
     static uint8_t cls(char c) { return kXmlClasses.c[static_cast<unsigned char>(c)]; }

@@ -77,4 +77,40 @@ TEST(XmlScan, TruncatedOrBrokenTagsAreErrors) {
             EXPECT_THROW(scan(bad, step), igxl::Error) << bad << " read size " << step;
 }
 
+// The one-pass text scan of the cell fast lane against a byte-by-byte reading, with each mark
+// at every position around the 16-byte steps and just past the end.
+TEST(XmlScan, TextEndFlagsMatchAByteByByteReading) {
+    auto expect = [](const std::string& t, size_t end, const char*& at, unsigned& flags) {
+        flags = 0;
+        at = nullptr;
+        for (size_t i = 0; i < end; ++i) {
+            if (t[i] == '<') {
+                at = t.data() + i;
+                return;
+            }
+            if (t[i] == '&' || t[i] == '\r') flags |= XmlScanner::kTextEscaped;
+            if (t[i] == '\t' || t[i] == '\n' || t[i] == '\r') flags |= XmlScanner::kTextBreak;
+            if (t[i] == '_' && t[i + 1] == 'x') flags |= XmlScanner::kTextUx;
+        }
+    };
+    for (std::string mark : {"&", "\r", "\t", "\n", "_x", "_", "x_", "_<"})
+        for (size_t at = 0; at < 40; ++at)
+            for (size_t lt : {size_t(3), size_t(15), size_t(16), size_t(17), size_t(33), size_t(45)}) {
+                std::string t(48, 'a');
+                t.replace(std::min(at, t.size() - mark.size()), mark.size(), mark);
+                if (lt < t.size() && t[lt] != '<' && lt != at) t[lt] = '<';
+                const size_t end = 44;  // anything after is padding the scan may read but not report
+                t.append(XmlScanner::kPad, '<');
+                const char* want;
+                unsigned want_flags;
+                expect(t, end, want, want_flags);
+                unsigned got_flags = 0;
+                const char* got = XmlScanner::find_text_end_flags(t.data(), t.data() + end, got_flags);
+                ASSERT_EQ(got, want) << mark << " at " << at << ", '<' at " << lt;
+                if (want) {
+                    EXPECT_EQ(got_flags, want_flags) << mark << " at " << at << ", '<' at " << lt;
+                }
+            }
+}
+
 }  // namespace
