@@ -77,14 +77,14 @@ public:
         unsigned f_flags = 0, is_flags = 0, v_flags = 0;
         if (!empty) {
             if (starts(q, e, "<f>")) {
-                if (!element_text(q, e, 3, "</f>", f, f_flags) || f.empty()) return 0;
+                if (!element_text<true>(q, e, 3, "</f>", f, f_flags) || f.empty()) return 0;
                 has_f = true;
             }
             if (starts(q, e, "<v>")) {
-                if (!element_text(q, e, 3, "</v>", v, v_flags)) return 0;
+                if (!element_text<false>(q, e, 3, "</v>", v, v_flags)) return 0;
                 has_v = true;
             } else if (!has_f && starts(q, e, "<is><t>")) {
-                if (!element_text(q, e, 7, "</t></is>", is, is_flags)) return 0;
+                if (!element_text<true>(q, e, 7, "</t></is>", is, is_flags)) return 0;
                 has_is = true;
             }
             if (!starts(q, e, "</c>")) return 0;
@@ -302,11 +302,11 @@ private:
     // The text after the open tag at q (open bytes long) up to the close tag, which must follow
     // it; q moves past the close tag; flags: what the scan saw in the text (Scan::kText...).
     // False for text with an entity or a CR, longer than a line may be, or not whole before e.
-    template <size_t N>
+    template <bool Texts, size_t N>
     bool element_text(const char*& q, const char* e, size_t open, const char (&close)[N], std::string_view& text,
                       unsigned& flags) const {
         const char* t0 = q + open;
-        const char* t1 = Scan::find_text_end_flags(t0, e, flags);
+        const char* t1 = Scan::find_text_end_flags<Texts>(t0, e, flags);
         if (!t1 || (flags & Scan::kTextEscaped) || !starts(t1, e, close)) return false;
         if (static_cast<size_t>(t1 - t0) > wb_.options.max_line_length) return false;
         text = {t0, static_cast<size_t>(t1 - t0)};

@@ -181,7 +181,9 @@ public:
     // What find_text_end_flags reports of the text before the '<' besides its end.
     static constexpr unsigned kTextEscaped = 1, kTextBreak = 2, kTextUx = 4;
     // As find_text_end, in the same pass also telling whether the text holds a tab, LF or CR
-    // (kTextBreak) or an "_x" that may start an OOXML escape (kTextUx).
+    // (kTextBreak) or an "_x" that may start an OOXML escape (kTextUx); with Texts false only
+    // kTextEscaped is told (values that are numbers or indexes need no more).
+    template <bool Texts = true>
     static const char* find_text_end_flags(const char* b, const char* e, unsigned& flags) {
 #if defined(__SSE2__)
         const __m128i lt = _mm_set1_epi8('<'), amp = _mm_set1_epi8('&'), cr = _mm_set1_epi8('\r');
@@ -190,14 +192,17 @@ public:
         unsigned esc = 0, brk = 0, ux = 0;
         for (; b < e; b += 16) {
             __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
-            __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 1));
             __m128i is_cr = _mm_cmpeq_epi8(v, cr);
             unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lt)));
             unsigned a = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, amp), is_cr)));
-            unsigned k = static_cast<unsigned>(_mm_movemask_epi8(
-                _mm_or_si128(is_cr, _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)))));
-            unsigned u = static_cast<unsigned>(
-                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(v, us), _mm_cmpeq_epi8(next, x))));
+            unsigned k = 0, u = 0;
+            if constexpr (Texts) {
+                k = static_cast<unsigned>(_mm_movemask_epi8(
+                    _mm_or_si128(is_cr, _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)))));
+                u = static_cast<unsigned>(
+                    _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(v, us),
+                                                    _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 1)), x))));
+            }
             if (e - b < 16) {
                 unsigned valid = (1u << (e - b)) - 1;
                 m &= valid;
