@@ -9,6 +9,7 @@
 
 #include "export/merged_ranges.h"
 #include "export/sheet_text.h"
+#include "export/xlsx_cells.h"
 #include "export/xml_scan.h"
 #include "util/lines.h"
 #include "util/platform.h"
@@ -67,7 +68,7 @@ private:
 // Writes rows to the file as they come, padded to the width the sheet declares. When the real
 // width (from the cell records) differs, or merged ranges hide values, one pass over the written
 // file settles it. Memory stays at one row plus one file offset per row with values.
-class StreamSheet : public RowSink {
+class StreamSheet final : public RowSink {
 public:
     StreamSheet(const xlsx::Workbook::Impl& wb, std::string what, const std::string& file)
         : wb_(wb), what_(std::move(what)), file_(file), out_(kChunk + 65536) {
@@ -295,7 +296,7 @@ bool write_sheet_streamed(const xlsx::Workbook::Impl& wb, const Package& from, c
                           const std::string& what, const std::string& file) {
     try {
         StreamSheet sink(wb, what, file);
-        wb.read_sheet(sheet, sink, &from);
+        xlsx::read_sheet_cells(wb, sheet, sink, &from);
         sink.finish();
         return true;
     } catch (const RowsOutOfOrder&) {
