@@ -1,10 +1,13 @@
 // Sheet text export of workbooks written here: with our workbook writer where it can write the
 // case, by hand where only a hand-made package holds it.
+#include <cmath>
+
 #include "export/common.h"
 #include "export/xlsx.h"
 #include "export/xlsx_writer.h"
 #include "helpers.h"
 #include "util/error.h"
+#include "util/text.h"
 
 namespace igxl::testing {
 namespace {
@@ -125,6 +128,38 @@ TEST(ExportHand, DecimalsNearTheirFieldForm) {
     hb.sheets = {{"S", row + "</row></sheetData>"}};
     ScratchDir d;
     EXPECT_EQ(export_hand(hb, d), want + "\n");
+}
+
+// Numbers in exponent form, as writers store them and spelled otherwise: the field is what
+// the double's own shortest text gives, whichever way the decoder takes to it.
+TEST(ExportHand, ExponentFormsGiveTheDoublesShortestText) {
+    std::vector<std::string> texts = {"1E-09", "-2E-09", "1.5E-05", "1E-05", "1E-04", "1E-4", "1E+16", "1E+15",
+                                      "1E16", "9.99E+300", "1E+301", "1E-300", "1E-320", "1.50E-07", "0.5E-07",
+                                      "12E-07", "1E-007", "1E+100", "1E+099", "1e-09", "-1.234567890123456E-20",
+                                      "1.23456789012345E-20", "1E+5", "5E-5", "1.E-09", "1E-", "1E-0x"};
+    // Random mantissas of 1 to 17 digits over exponents both sides of where repr switches.
+    uint64_t seed = 99;
+    for (int i = 0; i < 400; ++i) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        int digits = 1 + int(seed >> 59) % 17;
+        int exp = int((seed >> 20) % 60) - 30;
+        char t[64];
+        std::snprintf(t, sizeof t, "%.*E", digits - 1, double(seed >> 11) * 0x1p-53 * std::pow(10.0, exp));
+        texts.push_back(t);
+    }
+    HandBook hb;
+    std::string rows = "<sheetData>", want;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        rows += "<row r=\"" + std::to_string(i + 1) + "\"><c><v>" + texts[i] + "</v></c></row>";
+        char* end = nullptr;
+        double v = std::strtod(texts[i].c_str(), &end);
+        char buf[40];
+        // Not a number at all: the text stands.
+        want += (*end ? texts[i] : std::string(buf, util::format_double_to(v, buf))) + "\n";
+    }
+    hb.sheets = {{"S", rows + "</sheetData>"}};
+    ScratchDir d;
+    EXPECT_EQ(export_hand(hb, d), want);
 }
 
 TEST(ExportHand, SharedFormulasInlineAndRichTextEscapesAndFormatOnlyCells) {
