@@ -3,6 +3,7 @@
 // What comes out is what writing them one after another gives: files, first error, limits.
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <numeric>
@@ -68,6 +69,7 @@ void Workbook::write_sheets_text(const std::vector<SheetFile>& jobs, unsigned th
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return packed[a] > packed[b]; });
 
     struct Outcome {
+        std::atomic<bool> done{false};  // set last, once ok and unpacked are written
         bool ok = false;
         uint64_t unpacked = 0;  // by this sheet alone
     };
@@ -78,9 +80,38 @@ void Workbook::write_sheets_text(const std::vector<SheetFile>& jobs, unsigned th
     // All workers together stay within the limit, so a bomb stops early; the count that decides
     // is made below, in sheet order.
     std::atomic<uint64_t> shared{wb.pkg.unpacked()};
+
+    // Finished sheets are put in place in sheet order, by the calling thread only, as soon as
+    // every sheet before them is: a sheet done within what the sheets before it left of the
+    // limit is what writing it in turn would have given. Putting a file in place (and removing
+    // the old one) is then mostly done while the other workers still decode.
+    const uint64_t max = wb.pkg.max_unpacked();
+    uint64_t used = wb.pkg.unpacked();
+    size_t placed = 0;
+    bool blocked = false;
+    auto place_ready = [&] {
+        while (!blocked && placed < jobs.size() && out[placed].done.load(std::memory_order_acquire)) {
+            const size_t i = placed;
+            if (!out[i].ok || out[i].unpacked > max - std::min(used, max)) {
+                blocked = true;
+                return;
+            }
+            if (before) before(i);
+            try {
+                util::put_in_place(staging[i], jobs[i].file);
+            } catch (const Error&) {
+                blocked = true;  // written in turn below, which reports it as such a write would
+                return;
+            }
+            used += out[i].unpacked;
+            ++placed;
+        }
+    };
+    std::exception_ptr placing_failed;  // from the caller's before(), thrown once workers are done
+
     // A failure only marks its sheet: the error is made again below by writing that sheet the
     // one-at-a-time way, which is what decides which error is reported and how.
-    auto work = [&](const detail::Package& from) noexcept {
+    auto work = [&](const detail::Package& from, bool caller) noexcept {
         for (size_t k; !stop.load(std::memory_order_relaxed) && (k = next.fetch_add(1)) < order.size();) {
             const size_t i = order[k];
             const uint64_t start = from.unpacked();
@@ -91,6 +122,15 @@ void Workbook::write_sheets_text(const std::vector<SheetFile>& jobs, unsigned th
                 stop = true;
             }
             out[i].unpacked = from.unpacked() - start;
+            out[i].done.store(true, std::memory_order_release);
+            if (caller && !placing_failed) {
+                try {
+                    place_ready();
+                } catch (...) {
+                    placing_failed = std::current_exception();
+                    stop = true;
+                }
+            }
         }
     };
     // The handles are opened here, one after another: opening one reads the ZIP directory,
@@ -104,32 +144,18 @@ void Workbook::write_sheets_text(const std::vector<SheetFile>& jobs, unsigned th
     std::vector<std::thread> pool;
     for (size_t t = 1; t < handles.size(); ++t) {
         try {
-            pool.emplace_back(work, std::cref(*handles[t]));
+            pool.emplace_back(work, std::cref(*handles[t]), false);
         } catch (...) {
             break;  // fewer workers, same result; the running ones are still joined below
         }
     }
-    if (!handles.empty()) work(*handles[0]);
+    if (!handles.empty()) work(*handles[0], true);
     for (std::thread& t : pool) t.join();
-
-    // In sheet order: a sheet done within what the sheets before it left of the limit is what
-    // writing it in turn would have given.
-    const uint64_t max = wb.pkg.max_unpacked();
-    uint64_t used = wb.pkg.unpacked();
-    size_t i = 0;
-    for (; i < jobs.size(); ++i) {
-        if (!out[i].ok || out[i].unpacked > max - std::min(used, max)) break;
-        if (before) before(i);
-        try {
-            util::put_in_place(staging[i], jobs[i].file);
-        } catch (const Error&) {
-            break;  // written in turn below, which reports it as such a write would
-        }
-        used += out[i].unpacked;
-    }
-    if (i == jobs.size()) return;
+    if (placing_failed) std::rethrow_exception(placing_failed);
+    place_ready();
+    if (placed == jobs.size()) return;
     wb.pkg.set_unpacked(used);
-    in_order(i);
+    in_order(placed);
 }
 
 }  // namespace igxl::xlsx
