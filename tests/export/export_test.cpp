@@ -162,6 +162,22 @@ TEST(ExportHand, ExponentFormsGiveTheDoublesShortestText) {
     EXPECT_EQ(export_hand(hb, d), want);
 }
 
+// Field texts of every short length, each byte distinct, are copied whole into the line.
+TEST(ExportHand, FieldTextsOfEveryShortLengthAreCopiedWhole) {
+    HandBook hb;
+    std::string rows = "<sheetData>", want;
+    for (int n = 1; n <= 40; ++n) {
+        std::string text;
+        for (int i = 0; i < n; ++i) text += char('A' + (i * 7 + n) % 26);
+        rows += "<row r=\"" + std::to_string(n) + "\"><c t=\"inlineStr\"><is><t>" + text + "</t></is></c><c><v>" +
+                std::to_string(n) + "</v></c></row>";
+        want += text + "\t" + std::to_string(n) + "\n";
+    }
+    hb.sheets = {{"S", rows + "</sheetData>"}};
+    ScratchDir d;
+    EXPECT_EQ(export_hand(hb, d), want);
+}
+
 TEST(ExportHand, SharedFormulasInlineAndRichTextEscapesAndFormatOnlyCells) {
     HandBook hb;
     hb.shared_strings =
