@@ -73,7 +73,9 @@ public:
     // CRs. p is a '<' with the scanner's readable padding after e. Returns the bytes taken, 0
     // to leave the record to the generic path (anything else, or cut off at e).
     size_t fast_tag(const char* p, const char* e) {
-        if (e - p < 4 || p[1] != 'c' || p[2] != ' ' || !in_row_ || in_cell_ || cap_ || !in_data_ || rph_) return 0;
+        if (e - p < 4 || p[1] != 'c' || p[2] != ' ') return 0;
+        // Inside a row of the cell data, outside any cell, capture and phonetic run: one test.
+        if (!(in_row_ & in_data_) | in_cell_ | (cap_ != nullptr) | (rph_ != 0)) return 0;
         const char* q = p + 2;
         std::string_view ref, s, t;
         while (*q == ' ') {
