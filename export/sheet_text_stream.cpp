@@ -108,8 +108,11 @@ public:
         if (f_) std::fclose(f_);
     }
 
-    void dimension(uint32_t last_col) override {
+    void dimension(uint32_t last_col, uint32_t last_row) override {
         if (last_col <= 1024) guess_ = last_col;
+        // One line offset per row: room made once, not grown by doubling (each step copies
+        // the list into fresh memory); a false claim costs at most this much.
+        lines_.reserve(std::min<uint32_t>(last_row, 1u << 17));
     }
 
     void begin_row(uint32_t row) override {

@@ -318,7 +318,7 @@ private:
         size_t colon = ref.find(':');
         uint32_t c, r;
         if (detail::parse_cell_ref(colon == std::string_view::npos ? ref : ref.substr(colon + 1), c, r))
-            sink_.dimension(c);
+            sink_.dimension(c, r);
     }
 
     void merge(std::string_view ref) {

@@ -31,8 +31,8 @@ public:
     virtual void cell(uint32_t col, const CellValue& v) = 0;  // 1-based
     virtual void end_row() = 0;
     virtual void merge(const xlsx::Range& r) = 0;
-    // The last column the sheet declares: a hint only, never trusted for the result.
-    virtual void dimension(uint32_t /*last_col*/) {}
+    // The last column and row the sheet declares: hints only, never trusted for the result.
+    virtual void dimension(uint32_t /*last_col*/, uint32_t /*last_row*/) {}
     // Whether CellValue::number of plain numbers is used (the text export needs only the text).
     virtual bool wants_numbers() const { return false; }
 };
