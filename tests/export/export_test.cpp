@@ -138,14 +138,10 @@ TEST(ExportHand, ExponentFormsGiveTheDoublesShortestText) {
                                       "12E-07", "1E-007", "1E+100", "1E+099", "1e-09", "-1.234567890123456E-20",
                                       "1.23456789012345E-20", "1E+5", "5E-5", "1.E-09", "1E-", "1E-0x"};
     // Random mantissas of 1 to 17 digits over exponents both sides of where repr switches.
-    uint64_t seed = 99;
+    RandomNumbers rnd{99};
     for (int i = 0; i < 400; ++i) {
-        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-        int digits = 1 + int(seed >> 59) % 17;
-        int exp = int((seed >> 20) % 60) - 30;
-        char t[64];
-        std::snprintf(t, sizeof t, "%.*E", digits - 1, double(seed >> 11) * 0x1p-53 * std::pow(10.0, exp));
-        texts.push_back(t);
+        const uint64_t s = rnd.next();
+        texts.push_back(rnd.exponent_text(1 + int(s >> 59) % 17, int((s >> 20) % 60) - 30, 'E'));
     }
     HandBook hb;
     std::string rows = "<sheetData>", want;

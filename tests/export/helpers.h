@@ -3,6 +3,9 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -39,6 +42,21 @@ public:
 
 private:
     fs::path path_;
+};
+
+// Numbers for tests over many values: a fixed generator, so a failure repeats.
+struct RandomNumbers {
+    uint64_t seed;
+    // Moves on and returns the new state.
+    uint64_t next() { return seed = seed * 6364136223846793005ULL + 1442695040888963407ULL; }
+    // The state as a number in [0, 1) scaled by 10^exp, written with digits significant ones
+    // in exponent form ('e' or 'E').
+    std::string exponent_text(int digits, int exp, char e) const {
+        char t[64];
+        const char* form = e == 'E' ? "%.*E" : "%.*e";
+        std::snprintf(t, sizeof t, form, digits - 1, double(seed >> 11) * 0x1p-53 * std::pow(10.0, exp));
+        return t;
+    }
 };
 
 inline std::string slurp(const fs::path& p) {
