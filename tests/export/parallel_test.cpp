@@ -86,13 +86,17 @@ TEST(ExportParallel, ManySheetsEqualOneAtATime) {
     // they pointed at stays.
     for (unsigned threads : {4u, 1u}) {
         spit(d.path() / "one" / "Plain.txt", "stale\n");
+#ifndef _WIN32  // Wine makes no symbolic links
         spit(d.path() / "elsewhere.txt", "keep");
         fs::remove(d.path() / "one" / "Big.txt");
         fs::create_symlink(d.path() / "elsewhere.txt", d.path() / "one" / "Big.txt");
+#endif
         export_sheets_to_txt(d / "m.xlsx", d / "one", on(threads));
         EXPECT_EQ(folder(d.path() / "one"), one) << threads << " threads";
+#ifndef _WIN32
         EXPECT_FALSE(fs::is_symlink(d.path() / "one" / "Big.txt"));
         EXPECT_EQ(slurp(d.path() / "elsewhere.txt"), "keep");
+#endif
     }
 }
 

@@ -155,6 +155,10 @@ TEST_F(WinPlatform, NewFileNeverOverwrites) {
     EXPECT_EQ(read_all(backup), "first\r\n");
     rename_over(backup, in_dir("Module1.bas"));
     EXPECT_EQ(read_all(in_dir("Module1.bas")), "first\r\n");
+    write_new_file(backup, "second\r\n");
+    put_in_place(backup, in_dir("Module1.bas"));
+    EXPECT_EQ(read_all(in_dir("Module1.bas")), "second\r\n");
+    EXPECT_FALSE(remove_file(backup));
     EXPECT_TRUE(remove_file(in_dir("Module1.bas")));
     EXPECT_FALSE(remove_file(in_dir("Module1.bas")));
 }
