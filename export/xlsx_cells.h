@@ -366,14 +366,6 @@ private:
         return n + std::to_string(row_);
     }
 
-    // Up to 15 digits without a sign or a leading zero (a lone "0" included).
-    static bool canonical_digits(std::string_view v) {
-        if (v.empty() || v.size() > 15 || (v[0] == '0' && v.size() > 1)) return false;
-        for (char c : v)
-            if (static_cast<unsigned>(c - '0') > 9) return false;
-        return true;
-    }
-
     // A decimal that repr_decimal_text would give back unchanged: [-]I.F with I "0" or without
     // leading zeros, F ending in a non-zero digit, at most 15 significant digits, and for
     // I "0" at most three zeros after the point (smaller numbers take an exponent).
@@ -432,48 +424,65 @@ private:
         return false;
     }
 
+    // An integer with a sign or leading zeros: its digits are the field, no float parse needed.
+    bool set_integer(CellValue& cv, std::string_view v) {
+        if (!detail::canonical_integer(v, out_)) return false;
+        cv.kind = Cell::Number;
+        cv.text = out_;
+        if (numbers_) {
+            double n = 0;
+            for (char c : out_)
+                if (c != '-') n = n * 10 + (c - '0');
+            cv.number = out_[0] == '-' ? -n : n;
+        }
+        return true;
+    }
+    // A canonical_scientific text: as stored, with the exponent's letter lowered.
+    void set_scientific(CellValue& cv, std::string_view v) {
+        std::memcpy(num_, v.data(), v.size());
+        num_[v.find('E')] = 'e';
+        cv.kind = Cell::Number;
+        cv.text = {num_, v.size()};
+        if (numbers_) std::from_chars(v.data(), v.data() + v.size(), cv.number);
+    }
+
     void set_number(CellValue& cv, std::string_view v) {
         DateKind dk0 = style_ < wb_.xf_kind.size() ? wb_.xf_kind[style_] : DateKind::None;
         if (dk0 == DateKind::None) {
-            if (canonical_digits(v)) {
-                // The most common number: already written as its field text.
-                cv.kind = Cell::Number;
-                cv.text = v;
-                if (numbers_) {
-                    double n = 0;
-                    for (char c : v) n = n * 10 + (c - '0');
-                    cv.number = n;
+            // One pass over the sign and the leading digits tells which of the stored forms
+            // below the text can be; each is then checked alone.
+            const char* b = v.data();
+            const char* e = b + v.size();
+            const char* d0 = b + (b < e && *b == '-');
+            const char* p = d0;
+            while (p < e && static_cast<unsigned>(*p - '0') <= 9) ++p;
+            const size_t nint = static_cast<size_t>(p - d0);
+            if (p == e) {
+                if (d0 == b && nint >= 1 && nint <= 15 && (*d0 != '0' || nint == 1)) {
+                    // The most common number: already written as its field text.
+                    cv.kind = Cell::Number;
+                    cv.text = v;
+                    if (numbers_) {
+                        double n = 0;
+                        for (char c : v) n = n * 10 + (c - '0');
+                        cv.number = n;
+                    }
+                    return;
                 }
-                return;
-            }
-            if (v.size() <= 15 && !point_or_exponent(v) &&
-                detail::canonical_integer(v, out_)) {
-                // Integers are the common case: their digits are the field, no float parse needed.
-                cv.kind = Cell::Number;
-                cv.text = out_;
-                if (numbers_) {
-                    double n = 0;
-                    for (char c : out_)
-                        if (c != '-') n = n * 10 + (c - '0');
-                    cv.number = out_[0] == '-' ? -n : n;
+                if (v.size() <= 15 && set_integer(cv, v)) return;
+            } else if (*p == '.') {
+                if (canonical_decimal(v)) {
+                    // Written as the field text already (what most writers store).
+                    cv.kind = Cell::Number;
+                    cv.text = v;
+                    if (numbers_) std::from_chars(v.data(), v.data() + v.size(), cv.number);
+                    return;
                 }
-                return;
-            }
-            if (canonical_decimal(v)) {
-                // Written as the field text already (what most writers store).
-                cv.kind = Cell::Number;
-                cv.text = v;
-                if (numbers_) std::from_chars(v.data(), v.data() + v.size(), cv.number);
-                return;
-            }
-            if (canonical_scientific(v)) {
-                // As stored, with the exponent's letter lowered.
-                std::memcpy(num_, v.data(), v.size());
-                num_[v.find('E')] = 'e';
-                cv.kind = Cell::Number;
-                cv.text = {num_, v.size()};
-                if (numbers_) std::from_chars(v.data(), v.data() + v.size(), cv.number);
-                return;
+                if (canonical_scientific(v)) return set_scientific(cv, v);
+            } else if (*p == 'E') {
+                if (canonical_scientific(v)) return set_scientific(cv, v);
+            } else if (v.size() <= 15 && !point_or_exponent(v) && set_integer(cv, v)) {
+                return;  // "+12" and the like
             }
             // Most stored decimals are short enough to give their field text without a
             // binary round trip; the value itself is parsed only for readers that use it.
