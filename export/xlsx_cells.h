@@ -124,6 +124,13 @@ public:
         if (has_f) {
             // What finish_cell makes of a formula that is not shared, without its copies.
             in_cell_ = false;
+            if (f.size() < 16) {
+                // '=' and the formula made in one store: the writer's wide loads of what was
+                // just stored bytewise would wait for those stores to reach memory.
+                hand_on(Cell::Formula, {num_, Scan::copy16_with_first(f.data() - 1, '=', num_) + f.size()},
+                        f_flags);
+                return used;
+            }
             f_.assign(1, '=');
             f_.append(f);
             hand_on(Cell::Formula, f_, f_flags);
@@ -439,8 +446,14 @@ private:
     }
     // A canonical_scientific text: as stored, with the exponent's letter lowered.
     void set_scientific(CellValue& cv, std::string_view v) {
-        std::memcpy(num_, v.data(), v.size());
-        num_[v.find('E')] = 'e';
+        if (v.data() != v_.data()) {
+            // In the scanner's buffer, 32 bytes readable: copied in whole 16-byte stores, so
+            // the writer's loads of the text are served from them.
+            Scan::copy32_lowering_e(v.data(), num_);
+        } else {
+            std::memcpy(num_, v.data(), v.size());
+            num_[v.find('E')] = 'e';
+        }
         cv.kind = Cell::Number;
         cv.text = {num_, v.size()};
         if (numbers_) std::from_chars(v.data(), v.data() + v.size(), cv.number);
@@ -614,7 +627,7 @@ private:
     uint8_t row_len_ = 0;
     char type_ = 'n';
     std::string v_, f_, is_, out_;
-    char num_[40];
+    char num_[40];  // number texts made here; also '=' and a short formula
     std::unordered_map<int64_t, Master> masters_;
 };
 

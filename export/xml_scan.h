@@ -125,6 +125,33 @@ public:
         return nullptr;
 #endif
     }
+    // Copies the 16 bytes at from to out (16 writable) with the first replaced by c, in one
+    // store; returns 1 (the byte replaced).
+    static size_t copy16_with_first(const char* from, char c, char* out) {
+#if defined(__SSE2__)
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        x = _mm_or_si128(_mm_and_si128(x, _mm_set_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0)),
+                         _mm_set_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, c));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), x);
+#else
+        std::memcpy(out, from, 16);
+        out[0] = c;
+#endif
+        return 1;
+    }
+    // Copies the 32 bytes at from to out (32 writable) with every 'E' lowered, in two stores.
+    static void copy32_lowering_e(const char* from, char* out) {
+#if defined(__SSE2__)
+        const __m128i upper_e = _mm_set1_epi8('E'), bit = _mm_set1_epi8(0x20);
+        for (int k = 0; k < 32; k += 16) {
+            __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + k));
+            x = _mm_or_si128(x, _mm_and_si128(_mm_cmpeq_epi8(x, upper_e), bit));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), x);
+        }
+#else
+        for (int k = 0; k < 32; ++k) out[k] = from[k] == 'E' ? 'e' : from[k];
+#endif
+    }
     // Whether the n bytes at b hold a tab, LF or CR (16 bytes readable from any of them).
     static bool has_break(const char* b, size_t n) {
 #if defined(__SSE2__)
