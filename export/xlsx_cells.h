@@ -127,8 +127,8 @@ public:
             if (f.size() < 16) {
                 // '=' and the formula made in one store: the writer's wide loads of what was
                 // just stored bytewise would wait for those stores to reach memory.
-                hand_on(Cell::Formula, {num_, Scan::copy16_with_first(f.data() - 1, '=', num_) + f.size()},
-                        f_flags);
+                Scan::copy16_with_first(f.data() - 1, '=', num_);
+                hand_on(Cell::Formula, {num_, f.size() + 1}, f_flags);
                 return used;
             }
             f_.assign(1, '=');

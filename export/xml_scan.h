@@ -125,9 +125,8 @@ public:
         return nullptr;
 #endif
     }
-    // Copies the 16 bytes at from to out (16 writable) with the first replaced by c, in one
-    // store; returns 1 (the byte replaced).
-    static size_t copy16_with_first(const char* from, char c, char* out) {
+    // Copies the 16 bytes at from to out (16 writable) with the first replaced by c, in one store.
+    static void copy16_with_first(const char* from, char c, char* out) {
 #if defined(__SSE2__)
         __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
         x = _mm_or_si128(_mm_and_si128(x, _mm_set_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0)),
@@ -137,7 +136,6 @@ public:
         std::memcpy(out, from, 16);
         out[0] = c;
 #endif
-        return 1;
     }
     // Copies the 32 bytes at from to out (32 writable) with every 'E' lowered, in two stores.
     static void copy32_lowering_e(const char* from, char* out) {
@@ -170,46 +168,20 @@ public:
         return false;
 #endif
     }
-    // The next '<' from b; escaped is set when a '&' or CR comes before it (the text then
-    // needs decoding). Null when e comes first.
+    // find_text_end_flags for the tokenizer, which needs only whether the text is escaped.
     static const char* find_text_end(const char* b, const char* e, bool& escaped) {
-#if defined(__SSE2__)
-        const __m128i lt = _mm_set1_epi8('<'), amp = _mm_set1_epi8('&'), cr = _mm_set1_epi8('\r');
-        unsigned esc = 0;
-        for (; b < e; b += 16) {
-            __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
-            unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, lt)));
-            unsigned a = static_cast<unsigned>(
-                _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, amp), _mm_cmpeq_epi8(x, cr))));
-            if (e - b < 16) {
-                unsigned valid = (1u << (e - b)) - 1;
-                m &= valid;
-                a &= valid;
-            }
-            if (m) {
-                unsigned at = static_cast<unsigned>(__builtin_ctz(m));
-                escaped = (esc | (a & ((1u << at) - 1))) != 0;
-                return b + at;
-            }
-            esc |= a;
-        }
-        escaped = esc != 0;
-        return nullptr;
-#else
-        escaped = false;
-        for (; b < e; ++b) {
-            if (*b == '<') return b;
-            if (*b == '&' || *b == '\r') escaped = true;
-        }
-        return nullptr;
-#endif
+        unsigned flags;
+        const char* lt = find_text_end_flags<false>(b, e, flags);
+        escaped = (flags & kTextEscaped) != 0;
+        return lt;
     }
 
-    // What find_text_end_flags reports of the text before the '<' besides its end.
+    // What find_text_end_flags reports of the text before the '<' (or before e).
     static constexpr unsigned kTextEscaped = 1, kTextBreak = 2, kTextUx = 4;
-    // As find_text_end, in the same pass also telling whether the text holds a tab, LF or CR
-    // (kTextBreak) or an "_x" that may start an OOXML escape (kTextUx); with Texts false only
-    // kTextEscaped is told (values that are numbers or indexes need no more).
+    // The next '<' from b, null when e comes first. flags: whether the text holds a '&' or CR
+    // (kTextEscaped: it needs decoding) and, in the same pass, a tab, LF or CR (kTextBreak) or an
+    // "_x" that may start an OOXML escape (kTextUx); with Texts false only kTextEscaped is told
+    // (the tokenizer, and values that are numbers or indexes, need no more).
     template <bool Texts = true>
     static const char* find_text_end_flags(const char* b, const char* e, unsigned& flags) {
 #if defined(__SSE2__)
@@ -233,6 +205,9 @@ public:
             if (e - b < 16) {
                 unsigned valid = (1u << (e - b)) - 1;
                 m &= valid;
+                a &= valid;
+                k &= valid;
+                u &= valid;
             }
             if (m) {
                 unsigned before = (1u << __builtin_ctz(m)) - 1;
@@ -246,6 +221,7 @@ public:
             brk |= k;
             ux |= u;
         }
+        flags = (esc ? kTextEscaped : 0) | (brk ? kTextBreak : 0) | (ux ? kTextUx : 0);
         return nullptr;
 #else
         flags = 0;
