@@ -375,15 +375,12 @@ private:
 
     // A decimal that repr_decimal_text would give back unchanged: [-]I.F with I "0" or without
     // leading zeros, F ending in a non-zero digit, at most 15 significant digits, and for
-    // I "0" at most three zeros after the point (smaller numbers take an exponent).
-    static bool canonical_decimal(std::string_view v) {
-        const char* p = v.data();
-        const char* e = p + v.size();
-        if (p < e && *p == '-') ++p;
-        const char* i0 = p;
-        while (p < e && static_cast<unsigned>(*p - '0') <= 9) ++p;
-        size_t ni = static_cast<size_t>(p - i0);
-        if (ni == 0 || p == e || *p != '.' || (ni > 1 && *i0 == '0')) return false;
+    // I "0" at most three zeros after the point (smaller numbers take an exponent). The text
+    // ends at e; set_number has found its integer digits I, from i0 to the point.
+    static bool canonical_decimal(const char* i0, const char* point, const char* e) {
+        size_t ni = static_cast<size_t>(point - i0);
+        if (ni == 0 || (ni > 1 && *i0 == '0')) return false;
+        const char* p = point;
         const char* f0 = ++p;
         while (p < e && static_cast<unsigned>(*p - '0') <= 9) ++p;
         if (p != e || p == f0 || e[-1] == '0') return false;
@@ -399,13 +396,10 @@ private:
     // A number in exponent form that repr_decimal_text would give back with only its 'E'
     // lowered: [-]D[.F]E(+|-)X with D a non-zero digit, F not ending in zero, at most 15
     // digits, and X two digits (three without a leading zero from 100 to 300) for an exponent
-    // below -4 or from 16 on (nearer ones are written without). What most writers store.
-    static bool canonical_scientific(std::string_view v) {
-        const char* p = v.data();
-        const char* e = p + v.size();
-        if (p < e && *p == '-') ++p;
-        if (e - p < 5 || static_cast<unsigned>(*p - '1') > 8) return false;
-        const char* m0 = p++;
+    // below -4 or from 16 on (nearer ones are written without). What most writers store. The
+    // text ends at e; set_number has found its integer digits, from m0 to p (the '.' or 'E').
+    static bool canonical_scientific(const char* m0, const char* p, const char* e) {
+        if (p - m0 != 1 || e - m0 < 5 || static_cast<unsigned>(*m0 - '1') > 8) return false;
         if (*p == '.') {
             const char* f0 = ++p;
             while (p < e && static_cast<unsigned>(*p - '0') <= 9) ++p;
@@ -484,16 +478,16 @@ private:
                 }
                 if (v.size() <= 15 && set_integer(cv, v)) return;
             } else if (*p == '.') {
-                if (canonical_decimal(v)) {
+                if (canonical_decimal(d0, p, e)) {
                     // Written as the field text already (what most writers store).
                     cv.kind = Cell::Number;
                     cv.text = v;
                     if (numbers_) std::from_chars(v.data(), v.data() + v.size(), cv.number);
                     return;
                 }
-                if (canonical_scientific(v)) return set_scientific(cv, v);
+                if (canonical_scientific(d0, p, e)) return set_scientific(cv, v);
             } else if (*p == 'E') {
-                if (canonical_scientific(v)) return set_scientific(cv, v);
+                if (canonical_scientific(d0, p, e)) return set_scientific(cv, v);
             } else if (v.size() <= 15 && !point_or_exponent(v) && set_integer(cv, v)) {
                 return;  // "+12" and the like
             }
